@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Pagorama and runs every test.
+source "$(dirname "$0")/common.sh"
+install_missing "$top/scripts/packages.txt"
+build_pagorama
+cd "$build"
+ctest --output-on-failure -j"$(nproc)"

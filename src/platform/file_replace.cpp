@@ -1,0 +1,76 @@
+#include "platform/file_replace.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+bool fail(QString* error, const QString& text) {
+    if (error)
+        *error = text;
+    return false;
+}
+
+bool writeAll(int fd, const QByteArray& data) {
+    const char* p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool isWriteProtected(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* error) {
+    const QByteArray target = QFile::encodeName(path);
+    if (isWriteProtected(path))
+        return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(EACCES))));
+
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(target.constData(), &st) == 0)
+        mode = st.st_mode & 07777;
+
+    const QFileInfo info(path);
+    QByteArray temp = QFile::encodeName(info.absolutePath() + "/." + info.fileName() + ".XXXXXX");
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
+    const bool written = writeAll(fd, contents) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    const int savedErrno = errno;
+    ::close(fd);
+    if (!written) {
+        ::unlink(temp.constData());
+        return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(savedErrno))));
+    }
+    if (::rename(temp.constData(), target.constData()) != 0) {
+        const int renameErrno = errno;
+        ::unlink(temp.constData());
+        return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(renameErrno))));
+    }
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,18 @@
+#pragma once
+// Writing a file whole, replacing the old one, so that a failed write never
+// loses what was there: the new text goes to a temporary file in the same
+// folder, which is then renamed over the old file.
+#include <QByteArray>
+#include <QString>
+
+namespace platform {
+
+// Returns false (and the reason in *error) when the file could not be
+// replaced; the old file is then untouched. An existing file whose
+// permission bits deny every kind of writing is refused even for root.
+bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* error = nullptr);
+
+// True when the permission bits of an existing file deny writing to everyone.
+bool isWriteProtected(const QString& path);
+
+} // namespace platform

@@ -1,0 +1,33 @@
+#include "platform/message_service.h"
+
+#include <cstdio>
+
+namespace platform {
+
+namespace {
+StderrMessageService stderrService;
+MessageService* current = &stderrService;
+} // namespace
+
+void StderrMessageService::show(const QString& text, const QString& caption, MessageKind) {
+    QString flat = text;
+    flat.replace("\r\n", "\n").replace("\n\r", "\n").replace('\r', '\n');
+    const QByteArray line = (caption.isEmpty() ? flat : caption + ": " + flat).toUtf8();
+    std::fprintf(stderr, "%s\n", line.constData());
+    std::fflush(stderr);
+}
+
+void RecordingMessageService::show(const QString& text, const QString& caption, MessageKind) {
+    texts << text;
+    captions << caption;
+}
+
+MessageService& messageService() { return *current; }
+
+void setMessageService(MessageService* service) { current = service ? service : &stderrService; }
+
+void showMessage(const QString& text, const QString& caption, MessageKind kind) {
+    current->show(text, caption, kind);
+}
+
+} // namespace platform
