@@ -1,0 +1,52 @@
+#pragma once
+// The picture step of the site worker: decides from the site's status and the
+// user's options whether to capture a fresh thumbnail of the page, draw the
+// file-type icon of a download, keep the previous run's picture or draw a
+// placeholder; stores the picture as a BMP file under the data folder and
+// appends CODE, GIVEN_TITLE and IMAGE to the favourite's Link record.
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace catalogue {
+
+class PageRenderer;
+class RunTrace;
+
+// The site questions the picture step asks. The site worker implements it
+// with its own probe; tests answer from a local site.
+class PictureProbe {
+public:
+    virtual ~PictureProbe() = default;
+    // The probe result code: an HTTP status or one of the negative codes.
+    virtual int FetchStatus(const QString& url, bool wantBody) = 0;
+    // True when the server declares a "text" or "image" content type.
+    virtual bool IsPageOrPicture(const QString& url) = 0;
+    // The page's title as sent (untrimmed), empty when it has none.
+    virtual QByteArray PageTitle(const QString& url) = 0;
+    // The icon of the file type the address names; a null image when none.
+    virtual QImage FileTypeIcon(const QString& url) = 0;
+};
+
+struct PictureStepInput {
+    QString dataFolder;    // native data folder, ending in "/"
+    QString favouriteName; // the shortcut's file name without its extension
+    QString finalUrl;      // the address after redirects
+    bool forHistory = false;
+    int evenFileName = 0; // the run counter
+    bool newOnly = false; // cb_newonly: "Get only if a new site"
+    bool showCode = true; // cb_ShowCode: "Display Error Code if page unavailable"
+};
+
+// Runs on the worker thread. renderer may be null (no browser): pages then get
+// a card with the site's host name. Appends to currentLink.
+void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRenderer* renderer,
+                    RunTrace& trace, QByteArray& currentLink);
+
+// The site codes counted as an answered site.
+bool IsReachableCode(int code);
+
+// "*" followed by the address from its last "." on, "*.exe" without a ".".
+QString FileTypePattern(const QString& url);
+
+} // namespace catalogue
