@@ -1,0 +1,351 @@
+#include "catalogue/site_http_client.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
+
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace catalogue {
+
+namespace {
+
+std::atomic<int> defaultTimeout{TSiteHttpClient::DefaultTimeoutMs};
+
+QString socketError(int number) { return QStringLiteral("Winsock error no %1").arg(number); }
+
+bool onMainThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+// One connection: waits for readiness with the client's time-out, which
+// restarts with every bit of progress.
+class Connection {
+public:
+    Connection(int timeoutMs, std::atomic<bool>& canceled)
+        : timeoutMs_(timeoutMs), canceled_(canceled) {}
+    ~Connection() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void open(const QString& host, quint16 port) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const QByteArray service = QByteArray::number(port);
+        const int result = ::getaddrinfo(host.toUtf8().constData(), service.constData(), &hints,
+                                         &found);
+        if (result != 0 || !found)
+            throw HttpClientError(HttpErrorKind::Other,
+                                  QStringLiteral("Host not found: %1 (%2)")
+                                      .arg(host, QString::fromLocal8Bit(gai_strerror(result))));
+        int lastError = ECONNREFUSED;
+        for (addrinfo* address = found; address; address = address->ai_next) {
+            fd_ = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                           address->ai_protocol);
+            if (fd_ < 0) {
+                lastError = errno;
+                continue;
+            }
+            if (::connect(fd_, address->ai_addr, address->ai_addrlen) == 0) {
+                ::freeaddrinfo(found);
+                return;
+            }
+            lastError = errno;
+            if (lastError == EINPROGRESS) {
+                wait(POLLOUT);
+                socklen_t length = sizeof lastError;
+                ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &lastError, &length);
+                if (lastError == 0) {
+                    ::freeaddrinfo(found);
+                    return;
+                }
+            }
+            ::close(fd_);
+            fd_ = -1;
+        }
+        ::freeaddrinfo(found);
+        throw HttpClientError(HttpErrorKind::Other, socketError(lastError));
+    }
+
+    void sendAll(const QByteArray& bytes) {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n =
+                ::send(fd_, bytes.constData() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n > 0) {
+                done += n;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                wait(POLLOUT);
+            } else if (n < 0 && errno != EINTR) {
+                throw HttpClientError(HttpErrorKind::Other, socketError(errno));
+            }
+        }
+    }
+
+    // Appends what arrives to buffer; false at the end of the stream.
+    bool receive(QByteArray& buffer) {
+        char chunk[64 * 1024];
+        for (;;) {
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n > 0) {
+                buffer.append(chunk, n);
+                return true;
+            }
+            if (n == 0)
+                return false;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                wait(POLLIN);
+            else if (errno == ECONNRESET)
+                return false;
+            else if (errno != EINTR)
+                throw HttpClientError(HttpErrorKind::Other, socketError(errno));
+        }
+    }
+
+private:
+    // Returns when the socket is ready for events; throws on time-out or cancel.
+    void wait(short events) {
+        const QDeadlineTimer deadline(timeoutMs_);
+        const bool pumpEvents = onMainThread();
+        std::unique_ptr<QSocketNotifier> notifier;
+        QTimer tick;
+        if (pumpEvents) {
+            notifier = std::make_unique<QSocketNotifier>(
+                fd_, events == POLLIN ? QSocketNotifier::Read : QSocketNotifier::Write);
+            // Wakes the event wait now and then to look at cancel and time-out.
+            tick.start(100);
+        }
+        for (;;) {
+            if (canceled_.exchange(false))
+                throw HttpClientError(HttpErrorKind::Canceled, QStringLiteral("Canceled"));
+            const qint64 left = deadline.remainingTime();
+            if (left == 0)
+                throw HttpClientError(HttpErrorKind::TimedOut,
+                                      QStringLiteral("Operation timed out"));
+            pollfd descriptor{fd_, events, 0};
+            const int slice = pumpEvents ? 0 : int(qMin<qint64>(left, 200));
+            const int ready = ::poll(&descriptor, 1, slice);
+            if (ready > 0)
+                return;
+            if (ready < 0 && errno != EINTR)
+                throw HttpClientError(HttpErrorKind::Other, socketError(errno));
+            if (pumpEvents)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+    }
+
+    int fd_ = -1;
+    int timeoutMs_;
+    std::atomic<bool>& canceled_;
+};
+
+// Reads the header lines and the body of one answer from a connection.
+class AnswerReader {
+public:
+    explicit AnswerReader(Connection& connection) : connection_(connection) {}
+
+    // Header lines up to the first empty line (all lines when the stream ends
+    // before one).
+    QStringList readHeaders() {
+        qsizetype end;
+        while ((end = headerEnd()) < 0) {
+            if (buffer_.size() > TSiteHttpClient::MaxHeaderBytes)
+                throw HttpClientError(HttpErrorKind::Message,
+                                      QStringLiteral("Header lines too long"));
+            if (!connection_.receive(buffer_)) {
+                ended_ = true;
+                end = buffer_.size();
+                break;
+            }
+        }
+        QStringList lines;
+        const QByteArray head = buffer_.left(end);
+        for (QByteArray line : head.split('\n')) {
+            if (line.endsWith('\r'))
+                line.chop(1);
+            if (line.isEmpty())
+                break;
+            lines << QString::fromLatin1(line);
+        }
+        buffer_.remove(0, qMin(buffer_.size(), end + blankLineLength_));
+        return lines;
+    }
+
+    QByteArray readBody(const QStringList& headers) {
+        if (headerValue(headers, "transfer-encoding").trimmed().compare(
+                QLatin1String("chunked"), Qt::CaseInsensitive) == 0)
+            return readChunked();
+        bool ok = false;
+        const qint64 length = headerValue(headers, "content-length").trimmed().toLongLong(&ok);
+        if (ok && length > 0)
+            return readCounted(length);
+        return readCounted(-1);
+    }
+
+private:
+    qsizetype headerEnd() {
+        const qsizetype crlf = buffer_.indexOf("\r\n\r\n");
+        const qsizetype lf = buffer_.indexOf("\n\n");
+        if (crlf >= 0 && (lf < 0 || crlf + 1 <= lf)) {
+            blankLineLength_ = 4;
+            return crlf;
+        }
+        blankLineLength_ = 2;
+        return lf;
+    }
+
+    static QString headerValue(const QStringList& headers, const char* name) {
+        for (qsizetype i = 1; i < headers.size(); ++i) {
+            const qsizetype colon = headers[i].indexOf(':');
+            if (colon > 0 &&
+                headers[i].left(colon).trimmed().compare(QLatin1String(name),
+                                                         Qt::CaseInsensitive) == 0)
+                return headers[i].mid(colon + 1);
+        }
+        return {};
+    }
+
+    bool more() {
+        if (ended_ || !connection_.receive(buffer_)) {
+            ended_ = true;
+            return false;
+        }
+        return true;
+    }
+
+    // A length of -1 reads to the end of the stream. Keeps at most the limit.
+    QByteArray readCounted(qint64 length) {
+        const qint64 wanted = length < 0 ? TSiteHttpClient::MaxBodyBytes
+                                         : qMin<qint64>(length, TSiteHttpClient::MaxBodyBytes);
+        while (buffer_.size() < wanted && more()) {
+        }
+        return buffer_.left(wanted);
+    }
+
+    QByteArray readLine() {
+        qsizetype end;
+        while ((end = buffer_.indexOf('\n')) < 0) {
+            if (buffer_.size() > TSiteHttpClient::MaxHeaderBytes || !more())
+                throw HttpClientError(HttpErrorKind::Transfer,
+                                      QStringLiteral("Error receiving the stream"));
+        }
+        QByteArray line = buffer_.left(end);
+        buffer_.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        return line;
+    }
+
+    QByteArray readChunked() {
+        QByteArray body;
+        for (;;) {
+            QByteArray sizeText = readLine();
+            const qsizetype extension = sizeText.indexOf(';');
+            if (extension >= 0)
+                sizeText.truncate(extension);
+            bool ok = false;
+            const qint64 size = sizeText.trimmed().toLongLong(&ok, 16);
+            if (!ok || size < 0)
+                throw HttpClientError(HttpErrorKind::Transfer,
+                                      QStringLiteral("Error receiving the stream"));
+            if (size == 0)
+                return body;
+            const qint64 room = TSiteHttpClient::MaxBodyBytes - body.size();
+            while (buffer_.size() < qMin(size, room) && more()) {
+            }
+            body += buffer_.left(qMin(size, room));
+            if (body.size() >= TSiteHttpClient::MaxBodyBytes || buffer_.size() < size)
+                return body; // the limit, or the stream ended inside the chunk
+            buffer_.remove(0, size);
+            readLine(); // the line end after the chunk data
+        }
+    }
+
+    Connection& connection_;
+    QByteArray buffer_;
+    qsizetype blankLineLength_ = 4;
+    bool ended_ = false;
+};
+
+} // namespace
+
+TSiteHttpClient::TSiteHttpClient() : timeoutMs_(defaultTimeout.load()) {}
+
+void TSiteHttpClient::setDefaultTimeoutMs(int ms) { defaultTimeout = ms; }
+
+TSiteHttpClient::Address TSiteHttpClient::splitAddress(const QString& url) {
+    QString rest = url;
+    if (rest.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
+        rest = rest.mid(7);
+    Address address;
+    const qsizetype slash = rest.indexOf('/');
+    address.host = slash < 0 ? rest : rest.left(slash);
+    address.path = slash < 0 ? QStringLiteral("/") : rest.mid(slash);
+    const qsizetype colon = address.host.lastIndexOf(':');
+    if (colon >= 0) {
+        bool ok = false;
+        address.port = address.host.mid(colon + 1).toUShort(&ok);
+        if (!ok)
+            address.port = 0;
+        address.host.truncate(colon);
+    }
+    return address;
+}
+
+QByteArray TSiteHttpClient::requestText(const QByteArray& method, const QString& url) {
+    const Address address = splitAddress(url);
+    return method + " " + address.path.toUtf8() + " HTTP/1.1\r\n" + "Host: " +
+           address.host.toUtf8() + "\r\n" + "Accept: */*\r\n" + "Connection: close\r\n" + "\r\n";
+}
+
+int TSiteHttpClient::statusCode() const {
+    if (headers_.isEmpty())
+        return -1;
+    const QStringList words = headers_.first().split(' ', Qt::SkipEmptyParts);
+    bool ok = false;
+    const int status = words.value(1).toInt(&ok);
+    return ok ? status : -1;
+}
+
+void TSiteHttpClient::request(const QByteArray& method, const QString& url) {
+    headers_.clear();
+    body_.clear();
+    try {
+        exchange(method, url);
+    } catch (...) {
+        headers_.clear();
+        body_.clear();
+        throw;
+    }
+}
+
+void TSiteHttpClient::exchange(const QByteArray& method, const QString& url) {
+    const Address address = splitAddress(url);
+    if (address.port == 0)
+        throw HttpClientError(HttpErrorKind::Other, QStringLiteral("Invalid port in %1").arg(url));
+    Connection connection(timeoutMs_, canceled_);
+    if (canceled_.exchange(false))
+        throw HttpClientError(HttpErrorKind::Canceled, QStringLiteral("Canceled"));
+    connection.open(address.host, address.port);
+    connection.sendAll(requestText(method, url));
+    AnswerReader reader(connection);
+    QStringList headers = reader.readHeaders();
+    if (method != "HEAD")
+        body_ = reader.readBody(headers);
+    headers_ = std::move(headers);
+}
+
+} // namespace catalogue

@@ -1,0 +1,90 @@
+#pragma once
+// The site probe's own minimal HTTP/1.1 client. One request per connection
+// ("Connection: close"); the answer's header lines and body stay in the
+// client until the next request. On the main thread, events keep flowing
+// while it waits; on any other thread it simply blocks.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <stdexcept>
+
+namespace catalogue {
+
+// The kinds of failure, each with the probe result code it maps to.
+enum class HttpErrorKind {
+    TimedOut = -1,
+    Canceled = -2,
+    Server = -3,
+    Message = -4,
+    Transfer = -5,
+    Mime = -6,
+    Client = -7,
+    Other = -99, // socket failures: name not found, connection refused, ...
+};
+
+class HttpClientError : public std::runtime_error {
+public:
+    HttpClientError(HttpErrorKind kind, const QString& message)
+        : std::runtime_error(message.toStdString()), kind_(kind) {}
+    HttpErrorKind kind() const { return kind_; }
+    int code() const { return static_cast<int>(kind_); }
+
+private:
+    HttpErrorKind kind_;
+};
+
+class TSiteHttpClient {
+public:
+    static constexpr int DefaultTimeoutMs = 60000;
+    // At most this much of a body is kept; the rest is not read.
+    static constexpr qsizetype MaxBodyBytes = 8 * 1024 * 1024;
+    // Header lines above this total end the request with a message error.
+    static constexpr qsizetype MaxHeaderBytes = 1024 * 1024;
+
+    TSiteHttpClient();
+
+    // Sends one request and reads the answer; throws HttpClientError. A
+    // failed request leaves no header lines and no body.
+    void head(const QString& url) { request("HEAD", url); }
+    void get(const QString& url) { request("GET", url); }
+    void request(const QByteArray& method, const QString& url);
+
+    // Header lines in arrival order, the status line first.
+    const QStringList& headerLines() const { return headers_; }
+    const QByteArray& body() const { return body_; }
+    // The second blank-separated word of the status line; -1 when there is
+    // no status line or that word is not a number.
+    int statusCode() const;
+
+    // Time without progress after which connecting or reading gives up.
+    // Tests shorten it; the program keeps the default.
+    void setTimeoutMs(int ms) { timeoutMs_ = ms; }
+    int timeoutMs() const { return timeoutMs_; }
+    // The time-out new clients start with (tests).
+    static void setDefaultTimeoutMs(int ms);
+
+    // Makes the request in progress (or the next one) fail as cancelled.
+    // Safe from any thread.
+    void cancel() { canceled_ = true; }
+
+    // The request text sent for a method and address (exposed for tests).
+    static QByteArray requestText(const QByteArray& method, const QString& url);
+    struct Address {
+        QString host;
+        quint16 port = 80;
+        QString path;
+    };
+    static Address splitAddress(const QString& url);
+
+private:
+    void exchange(const QByteArray& method, const QString& url);
+
+    int timeoutMs_;
+    std::atomic<bool> canceled_{false};
+    QStringList headers_;
+    QByteArray body_;
+};
+
+} // namespace catalogue
