@@ -14,9 +14,9 @@ struct DirEntry {
     QString name;             // file name only, decoded from the file system's bytes
     bool isDirectory = false; // a real folder (never a link to one)
     bool isSymLink = false;
-    qint64 size = 0;          // bytes; 0 for folders
-    QDateTime lastWriteTime;  // local time
-    QDateTime creationTime;   // birth time when the file system has it, else change time
+    qint64 size = 0;         // bytes; 0 for folders
+    QDateTime lastWriteTime; // local time
+    QDateTime creationTime;  // birth time when the file system has it, else change time
 };
 
 // True when name matches mask: '*' any run of characters, '?' exactly one,

@@ -1,0 +1,61 @@
+#pragma once
+// The registry store's file form: Windows .reg text ("REGEDIT4", one
+// [HIVE\key\path] section per key, "name"="text", @= for the default value,
+// dword:0000000a, hex:01,02 and hex(N): for other typed data). This is the
+// in-memory tree and its reading and writing; locking and saving live in
+// registry.cpp.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace platform::regtext {
+
+constexpr int HiveCount = 3; // HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT
+
+enum class Kind { String, Dword, Binary };
+
+struct Value {
+    QString name; // empty: the default (unnamed) value
+    Kind kind = Kind::String;
+    QString text;      // String
+    quint32 dword = 0; // Dword
+    QByteArray bytes;  // Binary
+    int hexType = 3;   // Binary: the type number, 3 (plain "hex:") for binary data
+};
+
+struct Key {
+    QString name;
+    QList<Value> values;
+    std::vector<std::unique_ptr<Key>> children;
+
+    // Names are matched without regard to case.
+    Key* child(const QString& childName) const;
+    Key* childOrNew(const QString& childName);
+    bool removeChild(const QString& childName);
+    Value* value(const QString& valueName);
+    const Value* value(const QString& valueName) const;
+    bool removeValue(const QString& valueName);
+    // The key below this one at path, or nullptr.
+    Key* find(const QStringList& path) const;
+    Key* findOrCreate(const QStringList& path);
+};
+
+struct Store {
+    Key hives[HiveCount];
+};
+
+QString hiveName(int hive);
+// The segments of a key path: backslash separated, empty segments dropped
+// (so "\Software\x" and "Software\x\" name the same key).
+QStringList splitKeyPath(const QString& path);
+
+// Parses a store file. On failure returns false with the 1-based line number
+// and a short reason, and *out is left in an unspecified state.
+bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason);
+QByteArray serialize(const Store& store);
+
+} // namespace platform::regtext
