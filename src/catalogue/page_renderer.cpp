@@ -1,0 +1,517 @@
+#include "catalogue/page_renderer.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSemaphore>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <poll.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace catalogue {
+
+namespace {
+
+constexpr int kPageWidth = 1024;
+constexpr int kPageHeight = 768;
+constexpr int kThumbnailSide = 122;
+// The first exchange with a new browser also waits for its start-up.
+constexpr int kStartUpMs = 30000;
+// How long a capture on another thread waits for the owning thread to start
+// the browser.
+constexpr int kStartRequestMs = 20000;
+// A message larger than this is no answer we asked for.
+constexpr qsizetype kMaxMessageBytes = 256 * 1024 * 1024;
+
+void closeFd(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// Moves a descriptor above the numbers the child's pipe ends take, so
+// setting up 3 and 4 in the child never overwrites one of them.
+int moveHigh(int fd) {
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+    ::close(fd);
+    return high;
+}
+
+bool waitReady(int fd, short events, const QDeadlineTimer& deadline) {
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        const qint64 left = deadline.remainingTime();
+        if (left == 0)
+            return false;
+        const int rc = ::poll(&entry, 1, int(qMin<qint64>(left, 1000)));
+        if (rc > 0)
+            return true; // readable, writable, or an error the next call reports
+        if (rc < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+// Writes all bytes. A browser that has gone away makes the write fail with
+// EPIPE; the signal that comes with it is blocked for this thread and taken
+// back, so it never ends the program.
+bool writeAll(int fd, const QByteArray& bytes, const QDeadlineTimer& deadline) {
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    bool ok = true;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN && waitReady(fd, POLLOUT, deadline))
+            continue;
+        if (n < 0 && errno == EPIPE) {
+            const timespec zero{0, 0};
+            sigtimedwait(&pipeSignal, nullptr, &zero);
+        }
+        ok = false;
+        break;
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return ok;
+}
+
+} // namespace
+
+// One conversation with the browser over the pipe: numbered commands and
+// their answers, with the events in between.
+class PageRenderer::Session {
+public:
+    Session(PageRenderer& owner, int toBrowser, int fromBrowser)
+        : owner_(owner), out_(toBrowser), in_(fromBrowser) {}
+
+    bool broken() const { return broken_; }
+
+    // Sends a command and returns its number, or 0 when it could not be sent.
+    int send(const QString& method, const QJsonObject& params, const QString& sessionId,
+             const QDeadlineTimer& deadline) {
+        if (broken_)
+            return 0;
+        const int id = owner_.nextMessageId_++;
+        QJsonObject message{{"id", id}, {"method", method}, {"params", params}};
+        if (!sessionId.isEmpty())
+            message.insert("sessionId", sessionId);
+        QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact);
+        bytes.append('\0');
+        if (!writeAll(out_, bytes, deadline)) {
+            broken_ = true;
+            return 0;
+        }
+        return id;
+    }
+
+    // Reads messages until one matches; nothing on time-out or a broken pipe.
+    std::optional<QJsonObject> waitFor(const std::function<bool(const QJsonObject&)>& wanted,
+                                       const QDeadlineTimer& deadline) {
+        while (!broken_) {
+            while (auto message = takeMessage()) {
+                if (wanted(*message))
+                    return message;
+            }
+            if (broken_ || !fill(deadline))
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    // Sends a command and waits for its answer's result; nothing when the
+    // answer is an error, late, or never comes.
+    std::optional<QJsonObject> call(const QString& method, const QJsonObject& params,
+                                    const QString& sessionId, int timeoutMs) {
+        const QDeadlineTimer deadline(timeoutMs);
+        const int id = send(method, params, sessionId, deadline);
+        if (id == 0)
+            return std::nullopt;
+        const auto answer = waitFor([id](const QJsonObject& m) { return m.value("id").toInt() == id; },
+                                    deadline);
+        if (!answer || answer->contains("error"))
+            return std::nullopt;
+        return answer->value("result").toObject();
+    }
+
+private:
+    std::optional<QJsonObject> takeMessage() {
+        QByteArray& buffer = owner_.pipeBuffer_;
+        const qsizetype end = buffer.indexOf('\0');
+        if (end < 0)
+            return std::nullopt;
+        const QJsonDocument document = QJsonDocument::fromJson(buffer.left(end));
+        buffer.remove(0, end + 1);
+        return document.isObject() ? document.object() : QJsonObject{};
+    }
+
+    // Reads what the browser has sent; false on time-out, end of pipe or error.
+    bool fill(const QDeadlineTimer& deadline) {
+        QByteArray& buffer = owner_.pipeBuffer_;
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(in_, chunk, sizeof chunk);
+            if (n > 0) {
+                buffer.append(chunk, n);
+                if (buffer.size() > kMaxMessageBytes)
+                    broken_ = true;
+                return !broken_;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                broken_ = true; // the browser closed its end: it has died
+                return false;
+            }
+            if (errno == EAGAIN && !waitReady(in_, POLLIN, deadline)) {
+                timedOut_ = true;
+                return false;
+            }
+        }
+    }
+
+    PageRenderer& owner_;
+    int out_;
+    int in_;
+    bool broken_ = false;
+    bool timedOut_ = false;
+};
+
+PageRenderer::PageRenderer(QObject* parent) : QObject(parent) {}
+
+PageRenderer::~PageRenderer() { stop(); }
+
+void PageRenderer::setBrowserPath(const QString& path) {
+    QMutexLocker lock(&stateMutex_);
+    browserPath_ = path;
+}
+
+QString PageRenderer::browserPath() const {
+    QMutexLocker lock(&stateMutex_);
+    return browserPath_.isEmpty() ? findBrowser() : browserPath_;
+}
+
+QString PageRenderer::findBrowser() {
+    const QFileInfo installed(QStringLiteral("/usr/bin/chromium"));
+    if (installed.isFile() && installed.isExecutable())
+        return installed.filePath();
+    for (const char* name : {"chromium", "chromium-browser"}) {
+        const QString found = QStandardPaths::findExecutable(QString::fromLatin1(name));
+        if (!found.isEmpty())
+            return found;
+    }
+    return {};
+}
+
+void PageRenderer::setTimeouts(int loadMs, int commandMs) {
+    QMutexLocker lock(&stateMutex_);
+    loadTimeoutMs_ = loadMs;
+    commandTimeoutMs_ = commandMs;
+}
+
+bool PageRenderer::start() {
+    QMutexLocker lock(&stateMutex_);
+    if (pid_ > 0 && !reaped_) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == 0)
+            return true;
+        reaped_ = true;
+    }
+    endBrowser();
+    return spawnBrowser();
+}
+
+bool PageRenderer::spawnBrowser() {
+    const QString program = browserPath_.isEmpty() ? findBrowser() : browserPath_;
+    if (program.isEmpty())
+        return false;
+
+    QByteArray profileTemplate = QDir::tempPath().toLocal8Bit() + "/pagorama-browser-XXXXXX";
+    if (!::mkdtemp(profileTemplate.data()))
+        return false;
+    profileDir_ = QString::fromLocal8Bit(profileTemplate);
+
+    int toChild[2], fromChild[2];
+    if (::pipe2(toChild, O_CLOEXEC) != 0)
+        return false;
+    if (::pipe2(fromChild, O_CLOEXEC) != 0) {
+        ::close(toChild[0]);
+        ::close(toChild[1]);
+        return false;
+    }
+    for (int* fd : {&toChild[0], &toChild[1], &fromChild[0], &fromChild[1]})
+        *fd = moveHigh(*fd);
+
+    QList<QByteArray> args{program.toLocal8Bit(),
+                           "--headless",
+                           "--disable-gpu",
+                           "--disable-background-networking",
+                           "--disable-component-update",
+                           "--disable-sync",
+                           "--no-first-run",
+                           "--mute-audio",
+                           "--hide-scrollbars",
+                           "--window-size=1024,768",
+                           "--user-data-dir=" + profileTemplate,
+                           "--remote-debugging-pipe"};
+    if (::geteuid() == 0)
+        args << "--no-sandbox"; // the sandbox refuses to run as root
+    args << "about:blank";
+    std::vector<char*> argv;
+    for (QByteArray& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], 3);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 4);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 5);
+
+    // Its own process group, so stopping it reaches every process it starts;
+    // signals as a fresh program expects them.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    if (rc != 0) {
+        ::close(toChild[1]);
+        ::close(fromChild[0]);
+        QDir(profileDir_).removeRecursively();
+        profileDir_.clear();
+        return false;
+    }
+    pid_ = pid;
+    reaped_ = false;
+    toBrowser_ = toChild[1];
+    fromBrowser_ = fromChild[0];
+    ::fcntl(toBrowser_, F_SETFL, ::fcntl(toBrowser_, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fromBrowser_, F_SETFL, ::fcntl(fromBrowser_, F_GETFL) | O_NONBLOCK);
+    freshBrowser_ = true;
+    pipeBuffer_.clear();
+    return true;
+}
+
+void PageRenderer::endBrowser() {
+    if (pid_ > 0) {
+        // The whole group: the browser's own helper processes go with it.
+        ::kill(-pid_, SIGTERM);
+        const QDeadlineTimer grace(3000);
+        while (!reaped_) {
+            int status = 0;
+            const pid_t rc = ::waitpid(pid_, &status, WNOHANG);
+            if (rc == pid_ || (rc < 0 && errno == ECHILD)) {
+                reaped_ = true;
+                break;
+            }
+            if (grace.hasExpired()) {
+                ::kill(-pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                reaped_ = true;
+                break;
+            }
+            QThread::msleep(10);
+        }
+        ::kill(-pid_, SIGKILL); // helpers that outlived the browser itself
+        pid_ = 0;
+    }
+    closeFd(toBrowser_);
+    closeFd(fromBrowser_);
+    pipeBuffer_.clear();
+    if (!profileDir_.isEmpty()) {
+        QDir(profileDir_).removeRecursively();
+        profileDir_.clear();
+    }
+}
+
+void PageRenderer::stop() {
+    {
+        // Wakes a capture in progress: its pipe reaches its end.
+        QMutexLocker lock(&stateMutex_);
+        if (pid_ > 0 && !reaped_)
+            ::kill(-pid_, SIGTERM);
+    }
+    QMutexLocker captureLock(&captureMutex_);
+    QMutexLocker lock(&stateMutex_);
+    endBrowser();
+}
+
+bool PageRenderer::isRunning() const {
+    QMutexLocker lock(&stateMutex_);
+    return pid_ > 0 && !reaped_ && ::kill(pid_, 0) == 0;
+}
+
+pid_t PageRenderer::browserProcessId() const {
+    QMutexLocker lock(&stateMutex_);
+    return pid_;
+}
+
+bool PageRenderer::ensureRunning() {
+    {
+        QMutexLocker lock(&stateMutex_);
+        if (pid_ > 0 && !reaped_) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == 0)
+                return true;
+            reaped_ = true; // died since the last capture: start another below
+        }
+    }
+    if (QThread::currentThread() == thread())
+        return start();
+
+    // A browser started from this (idle priority) thread would inherit its
+    // scheduling: the owning thread starts it.
+    auto done = std::make_shared<QSemaphore>();
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    QMetaObject::invokeMethod(
+        this,
+        [this, done, started] {
+            started->store(start());
+            done->release();
+        },
+        Qt::QueuedConnection);
+    return done->tryAcquire(1, kStartRequestMs) && started->load();
+}
+
+QImage PageRenderer::capture(const QString& url) {
+    QMutexLocker captureLock(&captureMutex_);
+    if (!ensureRunning())
+        return {};
+    const QImage shot = captureWithBrowser(url);
+    return shot.isNull() ? shot : scaleToThumbnail(shot);
+}
+
+QImage PageRenderer::captureWithBrowser(const QString& url) {
+    int toBrowser, fromBrowser, loadMs, commandMs;
+    pid_t pid;
+    bool fresh;
+    {
+        QMutexLocker lock(&stateMutex_);
+        toBrowser = toBrowser_;
+        fromBrowser = fromBrowser_;
+        loadMs = loadTimeoutMs_;
+        commandMs = commandTimeoutMs_;
+        pid = pid_;
+        fresh = freshBrowser_;
+        freshBrowser_ = false;
+    }
+    if (toBrowser < 0 || fromBrowser < 0)
+        return {};
+
+    Session session(*this, toBrowser, fromBrowser);
+    QImage shot;
+    bool healthy = false;
+    const auto target = session.call(
+        "Target.createTarget",
+        {{"url", "about:blank"}, {"width", kPageWidth}, {"height", kPageHeight}}, {},
+        fresh ? kStartUpMs : commandMs);
+    const QString targetId = target ? target->value("targetId").toString() : QString();
+    if (!targetId.isEmpty()) {
+        shot = captureInTab(session, targetId, url, loadMs, commandMs);
+        healthy = !shot.isNull() &&
+                  session.call("Target.closeTarget", {{"targetId", targetId}}, {}, commandMs);
+    }
+    if (!healthy) {
+        // Dead, stuck or confused: end it; the next capture starts another.
+        QMutexLocker lock(&stateMutex_);
+        if (pid_ == pid)
+            endBrowser();
+    }
+    return shot;
+}
+
+QImage PageRenderer::captureInTab(Session& session, const QString& targetId, const QString& url,
+                                  int loadMs, int commandMs) {
+    const auto attached = session.call("Target.attachToTarget",
+                                       {{"targetId", targetId}, {"flatten", true}}, {}, commandMs);
+    const QString tab = attached ? attached->value("sessionId").toString() : QString();
+    if (tab.isEmpty() || !session.call("Page.enable", {}, tab, commandMs))
+        return {};
+    const QJsonObject metrics{{"width", kPageWidth},
+                              {"height", kPageHeight},
+                              {"deviceScaleFactor", 1},
+                              {"mobile", false}};
+    if (!session.call("Emulation.setDeviceMetricsOverride", metrics, tab, commandMs))
+        return {};
+
+    // A page that does not finish loading in time is captured as it stands.
+    const QDeadlineTimer loadDeadline(loadMs);
+    const int navigation = session.send("Page.navigate", {{"url", url}}, tab, loadDeadline);
+    if (navigation == 0)
+        return {};
+    bool loaded = false;
+    session.waitFor(
+        [&](const QJsonObject& message) {
+            if (message.value("sessionId").toString() != tab)
+                return false;
+            if (message.value("id").toInt() == navigation) {
+                // A download or cancelled navigation never loads a document.
+                const QString error =
+                    message.value("result").toObject().value("errorText").toString();
+                return error == QLatin1String("net::ERR_ABORTED");
+            }
+            const QString event = message.value("method").toString();
+            loaded = event == QLatin1String("Page.loadEventFired");
+            return loaded || event == QLatin1String("Inspector.targetCrashed") ||
+                   event == QLatin1String("Inspector.detached");
+        },
+        loadDeadline);
+    if (session.broken())
+        return {};
+    if (!loaded)
+        session.send("Page.stopLoading", {}, tab, QDeadlineTimer(commandMs));
+
+    const auto shot = session.call("Page.captureScreenshot", {{"format", "png"}}, tab, commandMs);
+    if (!shot)
+        return {};
+    const QByteArray png = QByteArray::fromBase64(shot->value("data").toString().toLatin1());
+    return QImage::fromData(png, "PNG");
+}
+
+QImage PageRenderer::scaleToThumbnail(const QImage& capture) {
+    if (capture.isNull())
+        return {};
+    return capture
+        .scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace catalogue
