@@ -1,0 +1,26 @@
+#pragma once
+// Mapping a request path onto a file of the document folder. The mapping
+// never leaves the folder: the path is percent-decoded, "\" and "/" both
+// separate folders, "." and ".." are resolved, and symbolic links must not
+// lead outside. A refused path maps to nothing and is answered as missing.
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace webserver {
+
+// Replaces each "%" followed by two more bytes with the byte their hex digits
+// give; a decoded byte is never decoded again. A "%" with fewer than two bytes
+// after it, or with non-hex digits, stays as it is. "+" is unchanged.
+QByteArray percentDecode(const QByteArray& text);
+
+// The native file path for a request path, or nothing when the path would
+// lead outside docDir or holds a NUL. A path ending in "/" names defaultDoc
+// of that folder.
+std::optional<QString> mapDocument(const QString& docDir, const QString& defaultDoc,
+                                   const QByteArray& path);
+
+// True when an existing path, symbolic links followed, lies inside docDir.
+bool liesInside(const QString& docDir, const QString& path);
+
+} // namespace webserver

@@ -1,0 +1,30 @@
+#pragma once
+// The texts of the server's own answers: content types, dates and the
+// fixed answers for missing files and refused requests.
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace webserver {
+
+// Content type from the extension of a file name (case ignored).
+QByteArray ContentTypeOf(const QString& fileName);
+
+// "Mon, 06 Jan 2003 10:20:30" for a time given in any zone (converted to UTC).
+QByteArray HttpDate(const QDateTime& time);
+
+// Escapes & < > " ' for an HTML page.
+QByteArray htmlEscape(const QByteArray& text);
+
+// The whole 404 answer (header and body) for a request path.
+QByteArray notFoundAnswer(const QByteArray& version, const QByteArray& path);
+
+// A short answer for a refused request (400, 411, 413, ...), header and body.
+QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& reason);
+
+// Header lines of a served file, blank line included. An invalid
+// lastModified leaves out the Last-Modified line.
+QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType,
+                            qint64 length, const QDateTime& lastModified);
+
+} // namespace webserver

@@ -1,0 +1,431 @@
+#include "webserver/http_connection.h"
+
+#include "webserver/document_path.h"
+#include "webserver/http_answer.h"
+#include "webserver/http_server.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace webserver {
+
+namespace {
+
+constexpr qsizetype ReadSize = 65536;
+
+void post(QObject* receiver, int type) {
+    QCoreApplication::postEvent(receiver, new QEvent(QEvent::Type(type)));
+}
+
+} // namespace
+
+THttpConnection::THttpConnection() = default;
+
+THttpConnection::~THttpConnection() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void THttpConnection::attach(THttpServer* server, int fd, const QString& peerAddr) {
+    server_ = server;
+    setParent(server);
+    fd_ = fd;
+    peerAddr_ = peerAddr;
+    docDir_ = server->docDir;
+    defaultDoc_ = server->defaultDoc;
+    readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, [this] { readReady(); });
+    writeNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    writeNotifier_->setEnabled(false);
+    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { writeReady(); });
+}
+
+template <typename Work> void THttpConnection::guarded(Work&& work) {
+    // An error while handling this client's event ends only this client.
+    try {
+        work();
+    } catch (...) {
+        abortConnection();
+    }
+}
+
+void THttpConnection::readReady() {
+    guarded([this] {
+        if (fd_ < 0)
+            return;
+        const bool raw = !lineMode_ || (state() == csProcessing && bodyAccepted_);
+        // Raw bytes wait for the handler; read more only once those are taken.
+        if (raw && input_.pending().size() >= ReadSize) {
+            deliverRaw();
+            return;
+        }
+        char buffer[ReadSize];
+        const ssize_t received = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (received < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                closeNow();
+            return;
+        }
+        if (received == 0) {
+            peerClosed();
+            return;
+        }
+        if (state() == csProcessing && !bodyAccepted_)
+            return; // nobody wants bytes while an answer is under way
+        if (raw) {
+            input_.pending().append(buffer, received);
+            deliverRaw();
+            return;
+        }
+        input_.append(buffer, received);
+        QByteArray line;
+        while (fd_ >= 0 && lineMode_ && state() != csProcessing && input_.nextLine(&line))
+            handleLine(std::move(line));
+        if (state() == csProcessing && !bodyAccepted_)
+            input_.takeAll();
+    });
+}
+
+void THttpConnection::handleLine(QByteArray line) {
+    if (state() == csAwaitRequest)
+        bodyAccepted_ = false;
+    switch (parser_.takeLine(std::move(line))) {
+    case RequestParser::Outcome::TooLarge:
+        abortConnection();
+        break;
+    case RequestParser::Outcome::Dispatch:
+        dispatch();
+        break;
+    default:
+        break;
+    }
+}
+
+void THttpConnection::dispatch() {
+    document_ = mapDocument(docDir_, defaultDoc_, path()).value_or(QString());
+    const QByteArray& verb = method();
+    const bool get = verb == "GET";
+    if (get || verb == "HEAD") {
+        THttpGetFlag flags = gfServeFile;
+        const auto& handler = get ? server_->onGetDocument : server_->onHeadDocument;
+        if (handler)
+            handler(*server_, *this, flags);
+        switch (flags) {
+        case gfServeFile: serveDocument(get); break;
+        case gfSendStream: sendResponseStream(); break;
+        case gfAnswerSelf: break;
+        case gfNotFound:
+            answerNotFound();
+            closeDeferred();
+            break;
+        default: closeDeferred(); break;
+        }
+        return;
+    }
+    if (verb == "POST") {
+        THttpGetFlag flags = gfNotFound;
+        if (server_->onPostDocument)
+            server_->onPostDocument(*server_, *this, flags);
+        if (flags == gfNotFound) {
+            answerNotFound();
+            closeDeferred();
+        } else if (flags == gfAcceptBody) {
+            qint64 length = 0;
+            switch (checkPostBody(request(), &length)) {
+            case BodyVerdict::LengthRequired:
+                answerStatusAndClose(411, "Length Required");
+                return;
+            case BodyVerdict::BadRequest:
+                answerStatusAndClose(400, "Bad Request");
+                return;
+            case BodyVerdict::TooLarge:
+                answerStatusAndClose(413, "Payload Too Large");
+                return;
+            case BodyVerdict::Empty:
+            case BodyVerdict::Accept:
+                break;
+            }
+            bodyAccepted_ = true;
+            // An empty body is complete at once; bytes that came with the
+            // header are handed over from the event loop.
+            if (length == 0 || !input_.isEmpty()) {
+                emptyBodyNotice_ = length == 0;
+                if (!rawDeliveryPosted_) {
+                    rawDeliveryPosted_ = true;
+                    post(this, rawDataEventType());
+                }
+            }
+        }
+        return;
+    }
+    answerNotFound();
+    closeDeferred();
+}
+
+void THttpConnection::serveDocument(bool withBody) {
+    if (document_.isEmpty() || !QFileInfo(document_).isFile()) {
+        answerNotFound();
+        closeDeferred();
+        return;
+    }
+    sendFileResponse(withBody);
+}
+
+void THttpConnection::sendFileResponse(bool withBody) {
+    QFileInfo info(document_);
+    documentDate_ = info.exists() ? info.lastModified().toUTC() : QDateTime();
+    documentContentType_ = ContentTypeOf(document_);
+    auto file = std::make_unique<QFile>(document_);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        stream_.reset();
+        if (withBody) {
+            answerNotFound();
+            closeDeferred();
+        } else {
+            abortConnection();
+        }
+        return;
+    }
+    const qint64 length = file->size();
+    if (!withBody)
+        file->seek(length);
+    stream_ = std::move(file);
+    output_ += fileAnswerHeader(version(), documentContentType_, length, documentDate_);
+    sendResponseStream();
+}
+
+void THttpConnection::setResponseStream(std::unique_ptr<QIODevice> stream) {
+    stream_ = std::move(stream);
+}
+
+void THttpConnection::sendResponseStream() {
+    if (!stream_) {
+        closeDeferred();
+        return;
+    }
+    if (!chunk_)
+        chunk_ = std::make_unique<char[]>(ChunkSize);
+    const qint64 read = stream_->read(chunk_.get(), ChunkSize);
+    if (read > 0 && fd_ >= 0) {
+        output_.append(chunk_.get(), read);
+    } else if (read <= 0) {
+        stream_.reset();
+        endingResponse_ = true;
+    }
+    if (fd_ < 0)
+        return;
+    if (flushQueue() == Flush::Drained)
+        post(this, dataSentEventType());
+}
+
+// Writes queued bytes and keeps reading and sending chunks while the socket
+// takes them; stops when it would block (the write notifier resumes it).
+void THttpConnection::pump() {
+    while (fd_ >= 0) {
+        if (outputSent_ < output_.size() && flushQueue() != Flush::Drained)
+            return;
+        if (stream_) {
+            const qint64 read = stream_->read(chunk_.get(), ChunkSize);
+            if (read > 0) {
+                output_.append(chunk_.get(), read);
+                continue;
+            }
+            stream_.reset();
+            endingResponse_ = true;
+        }
+        if (endingResponse_) {
+            endingResponse_ = false;
+            ::shutdown(fd_, SHUT_WR);
+            post(this, responseDoneEventType());
+        } else if (closeWhenFlushed_) {
+            closeNow();
+        }
+        return;
+    }
+}
+
+void THttpConnection::writeReady() {
+    guarded([this] {
+        if (writeNotifier_)
+            writeNotifier_->setEnabled(false);
+        pump();
+    });
+}
+
+THttpConnection::Flush THttpConnection::flushQueue() {
+    while (outputSent_ < output_.size()) {
+        const ssize_t sent = ::send(fd_, output_.constData() + outputSent_,
+                                    size_t(output_.size() - outputSent_), MSG_NOSIGNAL);
+        if (sent > 0) {
+            outputSent_ += sent;
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            writeNotifier_->setEnabled(true);
+            return Flush::Blocked;
+        }
+        // The peer is gone (reset, not connected, sending direction shut
+        // down) or the socket failed: this connection ends either way.
+        abortConnection();
+        return Flush::Closed;
+    }
+    output_.resize(0);
+    outputSent_ = 0;
+    return Flush::Drained;
+}
+
+void THttpConnection::queueBytes(const QByteArray& bytes) {
+    if (fd_ < 0)
+        return;
+    output_ += bytes;
+    flushQueue();
+}
+
+void THttpConnection::answerNotFound() { queueBytes(notFoundAnswer(version(), path())); }
+
+void THttpConnection::answerStatusAndClose(int code, const QByteArray& reason) {
+    queueBytes(statusAnswer(version(), code, reason));
+    closeDeferred();
+}
+
+void THttpConnection::setLineMode(bool on) {
+    lineMode_ = on;
+    if (!on && !input_.isEmpty() && !rawDeliveryPosted_) {
+        rawDeliveryPosted_ = true;
+        post(this, rawDataEventType());
+    }
+}
+
+void THttpConnection::deliverRaw() {
+    if (fd_ < 0)
+        return;
+    if (!bodyAccepted_ || !server_->onPostedData) {
+        input_.takeAll();
+        return;
+    }
+    if (emptyBodyNotice_) {
+        emptyBodyNotice_ = false;
+        server_->onPostedData(*server_, *this, 0);
+    }
+    while (fd_ >= 0 && !input_.isEmpty()) {
+        const qsizetype before = input_.pending().size();
+        server_->onPostedData(*server_, *this, 0);
+        if (input_.pending().size() == before) {
+            input_.takeAll(); // the handler wants no more
+            break;
+        }
+    }
+}
+
+qint64 THttpConnection::receiveRaw(char* buffer, qint64 size) {
+    if (size <= 0)
+        return 0;
+    QByteArray& pending = input_.pending();
+    const qint64 copied = std::min<qint64>(size, pending.size());
+    if (copied > 0) {
+        std::memcpy(buffer, pending.constData(), size_t(copied));
+        pending.remove(0, copied);
+        if (pending.isEmpty())
+            input_.takeAll();
+        return copied;
+    }
+    if (fd_ < 0)
+        return -1;
+    const ssize_t received = ::recv(fd_, buffer, size_t(size), 0);
+    return received > 0 ? received : (received == 0 ? 0 : -1);
+}
+
+void THttpConnection::closeDeferred() {
+    if (fd_ < 0 || closing_)
+        return;
+    closing_ = true;
+    post(this, closeDeferredEventType());
+}
+
+void THttpConnection::abortConnection() {
+    output_.clear();
+    outputSent_ = 0;
+    stream_.reset();
+    closeNow();
+}
+
+void THttpConnection::responseDone() {
+    parser_.setState(csAwaitRequest);
+    if (peerGone_ || closeWhenFlushed_) {
+        closeNow();
+        return;
+    }
+    if (request().connection.compare("Keep-Alive", Qt::CaseInsensitive) != 0)
+        closeDeferred();
+}
+
+void THttpConnection::peerClosed() {
+    peerGone_ = true;
+    if (readNotifier_)
+        readNotifier_->setEnabled(false);
+    // A partial line pending at the end is the last line.
+    if (lineMode_ && state() != csProcessing && !input_.isEmpty())
+        handleLine(input_.takeAll());
+    if (fd_ < 0)
+        return;
+    // Let an answer under way finish; the client may still be reading.
+    if (stream_ || endingResponse_ || outputSent_ < output_.size())
+        closeWhenFlushed_ = true;
+    else
+        closeNow();
+}
+
+void THttpConnection::closeNow() {
+    if (fd_ < 0)
+        return;
+    closing_ = true;
+    for (QSocketNotifier* notifier : {readNotifier_, writeNotifier_}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
+    readNotifier_ = writeNotifier_ = nullptr;
+    ::close(fd_);
+    fd_ = -1;
+    stream_.reset();
+    if (server_)
+        QCoreApplication::postEvent(server_, new ClientClosedEvent(this));
+}
+
+bool THttpConnection::event(QEvent* event) {
+    const int type = event->type();
+    if (type == closeDeferredEventType()) {
+        guarded([this] {
+            if (fd_ < 0)
+                return;
+            if (stream_ || endingResponse_ || outputSent_ < output_.size()) {
+                closeWhenFlushed_ = true;
+                return;
+            }
+            ::shutdown(fd_, SHUT_WR);
+            closeNow();
+        });
+    } else if (type == responseDoneEventType()) {
+        guarded([this] { responseDone(); });
+    } else if (type == dataSentEventType()) {
+        guarded([this] { pump(); });
+    } else if (type == rawDataEventType()) {
+        rawDeliveryPosted_ = false;
+        guarded([this] { deliverRaw(); });
+    } else {
+        return QObject::event(event);
+    }
+    return true;
+}
+
+} // namespace webserver

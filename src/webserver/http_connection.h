@@ -1,0 +1,132 @@
+#pragma once
+// One client of the HTTP server: a non-blocking socket watched by socket
+// notifiers on the main event loop. It reads request lines, hands complete
+// requests to the server's handlers and streams answers from a stream in
+// small chunks, so a file is never held in memory whole.
+#include "webserver/http_request.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QIODevice>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace webserver {
+
+class THttpServer;
+
+// What the server does once a document handler returns.
+enum THttpGetFlag : quint8 {
+    gfServeFile = 0,   // serve the file named by document()
+    gfSendStream = 1,  // send responseStream(), which holds the complete answer
+    gfAnswerSelf = 2,  // the handler answers; the server does nothing
+    gfNotFound = 3,    // send the 404 answer
+    gfAcceptBody = 4,  // POST only: the body goes to the posted-data handler
+};
+
+class THttpConnection : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int ChunkSize = 1460;
+
+    THttpConnection();
+    ~THttpConnection() override;
+
+    // Request fields.
+    THttpConnectionState state() const { return parser_.state(); }
+    const HttpRequest& request() const { return parser_.request(); }
+    const QByteArray& method() const { return request().method; }
+    const QByteArray& path() const { return request().path; }
+    const QByteArray& params() const { return request().params; }
+    const QByteArray& version() const { return request().version; }
+    const QList<QByteArray>& headerLines() const { return request().headerLines; }
+    qint32 contentLength() const { return request().contentLength; }
+    bool bodyAccepted() const { return bodyAccepted_; }
+    // Native path mapped from path(); empty when the path was refused.
+    const QString& document() const { return document_; }
+    const QString& docDir() const { return docDir_; }
+    const QString& defaultDoc() const { return defaultDoc_; }
+    const QString& peerAddr() const { return peerAddr_; }
+    QDateTime documentDate() const { return documentDate_; }
+    const QByteArray& documentContentType() const { return documentContentType_; }
+    bool isConnected() const { return fd_ >= 0; }
+    THttpServer* server() const { return server_; }
+
+    // Operations for handlers.
+    void setResponseStream(std::unique_ptr<QIODevice> stream);
+    QIODevice* responseStream() const { return stream_.get(); }
+    // Sends responseStream() to its end, then ends the answer; without a
+    // stream the connection is closed.
+    void sendResponseStream();
+    // Sends the 404 answer; does not close.
+    void answerNotFound();
+    // Sends a short status answer (400, 411, 413, ...) and closes afterwards.
+    void answerStatusAndClose(int code, const QByteArray& reason);
+    // Switching line mode off delivers pending and later bytes raw.
+    void setLineMode(bool on);
+    bool lineMode() const { return lineMode_; }
+    // Copies up to size received bytes, first those already buffered, then
+    // from the socket. Returns the count, or 0 or less when nothing was read.
+    qint64 receiveRaw(char* buffer, qint64 size);
+    // Closes from the event loop once the current event is done and the
+    // queued bytes are written.
+    void closeDeferred();
+    // Drops what is queued and closes at once.
+    void abortConnection();
+
+    // Set up by the server after accept.
+    void attach(THttpServer* server, int fd, const QString& peerAddr);
+    // Reads whatever is waiting (the server calls this right after accept).
+    void readReady();
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    friend class THttpServer;
+    enum class Flush { Drained, Blocked, Closed };
+
+    void handleLine(QByteArray line);
+    void dispatch();
+    void serveDocument(bool withBody);
+    void sendFileResponse(bool withBody);
+    void deliverRaw();
+    void queueBytes(const QByteArray& bytes);
+    Flush flushQueue();
+    void pump();
+    void writeReady();
+    void responseDone();
+    void peerClosed();
+    void closeNow();
+    template <typename Work> void guarded(Work&& work);
+
+    THttpServer* server_ = nullptr;
+    int fd_ = -1;
+    QSocketNotifier* readNotifier_ = nullptr;
+    QSocketNotifier* writeNotifier_ = nullptr;
+    QString peerAddr_, docDir_, defaultDoc_, document_;
+
+    RequestParser parser_;
+    LineSplitter input_;
+    bool lineMode_ = true;
+    bool bodyAccepted_ = false;
+    bool rawDeliveryPosted_ = false;
+    bool emptyBodyNotice_ = false; // raise the posted-data handler once for an empty body
+
+    std::unique_ptr<QIODevice> stream_;
+    std::unique_ptr<char[]> chunk_;
+    QDateTime documentDate_;
+    QByteArray documentContentType_;
+
+    QByteArray output_;          // bytes waiting for the socket
+    qsizetype outputSent_ = 0;   // of output_, already written
+    bool endingResponse_ = false; // stream done: shut down once output_ is written
+    bool closeWhenFlushed_ = false;
+    bool peerGone_ = false;      // the client closed its side
+    bool closing_ = false;       // closed, or a close is pending
+};
+
+} // namespace webserver

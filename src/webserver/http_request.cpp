@@ -1,0 +1,196 @@
+#include "webserver/http_request.h"
+
+#include <cstring>
+#include <limits>
+
+namespace webserver {
+
+namespace {
+
+bool startsWithNoCase(const QByteArray& line, const char* name) {
+    const QByteArray prefix(name);
+    return line.size() >= prefix.size() && line.left(prefix.size()).toLower() == prefix.toLower();
+}
+
+// The text after the first ":" and the spaces that follow it; trailing spaces stay.
+QByteArray headerValue(const QByteArray& line) {
+    qsizetype at = line.indexOf(':') + 1;
+    while (at < line.size() && line[at] == ' ')
+        ++at;
+    return line.mid(at);
+}
+
+// Next space-separated token starting at *at; advances *at past it.
+QByteArray nextToken(const QByteArray& line, qsizetype* at) {
+    while (*at < line.size() && line[*at] == ' ')
+        ++*at;
+    const qsizetype start = *at;
+    while (*at < line.size() && line[*at] != ' ')
+        ++*at;
+    return line.mid(start, *at - start);
+}
+
+} // namespace
+
+void parseRequestLine(const QByteArray& line, HttpRequest& request) {
+    qsizetype at = line.indexOf(' ');
+    if (at < 0)
+        at = line.size();
+    request.method = line.left(at).toUpper();
+    const QByteArray target = nextToken(line, &at);
+    const qsizetype question = target.indexOf('?');
+    if (question >= 0) {
+        request.path = target.left(question);
+        request.params = target.mid(question + 1);
+    } else {
+        request.path = target;
+        request.params.clear();
+    }
+    request.version = nextToken(line, &at).toUpper().trimmed();
+    if (request.version.isEmpty())
+        request.version = "HTTP/1.0";
+}
+
+bool parseInt32(const QByteArray& text, qint32* value) {
+    qsizetype at = 0;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+        negative = text[at++] == '-';
+    if (at == text.size())
+        return false;
+    qint64 result = 0;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c < '0' || c > '9')
+            return false;
+        result = result * 10 + (c - '0');
+        if (result > qint64(std::numeric_limits<qint32>::max()) + 1)
+            return false;
+    }
+    if (negative)
+        result = -result;
+    if (result > std::numeric_limits<qint32>::max())
+        return false;
+    *value = qint32(result);
+    return true;
+}
+
+void applyHeaderLine(const QByteArray& line, HttpRequest& request) {
+    if (line.contains(':')) {
+        const QByteArray value = headerValue(line);
+        if (startsWithNoCase(line, "content-type:")) {
+            request.contentType = value;
+        } else if (startsWithNoCase(line, "content-length:")) {
+            request.hasContentLength = true;
+            request.contentLengthText = value;
+            qint32 number = 0;
+            if (parseInt32(value, &number))
+                request.contentLength = number;
+        } else if (startsWithNoCase(line, "Accept:")) {
+            request.accept = value;
+        } else if (startsWithNoCase(line, "Referer:")) {
+            request.referer = value;
+        } else if (startsWithNoCase(line, "Accept-Language:")) {
+            request.acceptLanguage = value;
+        } else if (startsWithNoCase(line, "Accept-Encoding:")) {
+            request.acceptEncoding = value;
+        } else if (startsWithNoCase(line, "User-Agent:")) {
+            request.userAgent = value;
+        } else if (startsWithNoCase(line, "Host:")) {
+            request.host = value;
+        } else if (startsWithNoCase(line, "Connection:")) {
+            request.connection = value;
+        }
+    }
+    request.headerLines.append(line);
+}
+
+RequestParser::Outcome RequestParser::takeLine(QByteArray line) {
+    if (state_ == csProcessing)
+        return Outcome::Ignored;
+    request_.headerBytes += line.size();
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    if (state_ == csAwaitRequest) {
+        const qint64 carried = request_.headerBytes;
+        request_ = HttpRequest();
+        request_.headerBytes = carried;
+        parseRequestLine(line, request_);
+        state_ = csAwaitHeader;
+    } else if (line.isEmpty()) {
+        state_ = csProcessing;
+        request_.headerBytes = 0;
+        return Outcome::Dispatch;
+    } else {
+        applyHeaderLine(line, request_);
+    }
+    if (request_.headerBytes > HeaderBytesLimit)
+        return Outcome::TooLarge;
+    return Outcome::Continue;
+}
+
+void LineSplitter::append(const char* data, qsizetype size) {
+    if (skippingLong_) {
+        const char* lf = static_cast<const char*>(memchr(data, '\n', size_t(size)));
+        if (!lf)
+            return;
+        skippingLong_ = false;
+        const qsizetype skipped = lf - data + 1;
+        data += skipped;
+        size -= skipped;
+    }
+    buffer_.append(data, size);
+    // Only bytes after the last LF can form an over-long line.
+    const qsizetype lastLf = buffer_.lastIndexOf('\n');
+    if (buffer_.size() - (lastLf + 1) > LineLimit) {
+        buffer_.truncate(lastLf + 1);
+        skippingLong_ = true;
+    }
+}
+
+bool LineSplitter::nextLine(QByteArray* line) {
+    const qsizetype lf = buffer_.indexOf('\n', scanned_);
+    if (lf < 0) {
+        scanned_ = buffer_.size();
+        return false;
+    }
+    *line = buffer_.left(lf + 1);
+    buffer_.remove(0, lf + 1);
+    scanned_ = 0;
+    return true;
+}
+
+QByteArray LineSplitter::takeAll() {
+    QByteArray all;
+    all.swap(buffer_);
+    scanned_ = 0;
+    return all;
+}
+
+BodyVerdict checkPostBody(const HttpRequest& request, qint64* length) {
+    *length = 0;
+    if (!request.hasContentLength)
+        return BodyVerdict::LengthRequired;
+    // Digits only: a sign, blanks inside or any other byte make it no number.
+    const QByteArray text = request.contentLengthText.trimmed();
+    if (text.isEmpty())
+        return BodyVerdict::BadRequest;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return BodyVerdict::BadRequest;
+    }
+    qsizetype first = 0;
+    while (first < text.size() - 1 && text[first] == '0')
+        ++first;
+    if (text.size() - first > 18)
+        return BodyVerdict::TooLarge;
+    const qint64 value = text.mid(first).toLongLong();
+    if (value > PostBodyLimit)
+        return BodyVerdict::TooLarge;
+    *length = value;
+    return value == 0 ? BodyVerdict::Empty : BodyVerdict::Accept;
+}
+
+} // namespace webserver

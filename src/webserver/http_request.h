@@ -1,0 +1,94 @@
+#pragma once
+// The request side of the HTTP server, as pure functions and a small line
+// state machine: bytes in, request fields and a decision out. The connection
+// object only moves bytes and acts on what these return.
+#include <QByteArray>
+#include <QList>
+#include <cstdint>
+
+namespace webserver {
+
+// Request state of one connection.
+enum THttpConnectionState { csAwaitRequest, csAwaitHeader, csProcessing };
+
+// Limits of one request.
+inline constexpr int LineLimit = 65536;                   // bytes of one line without LF
+inline constexpr qint64 HeaderBytesLimit = 1024 * 1024;   // request line and header lines
+inline constexpr qint64 PostBodyLimit = 64LL * 1024 * 1024;
+
+struct HttpRequest {
+    QByteArray method;  // upper-cased
+    QByteArray path;    // target before the first "?", not decoded
+    QByteArray params;  // target after the first "?", not decoded
+    QByteArray version; // upper-cased; "HTTP/1.0" when absent
+    QList<QByteArray> headerLines;
+
+    QByteArray contentType, accept, referer, acceptLanguage, acceptEncoding, userAgent, host,
+        connection;
+    qint32 contentLength = 0;
+    // The raw Content-Length value, kept for the post body checks.
+    bool hasContentLength = false;
+    QByteArray contentLengthText;
+
+    qint64 headerBytes = 0; // bytes of the request line and header lines so far
+};
+
+// Fills method, path, params and version from a request line (LF and CR
+// already removed). Only the space character separates tokens.
+void parseRequestLine(const QByteArray& line, HttpRequest& request);
+
+// Records one header line: recognised names fill their fields; every line,
+// with or without ":", is appended to headerLines.
+void applyHeaderLine(const QByteArray& line, HttpRequest& request);
+
+// A decimal 32-bit integer with an optional sign; anything else is invalid.
+bool parseInt32(const QByteArray& text, qint32* value);
+
+// The line state machine of one connection.
+class RequestParser {
+public:
+    enum class Outcome {
+        Continue,    // more lines wanted
+        Dispatch,    // the blank line ended the header: the request is complete
+        TooLarge,    // the request's lines went over HeaderBytesLimit: close
+        Ignored,     // the line arrived while processing and was thrown away
+    };
+
+    // Takes one line as received (with its LF, if any).
+    Outcome takeLine(QByteArray line);
+
+    THttpConnectionState state() const { return state_; }
+    void setState(THttpConnectionState state) { state_ = state; }
+    const HttpRequest& request() const { return request_; }
+    HttpRequest& request() { return request_; }
+
+private:
+    THttpConnectionState state_ = csAwaitRequest;
+    HttpRequest request_;
+};
+
+// Splits received bytes into lines as the connection delivers them: each line
+// ends with its LF; a run of more than LineLimit bytes without LF is dropped
+// whole, up to and including its LF.
+class LineSplitter {
+public:
+    // Appends received bytes.
+    void append(const char* data, qsizetype size);
+    // Takes the next complete line, or returns false.
+    bool nextLine(QByteArray* line);
+    // Takes what is pending (a partial line at end of input, or raw data).
+    QByteArray takeAll();
+    QByteArray& pending() { return buffer_; }
+    bool isEmpty() const { return buffer_.isEmpty(); }
+
+private:
+    QByteArray buffer_;
+    qsizetype scanned_ = 0;     // bytes of buffer_ already known to hold no LF
+    bool skippingLong_ = false; // dropping the rest of an over-long line
+};
+
+// What to do with a posted body that a handler wants to accept.
+enum class BodyVerdict { Accept, Empty, LengthRequired, BadRequest, TooLarge };
+BodyVerdict checkPostBody(const HttpRequest& request, qint64* length);
+
+} // namespace webserver

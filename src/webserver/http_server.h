@@ -1,0 +1,96 @@
+#pragma once
+// The built-in HTTP server: one listening socket on the main event loop that
+// accepts any number of clients and serves files below a document folder,
+// handing each request to the owner's handlers first.
+#include "webserver/http_connection.h"
+
+#include <QEvent>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace webserver {
+
+// A failure to start listening; the message names the failing step.
+class ServerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class THttpServer : public QObject {
+    Q_OBJECT
+public:
+    using ConnectHandler = std::function<void(THttpServer&, THttpConnection&, int error)>;
+    using DocumentHandler = std::function<void(THttpServer&, THttpConnection&, THttpGetFlag&)>;
+    using PostedDataHandler = std::function<void(THttpServer&, THttpConnection&, int error)>;
+    using NotifyHandler = std::function<void(THttpServer&)>;
+    using ClientFactory = std::function<THttpConnection*()>;
+
+    explicit THttpServer(QObject* parent = nullptr);
+    ~THttpServer() override;
+
+    // Settings. Changing port or address while listening listens again.
+    QString port() const { return port_; }
+    void setPort(const QString& port);
+    QString addr() const { return addr_; }
+    void setAddr(const QString& addr);
+    QString docDir;                            // no trailing separator
+    QString defaultDoc = QStringLiteral("index.html");
+    // Makes the object for each accepted client (a THttpConnection by default).
+    void setClientFactory(ClientFactory factory) { factory_ = std::move(factory); }
+
+    // Handlers, all called on the main thread.
+    NotifyHandler onServerStarted, onServerStopped;
+    ConnectHandler onClientConnect, onClientDisconnect;
+    DocumentHandler onGetDocument, onHeadDocument, onPostDocument;
+    PostedDataHandler onPostedData;
+
+    // Throws ServerError; does nothing when already listening.
+    void startServer();
+    // Closes the listening socket and aborts every connection.
+    void stopServer();
+    bool isListening() const { return listenFd_ >= 0; }
+    // The port actually bound (useful when the port text was "0").
+    quint16 listeningPort() const { return boundPort_; }
+    // Live connections; one still counts while its disconnect handler runs.
+    int connectionCount() const { return int(connections_.size()); }
+    const std::vector<THttpConnection*>& connections() const { return connections_; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    friend class THttpConnection;
+    void acceptReady();
+    void closeListening(bool notify);
+    void clientClosed(THttpConnection* connection);
+
+    QString port_ = QStringLiteral("80");
+    QString addr_ = QStringLiteral("0.0.0.0");
+    ClientFactory factory_;
+    int listenFd_ = -1;
+    quint16 boundPort_ = 0;
+    QSocketNotifier* acceptNotifier_ = nullptr;
+    std::vector<THttpConnection*> connections_; // owned, in accept order
+    bool destroying_ = false;
+};
+
+// Posted to the server when a connection's socket has closed.
+class ClientClosedEvent : public QEvent {
+public:
+    explicit ClientClosedEvent(THttpConnection* connection);
+    THttpConnection* connection;
+};
+
+// Event types of the deferred operations, handled in the order posted.
+int closeDeferredEventType();
+int responseDoneEventType();
+int dataSentEventType();
+int rawDataEventType();
+int clientClosedEventType();
+
+} // namespace webserver
