@@ -1,8 +1,75 @@
 #include "catalogue/picture_step.h"
 
+#include "catalogue/bmp_file.h"
+#include "catalogue/encodings.h"
+#include "catalogue/page_renderer.h"
+#include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
+#include "platform/file_replace.h"
+#include "platform/message_service.h"
+#include "platform/paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QThread>
+#include <QUrl>
 
 namespace catalogue {
+
+namespace {
+
+// The longest full picture path before the name is shortened.
+constexpr int kMaxPicturePath = 255;
+
+const QByteArray kLineEnd("\n\r");
+
+// Message boxes belong to the main thread; the worker waits while it shows.
+void showProblem(const QString& text) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        platform::showMessage(text);
+        return;
+    }
+    QMetaObject::invokeMethod(app, [text] { platform::showMessage(text); },
+                              Qt::BlockingQueuedConnection);
+}
+
+QString nativePath(const QString& dataFolder, const QString& relative) {
+    return dataFolder + platform::fromBackslashForm(relative);
+}
+
+bool pictureExists(const QString& dataFolder, const QString& relative) {
+    return QFileInfo(nativePath(dataFolder, relative)).isFile();
+}
+
+// Copies the previous run's picture whole over the current name.
+void copyPicture(const QString& from, const QString& to) {
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        return;
+    platform::replaceFileWhole(to, source.readAll());
+}
+
+QString hostOf(const QString& url) {
+    const QString host = QUrl(url).host();
+    return host.isEmpty() ? url : host;
+}
+
+QImage fileTypeCard(const QImage& icon) {
+    QImage surface(kPictureSide, kPictureSide, QImage::Format_RGB32);
+    surface.fill(Qt::white);
+    if (!icon.isNull()) {
+        QPainter painter(&surface);
+        painter.drawImage((kPictureSide - icon.width()) / 2, (kPictureSide - icon.height()) / 2,
+                          icon);
+    }
+    return surface;
+}
+
+} // namespace
 
 bool IsReachableCode(int code) {
     return code == 200 || code == 501 || code == 301 || code == 302 || code == -97;
@@ -15,13 +82,87 @@ QString FileTypePattern(const QString& url) {
     return QLatin1Char('*') + url.mid(dot);
 }
 
+PicturePath PicturePathFor(const QString& dataFolder, const QString& favouriteName, int counter,
+                           bool forHistory) {
+    const QByteArray name = QByteArray(QString::asprintf("%4d", counter).toUtf8()) +
+                            favouriteName.toUtf8();
+    const QString folder =
+        forHistory ? QStringLiteral("images\\history\\") : QStringLiteral("images\\");
+    PicturePath path;
+    path.relative = folder + QString::fromLatin1(HexEncode(name)) + QStringLiteral(".BMP");
+    const qsizetype fullLength = dataFolder.length() + path.relative.length();
+    if (fullLength > kMaxPicturePath) {
+        qsizetype keep = path.relative.length() - (fullLength - kMaxPicturePath) - 10;
+        // A data folder so long that the cut would reach into the folder part
+        // keeps one character of the name, so the picture stays in its folder.
+        keep = qMax(keep, folder.length() + 1);
+        path.relative = path.relative.left(keep) + QStringLiteral(".BMP");
+        path.shortened = true;
+    }
+    return path;
+}
+
 void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRenderer* renderer,
                     RunTrace& trace, QByteArray& currentLink) {
-    // Filled in by the following commits; for now only the status code piece.
-    Q_UNUSED(renderer);
-    Q_UNUSED(trace);
+    const QString& O = in.dataFolder;
+
+    trace.add({QStringLiteral("force directories = ") + O + QStringLiteral("images/")});
+    QDir().mkpath(O + QStringLiteral("images"));
+
+    const PicturePath picture = PicturePathFor(O, in.favouriteName, in.evenFileName, in.forHistory);
+    const QString& M = picture.relative;
+    trace.add({QStringLiteral("picture_path = ") + O, QStringLiteral("picture_filename = ") + M});
+    if (picture.shortened)
+        trace.add(
+            {QStringLiteral("picture_pathEY = ") + O, QStringLiteral("picture_filenameEY = ") + M});
+    // The history folder is normally made by the history analysis; a picture
+    // must never be lost because it is missing.
+    QDir().mkpath(QFileInfo(nativePath(O, M)).path());
+
     const int code = probe.FetchStatus(in.finalUrl, false);
-    currentLink += "CODE = \"" + QByteArray::number(code) + "\" \n\r";
+    currentLink += "CODE = \"" + QByteArray::number(code) + "\" " + kLineEnd;
+
+    const PicturePath previous =
+        PicturePathFor(O, in.favouriteName, in.evenFileName - 1, in.forHistory);
+    auto carryPreviousForward = [&] {
+        if (!pictureExists(O, M) && pictureExists(O, previous.relative))
+            copyPicture(nativePath(O, previous.relative), nativePath(O, M));
+    };
+
+    bool done = false;
+    if (in.newOnly) {
+        // Only new favourites are captured: one that had a picture in the
+        // previous run keeps it under this run's name.
+        carryPreviousForward();
+        done = pictureExists(O, M);
+    }
+
+    if (!done && !IsReachableCode(code)) {
+        carryPreviousForward();
+        if (in.showCode || !pictureExists(O, M))
+            DrawPlaceholder(code, O, M, trace);
+    } else if (!done && probe.IsPageOrPicture(in.finalUrl)) {
+        const QByteArray title = probe.PageTitle(in.finalUrl).trimmed();
+        currentLink += "GIVEN_TITLE = \"" + EscapeQuotedValue(title) + "\" " + kLineEnd;
+
+        QImage surface = renderer ? renderer->capture(in.finalUrl) : QImage();
+        if (surface.isNull())
+            surface = HostCardPicture(hostOf(in.finalUrl)); // no browser, or it failed
+        if (IsBlankPicture(surface)) {
+            DrawPlaceholder(kScriptedSiteCode, O, M, trace);
+        } else if (!SaveBmp(surface, nativePath(O, M))) {
+            DrawPlaceholder(-99, O, M, trace);
+            showProblem(QStringLiteral("problem"));
+        }
+    } else if (!done) {
+        const QImage surface = fileTypeCard(probe.FileTypeIcon(in.finalUrl));
+        trace.add(
+            {QStringLiteral("picture_pathEZ = ") + O, QStringLiteral("picture_filenameEZ = ") + M});
+        SaveBmp(surface, nativePath(O, M));
+    }
+
+    if (pictureExists(O, M))
+        currentLink += "IMAGE =\"" + M.toUtf8() + "\" " + kLineEnd;
 }
 
 } // namespace catalogue

@@ -43,6 +43,20 @@ struct PictureStepInput {
 void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRenderer* renderer,
                     RunTrace& trace, QByteArray& currentLink);
 
+// A picture's path relative to the data folder, in backslash form
+// ("images\202020354E657773.BMP"), and whether the long-path rule cut it.
+struct PicturePath {
+    QString relative;
+    bool shortened = false;
+};
+
+// The picture name of a favourite in the run with the given counter: the
+// hexadecimal bytes of the counter as "%4d" followed by the name, in the
+// images folder (or its history folder). A full path over 255 characters is
+// cut to 249.
+PicturePath PicturePathFor(const QString& dataFolder, const QString& favouriteName, int counter,
+                           bool forHistory);
+
 // The site codes counted as an answered site.
 bool IsReachableCode(int code);
 
