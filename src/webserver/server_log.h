@@ -1,0 +1,57 @@
+#pragma once
+// The server log: a display of the most recent lines, which the
+// configuration window shows, and an optional log file that collects the
+// traffic of many runs.
+#include <QDateTime>
+#include <QFile>
+#include <QObject>
+#include <QStringList>
+#include <functional>
+
+namespace webserver {
+
+class ServerLog : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int DisplayLimit = 201;
+
+    // An empty filePath means the program's server log file.
+    explicit ServerLog(QObject* parent = nullptr, const QString& filePath = QString());
+    ~ServerLog() override;
+
+    // Adds a line to the display and, while the file is open, to the file.
+    void logLine(const QString& text);
+    // Opens (appending) or creates the file; on failure the display says so.
+    void openLogFile();
+    // Writes the closing line and closes; throws std::runtime_error when the
+    // file cannot be written or closed.
+    void closeLogFile();
+    bool isOpen() const { return open_; }
+    // The check box: opens or closes and returns whether the file is open.
+    bool setWriteToFile(bool on);
+    // Empties the display; the file keeps every line.
+    void clearDisplay();
+
+    const QStringList& displayLines() const { return display_; }
+    QString filePath() const;
+
+    // Local time source, replaceable by tests.
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+
+signals:
+    void lineAdded(const QString& line);
+    // The display's lines changed in another way (lines dropped, cleared).
+    void displayChanged();
+
+private:
+    void addToDisplay(const QString& text);
+    bool writeToFile(const QString& text, QString* error);
+    QString stamp() const;
+
+    QString filePath_;
+    QFile file_;
+    bool open_ = false;
+    QStringList display_;
+};
+
+} // namespace webserver

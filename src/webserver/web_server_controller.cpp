@@ -1,0 +1,98 @@
+#include "webserver/web_server_controller.h"
+
+#include "platform/message_service.h"
+#include "platform/settings_model.h"
+#include "webserver/startup_banner.h"
+
+namespace webserver {
+
+WebServerController::WebServerController(QObject* parent, const QString& logFilePath)
+    : QObject(parent), log_(this, logFilePath), server_(this) {
+    server_.onServerStarted = [this](THttpServer&) {
+        log_.logLine(QStringLiteral("Server is waiting for connections"));
+        emit listeningChanged(true);
+    };
+    server_.onServerStopped = [this](THttpServer&) {
+        log_.logLine(QStringLiteral("Server stopped"));
+        emit listeningChanged(false);
+    };
+    server_.onClientConnect = [this](THttpServer& server, THttpConnection&, int) {
+        emit clientCountChanged(server.connectionCount());
+    };
+    // The closing connection still counts while this runs.
+    server_.onClientDisconnect = [this](THttpServer& server, THttpConnection&, int) {
+        emit clientCountChanged(server.connectionCount() - 1);
+    };
+    server_.onGetDocument = [this](THttpServer&, THttpConnection& connection, THttpGetFlag&) {
+        getDocument(connection);
+    };
+    server_.onHeadDocument = [this](THttpServer&, THttpConnection& connection, THttpGetFlag&) {
+        headDocument(connection);
+    };
+    server_.onPostDocument = [this](THttpServer&, THttpConnection& connection,
+                                    THttpGetFlag& flags) { flags = postDocument(connection); };
+    server_.onPostedData = [this](THttpServer&, THttpConnection& connection, int error) {
+        if (postHandler_)
+            postHandler_->postedData(connection, error);
+    };
+}
+
+bool WebServerController::start(const QString& portText, const QString& docDir,
+                                const QString& defaultDoc) {
+    server_.docDir = docDir;
+    server_.defaultDoc = defaultDoc;
+    try {
+        server_.setPort(portText.trimmed());
+        server_.startServer();
+    } catch (const std::exception&) {
+        platform::showMessage(QString::fromLatin1(StartErrorText), QStringLiteral("Pagorama"),
+                              platform::MessageKind::Error);
+        return false;
+    }
+    return true;
+}
+
+void WebServerController::stop() { server_.stopServer(); }
+
+void WebServerController::logHeaders(const THttpConnection& connection) {
+    if (!displayHeader_)
+        return;
+    int number = 0;
+    for (const QByteArray& line : connection.headerLines())
+        log_.logLine(QStringLiteral("HDR%1) %2").arg(++number).arg(QString::fromUtf8(line)));
+}
+
+void WebServerController::getDocument(THttpConnection& connection) {
+    const int number = nextRequestNumber();
+    log_.logLine(QStringLiteral("[%1 %2] %3: GET %4")
+                     .arg(log_.clock().toString(QStringLiteral("HH:mm:ss")), connection.peerAddr())
+                     .arg(number)
+                     .arg(QString::fromUtf8(connection.path())));
+    logHeaders(connection);
+}
+
+void WebServerController::headDocument(THttpConnection& connection) {
+    const int number = nextRequestNumber();
+    log_.logLine(QStringLiteral("%1: HEAD %2").arg(number).arg(QString::fromUtf8(connection.path())));
+}
+
+THttpGetFlag WebServerController::postDocument(THttpConnection& connection) {
+    const int number = nextRequestNumber();
+    log_.logLine(QStringLiteral("%1: POST %2").arg(number).arg(QString::fromUtf8(connection.path())));
+    logHeaders(connection);
+    return postHandler_ ? postHandler_->postDocument(connection) : gfNotFound;
+}
+
+void WebServerController::writeBanner() {
+    log_.clearDisplay();
+    for (const QString& line : startupBanner())
+        log_.logLine(line);
+}
+
+void WebServerController::saveTo(platform::SettingsModel& settings) const {
+    settings.serverPort = lastStartedPort();
+    settings.docDir = docDir();
+    settings.defaultDoc = defaultDoc();
+}
+
+} // namespace webserver
