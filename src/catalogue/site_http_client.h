@@ -57,6 +57,11 @@ public:
     // The second blank-separated word of the status line; -1 when there is
     // no status line or that word is not a number.
     int statusCode() const;
+    // Forgets the last answer.
+    void clearResponse() {
+        headers_.clear();
+        body_.clear();
+    }
 
     // Time without progress after which connecting or reading gives up.
     // Tests shorten it; the program keeps the default.
