@@ -1,0 +1,130 @@
+#include "platform/folder_monitor.h"
+
+#include "platform/dir_enum.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// Names coming and going; content writes (IN_MODIFY, IN_CLOSE_WRITE) are not
+// asked for.
+constexpr uint32_t watchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                               IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
+
+} // namespace
+
+FolderMonitor::FolderMonitor(QObject* parent) : QObject(parent) {}
+
+FolderMonitor::~FolderMonitor() {
+    stop();
+}
+
+void FolderMonitor::setFolder(const QString& path) {
+    folder_ = path;
+    if (active_) {
+        stop();
+        start();
+    }
+}
+
+void FolderMonitor::setActive(bool active) {
+    if (active == active_)
+        return;
+    active_ = active;
+    if (active)
+        start();
+    else
+        stop();
+}
+
+void FolderMonitor::start() {
+    if (folder_.isEmpty())
+        return;
+    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ < 0)
+        return;
+    watchTree(folder_);
+    if (watches_.isEmpty()) {
+        stop();
+        return;
+    }
+    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &FolderMonitor::processPending);
+}
+
+void FolderMonitor::stop() {
+    delete notifier_;
+    notifier_ = nullptr;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    watches_.clear();
+}
+
+void FolderMonitor::watchTree(const QString& path) {
+    const int wd = ::inotify_add_watch(fd_, QFile::encodeName(path).constData(), watchMask);
+    if (wd < 0)
+        return;
+    watches_.insert(wd, path);
+    for (const DirEntry& entry : listDirectory(path, QStringLiteral("*")))
+        if (entry.isDirectory)
+            watchTree(path + QLatin1Char('/') + entry.name);
+}
+
+void FolderMonitor::processPending() {
+    if (fd_ < 0)
+        return;
+    bool changed = false;
+    bool rewalk = false;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        for (ssize_t offset = 0; offset < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+            offset += ssize_t(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                changed = rewalk = true;
+                continue;
+            }
+            if (event->mask & IN_IGNORED) {
+                watches_.remove(event->wd);
+                continue;
+            }
+            if (!watches_.contains(event->wd))
+                continue; // a folder that has left the tree
+            changed = true;
+            if (!(event->mask & IN_ISDIR))
+                continue;
+            const QString parent = watches_.value(event->wd);
+            if (event->mask & IN_CREATE && !parent.isEmpty())
+                watchTree(parent + QLatin1Char('/') + QFile::decodeName(event->name));
+            else if (event->mask & (IN_MOVED_TO | IN_MOVED_FROM))
+                rewalk = true; // folder paths below may have changed
+        }
+    }
+    if (rewalk) {
+        // Watching a folder again returns its existing descriptor, so this
+        // only refreshes the paths and adds folders moved in from outside.
+        const QList<int> before = watches_.keys();
+        watches_.clear();
+        watchTree(folder_);
+        for (const int wd : before)
+            if (!watches_.contains(wd))
+                ::inotify_rm_watch(fd_, wd);
+    }
+    if (changed)
+        emit change();
+}
+
+} // namespace platform
