@@ -1,0 +1,137 @@
+<?xml version="1.0" encoding="ISO-8859-1"?>
+<!-- The history page: often visited sites that are not favourites yet,
+     each with a button that adds it. -->
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+<xsl:output method="html" version="1.0" encoding="UTF-8" indent="yes"/>
+
+<xsl:template match="/">
+<HTML>
+<script language="JavaScript" type="text/JavaScript">
+var LoadTime = <xsl:value-of select="number(/BROWSERINFO/@Time)"/>;
+<![CDATA[
+function getStringVar(name) {
+    var query = location.search;
+    var at = query.indexOf(name + "=");
+    if (at < 0)
+        return "";
+    var start = at + name.length + 1;
+    var end = query.indexOf("&", start);
+    if (end < 0)
+        end = query.length;
+    try {
+        return decodeURIComponent(query.substring(start, end));
+    } catch (e) {
+        return unescape(query.substring(start, end));
+    }
+}
+
+function getNumberVar(name) {
+    var value = parseInt(getStringVar(name), 10);
+    return isNaN(value) ? 0 : value;
+}
+
+// Drops an earlier "name=value" pair, from the character before the name
+// up to the next "&".
+function dropPair(address, name) {
+    var at = address.indexOf(name + "=");
+    if (at < 1)
+        return address;
+    var end = address.indexOf("&", at);
+    return address.substring(0, at - 1) + (end < 0 ? "" : address.substring(end));
+}
+
+function reloader() {
+    var frame = parent.frames["mymain"];
+    var doc = frame.document;
+    var x, y;
+    if (typeof frame.pageXOffset == "number") {
+        x = frame.pageXOffset;
+        y = frame.pageYOffset;
+    } else if (!doc.compatMode || doc.compatMode == "BackCompat") {
+        x = doc.body.scrollLeft;
+        y = doc.body.scrollTop;
+    } else {
+        x = doc.documentElement.scrollLeft;
+        y = doc.documentElement.scrollTop;
+    }
+    var address = dropPair(dropPair(location.href, "xScroll"), "yScroll");
+    address += (address.indexOf("?") > 0 ? "&" : "?") + "xScroll=" + x + "&" + "yScroll=" + y;
+    frame.location.replace(address);
+}
+
+function setScroll() {
+    var x = getNumberVar("xScroll");
+    var y = getNumberVar("yScroll");
+    if (x <= 0 && y <= 0)
+        return;
+    var frame = parent.frames["mymain"] || window;
+    var doc = frame.document;
+    if (top.opera && typeof frame.pageYOffset == "number") {
+        frame.scrollTo(x, y);
+    } else if (doc.compatMode && doc.compatMode != "BackCompat") {
+        doc.documentElement.scrollLeft = x;
+        doc.documentElement.scrollTop = y;
+    } else if (doc.body && typeof doc.body.scrollTop == "number") {
+        doc.body.scrollLeft = x;
+        doc.body.scrollTop = y;
+    } else {
+        frame.scrollTo(x, y);
+    }
+}
+]]>
+</script>
+<head>
+<meta http-equiv="expires" content="0"/>
+<meta http-equiv="Pragam" content="no-cache"/>
+</head>
+<BODY onload="setScroll();" background="\_back.jpg">
+<FORM Method="POST" Name="addhistory" ACtion="/cgi-bin/cgifrm2.exe">
+<xsl:for-each select="BROWSERINFO/History">
+<table>
+<xsl:for-each select="Link[position() mod 4 = 1]">
+<xsl:call-template name="group-rows">
+<xsl:with-param name="group" select=". | following-sibling::Link[position() &lt; 4]"/>
+</xsl:call-template>
+</xsl:for-each>
+</table>
+<HR/>
+</xsl:for-each>
+</FORM>
+</BODY>
+</HTML>
+</xsl:template>
+
+<!-- One group of up to four sites: picture with its button, name, and the
+     (empty) folder, each row filled up to four cells. -->
+<xsl:template name="group-rows">
+<xsl:param name="group"/>
+<xsl:variable name="missing" select="4 - count($group)"/>
+<tr>
+<xsl:for-each select="$group">
+<td width="175"><center><hr/><A href="{@PID_IS_URL}" target="_top"><xsl:value-of select="."/><IMG src="{@IMAGE}"/></A><br/><br/><input type="submit" value="Add to favourites" name="{@PID_IS_URL}" id="{@IMAGE}"/><br/></center></td>
+</xsl:for-each>
+<xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$missing"/></xsl:call-template>
+</tr>
+<tr>
+<xsl:for-each select="$group">
+<td width="175"><font face="Verdana" size="2"><b><center><A href="{@PID_IS_URL}" target="_top"><xsl:value-of select="."/><xsl:value-of select="@DESCRIPTION"/></A></center></b></font></td>
+</xsl:for-each>
+<xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$missing"/></xsl:call-template>
+</tr>
+<tr>
+<xsl:for-each select="$group">
+<td width="175"><font face="Verdana" size="1"><xsl:value-of select="../@Location"/></font></td>
+</xsl:for-each>
+<xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$missing"/></xsl:call-template>
+</tr>
+</xsl:template>
+
+<xsl:template name="empty-cells">
+<xsl:param name="count"/>
+<xsl:if test="$count &gt; 0">
+<td width="175">&#160;</td>
+<xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$count - 1"/></xsl:call-template>
+</xsl:if>
+</xsl:template>
+
+</xsl:stylesheet>
