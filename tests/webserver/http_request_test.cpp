@@ -1,0 +1,185 @@
+#include "webserver/http_request.h"
+
+#include <gtest/gtest.h>
+
+using namespace webserver;
+
+namespace {
+
+HttpRequest requestLine(const QByteArray& line) {
+    HttpRequest request;
+    parseRequestLine(line, request);
+    return request;
+}
+
+// Feeds lines through a parser and returns the outcome of the last one.
+RequestParser::Outcome feed(RequestParser& parser, const QList<QByteArray>& lines) {
+    RequestParser::Outcome outcome = RequestParser::Outcome::Continue;
+    for (const QByteArray& line : lines)
+        outcome = parser.takeLine(line);
+    return outcome;
+}
+
+} // namespace
+
+TEST(RequestLine, TokensQueryAndVersion) {
+    HttpRequest r = requestLine("get /x.htm?foo=1?2 http/1.1");
+    EXPECT_EQ(r.method, "GET");
+    EXPECT_EQ(r.path, "/x.htm");
+    EXPECT_EQ(r.params, "foo=1?2");
+    EXPECT_EQ(r.version, "HTTP/1.1");
+
+    r = requestLine("GET /x.htm");
+    EXPECT_EQ(r.version, "HTTP/1.0");
+    EXPECT_TRUE(r.params.isEmpty());
+
+    // Several spaces between tokens; anything after the third is ignored.
+    r = requestLine("HEAD   /a%20b.htm   HTTP/1.0  extra");
+    EXPECT_EQ(r.method, "HEAD");
+    EXPECT_EQ(r.path, "/a%20b.htm");
+    EXPECT_EQ(r.version, "HTTP/1.0");
+
+    r = requestLine(" GET /x");
+    EXPECT_EQ(r.method, "");
+    EXPECT_EQ(r.path, "GET");
+
+    r = requestLine("GET");
+    EXPECT_EQ(r.method, "GET");
+    EXPECT_TRUE(r.path.isEmpty());
+}
+
+TEST(HeaderLines, RecognisedNamesAndRawLines) {
+    HttpRequest r;
+    applyHeaderLine("CONTENT-LENGTH:   12", r);
+    EXPECT_EQ(r.contentLength, 12);
+    applyHeaderLine("Content-Length: abc", r);
+    EXPECT_EQ(r.contentLength, 12) << "an invalid number leaves the value";
+    applyHeaderLine("Connection: keep-alive  ", r);
+    EXPECT_EQ(r.connection, "keep-alive  ") << "trailing spaces stay";
+    applyHeaderLine("host:localhost:8080", r);
+    EXPECT_EQ(r.host, "localhost:8080");
+    applyHeaderLine("Accept-Language: en", r);
+    EXPECT_EQ(r.acceptLanguage, "en");
+    EXPECT_TRUE(r.accept.isEmpty()) << "Accept: must not take Accept-Language";
+    applyHeaderLine("no colon here", r);
+    applyHeaderLine("X-Other: 1", r);
+    EXPECT_EQ(r.headerLines,
+              (QList<QByteArray>{"CONTENT-LENGTH:   12", "Content-Length: abc",
+                                 "Connection: keep-alive  ", "host:localhost:8080",
+                                 "Accept-Language: en", "no colon here", "X-Other: 1"}));
+}
+
+TEST(HeaderLines, ContentLengthRange) {
+    const struct {
+        QByteArray text;
+        qint32 expected;
+    } cases[] = {{"0", 0}, {"-1", -1}, {"2147483647", 2147483647}, {"2147483648", 7},
+                 {"4294967296", 7}, {"-2147483648", -2147483647 - 1}, {"", 7}, {"12 ", 7},
+                 {"+5", 5}, {"0x10", 7}};
+    for (const auto& c : cases) {
+        HttpRequest r;
+        r.contentLength = 7;
+        applyHeaderLine("Content-Length: " + c.text, r);
+        EXPECT_EQ(r.contentLength, c.expected) << c.text.constData();
+    }
+}
+
+TEST(RequestParser, StatesFromRequestToDispatchAndAgain) {
+    RequestParser parser;
+    EXPECT_EQ(parser.state(), csAwaitRequest);
+    EXPECT_EQ(parser.takeLine("GET /a HTTP/1.1\r\n"), RequestParser::Outcome::Continue);
+    EXPECT_EQ(parser.state(), csAwaitHeader);
+    parser.takeLine("Host: x\r\n");
+    EXPECT_EQ(parser.takeLine("\r\n"), RequestParser::Outcome::Dispatch);
+    EXPECT_EQ(parser.state(), csProcessing);
+    EXPECT_EQ(parser.request().headerLines, QList<QByteArray>{"Host: x"});
+    EXPECT_EQ(parser.takeLine("GET /b HTTP/1.1\r\n"), RequestParser::Outcome::Ignored);
+    EXPECT_EQ(parser.request().path, "/a");
+
+    // After the answer, the next request starts with fresh fields.
+    parser.setState(csAwaitRequest);
+    EXPECT_EQ(feed(parser, {"GET /c\n", "\n"}), RequestParser::Outcome::Dispatch);
+    EXPECT_EQ(parser.request().path, "/c");
+    EXPECT_TRUE(parser.request().headerLines.isEmpty());
+    EXPECT_TRUE(parser.request().host.isEmpty());
+}
+
+TEST(RequestParser, HeaderOverOneMebibyteIsTooLarge) {
+    RequestParser parser;
+    parser.takeLine("GET / HTTP/1.1\r\n");
+    const QByteArray line = "X: " + QByteArray(1000, 'a') + "\r\n";
+    RequestParser::Outcome outcome = RequestParser::Outcome::Continue;
+    int lines = 0;
+    while (outcome == RequestParser::Outcome::Continue && lines < 2000) {
+        outcome = parser.takeLine(line);
+        ++lines;
+    }
+    EXPECT_EQ(outcome, RequestParser::Outcome::TooLarge);
+    EXPECT_GT(qint64(lines) * line.size(), HeaderBytesLimit - line.size());
+    EXPECT_LE(qint64(lines - 1) * line.size(), HeaderBytesLimit);
+
+    // 10,000 short header lines stay below the limit and are all kept.
+    RequestParser many;
+    many.takeLine("GET / HTTP/1.1\r\n");
+    for (int i = 0; i < 10000; ++i)
+        ASSERT_EQ(many.takeLine("X-N: " + QByteArray::number(i) + "\r\n"),
+                  RequestParser::Outcome::Continue);
+    EXPECT_EQ(many.takeLine("\r\n"), RequestParser::Outcome::Dispatch);
+    EXPECT_EQ(many.request().headerLines.size(), 10000);
+}
+
+TEST(LineSplitter, LinesPartialAndOverLong) {
+    LineSplitter splitter;
+    splitter.append("GET / HT", 8);
+    QByteArray line;
+    EXPECT_FALSE(splitter.nextLine(&line));
+    splitter.append("TP/1.0\r\nHost: a\nrest", 20);
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line, "GET / HTTP/1.0\r\n");
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line, "Host: a\n");
+    EXPECT_FALSE(splitter.nextLine(&line));
+    EXPECT_EQ(splitter.takeAll(), "rest");
+
+    // A line longer than the limit is dropped whole, its tail included.
+    const QByteArray longLine(LineLimit + 10, 'x');
+    splitter.append(longLine.constData(), longLine.size());
+    EXPECT_LE(splitter.pending().size(), LineLimit);
+    splitter.append("yyy\nnext\n", 9);
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line, "next\n");
+
+    // Exactly the limit is still a line.
+    const QByteArray atLimit = QByteArray(LineLimit, 'z') + '\n';
+    splitter.append(atLimit.constData(), atLimit.size());
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line.size(), LineLimit + 1);
+}
+
+TEST(PostBody, Verdicts) {
+    const struct {
+        const char* header; // nullptr: no Content-Length at all
+        BodyVerdict verdict;
+        qint64 length;
+    } cases[] = {
+        {nullptr, BodyVerdict::LengthRequired, 0},
+        {"0", BodyVerdict::Empty, 0},
+        {"12", BodyVerdict::Accept, 12},
+        {"-1", BodyVerdict::BadRequest, 0},
+        {"abc", BodyVerdict::BadRequest, 0},
+        {"", BodyVerdict::BadRequest, 0},
+        {"1 2", BodyVerdict::BadRequest, 0},
+        {"67108864", BodyVerdict::Accept, 67108864},
+        {"67108865", BodyVerdict::TooLarge, 0},
+        {"4294967296", BodyVerdict::TooLarge, 0},
+        {"99999999999999999999999", BodyVerdict::TooLarge, 0},
+    };
+    for (const auto& c : cases) {
+        HttpRequest r;
+        if (c.header)
+            applyHeaderLine(QByteArray("Content-Length: ") + c.header, r);
+        qint64 length = -5;
+        EXPECT_EQ(checkPostBody(r, &length), c.verdict) << (c.header ? c.header : "(none)");
+        EXPECT_EQ(length, c.length) << (c.header ? c.header : "(none)");
+    }
+}
