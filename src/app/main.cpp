@@ -1,6 +1,3 @@
-#include <cstdio>
+#include "app/program.h"
 
-int main() {
-    std::puts("Pagorama: the program shell is not built yet.");
-    return 0;
-}
+int main(int argc, char** argv) { return app::runPagorama(argc, argv); }

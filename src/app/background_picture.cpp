@@ -1,0 +1,180 @@
+#include "app/background_picture.h"
+
+#include "platform/file_replace.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+
+#include <csetjmp>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace app {
+
+namespace {
+
+// libjpeg reports errors through a callback that must not return; we jump
+// back to the caller. Warnings (premature end of data, corrupt markers) are
+// turned into errors too, since the decoder would otherwise fill the missing
+// part with grey and call it a picture.
+struct JpegErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void onJpegError(j_common_ptr info) {
+    auto* manager = reinterpret_cast<JpegErrorManager*>(info->err);
+    (*info->err->format_message)(info, manager->message);
+    std::longjmp(manager->jump, 1);
+}
+
+void onJpegMessage(j_common_ptr info, int level) {
+    if (level < 0) // a warning: treat as fatal
+        onJpegError(info);
+}
+
+// Decodes into pixels (RGB rows); returns false with the message set. Kept
+// free of objects with destructors between setjmp and the jumps.
+bool decodeInto(const QByteArray& data, std::vector<unsigned char>& pixels, int& width,
+                int& height, char* message) {
+    jpeg_decompress_struct info;
+    JpegErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = onJpegError;
+    errors.base.emit_message = onJpegMessage;
+    errors.message[0] = '\0';
+    jpeg_create_decompress(&info);
+    if (setjmp(errors.jump)) {
+        std::snprintf(message, JMSG_LENGTH_MAX, "%s", errors.message);
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    width = int(info.output_width);
+    height = int(info.output_height);
+    const std::size_t stride = std::size_t(info.output_width) * 3;
+    pixels.resize(stride * info.output_height);
+    while (info.output_scanline < info.output_height) {
+        unsigned char* row = pixels.data() + stride * info.output_scanline;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+} // namespace
+
+QImage decodeJpeg(const QByteArray& data, QString* error) {
+    if (data.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("Empty input file");
+        return {};
+    }
+    std::vector<unsigned char> pixels;
+    int width = 0, height = 0;
+    char message[JMSG_LENGTH_MAX] = {};
+    if (!decodeInto(data, pixels, width, height, message)) {
+        if (error)
+            *error = QString::fromLocal8Bit(message);
+        return {};
+    }
+    QImage image(width, height, QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y)
+        std::copy_n(pixels.data() + std::size_t(y) * width * 3, std::size_t(width) * 3,
+                    image.scanLine(y));
+    return image;
+}
+
+QByteArray encodeJpeg(const QImage& source, int quality) {
+    const QImage image = source.convertToFormat(QImage::Format_RGB888);
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = JDIMENSION(image.width());
+    info.image_height = JDIMENSION(image.height());
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        auto* row = const_cast<unsigned char*>(image.constScanLine(int(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    std::free(buffer);
+    return bytes;
+}
+
+QImage defaultBackgroundImage() {
+    constexpr int Width = 640, Height = 480;
+    QImage image(Width, Height, QImage::Format_RGB888);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // A pale sky-to-sand diagonal, light enough for dark text on top.
+    QLinearGradient wash(0, 0, Width, Height);
+    wash.setColorAt(0.0, QColor(226, 238, 250));
+    wash.setColorAt(0.55, QColor(240, 244, 246));
+    wash.setColorAt(1.0, QColor(250, 242, 226));
+    painter.fillRect(image.rect(), wash);
+    // A few very faint circles give the surface some depth.
+    painter.setPen(Qt::NoPen);
+    const struct {
+        int x, y, r;
+        QColor colour;
+    } rings[] = {{120, 90, 170, QColor(255, 255, 255, 70)},
+                 {520, 140, 120, QColor(200, 220, 245, 60)},
+                 {420, 400, 200, QColor(255, 250, 235, 70)},
+                 {60, 420, 110, QColor(215, 232, 250, 50)}};
+    for (const auto& ring : rings) {
+        QRadialGradient glow(ring.x, ring.y, ring.r);
+        glow.setColorAt(0.0, ring.colour);
+        glow.setColorAt(1.0, QColor(ring.colour.red(), ring.colour.green(), ring.colour.blue(), 0));
+        painter.setBrush(glow);
+        painter.drawEllipse(QPoint(ring.x, ring.y), ring.r, ring.r);
+    }
+    painter.end();
+    return image;
+}
+
+bool ensureDefaultBackground(const QString& dataFolder, QString* error) {
+    const QString path = dataFolder + QLatin1String(BackgroundFileName);
+    if (QFileInfo::exists(path))
+        return true;
+    return platform::replaceFileWhole(path, encodeJpeg(defaultBackgroundImage()), error);
+}
+
+bool installBackgroundPicture(const QString& sourcePath, const QString& dataFolder,
+                              QString* error) {
+    QFile file(sourcePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("Cannot open file \"%1\". %2").arg(sourcePath, file.errorString());
+        return false;
+    }
+    const QByteArray data = file.readAll();
+    QString reason;
+    if (decodeJpeg(data, &reason).isNull()) {
+        if (error)
+            *error = QStringLiteral("%1 is not a usable JPEG picture: %2").arg(sourcePath, reason);
+        return false;
+    }
+    return platform::replaceFileWhole(dataFolder + QLatin1String(BackgroundFileName), data, error);
+}
+
+} // namespace app

@@ -1,0 +1,88 @@
+#include "app/program.h"
+
+#include "app/dialog_message_service.h"
+#include "app/main_window.h"
+#include "app/pagora_application.h"
+#include "app/running_dialog.h"
+#include "app/single_instance.h"
+#include "app/termination_signals.h"
+#include "platform/message_service.h"
+
+#include <QSystemTrayIcon>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace app {
+
+namespace {
+
+bool nonEmpty(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value && *value;
+}
+
+// A second copy whose first copy sits in the tray: say where it is.
+int reportAlreadyRunning(bool desktop) {
+    if (!desktop) {
+        QString flat = Trunning::text();
+        flat.remove(QLatin1Char('\r')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        std::fprintf(stderr, "%s\n", flat.toUtf8().constData());
+        return 1;
+    }
+    Trunning dialog;
+    dialog.exec();
+    return 0;
+}
+
+} // namespace
+
+bool environmentHasDisplay() { return nonEmpty("DISPLAY") || nonEmpty("WAYLAND_DISPLAY"); }
+
+int runPagorama(int argc, char** argv) {
+    if (!environmentHasDisplay())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PagoraApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pagora"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    const QString platformName = QGuiApplication::platformName();
+    const bool desktop = environmentHasDisplay() && platformName != QLatin1String("offscreen") &&
+                         platformName != QLatin1String("minimal");
+
+    DialogMessageService dialogs;
+    if (desktop)
+        platform::setMessageService(&dialogs);
+
+    const QString name = SingleInstance::serverName();
+    switch (SingleInstance::askRunningCopy(name)) {
+    case SingleInstance::RunningCopy::Shown:
+        return 0;
+    case SingleInstance::RunningCopy::Minimised:
+        return reportAlreadyRunning(desktop);
+    case SingleInstance::RunningCopy::None:
+        break;
+    }
+    SingleInstance instance;
+    if (!instance.listen(name))
+        std::fprintf(stderr, "Pagorama: cannot listen for other copies on %s\n",
+                     name.toUtf8().constData());
+
+    TMain window(desktop);
+    instance.comeForward = [&window] {
+        if (!window.isVisible() || window.isMinimized())
+            return false;
+        window.raise();
+        window.activateWindow();
+        return true;
+    };
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &window,
+                     &TMain::Close1Click);
+    QObject::connect(&window, &TMain::quitRequested, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    const int status = application.exec();
+    platform::setMessageService(nullptr);
+    return status;
+}
+
+} // namespace app

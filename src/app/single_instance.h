@@ -1,0 +1,42 @@
+#pragma once
+// One running copy per user. The first copy listens on a local socket named
+// after the program and the user's home folder; a later copy connects and
+// asks it to come forward. The first copy answers "shown" when its
+// configuration window is on screen (and raises it), or "minimised" when the
+// program sits in the tray only.
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace app {
+
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class RunningCopy { None, Shown, Minimised };
+
+    // "Pagora-" followed by a hash of the home folder, so copies with
+    // different HOMEs (tests) never meet.
+    static QString serverName();
+
+    // Asks a running copy to come forward and returns its answer; None when
+    // no copy answers.
+    static RunningCopy askRunningCopy(const QString& name, int timeoutMs = 5000);
+
+    explicit SingleInstance(QObject* parent = nullptr);
+
+    // Starts listening, removing a socket left behind by a copy that died.
+    bool listen(const QString& name);
+
+    // Called for each request; returns true when the window was shown and
+    // brought forward, false when the program is minimised to the tray.
+    std::function<bool()> comeForward;
+
+private:
+    void answer();
+    QLocalServer server_;
+};
+
+} // namespace app
