@@ -12,6 +12,10 @@
 #include <libxml/xpath.h>
 
 #include <memory>
+#include <ostream>
+
+// Readable QString values in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace pagetest {
 

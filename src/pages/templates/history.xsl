@@ -114,7 +114,7 @@ function setScroll() {
 </tr>
 <tr>
 <xsl:for-each select="$group">
-<td width="175"><font face="Verdana" size="2"><b><center><A href="{@PID_IS_URL}" target="_top"><xsl:value-of select="."/><xsl:value-of select="@DESCRIPTION"/></A></center></b></font></td>
+<td width="175" align="center"><font face="Verdana" size="2"><b><A href="{@PID_IS_URL}" target="_top"><xsl:value-of select="."/><xsl:value-of select="@DESCRIPTION"/></A></b></font></td>
 </xsl:for-each>
 <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$missing"/></xsl:call-template>
 </tr>
