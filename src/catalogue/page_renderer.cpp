@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QSemaphore>
 #include <QStandardPaths>
 #include <QThread>
@@ -25,6 +26,8 @@
 #include <unistd.h>
 
 extern char** environ;
+
+Q_LOGGING_CATEGORY(rendererTrace, "pagorama.renderer", QtWarningMsg)
 
 namespace catalogue {
 
@@ -121,6 +124,7 @@ public:
         if (!sessionId.isEmpty())
             message.insert("sessionId", sessionId);
         QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact);
+        qCDebug(rendererTrace) << "sent" << bytes.left(300);
         bytes.append('\0');
         if (!writeAll(out_, bytes, deadline)) {
             broken_ = true;
@@ -164,6 +168,7 @@ private:
         const qsizetype end = buffer.indexOf('\0');
         if (end < 0)
             return std::nullopt;
+        qCDebug(rendererTrace) << "received" << buffer.left(qMin<qsizetype>(end, 300));
         const QJsonDocument document = QJsonDocument::fromJson(buffer.left(end));
         buffer.remove(0, end + 1);
         return document.isObject() ? document.object() : QJsonObject{};
@@ -440,9 +445,7 @@ QImage PageRenderer::captureWithBrowser(const QString& url) {
     QImage shot;
     bool healthy = false;
     const auto target = session.call(
-        "Target.createTarget",
-        {{"url", "about:blank"}, {"width", kPageWidth}, {"height", kPageHeight}}, {},
-        fresh ? kStartUpMs : commandMs);
+        "Target.createTarget", {{"url", "about:blank"}}, {}, fresh ? kStartUpMs : commandMs);
     const QString targetId = target ? target->value("targetId").toString() : QString();
     if (!targetId.isEmpty()) {
         shot = captureInTab(session, targetId, url, loadMs, commandMs);

@@ -1,0 +1,262 @@
+// The page renderer against a real headless Chromium and a local test site.
+#include "catalogue/page_renderer.h"
+#include "catalogue/placeholder.h"
+#include "support/test_site.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <sched.h>
+
+using catalogue::PageRenderer;
+using testsupport::TestSite;
+
+namespace {
+
+// The browser loads pages with a user agent; the site probe sends none. The
+// routes below use that to misbehave only towards the browser.
+bool fromBrowser(const TestSite::Request& request) {
+    return request.raw.toLower().contains("user-agent:");
+}
+
+QRgb dominantColour(const QImage& image) {
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y) & 0xffffff];
+    QRgb best = 0;
+    int bestCount = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > bestCount) {
+            best = it.key();
+            bestCount = it.value();
+        }
+    return best;
+}
+
+bool isStrongRed(QRgb colour) {
+    return qRed(colour) > 200 && qGreen(colour) < 60 && qBlue(colour) < 60;
+}
+
+// Every process whose command line names the given text (the browser's
+// profile folder is unique to one renderer).
+// The live (not zombie) processes of a process group.
+QList<int> liveProcessesInGroup(int group) {
+    QList<int> found;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        bool isPid = false;
+        const int pid = entry.toInt(&isPid);
+        if (!isPid)
+            continue;
+        QFile statFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!statFile.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = statFile.readAll();
+        // pid (name) state ppid pgrp ...: the name may hold blanks.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields[0] != "Z" && fields[2].toInt() == group)
+            found << pid;
+    }
+    return found;
+}
+
+QByteArray profileFolderOf(int pid) {
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!cmdline.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& arg : cmdline.readAll().split('\0'))
+        if (arg.startsWith("--user-data-dir="))
+            return arg.mid(16);
+    return {};
+}
+
+bool hasExited(int pid) {
+    QFile statFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!statFile.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray stat = statFile.readAll();
+    return stat.mid(stat.lastIndexOf(')') + 2, 1) == "Z";
+}
+
+// A route that lets the browser's request hang until the site stops, and
+// tells the test when the browser has asked for it.
+void setHangingRoute(TestSite& site, const QByteArray& route, std::promise<void>* asked = nullptr) {
+    auto once = std::make_shared<std::once_flag>();
+    site.setRoute(route, [asked, once](const TestSite::Request& request,
+                                       TestSite::Connection& connection) {
+        if (!fromBrowser(request)) {
+            connection.send(TestSite::response(200, "text/html", TestSite::page("Hanging")));
+            return;
+        }
+        if (asked)
+            std::call_once(*once, [asked] { asked->set_value(); });
+        connection.waitUntilClosed();
+    });
+}
+
+const QByteArray kRedPage = "<html><head><title>Red News</title></head>"
+                           "<body style=\"background:#e00000;margin:0\">"
+                           "<h1 style=\"color:white;font-size:80px\">Red News</h1></body></html>";
+
+class PageRendererTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (PageRenderer::findBrowser().isEmpty())
+            GTEST_SKIP() << "no Chromium installed";
+        renderer.setTimeouts(3000, 5000);
+    }
+
+    TestSite site;
+    PageRenderer renderer;
+};
+
+TEST_F(PageRendererTest, CapturesThePageScaledIntoTheCardKeepingProportions) {
+    ASSERT_TRUE(renderer.start());
+    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
+    const QImage colour = renderer.capture(site.url("/red-news"));
+    ASSERT_FALSE(colour.isNull());
+    EXPECT_EQ(colour.width(), 122);
+    EXPECT_EQ(colour.height(), 91); // 1024 x 768 scaled into 122 x 122
+    EXPECT_TRUE(isStrongRed(dominantColour(colour)));
+    EXPECT_FALSE(catalogue::IsBlankPicture(colour));
+
+    const QImage blank = renderer.capture(site.url("/blank"));
+    ASSERT_FALSE(blank.isNull());
+    EXPECT_TRUE(catalogue::IsBlankPicture(blank));
+}
+
+TEST_F(PageRendererTest, PagesThatMisbehaveEndWithinTheWaitAndTheNextCaptureWorks) {
+    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
+    setHangingRoute(site, "/never-loads");
+    site.setRawRoute("/script-loop",
+                     TestSite::response(200, "text/html",
+                                        "<html><body style=\"background:#00f\">Busy"
+                                        "<script>for (;;) {}</script></body></html>"));
+    site.setRoute("/huge", [](const TestSite::Request&, TestSite::Connection& connection) {
+        constexpr int blocks = 400; // 400 x 64 KiB: a 25 MiB page
+        QByteArray block;
+        while (block.size() < 64 * 1024)
+            block += "<p style=\"background:#0a0\">A very long page indeed, line after line</p>\n";
+        connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                        QByteArray::number(qint64(blocks) * block.size()) + "\r\n\r\n");
+        for (int i = 0; i < blocks && connection.send(block); ++i) {
+        }
+    });
+
+    ASSERT_TRUE(renderer.start());
+    for (const char* route : {"/never-loads", "/script-loop", "/huge"}) {
+        SCOPED_TRACE(route);
+        const QImage misbehaving = renderer.capture(site.url(route));
+        if (!misbehaving.isNull()) {
+            EXPECT_EQ(misbehaving.width(), 122);
+        }
+        const QImage next = renderer.capture(site.url("/red-news"));
+        ASSERT_FALSE(next.isNull());
+        EXPECT_TRUE(isStrongRed(dominantColour(next)));
+    }
+}
+
+TEST_F(PageRendererTest, BrowserKilledDuringACaptureIsStartedAgainForTheNext) {
+    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
+    std::promise<void> asked;
+    setHangingRoute(site, "/hold", &asked);
+    ASSERT_TRUE(renderer.start());
+    const pid_t first = renderer.browserProcessId();
+    ASSERT_GT(first, 0);
+
+    std::thread killer([&] {
+        asked.get_future().wait();
+        ::kill(first, SIGKILL);
+    });
+    const QImage during = renderer.capture(site.url("/hold"));
+    killer.join();
+    EXPECT_TRUE(during.isNull());
+
+    const QImage next = renderer.capture(site.url("/red-news"));
+    ASSERT_FALSE(next.isNull());
+    EXPECT_TRUE(isStrongRed(dominantColour(next)));
+    EXPECT_NE(renderer.browserProcessId(), first);
+}
+
+TEST_F(PageRendererTest, StopLeavesNoBrowserProcessNorProfile) {
+    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
+    pid_t group = 0;
+    QByteArray profile;
+    {
+        PageRenderer scoped;
+        ASSERT_FALSE(scoped.capture(site.url("/red-news")).isNull()); // starts on demand
+        group = scoped.browserProcessId();
+        profile = profileFolderOf(group);
+        ASSERT_FALSE(profile.isEmpty());
+        ASSERT_FALSE(liveProcessesInGroup(group).isEmpty());
+    } // the destructor stops it
+    EXPECT_TRUE(liveProcessesInGroup(group).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(QString::fromLocal8Bit(profile)));
+
+    ASSERT_FALSE(renderer.capture(site.url("/red-news")).isNull());
+    group = renderer.browserProcessId();
+    profile = profileFolderOf(group);
+    renderer.stop();
+    EXPECT_FALSE(renderer.isRunning());
+    EXPECT_TRUE(liveProcessesInGroup(group).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(QString::fromLocal8Bit(profile)));
+}
+
+TEST_F(PageRendererTest, WithoutABrowserThereIsNoCapture) {
+    renderer.setBrowserPath(QStringLiteral("/nonexistent/chromium"));
+    EXPECT_FALSE(renderer.start());
+    EXPECT_TRUE(renderer.capture(site.url("/blank")).isNull());
+    EXPECT_FALSE(renderer.isRunning());
+}
+
+// A browser that died is started again by the renderer's own thread, so it
+// does not inherit the idle scheduling of the worker that captures.
+TEST_F(PageRendererTest, RestartFromAnIdleWorkerRunsAtNormalScheduling) {
+    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
+    ASSERT_TRUE(renderer.start());
+    const pid_t first = renderer.browserProcessId();
+    ::kill(first, SIGKILL);
+    while (!hasExited(first))
+        QThread::msleep(10);
+
+    int workerPolicy = -1;
+    pid_t restarted = 0;
+    QImage shot;
+    QThread* worker = QThread::create([&] {
+        workerPolicy = sched_getscheduler(0);
+        shot = renderer.capture(site.url("/red-news"));
+        restarted = renderer.browserProcessId();
+    });
+    QEventLoop loop;
+    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start(QThread::IdlePriority);
+    loop.exec();
+    delete worker;
+
+    EXPECT_EQ(workerPolicy, SCHED_IDLE);
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_TRUE(isStrongRed(dominantColour(shot)));
+    ASSERT_GT(restarted, 0);
+    EXPECT_NE(restarted, first);
+    EXPECT_EQ(sched_getscheduler(restarted), SCHED_OTHER);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
