@@ -1,0 +1,191 @@
+#include "catalogue/site_worker.h"
+
+#include "catalogue/date_number.h"
+#include "catalogue/encodings.h"
+#include "catalogue/picture_step.h"
+#include "catalogue/property_text.h"
+#include "catalogue/run_trace.h"
+#include "catalogue/shortcut_file.h"
+#include "catalogue/site_probe.h"
+#include "platform/message_service.h"
+#include "platform/settings_model.h"
+#include "platform/urlcache.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+
+namespace catalogue {
+
+namespace {
+
+const QByteArray lineEnd("\n\r");
+
+// Runs f on the main thread while the calling thread waits.
+void onMainThread(const std::function<void()>& f) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread())
+        f();
+    else
+        QMetaObject::invokeMethod(app, f, Qt::BlockingQueuedConnection);
+}
+
+void showBox(const QString& text) {
+    onMainThread([text] { platform::showMessage(text); });
+}
+
+template <typename Table>
+void appendProperties(QByteArray& link, const ShortcutFile& file, PropertySet set,
+                      const Table& table) {
+    for (const PropertyName& property : table) {
+        const QString text = PropertyText(ReadShortcutProperty(file, set, property.id));
+        link += EscapeText(property.name) + "=\"" + EscapeQuotedValue(text.toUtf8()) + "\"" +
+                lineEnd;
+    }
+}
+
+QString withoutExtension(const QString& fileName) {
+    const qsizetype dot = fileName.lastIndexOf('.');
+    return dot <= 0 ? fileName : fileName.left(dot);
+}
+
+} // namespace
+
+void TGet_Web::run() {
+    // Whatever goes wrong ends this favourite's work quietly; the run goes on.
+    try {
+        GetInfo();
+    } catch (...) {
+    }
+}
+
+void TGet_Web::GetInfo() {
+    if (!job_.FolderPath.endsWith('/'))
+        job_.FolderPath += '/';
+    siteRedirected_ = false;
+    SiteProbe probe(job_.urlCache.get());
+    QString url;
+    QString temporaryShortcut;
+    try {
+        readShortcutAndProbe(probe, url);
+        const QString& folder = job_.FolderPath;
+        // The folder and the item must exist before a picture is taken of it.
+        const QFileInfo folderInfo(folder);
+        if (!folderInfo.exists())
+            showBox(QStringLiteral("error ParseDisplayName"));
+        else if (!folderInfo.isDir())
+            showBox(QStringLiteral("error BindToObject"));
+        // The picture is always taken from a shortcut that points at the
+        // final address.
+        QString item = job_.FileName;
+        if (siteRedirected_) {
+            temporaryShortcut = writeTemporaryShortcut(url);
+            item = QFileInfo(temporaryShortcut).fileName();
+        }
+        if (!QFileInfo::exists(folder + item))
+            showBox(QStringLiteral("error ParseDisplayName 2"));
+
+        PictureStepInput input;
+        input.dataFolder = job_.dataFolder;
+        input.favouriteName = withoutExtension(job_.FileName);
+        input.finalUrl = url;
+        input.forHistory = job_.ForHistory;
+        input.evenFileName = job_.evenFileName;
+        input.newOnly = job_.newOnly;
+        input.showCode = job_.showCode;
+        RunTrace scratchTrace;
+        RunPictureStep(input, probe, job_.renderer, job_.trace ? *job_.trace : scratchTrace,
+                       link_);
+    } catch (...) {
+        if (!temporaryShortcut.isEmpty())
+            QFile::remove(temporaryShortcut);
+        throw;
+    }
+    if (!temporaryShortcut.isEmpty())
+        QFile::remove(temporaryShortcut);
+}
+
+void TGet_Web::readShortcutAndProbe(SiteProbe& probe, QString& url) {
+    ShortcutFile shortcut;
+    if (!shortcut.load(job_.FolderPath + job_.FileName))
+        showBox(QStringLiteral("error FMTID_Intshcut"));
+    url = PropertyText(ReadShortcutProperty(shortcut, PropertySet::Shortcut, 2));
+
+    const int precode = probe.FetchStatus(url, false);
+    siteRedirected_ = probe.ResolveRedirects(url);
+
+    link_ += "PRECODE = \"" + QByteArray::number(precode) + "\" " + lineEnd;
+    appendProperties(link_, shortcut, PropertySet::Shortcut, ShortcutProperties);
+    if (IsReachableCode(precode))
+        appendProperties(link_, shortcut, PropertySet::Site, SiteProperties);
+    link_ += "VISITS=\"" + QByteArray::number(probe.CacheVisits(url)) + "\"" + lineEnd;
+}
+
+QString TGet_Web::writeTemporaryShortcut(const QString& url) {
+    // "temp" + the catalogue time number; a later number when a file of that
+    // name exists, so no favourite of the user's is ever overwritten.
+    qint64 number = CatalogueTimeValue(QDateTime::currentDateTime());
+    QString path;
+    do {
+        path = job_.FolderPath + QStringLiteral("temp%1.URL").arg(number++);
+    } while (QFileInfo::exists(path));
+    WriteUrlFile(path, url, [this] {
+        if (job_.markWritingFavourites)
+            onMainThread(job_.markWritingFavourites);
+    });
+    return path;
+}
+
+SiteWorker::SiteWorker(platform::SettingsModel& settings, RunTrace& trace, QString dataFolder,
+                       std::function<void()> showStatus,
+                       std::function<void()> setWritingFavourites, PageRenderer* renderer)
+    : settings_(settings), trace_(trace), dataFolder_(std::move(dataFolder)),
+      showStatus_(std::move(showStatus)), setWritingFavourites_(std::move(setWritingFavourites)),
+      renderer_(renderer) {}
+
+SiteWorker::~SiteWorker() = default;
+
+void SiteWorker::setUrlCache(std::shared_ptr<const platform::UrlCache> cache) {
+    urlCache_ = std::move(cache);
+}
+
+void SiteWorker::reloadUrlCache() {
+    urlCache_ = std::make_shared<const platform::UrlCache>(platform::UrlCache::loadUser());
+}
+
+void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileName,
+                               bool forHistory, QByteArray& currentLink) {
+    if (showStatus_)
+        showStatus_();
+    if (!urlCache_)
+        reloadUrlCache();
+
+    SiteWorkerJob job;
+    job.FolderPath = folderPath;
+    job.FileName = fileName;
+    job.ForHistory = forHistory;
+    job.dataFolder = dataFolder_;
+    job.evenFileName = settings_.evenFileName;
+    job.newOnly = settings_.newOnly;
+    job.showCode = settings_.showCode;
+    job.trace = &trace_;
+    job.renderer = renderer_;
+    job.urlCache = urlCache_;
+    job.markWritingFavourites = setWritingFavourites_;
+
+    TGet_Web worker(std::move(job));
+    TGet_Web* const outer = current_;
+    current_ = &worker;
+    QEventLoop loop;
+    QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker.start(QThread::IdlePriority);
+    if (!worker.isFinished())
+        loop.exec();
+    worker.wait();
+    current_ = outer;
+    currentLink += worker.link();
+}
+
+} // namespace catalogue

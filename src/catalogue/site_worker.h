@@ -1,0 +1,103 @@
+#pragma once
+// The site worker: for one favourite, a thread at idle priority reads the
+// shortcut's two property sets, probes the site, makes the picture and
+// appends what it learnt to the favourite's Link record. The main thread
+// waits for it while events keep flowing, and wakes as soon as it ends.
+#include "catalogue/site_fetcher.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+namespace platform {
+class SettingsModel;
+class UrlCache;
+} // namespace platform
+
+namespace catalogue {
+
+class PageRenderer;
+class RunTrace;
+class SiteProbe;
+
+// What a worker needs to know of the run, copied on the main thread before
+// it starts, so the worker reads nothing that the main thread may change.
+struct SiteWorkerJob {
+    QString FolderPath; // native, made to end in "/"
+    QString FileName;
+    bool ForHistory = false;
+
+    QString dataFolder; // native, ending in "/"
+    int evenFileName = 0;
+    bool newOnly = false;
+    bool showCode = false;
+    RunTrace* trace = nullptr;
+    PageRenderer* renderer = nullptr; // may be null: no page captures
+    std::shared_ptr<const platform::UrlCache> urlCache;
+    // Sets WritingFavourites on the main thread; the worker waits for it.
+    std::function<void()> markWritingFavourites;
+};
+
+class TGet_Web : public QThread {
+    Q_OBJECT
+public:
+    explicit TGet_Web(SiteWorkerJob job) : job_(std::move(job)) {}
+
+    // What the worker appended to the Link; read it after the thread ended.
+    const QByteArray& link() const { return link_; }
+    // Whether the site redirected (the temporary shortcut was used).
+    bool siteRedirected() const { return siteRedirected_; }
+
+protected:
+    void run() override;
+
+private:
+    void GetInfo();
+    void readShortcutAndProbe(SiteProbe& probe, QString& url);
+    QString writeTemporaryShortcut(const QString& url);
+
+    SiteWorkerJob job_;
+    QByteArray link_;
+    bool siteRedirected_ = false;
+};
+
+// The refresh run's site fetcher: one TGet_Web per favourite.
+class SiteWorker : public SiteFetcher {
+public:
+    // settings gives newOnly, showCode and the run counter evenFileName;
+    // dataFolder is the native data folder ending in "/"; showStatus
+    // refreshes the tray status before each favourite; setWritingFavourites
+    // sets the run's WritingFavourites flag. renderer may be null.
+    SiteWorker(platform::SettingsModel& settings, RunTrace& trace, QString dataFolder,
+               std::function<void()> showStatus, std::function<void()> setWritingFavourites,
+               PageRenderer* renderer = nullptr);
+    ~SiteWorker() override;
+
+    void FetchSiteInfo(const QString& folderPath, const QString& fileName, bool forHistory,
+                       QByteArray& currentLink) override;
+
+    // The worker of the favourite in progress, null between favourites.
+    TGet_Web* currentFetch() const { return current_; }
+    bool fetchRunning() const { return current_ != nullptr; }
+
+    // The browser history the VISITS values come from. Without one, the
+    // user's history is read (copied) at the first fetch; a new run may call
+    // reloadUrlCache() to read it again.
+    void setUrlCache(std::shared_ptr<const platform::UrlCache> cache);
+    void reloadUrlCache();
+
+private:
+    platform::SettingsModel& settings_;
+    RunTrace& trace_;
+    QString dataFolder_;
+    std::function<void()> showStatus_;
+    std::function<void()> setWritingFavourites_;
+    PageRenderer* renderer_;
+    std::shared_ptr<const platform::UrlCache> urlCache_;
+    TGet_Web* current_ = nullptr;
+};
+
+} // namespace catalogue
