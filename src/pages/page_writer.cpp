@@ -101,11 +101,16 @@ QStringList PageWriter::splitLines(const QString& text) {
     return lines;
 }
 
-void PageWriter::writeSupportPages() {
+void PageWriter::makeDataFolder() const {
     const QString dir = folder();
     if (!QDir().mkpath(dir))
         throw PagesError(QStringLiteral("Unable to create the folder %1").arg(dir));
+}
+
+void PageWriter::writeSupportPages() {
+    makeDataFolder();
     pumpEvents_();
+    const QString dir = folder();
 
     if (QFileInfo::exists(dir + "listings.xml"))
         standby_ = readFile("listings.xml");
@@ -143,6 +148,7 @@ void PageWriter::writePerFolderPages(const CatalogueDocument& catalogue, const Q
 }
 
 void PageWriter::writeCataloguePages(const QByteArray& catalogueText) {
+    makeDataFolder();
     const CatalogueDocument catalogue(catalogueText, QStringLiteral("listings.xml"));
     const bool perFolder = settings_.newPage;
 
@@ -161,6 +167,7 @@ void PageWriter::writeCataloguePages(const QByteArray& catalogueText) {
 }
 
 void PageWriter::writeHistoryPage(const QByteArray& historyCatalogueText) {
+    makeDataFolder();
     const CatalogueDocument catalogue(historyCatalogueText, QStringLiteral("history.xml"));
     const Stylesheet sheet(useStylesheet("history.xsl", BuiltinText::History), "history.xsl");
     writePage("history.htm", transform(catalogue, sheet, {}, transformSettings()));

@@ -61,6 +61,7 @@ public:
 
 private:
     QString folder() const;
+    void makeDataFolder() const;
     TransformSettings transformSettings() const;
     void writePage(const QString& name, const QByteArray& text);
     QByteArray readFile(const QString& name) const;
