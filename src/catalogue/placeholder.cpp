@@ -98,13 +98,19 @@ QImage HostCardPicture(const QString& host) {
     QImage surface = blankSurface(Qt::white);
     QPainter painter(&surface);
     painter.setPen(kNavy);
-    // The whole name must show: shrink the text until it fits in a few lines.
+    // The whole name must show: on one line when a smaller size allows it,
+    // else broken over lines.
     const QRect area(4, 4, kPictureSide - 8, kPictureSide - 8);
-    const int flags = Qt::AlignCenter | Qt::TextWrapAnywhere;
+    int flags = Qt::AlignCenter;
     int size = 19;
-    for (; size > 8; --size) {
-        if (area.contains(QFontMetrics(cardFont(size)).boundingRect(area, flags, host)))
-            break;
+    while (size > 11 && QFontMetrics(cardFont(size)).horizontalAdvance(host) > area.width())
+        --size;
+    if (QFontMetrics(cardFont(size)).horizontalAdvance(host) > area.width()) {
+        flags |= Qt::TextWrapAnywhere;
+        for (size = 19; size > 6; --size) {
+            if (area.contains(QFontMetrics(cardFont(size)).boundingRect(area, flags, host)))
+                break;
+        }
     }
     painter.setFont(cardFont(size));
     painter.drawText(area, flags, host);
