@@ -132,21 +132,24 @@ RequestParser::Outcome RequestParser::takeLine(QByteArray line) {
 }
 
 void LineSplitter::append(const char* data, qsizetype size) {
-    if (skippingLong_) {
+    // Bytes of buffer_ after its last LF: the start of the line being received.
+    qsizetype lineStart = buffer_.lastIndexOf('\n') + 1;
+    while (size > 0) {
         const char* lf = static_cast<const char*>(memchr(data, '\n', size_t(size)));
-        if (!lf)
-            return;
-        skippingLong_ = false;
-        const qsizetype skipped = lf - data + 1;
-        data += skipped;
-        size -= skipped;
-    }
-    buffer_.append(data, size);
-    // Only bytes after the last LF can form an over-long line.
-    const qsizetype lastLf = buffer_.lastIndexOf('\n');
-    if (buffer_.size() - (lastLf + 1) > LineLimit) {
-        buffer_.truncate(lastLf + 1);
-        skippingLong_ = true;
+        const qsizetype take = lf ? lf - data + 1 : size;
+        if (skippingLong_) {
+            skippingLong_ = !lf;
+        } else if (buffer_.size() - lineStart + (lf ? take - 1 : take) > LineLimit) {
+            // Too long: drop what was kept of it and the rest up to its LF.
+            buffer_.truncate(lineStart);
+            skippingLong_ = !lf;
+        } else {
+            buffer_.append(data, take);
+            if (lf)
+                lineStart = buffer_.size();
+        }
+        data += take;
+        size -= take;
     }
 }
 

@@ -128,6 +128,11 @@ QByteArray HttpTestClient::readToEnd() {
     return readAtLeast(std::numeric_limits<qsizetype>::max());
 }
 
+void HttpTestClient::shutdownSending() {
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_WR);
+}
+
 void HttpTestClient::abort() {
     if (fd_ < 0)
         return;

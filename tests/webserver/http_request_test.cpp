@@ -149,6 +149,16 @@ TEST(LineSplitter, LinesPartialAndOverLong) {
     ASSERT_TRUE(splitter.nextLine(&line));
     EXPECT_EQ(line, "next\n");
 
+    // Also when its LF arrives in the same piece, or after a first part.
+    const QByteArray longWithEnd = QByteArray(LineLimit + 1, 'w') + "\nafter\n";
+    splitter.append(longWithEnd.constData(), longWithEnd.size());
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line, "after\n");
+    splitter.append(QByteArray(LineLimit - 5, 'v').constData(), LineLimit - 5);
+    splitter.append("123456\nlast\n", 12);
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line, "last\n");
+
     // Exactly the limit is still a line.
     const QByteArray atLimit = QByteArray(LineLimit, 'z') + '\n';
     splitter.append(atLimit.constData(), atLimit.size());
