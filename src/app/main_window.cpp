@@ -2,6 +2,7 @@
 
 #include "app/background_picture.h"
 #include "app/product_page.h"
+#include "app/resources_init.h"
 #include "app/first_run_dialog.h"
 #include "app/status_light.h"
 #include "catalogue/date_number.h"
@@ -65,6 +66,7 @@ TMain::~TMain() = default;
 // Window creation: paths, first-run dialog, timer, tray, data folder and
 // default background, controls.
 void TMain::FormCreate() {
+    initResources();
     IniFileName = platform::settingsFilePath();
     if (!QFileInfo::exists(IniFileName))
         showFirstRun(desktop_);

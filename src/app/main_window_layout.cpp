@@ -76,11 +76,11 @@ void TMain::buildMainSetupTab() {
     QWidget* box = GroupBox1;
 
     cb_timerefresh = checkBox(
-        box, "cb_timerefresh", QStringLiteral("Auto Refesh Every "), QRect(8, 18, 118, 20),
+        box, "cb_timerefresh", QStringLiteral("Auto Refesh Every "), QRect(8, 18, 120, 20),
         QStringLiteral("Check this box to allow Pagorama to update your web page images every X "
                        "minutes"));
     SpinEdit1 = make<QSpinBox>(
-        box, "SpinEdit1", QRect(128, 17, 56, 22),
+        box, "SpinEdit1", QRect(129, 17, 56, 22),
         QStringLiteral("Select how many minutes duration to wait between Surfs"));
     SpinEdit1->setRange(platform::SettingsModel::IntervalMin, platform::SettingsModel::IntervalMax);
     label(box, "MinutesLabel", QStringLiteral("minutes"), QRect(188, 18, 42, 20));

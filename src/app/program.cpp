@@ -3,6 +3,7 @@
 #include "app/dialog_message_service.h"
 #include "app/main_window.h"
 #include "app/pagora_application.h"
+#include "app/resources_init.h"
 #include "app/running_dialog.h"
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
@@ -43,6 +44,7 @@ int runPagorama(int argc, char** argv) {
     if (!environmentHasDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");
     PagoraApplication application(argc, argv);
+    initResources();
     QApplication::setApplicationName(QStringLiteral("Pagora"));
     QApplication::setQuitOnLastWindowClosed(false);
     const QString platformName = QGuiApplication::platformName();
