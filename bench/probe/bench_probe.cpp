@@ -93,8 +93,7 @@ int main(int argc, char** argv) {
         QString url = site.url(targets[i % targets.size()]);
         probe.FetchStatus(url, false);
         probe.ResolveRedirects(url);
-        if (catalogue::IsReachableCode(probe.FetchStatus(url, false)) &&
-            probe.IsPageOrPicture(url))
+        if (catalogue::IsReachableCode(probe.FetchStatus(url, false)) && probe.IsPageOrPicture(url))
             probe.PageTitle(url);
     }
     const double probeMs = clock.nsecsElapsed() / 1e6;

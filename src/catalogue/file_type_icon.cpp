@@ -36,7 +36,8 @@ QImage iconOnThisThread(const QString& url) {
 
 QString FileTypeMimeName(const QString& pattern) {
     // A file name standing for the pattern: "*.zip" is matched as "file.zip".
-    const QString name = pattern.startsWith('*') ? QStringLiteral("file") + pattern.mid(1) : pattern;
+    const QString name =
+        pattern.startsWith('*') ? QStringLiteral("file") + pattern.mid(1) : pattern;
     return QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension).name();
 }
 

@@ -55,8 +55,17 @@ PropertyValue ParsePropertyValue(int type, const QString& text) {
     value.text = text;
     bool ok = true;
     switch (type) {
-    case vt::I2: case vt::I4: case vt::Int: case vt::I8: case vt::Bool:
-    case vt::UI1: case vt::UI2: case vt::UI4: case vt::UInt: case vt::UI8: case vt::FileTime:
+    case vt::I2:
+    case vt::I4:
+    case vt::Int:
+    case vt::I8:
+    case vt::Bool:
+    case vt::UI1:
+    case vt::UI2:
+    case vt::UI4:
+    case vt::UInt:
+    case vt::UI8:
+    case vt::FileTime:
         ok = parseSigned(text, &value.integer);
         if (!ok && (type == vt::UI8 || type == vt::FileTime)) {
             quint64 bits = 0;
@@ -68,7 +77,8 @@ PropertyValue ParsePropertyValue(int type, const QString& text) {
         ok = parseSigned(text, &value.integer);
         value.integer = qint32(value.integer); // error codes are 32-bit signed
         break;
-    case vt::R4: case vt::R8:
+    case vt::R4:
+    case vt::R8:
         value.real = text.trimmed().toDouble(&ok);
         if (type == vt::R4)
             value.real = float(value.real);
@@ -83,15 +93,22 @@ PropertyValue ParsePropertyValue(int type, const QString& text) {
 
 QString PropertyText(const PropertyValue& value) {
     switch (value.type) {
-    case vt::Empty: case vt::Null: case vt::Void: case vt::Illegal:
+    case vt::Empty:
+    case vt::Null:
+    case vt::Void:
+    case vt::Illegal:
         return {};
     case vt::I2:
         return QString::number(qint16(value.integer));
-    case vt::I4: case vt::Int:
+    case vt::I4:
+    case vt::Int:
         return QString::number(qint32(value.integer));
-    case vt::R4: case vt::R8:
+    case vt::R4:
+    case vt::R8:
         return realText(value.real);
-    case vt::BStr: case vt::LpStr: case vt::LpWStr:
+    case vt::BStr:
+    case vt::LpStr:
+    case vt::LpWStr:
         return value.text;
     case vt::Error:
         return QStringLiteral("Error code: ") + QString::number(qint32(value.integer));
@@ -101,9 +118,11 @@ QString PropertyText(const PropertyValue& value) {
         return QString::number(quint8(value.integer));
     case vt::UI2:
         return QString::number(quint16(value.integer));
-    case vt::UI4: case vt::UInt:
+    case vt::UI4:
+    case vt::UInt:
         return QString::number(quint32(value.integer));
-    case vt::I8: case vt::UI8:
+    case vt::I8:
+    case vt::UI8:
         return QString::number(value.integer);
     case vt::FileTime:
         return fileTimeDate(quint64(value.integer));

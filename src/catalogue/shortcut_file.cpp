@@ -56,9 +56,9 @@ struct KeyProperty {
 
 // The [InternetShortcut] keys that stand for properties of the first set.
 constexpr KeyProperty shortcutKeys[] = {
-    {"url", 2, vt::LpWStr},       {"workingdirectory", 5, vt::LpWStr},
-    {"hotkey", 6, vt::UI2},       {"showcommand", 7, vt::I4},
-    {"iconindex", 8, vt::I4},     {"iconfile", 9, vt::LpWStr},
+    {"url", 2, vt::LpWStr},   {"workingdirectory", 5, vt::LpWStr},
+    {"hotkey", 6, vt::UI2},   {"showcommand", 7, vt::I4},
+    {"iconindex", 8, vt::I4}, {"iconfile", 9, vt::LpWStr},
 };
 
 // "Prop12=31,text": identifier 12, type 31, value "text".
@@ -135,8 +135,8 @@ bool WriteUrlFile(const QString& fileName, const QString& url,
                   const std::function<void()>& markWritingFavourites) {
     if (markWritingFavourites)
         markWritingFavourites();
-    const bool written = platform::replaceFileWhole(
-        fileName, "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n");
+    const bool written =
+        platform::replaceFileWhole(fileName, "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n");
     const QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() == app->thread())
         QCoreApplication::processEvents();

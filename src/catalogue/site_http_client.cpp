@@ -19,7 +19,9 @@ namespace {
 
 std::atomic<int> defaultTimeout{TSiteHttpClient::DefaultTimeoutMs};
 
-QString socketError(int number) { return QStringLiteral("Winsock error no %1").arg(number); }
+QString socketError(int number) {
+    return QStringLiteral("Winsock error no %1").arg(number);
+}
 
 bool onMainThread() {
     const QCoreApplication* app = QCoreApplication::instance();
@@ -45,8 +47,8 @@ public:
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
         const QByteArray service = QByteArray::number(port);
-        const int result = ::getaddrinfo(host.toUtf8().constData(), service.constData(), &hints,
-                                         &found);
+        const int result =
+            ::getaddrinfo(host.toUtf8().constData(), service.constData(), &hints, &found);
         if (result != 0 || !found)
             throw HttpClientError(HttpErrorKind::Other,
                                   QStringLiteral("Host not found: %1 (%2)")
@@ -185,8 +187,9 @@ public:
     }
 
     QByteArray readBody(const QStringList& headers) {
-        if (headerValue(headers, "transfer-encoding").trimmed().compare(
-                QLatin1String("chunked"), Qt::CaseInsensitive) == 0)
+        if (headerValue(headers, "transfer-encoding")
+                .trimmed()
+                .compare(QLatin1String("chunked"), Qt::CaseInsensitive) == 0)
             return readChunked();
         bool ok = false;
         const qint64 length = headerValue(headers, "content-length").trimmed().toLongLong(&ok);
@@ -210,9 +213,8 @@ private:
     static QString headerValue(const QStringList& headers, const char* name) {
         for (qsizetype i = 1; i < headers.size(); ++i) {
             const qsizetype colon = headers[i].indexOf(':');
-            if (colon > 0 &&
-                headers[i].left(colon).trimmed().compare(QLatin1String(name),
-                                                         Qt::CaseInsensitive) == 0)
+            if (colon > 0 && headers[i].left(colon).trimmed().compare(QLatin1String(name),
+                                                                      Qt::CaseInsensitive) == 0)
                 return headers[i].mid(colon + 1);
         }
         return {};
@@ -284,7 +286,9 @@ private:
 
 TSiteHttpClient::TSiteHttpClient() : timeoutMs_(defaultTimeout.load()) {}
 
-void TSiteHttpClient::setDefaultTimeoutMs(int ms) { defaultTimeout = ms; }
+void TSiteHttpClient::setDefaultTimeoutMs(int ms) {
+    defaultTimeout = ms;
+}
 
 TSiteHttpClient::Address TSiteHttpClient::splitAddress(const QString& url) {
     QString rest = url;
@@ -307,8 +311,9 @@ TSiteHttpClient::Address TSiteHttpClient::splitAddress(const QString& url) {
 
 QByteArray TSiteHttpClient::requestText(const QByteArray& method, const QString& url) {
     const Address address = splitAddress(url);
-    return method + " " + address.path.toUtf8() + " HTTP/1.1\r\n" + "Host: " +
-           address.host.toUtf8() + "\r\n" + "Accept: */*\r\n" + "Connection: close\r\n" + "\r\n";
+    return method + " " + address.path.toUtf8() + " HTTP/1.1\r\n" +
+           "Host: " + address.host.toUtf8() + "\r\n" + "Accept: */*\r\n" + "Connection: close\r\n" +
+           "\r\n";
 }
 
 int TSiteHttpClient::statusCode() const {

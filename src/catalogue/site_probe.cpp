@@ -14,7 +14,9 @@ QString withThreeSlashes(const QString& url) {
     return url.count('/') < 3 ? url + '/' : url;
 }
 
-bool isRedirect(int status) { return status == 301 || status == 302 || status == 307; }
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 307;
+}
 
 // The text after the first occurrence of name (any case) in the first header
 // line that holds it; null when no line does.
@@ -191,6 +193,8 @@ int SiteProbe::CacheVisits(const QString& url) const {
     return cache_ ? cache_->hitCount(StripFragment(url)) : 0;
 }
 
-QImage SiteProbe::FileTypeIcon(const QString& url) { return catalogue::FileTypeIcon(url); }
+QImage SiteProbe::FileTypeIcon(const QString& url) {
+    return catalogue::FileTypeIcon(url);
+}
 
 } // namespace catalogue

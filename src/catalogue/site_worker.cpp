@@ -41,8 +41,8 @@ void appendProperties(QByteArray& link, const ShortcutFile& file, PropertySet se
                       const Table& table) {
     for (const PropertyName& property : table) {
         const QString text = PropertyText(ReadShortcutProperty(file, set, property.id));
-        link += EscapeText(property.name) + "=\"" + EscapeQuotedValue(text.toUtf8()) + "\"" +
-                lineEnd;
+        link +=
+            EscapeText(property.name) + "=\"" + EscapeQuotedValue(text.toUtf8()) + "\"" + lineEnd;
     }
 }
 
@@ -96,8 +96,7 @@ void TGet_Web::GetInfo() {
         input.newOnly = job_.newOnly;
         input.showCode = job_.showCode;
         RunTrace scratchTrace;
-        RunPictureStep(input, probe, job_.renderer, job_.trace ? *job_.trace : scratchTrace,
-                       link_);
+        RunPictureStep(input, probe, job_.renderer, job_.trace ? *job_.trace : scratchTrace, link_);
     } catch (...) {
         if (!temporaryShortcut.isEmpty())
             QFile::remove(temporaryShortcut);
@@ -139,8 +138,8 @@ QString TGet_Web::writeTemporaryShortcut(const QString& url) {
 }
 
 SiteWorker::SiteWorker(platform::SettingsModel& settings, RunTrace& trace, QString dataFolder,
-                       std::function<void()> showStatus,
-                       std::function<void()> setWritingFavourites, PageRenderer* renderer)
+                       std::function<void()> showStatus, std::function<void()> setWritingFavourites,
+                       PageRenderer* renderer)
     : settings_(settings), trace_(trace), dataFolder_(std::move(dataFolder)),
       showStatus_(std::move(showStatus)), setWritingFavourites_(std::move(setWritingFavourites)),
       renderer_(renderer) {}
@@ -155,8 +154,8 @@ void SiteWorker::reloadUrlCache() {
     urlCache_ = std::make_shared<const platform::UrlCache>(platform::UrlCache::loadUser());
 }
 
-void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileName,
-                               bool forHistory, QByteArray& currentLink) {
+void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileName, bool forHistory,
+                               QByteArray& currentLink) {
     if (showStatus_)
         showStatus_();
     if (!urlCache_)

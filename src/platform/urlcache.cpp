@@ -36,7 +36,9 @@ QString configHome() {
 
 } // namespace
 
-QString UrlCache::visitedPrefix() { return QStringLiteral("Visited: ") + userName() + "@"; }
+QString UrlCache::visitedPrefix() {
+    return QStringLiteral("Visited: ") + userName() + "@";
+}
 
 void UrlCache::add(UrlCacheEntry entry) {
     const qsizetype index = entries_.size();
@@ -125,8 +127,8 @@ UrlCache UrlCache::loadUser() {
         cache.addTextStore(store);
     cache.addChromiumHistory(configHome() + "/chromium/Default/History");
     const QDir firefox(homeFolder() + "/.mozilla/firefox");
-    for (const QFileInfo& profile : firefox.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot,
-                                                          QDir::Name))
+    for (const QFileInfo& profile :
+         firefox.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
         cache.addFirefoxHistory(profile.filePath() + "/places.sqlite");
     return cache;
 }

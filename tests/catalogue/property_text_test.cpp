@@ -20,7 +20,9 @@ public:
 };
 const auto* pinned = ::testing::AddGlobalTestEnvironment(new PinnedLocale);
 
-QString text(int type, const QString& raw) { return PropertyText(ParsePropertyValue(type, raw)); }
+QString text(int type, const QString& raw) {
+    return PropertyText(ParsePropertyValue(type, raw));
+}
 
 } // namespace
 

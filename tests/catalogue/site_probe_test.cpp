@@ -119,6 +119,10 @@ TEST(SiteProbeResolveRedirects, SixRedirectsPerPassAndChainsThatEnd) {
                                                "/chain/5", "/chain/4", "/chain/3"}))
         << "the first pass follows six redirects";
     EXPECT_EQ(heads.value(7), "/chain/3") << "the second pass starts at the sixth target";
+    // The sixth target's answer (a redirect page of type text/html) is the
+    // one examined for a refresh element: its body is fetched before the
+    // second pass begins.
+    EXPECT_EQ(methodsAndRoutes(site).value(7), "GET /chain/3");
 
     // A redirect to itself ends after one pass.
     site.clearLog();
@@ -183,8 +187,8 @@ TEST(SiteProbeCache, VisitsFromTheCacheWithoutFragment) {
     QFile file(store);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("7\t0\thttp://cached.example/page\n"
-               "12\t1\t" + platform::UrlCache::visitedPrefix().toUtf8() +
-               "http://visited.example/\n");
+               "12\t1\t" +
+               platform::UrlCache::visitedPrefix().toUtf8() + "http://visited.example/\n");
     file.close();
     platform::UrlCache cache;
     ASSERT_TRUE(cache.addTextStore(store));
@@ -196,9 +200,8 @@ TEST(SiteProbeCache, VisitsFromTheCacheWithoutFragment) {
 }
 
 TEST(SiteProbeIcon, FileTypeIconOnEveryThread) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty()
-                                   ? QByteArray("offscreen")
-                                   : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
+                                                                    : qgetenv("QT_QPA_PLATFORM"));
     int argc = 1;
     char name[] = "test";
     char* argv[] = {name};

@@ -85,9 +85,9 @@ protected:
     bool writingSetOnMainThread = false;
 };
 
-const QStringList shortcutNames = {"PID_IS_URL",         "PID_IS_NAME",        "PID_IS_WORKINGDIR",
-                                   "PID_IS_HOTKEY",      "PID_IS_SHOWCMD",     "PID_IS_ICONINDEX",
-                                   "PID_IS_ICONFILE",    "PID_IS_WHATSNEW",    "PID_IS_AUTHOR",
+const QStringList shortcutNames = {"PID_IS_URL",         "PID_IS_NAME",     "PID_IS_WORKINGDIR",
+                                   "PID_IS_HOTKEY",      "PID_IS_SHOWCMD",  "PID_IS_ICONINDEX",
+                                   "PID_IS_ICONFILE",    "PID_IS_WHATSNEW", "PID_IS_AUTHOR",
                                    "PID_IS_DESCRIPTION", "PID_IS_COMMENT"};
 
 } // namespace
@@ -107,7 +107,10 @@ TEST_F(SiteWorkerTest, ReachableSiteGetsBothPropertySetsVisitsAndPicture) {
           "FLAGS", "CONTENTLEN", "CONTENTCODE", "RECURSE", "WATCH", "SUBSCRIPTION", "URL", "TITLE",
           "CODEPAGE", "TRACKING"})
         expected << QStringLiteral("PID_INTSITE_") + name;
-    expected << "VISITS" << "CODE" << "GIVEN_TITLE" << "IMAGE";
+    expected << "VISITS"
+             << "CODE"
+             << "GIVEN_TITLE"
+             << "IMAGE";
     EXPECT_EQ(attributeNames(link), expected);
 
     EXPECT_TRUE(link.startsWith("PRECODE = \"200\" \n\r"));
@@ -130,16 +133,19 @@ TEST_F(SiteWorkerTest, ReachableSiteGetsBothPropertySetsVisitsAndPicture) {
 }
 
 TEST_F(SiteWorkerTest, UnreachableSiteGetsNoSitePropertiesAndValuesAreEscaped) {
-    shortcut("Missing.url", "[InternetShortcut]\r\nURL=" + site.url("/status/404?a=1&b=2").toUtf8() +
-                                "\r\nWorkingDirectory=C:\\My Files\r\n"
-                                "[{000214A1-0000-0000-C000-000000000046}]\r\nProp3=31,Ann\r\n");
+    shortcut("Missing.url",
+             "[InternetShortcut]\r\nURL=" + site.url("/status/404?a=1&b=2").toUtf8() +
+                 "\r\nWorkingDirectory=C:\\My Files\r\n"
+                 "[{000214A1-0000-0000-C000-000000000046}]\r\nProp3=31,Ann\r\n");
     const QByteArray link = fetch("Missing.url");
     QStringList expected = {"PRECODE"};
-    expected << shortcutNames << "VISITS" << "CODE" << "IMAGE";
+    expected << shortcutNames << "VISITS"
+             << "CODE"
+             << "IMAGE";
     EXPECT_EQ(attributeNames(link), expected);
     EXPECT_TRUE(link.startsWith("PRECODE = \"404\" \n\r"));
-    EXPECT_TRUE(link.contains("PID_IS_URL=\"" + site.url("/status/404?a=1&amp;b=2").toUtf8() +
-                              "\"\n\r"));
+    EXPECT_TRUE(
+        link.contains("PID_IS_URL=\"" + site.url("/status/404?a=1&amp;b=2").toUtf8() + "\"\n\r"));
     EXPECT_TRUE(link.contains("PID_IS_WORKINGDIR=\"C:\\My&#32;Files\"\n\r"));
     EXPECT_TRUE(link.contains("\n\rVISITS=\"0\"\n\r"));
     EXPECT_TRUE(link.contains("CODE = \"404\" \n\r"));
@@ -233,8 +239,7 @@ TEST_F(SiteWorkerTest, StalledSiteEndsAtTheTimeOutWhileEventsFlow) {
 TEST_F(SiteWorkerTest, ShellFailuresAreShownOnTheMainThreadAndTheWorkGoesOn) {
     QByteArray link;
     worker->FetchSiteInfo(home.favorites() + "/", "Absent.url", false, link);
-    EXPECT_EQ(messages.texts,
-              QStringList({"error FMTID_Intshcut", "error ParseDisplayName 2"}));
+    EXPECT_EQ(messages.texts, QStringList({"error FMTID_Intshcut", "error ParseDisplayName 2"}));
     EXPECT_TRUE(link.startsWith("PRECODE = \"-99\" \n\r"));
     EXPECT_TRUE(link.contains("PID_IS_URL=\"\"\n\r"));
     EXPECT_TRUE(link.contains("CODE = "));

@@ -16,8 +16,9 @@ void makeHistoryDatabase(const QString& path, const char* table,
     QDir().mkpath(QFileInfo(path).absolutePath());
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-    const QByteArray create = QByteArray("CREATE TABLE ") + table +
-                              " (id INTEGER PRIMARY KEY, url TEXT, title TEXT, visit_count INTEGER)";
+    const QByteArray create =
+        QByteArray("CREATE TABLE ") + table +
+        " (id INTEGER PRIMARY KEY, url TEXT, title TEXT, visit_count INTEGER)";
     ASSERT_EQ(sqlite3_exec(db, create.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
     for (const auto& [url, visits] : rows) {
         const QByteArray insert = QByteArray("INSERT INTO ") + table +

@@ -28,8 +28,8 @@ public:
         while (done < bytes.size()) {
             if (stopping_)
                 return false;
-            const ssize_t n = ::send(fd_, bytes.constData() + done, bytes.size() - done,
-                                     MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(fd_, bytes.constData() + done, bytes.size() - done, MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -63,15 +63,24 @@ private:
 
 QByteArray reasonFor(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 307: return "Temporary Redirect";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 501: return "Not Implemented";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 307:
+        return "Temporary Redirect";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 501:
+        return "Not Implemented";
+    default:
+        return "Status";
     }
 }
 
@@ -161,7 +170,9 @@ QString TestSite::url(const QString& path) const {
     return QStringLiteral("http://") + hostPort() + path;
 }
 
-QString TestSite::hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+QString TestSite::hostPort() const {
+    return QStringLiteral("127.0.0.1:%1").arg(port_);
+}
 
 void TestSite::setRoute(const QByteArray& route, Handler handler) {
     std::lock_guard lock(mutex_);
@@ -195,8 +206,7 @@ QByteArray TestSite::response(int status, const QByteArray& contentType, const Q
 }
 
 QByteArray TestSite::page(const QByteArray& title, const QByteArray& bodyHtml) {
-    return "<html><head><title>" + title + "</title></head><body>" + bodyHtml +
-           "</body></html>";
+    return "<html><head><title>" + title + "</title></head><body>" + bodyHtml + "</body></html>";
 }
 
 void TestSite::addBuiltInRoutes() {
@@ -254,16 +264,16 @@ void TestSite::addBuiltInRoutes() {
     });
     setRawRoute("/type/html", response(200, "text/html; charset=utf-8", page("Html")));
     setRawRoute("/image.png", response(200, "image/png", pngBytes()));
-    setRawRoute("/download.zip", response(200, "application/zip", QByteArray("PK\x05\x06", 4) +
-                                                                      QByteArray(18, '\0')));
-    setRawRoute("/colour",
-                response(200, html,
-                         "<html><head><title>Colour</title></head>"
-                         "<body style=\"background:#ff0000;margin:0\"></body></html>"));
+    setRawRoute("/download.zip", response(200, "application/zip",
+                                          QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0')));
+    setRawRoute("/colour", response(200, html,
+                                    "<html><head><title>Colour</title></head>"
+                                    "<body style=\"background:#ff0000;margin:0\"></body></html>"));
     setRawRoute("/blank", response(200, html,
                                    "<html><head><title>Blank</title></head>"
                                    "<body style=\"background:#ffffff\"></body></html>"));
-    setRoute("/stall", [](const Request&, Connection& connection) { connection.waitUntilClosed(); });
+    setRoute("/stall",
+             [](const Request&, Connection& connection) { connection.waitUntilClosed(); });
     setRawRoute("/garbage", "\x01\x02 this is not HTTP at all \xff\xfe");
     setRawRoute("/garbage-status", "HTTP/1.1 abc Nonsense\r\nContent-Length: 0\r\n\r\n");
     setRoute("/endless-headers", [](const Request&, Connection& connection) {
@@ -345,9 +355,8 @@ void TestSite::serve(int fd) {
         const QList<QByteArray> words = request.raw.left(request.raw.indexOf("\r\n")).split(' ');
         request.method = words.value(0);
         request.path = words.value(1);
-        request.route = request.path.left(request.path.indexOf('?') < 0
-                                              ? request.path.size()
-                                              : request.path.indexOf('?'));
+        request.route = request.path.left(
+            request.path.indexOf('?') < 0 ? request.path.size() : request.path.indexOf('?'));
         {
             std::lock_guard lock(mutex_);
             log_.append(request);
