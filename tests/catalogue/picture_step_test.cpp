@@ -1,0 +1,351 @@
+// The picture step with the real site probe, a real headless Chromium and a
+// local test site: what each kind of site gets as its picture, and the
+// pieces the step adds to the favourite's record.
+#include "catalogue/bmp_file.h"
+#include "catalogue/page_renderer.h"
+#include "catalogue/picture_step.h"
+#include "catalogue/placeholder.h"
+#include "catalogue/run_trace.h"
+#include "catalogue/site_probe.h"
+#include "platform/message_service.h"
+#include "support/temp_home.h"
+#include "support/test_site.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <future>
+#include <mutex>
+#include <thread>
+
+using namespace catalogue;
+using testsupport::TestSite;
+
+namespace {
+
+const QByteArray kRedPage = "<html><head><title> Red News </title></head>"
+                            "<body style=\"background:#e00000;margin:0\">"
+                            "<h1 style=\"color:white;font-size:80px\">Red News</h1></body></html>";
+
+bool fromBrowser(const TestSite::Request& request) {
+    return request.raw.toLower().contains("user-agent:");
+}
+
+QRgb dominantColour(const QImage& image) {
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y) & 0xffffff];
+    QRgb best = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > counts.value(best, -1))
+            best = it.key();
+    return best;
+}
+
+bool isStrongRed(QRgb c) { return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60; }
+
+int browserRequests(const TestSite& site) {
+    int count = 0;
+    for (const TestSite::Request& request : site.requests())
+        count += fromBrowser(request);
+    return count;
+}
+
+class PictureStepTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        renderer = new PageRenderer;
+        renderer->setTimeouts(3000, 5000);
+        if (!renderer->start()) {
+            delete renderer;
+            renderer = nullptr;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete renderer;
+        renderer = nullptr;
+    }
+
+    void SetUp() override {
+        data = home.dataFolder();
+        site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
+    }
+
+    PictureStepInput input(const QString& url, int counter = 5) const {
+        PictureStepInput in;
+        in.dataFolder = data;
+        in.favouriteName = QStringLiteral("News");
+        in.finalUrl = url;
+        in.evenFileName = counter;
+        return in;
+    }
+
+    QByteArray run(const PictureStepInput& in, PageRenderer* with = renderer) {
+        QByteArray link;
+        RunPictureStep(in, probe, with, trace, link);
+        return link;
+    }
+
+    QString pictureFile(int counter, bool forHistory = false) const {
+        return data + QString(PicturePathFor(data, "News", counter, forHistory).relative)
+                          .replace('\\', '/');
+    }
+    QImage picture(int counter) const {
+        return QImage(pictureFile(counter), "BMP").convertToFormat(QImage::Format_RGB32);
+    }
+    static QByteArray imagePiece(int counter) {
+        return "IMAGE =\"images\\" +
+               PicturePathFor("/d/", "News", counter, false).relative.mid(7).toUtf8() + "\" \n\r";
+    }
+    void savePrevious(const QImage& image) {
+        QDir().mkpath(data + "images");
+        ASSERT_TRUE(SaveBmp(image, pictureFile(4)));
+    }
+
+    static PageRenderer* renderer;
+    testsupport::TempHome home;
+    TestSite site;
+    SiteProbe probe;
+    RunTrace trace;
+    QString data;
+};
+
+PageRenderer* PictureStepTest::renderer = nullptr;
+
+#define REQUIRE_BROWSER()                                                                          \
+    if (!renderer)                                                                                 \
+    GTEST_SKIP() << "no Chromium installed"
+
+TEST(PicturePath, NamesFromCounterAndFavouriteWithTheLongPathRule) {
+    EXPECT_EQ(PicturePathFor("/d/", "News", 5, false).relative, "images\\202020354E657773.BMP");
+    EXPECT_EQ(PicturePathFor("/d/", "News", 12345, false).relative,
+              "images\\31323334354E657773.BMP");
+    EXPECT_EQ(PicturePathFor("/d/", "News", 5, true).relative,
+              "images\\history\\202020354E657773.BMP");
+    EXPECT_FALSE(PicturePathFor("/d/", "News", 5, false).shortened);
+
+    // A favourite name that makes the full picture path 300 characters long.
+    const QString name(139, 'n');
+    // "/d/" + "images\\" + two hex digits for each byte of "   7" + name + ".BMP"
+    ASSERT_EQ(3 + 7 + 2 * (4 + name.length()) + 4, 300);
+    const PicturePath cut = PicturePathFor("/d/", name, 7, false);
+    EXPECT_TRUE(cut.shortened);
+    EXPECT_EQ(3 + cut.relative.length(), 249);
+    const QString uncut = "images\\20202037" + QString("6E").repeated(139) + ".BMP";
+    EXPECT_TRUE(cut.relative.endsWith(".BMP"));
+    EXPECT_TRUE(uncut.startsWith(cut.relative.chopped(4)));
+    // The previous run's name is cut by the same rule.
+    EXPECT_EQ(3 + PicturePathFor("/d/", name, 6, false).relative.length(), 249);
+    EXPECT_EQ(3 + PicturePathFor("/d/", name, 12345, false).relative.length(), 249);
+
+    // However long the data folder, the picture stays in its own folder.
+    const PicturePath deep = PicturePathFor("/" + QString(400, 'g') + "/", "Long", 7, true);
+    EXPECT_TRUE(deep.relative.startsWith("images\\history\\2"));
+    EXPECT_TRUE(deep.relative.endsWith(".BMP"));
+}
+
+TEST(PicturePath, FileTypePatternAndReachableCodes) {
+    EXPECT_EQ(FileTypePattern("http://h/a/file.zip"), "*.zip");
+    EXPECT_EQ(FileTypePattern("http://h.test/x"), "*.test/x");
+    EXPECT_EQ(FileTypePattern("nodot"), "*.exe");
+    for (int code : {200, 301, 302, 501, -97})
+        EXPECT_TRUE(IsReachableCode(code)) << code;
+    for (int code : {404, 403, 307, 500, -1, -98, -99})
+        EXPECT_FALSE(IsReachableCode(code)) << code;
+}
+
+TEST_F(PictureStepTest, ColouredPageGetsItsThumbnailTitleAndImage) {
+    REQUIRE_BROWSER();
+    const QByteArray link = run(input(site.url("/red-news")));
+    EXPECT_EQ(link, "CODE = \"200\" \n\rGIVEN_TITLE = \"Red&#32;News\" \n\r" + imagePiece(5));
+    const QImage thumbnail = picture(5);
+    EXPECT_EQ(thumbnail.size(), QSize(122, 91));
+    EXPECT_TRUE(isStrongRed(dominantColour(thumbnail)));
+    const QString M = PicturePathFor(data, "News", 5, false).relative;
+    EXPECT_EQ(trace.lines(), QStringList({"force directories = " + data + "images/",
+                                          "picture_path = " + data, "picture_filename = " + M}));
+}
+
+TEST_F(PictureStepTest, PlaceholdersForBlankPagesErrorsAndSecureSites) {
+    REQUIRE_BROWSER();
+    struct Case {
+        QString url;
+        QByteArray pieces; // before IMAGE
+        int card;
+    };
+    const QList<Case> cases = {
+        {site.url("/blank"), "CODE = \"200\" \n\rGIVEN_TITLE = \"Blank\" \n\r", kScriptedSiteCode},
+        {site.url("/status/404"), "CODE = \"404\" \n\r", 404},
+        {"https://127.0.0.1:1/", "CODE = \"-98\" \n\r", kSecureSiteCode},
+        {"http://127.0.0.1:1/", "CODE = \"-99\" \n\r", -99},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url.toStdString());
+        QFile::remove(pictureFile(5));
+        trace.clear();
+        EXPECT_EQ(run(input(c.url)), c.pieces + imagePiece(5));
+        EXPECT_EQ(picture(5), PlaceholderPicture(c.card));
+        EXPECT_TRUE(trace.lines().contains("picture_pathEx = " + data));
+    }
+}
+
+TEST_F(PictureStepTest, DownloadGetsItsFileTypeIconOnWhite) {
+    const QString url = site.url("/download.zip");
+    EXPECT_EQ(run(input(url), nullptr), "CODE = \"200\" \n\r" + imagePiece(5));
+    const QImage icon = probe.FileTypeIcon(url);
+    ASSERT_FALSE(icon.isNull());
+    QImage expected(122, 122, QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    QPainter(&expected).drawImage((122 - icon.width()) / 2, (122 - icon.height()) / 2, icon);
+    EXPECT_EQ(picture(5), expected);
+    EXPECT_TRUE(trace.lines().contains("picture_pathEZ = " + data));
+}
+
+TEST_F(PictureStepTest, UnavailableSiteKeepsTheEarlierPictureOnlyWhenCodesAreHidden) {
+    QImage earlier(122, 91, QImage::Format_RGB32);
+    earlier.fill(qRgb(0, 160, 0));
+    const QString unreachable = "http://127.0.0.1:1/";
+
+    savePrevious(earlier);
+    PictureStepInput hidden = input(unreachable);
+    hidden.showCode = false;
+    EXPECT_EQ(run(hidden, nullptr), "CODE = \"-99\" \n\r" + imagePiece(5));
+    EXPECT_EQ(picture(5), earlier);
+
+    QFile::remove(pictureFile(5));
+    EXPECT_EQ(run(input(unreachable), nullptr), "CODE = \"-99\" \n\r" + imagePiece(5));
+    EXPECT_EQ(picture(5), PlaceholderPicture(-99));
+
+    // Codes hidden but nothing to keep: the code is shown after all.
+    QFile::remove(pictureFile(4));
+    QFile::remove(pictureFile(5));
+    run(hidden, nullptr);
+    EXPECT_EQ(picture(5), PlaceholderPicture(-99));
+}
+
+TEST_F(PictureStepTest, GetOnlyNewSitesKeepsPicturesOfExistingFavourites) {
+    REQUIRE_BROWSER();
+    QImage earlier(122, 91, QImage::Format_RGB32);
+    earlier.fill(qRgb(0, 160, 0));
+    PictureStepInput newOnly = input(site.url("/red-news"));
+    newOnly.newOnly = true;
+
+    // Pictured in the previous run: carried forward, not captured again.
+    savePrevious(earlier);
+    EXPECT_EQ(run(newOnly), "CODE = \"200\" \n\r" + imagePiece(5));
+    EXPECT_EQ(picture(5), earlier);
+    EXPECT_EQ(browserRequests(site), 0);
+
+    // Pictured earlier in this run under the same name: kept as it is.
+    QFile::remove(pictureFile(4));
+    EXPECT_EQ(run(newOnly), "CODE = \"200\" \n\r" + imagePiece(5));
+    EXPECT_EQ(picture(5), earlier);
+    EXPECT_EQ(browserRequests(site), 0);
+
+    // A new favourite is captured.
+    QFile::remove(pictureFile(5));
+    if (renderer) {
+        run(newOnly);
+        EXPECT_TRUE(isStrongRed(dominantColour(picture(5))));
+        EXPECT_GT(browserRequests(site), 0);
+    }
+}
+
+TEST_F(PictureStepTest, WithoutABrowserPagesGetACardWithTheirHost) {
+    const QByteArray link = run(input(site.url("/red-news")), nullptr);
+    EXPECT_EQ(link, "CODE = \"200\" \n\rGIVEN_TITLE = \"Red&#32;News\" \n\r" + imagePiece(5));
+    EXPECT_EQ(picture(5), HostCardPicture("127.0.0.1"));
+}
+
+TEST_F(PictureStepTest, HistoryPicturesGoToTheirOwnFolder) {
+    PictureStepInput in = input("https://127.0.0.1:1/");
+    in.forHistory = true;
+    const QByteArray link = run(in, nullptr);
+    EXPECT_TRUE(link.endsWith("IMAGE =\"images\\history\\202020354E657773.BMP\" \n\r")) << link.toStdString();
+    EXPECT_TRUE(QFileInfo(pictureFile(5, true)).isFile());
+}
+
+TEST_F(PictureStepTest, LongNamesAreCutAndTraced) {
+    PictureStepInput in = input("https://127.0.0.1:1/");
+    in.favouriteName = QString(200, 'n');
+    const QString M = PicturePathFor(data, in.favouriteName, 5, false).relative;
+    ASSERT_EQ(data.length() + M.length(), 249);
+    EXPECT_TRUE(run(in, nullptr).endsWith("IMAGE =\"" + M.toUtf8() + "\" \n\r"));
+    EXPECT_TRUE(trace.lines().contains("picture_filenameEY = " + M));
+    EXPECT_TRUE(QFileInfo(data + QString(M).replace('\\', '/')).isFile());
+}
+
+TEST_F(PictureStepTest, PictureThatCannotBeSavedIsReportedAndNotListed) {
+    platform::ScopedMessageRecorder messages;
+    ASSERT_TRUE(QDir().mkpath(pictureFile(5))); // a folder where the file should go
+    const QByteArray link = run(input(site.url("/red-news")), nullptr);
+    EXPECT_EQ(link, "CODE = \"200\" \n\rGIVEN_TITLE = \"Red&#32;News\" \n\r");
+    EXPECT_EQ(messages.texts, QStringList({"problem"}));
+}
+
+// Pages that never load, loop in script or are huge, and a browser that is
+// killed mid-capture: each favourite still gets a picture, and the next
+// capture is a real one again.
+TEST_F(PictureStepTest, MisbehavingPagesAndADyingBrowserStillEndInPictures) {
+    REQUIRE_BROWSER();
+    std::promise<void> holdAsked;
+    std::once_flag once;
+    auto stallForBrowser = [&](bool signal) {
+        return [&, signal](const TestSite::Request& request, TestSite::Connection& connection) {
+            if (!fromBrowser(request)) {
+                connection.send(TestSite::response(200, "text/html", TestSite::page("Slow")));
+                return;
+            }
+            if (signal)
+                std::call_once(once, [&] { holdAsked.set_value(); });
+            connection.waitUntilClosed();
+        };
+    };
+    site.setRoute("/never-loads", stallForBrowser(false));
+    site.setRoute("/hold", stallForBrowser(true));
+    site.setRawRoute("/script-loop",
+                     TestSite::response(200, "text/html",
+                                        "<html><head><title>Loop</title></head><body>"
+                                        "<script>for (;;) {}</script></body></html>"));
+    site.setRoute("/huge", [](const TestSite::Request& request, TestSite::Connection& connection) {
+        QByteArray block;
+        while (block.size() < 64 * 1024)
+            block += "<p style=\"background:#0a0\">A very long page indeed, line after line</p>\n";
+        const int blocks = request.method == "HEAD" ? 0 : 400;
+        connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                        QByteArray::number(qint64(400) * block.size()) + "\r\n\r\n");
+        for (int i = 0; i < blocks && connection.send(block); ++i) {
+        }
+    });
+
+    std::thread killer([&] {
+        holdAsked.get_future().wait();
+        ::kill(renderer->browserProcessId(), SIGKILL);
+    });
+    int counter = 10;
+    for (const char* route : {"/never-loads", "/script-loop", "/huge", "/hold"}) {
+        SCOPED_TRACE(route);
+        PictureStepInput bad = input(site.url(route), counter++);
+        EXPECT_TRUE(run(bad).contains("IMAGE =\""));
+        EXPECT_TRUE(QFileInfo(pictureFile(bad.evenFileName)).isFile());
+
+        PictureStepInput good = input(site.url("/red-news"), counter++);
+        run(good);
+        EXPECT_TRUE(isStrongRed(dominantColour(picture(good.evenFileName))));
+    }
+    killer.join();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
