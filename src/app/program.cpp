@@ -26,9 +26,8 @@ bool nonEmpty(const char* variable) {
 // A second copy whose first copy sits in the tray: say where it is.
 int reportAlreadyRunning(bool desktop) {
     if (!desktop) {
-        QString flat = Trunning::text();
-        flat.remove(QLatin1Char('\r')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        std::fprintf(stderr, "%s\n", flat.toUtf8().constData());
+        // The message service writes it to stderr without a display.
+        platform::showMessage(Trunning::text(), QStringLiteral("Already Running"));
         return 1;
     }
     Trunning dialog;

@@ -1,7 +1,9 @@
 // The main window: controls and their defaults, the close rules, the start
 // message, cancel, folder changes, the background picture, the error box of
 // the event dispatch, and a tidy layout on both tabs.
+#include "app/first_run_dialog.h"
 #include "app/main_window.h"
+#include "app/running_dialog.h"
 #include "app/pagora_application.h"
 #include "app/status_light.h"
 #include "app/window_refresh_host.h"
@@ -37,8 +39,9 @@ app::PagoraApplication& application() {
     static int argc = 1;
     static char name[] = "app_main_window_test";
     static char* argv[] = {name, nullptr};
-    static app::PagoraApplication instance(argc, argv);
-    return instance;
+    // Never destroyed: it must outlive every static of Qt that a test touched.
+    static auto* instance = new app::PagoraApplication(argc, argv);
+    return *instance;
 }
 
 class MainWindow : public ::testing::Test {
@@ -130,13 +133,20 @@ void expectDefaults(MainWindow& test) {
 }
 
 TEST_F(MainWindow, DefaultsWithoutASettingsFile) {
+    testing::internal::CaptureStderr();
     start();
+    const std::string printed = testing::internal::GetCapturedStderr();
+    // Without a display the first-run text is printed and start-up goes on.
+    EXPECT_NE(printed.find("This is the first time Pagorama has been run on this computer."),
+              std::string::npos);
     expectDefaults(*this);
 }
 
 TEST_F(MainWindow, DefaultsWithAnEmptySettingsFile) {
     writeSettings("");
+    testing::internal::CaptureStderr();
     start();
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find("first time"), std::string::npos);
     expectDefaults(*this);
 }
 
@@ -472,6 +482,16 @@ TEST_F(MainWindow, BothTabsAreTidy) {
         if (!shots.isEmpty()) {
             EXPECT_TRUE(window->grab().save(shots + "/" + files[tab]));
         }
+    }
+    if (!shots.isEmpty()) {
+        app::Tfirst_run firstRun;
+        firstRun.show();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(firstRun.grab().save(shots + "/first-run.png"));
+        app::Trunning running;
+        running.show();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(running.grab().save(shots + "/already-running.png"));
     }
 }
 
