@@ -32,7 +32,7 @@ QByteArray JoinLines(const LineList& lines) {
     return text;
 }
 
-QByteArray StartupXml() {
+QByteArray startup_XML() {
     return JoinLines({XmlDeclaration, "<BROWSERINFO ", R"(Time="1")", R"(HomePage="No">)",
                       "<Favoritesfolder>", R"(<Folder Location = "">)", "<Link ></Link>",
                       "</Folder>", "</Favoritesfolder>", "</BROWSERINFO>"});

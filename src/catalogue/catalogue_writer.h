@@ -16,7 +16,7 @@ QByteArray JoinLines(const LineList& lines);
 
 // The catalogue used before the first run has written one: a root folder
 // holding one empty Link.
-QByteArray StartupXml();
+QByteArray startup_XML();
 
 // The favourite's name as the catalogue shows it: the file name without its
 // last extension.

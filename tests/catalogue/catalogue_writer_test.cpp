@@ -99,12 +99,12 @@ TEST(CatalogueText, ListingsHeaderAndEmptyCatalogueAreExact) {
                                 "</Favoritesfolder>\r\n</BROWSERINFO>\r\n");
     catalogue.startListings(5, true);
     EXPECT_EQ(catalogue.lines().value(3), "HomePage=\"YES\">");
-    const ParsedCatalogue parsed = parse(StartupXml());
+    const ParsedCatalogue parsed = parse(startup_XML());
     ASSERT_TRUE(parsed.wellFormed);
     EXPECT_EQ(parsed.rootAttributes.value("Time"), "1");
     ASSERT_EQ(parsed.folders.size(), 1);
     EXPECT_EQ(parsed.folders[0].links.size(), 1);
-    EXPECT_EQ(StartupXml().count("\r\n"), 10);
+    EXPECT_EQ(startup_XML().count("\r\n"), 10);
 }
 
 TEST(CatalogueText, LinkPiecesHaveTheirFixedSpacing) {

@@ -1,0 +1,107 @@
+#pragma once
+// The refresh run: walks the Favorites tree, turns every Internet shortcut
+// into a Link record (the site worker adds what it learns of the site),
+// orders each folder's records, writes listings.xml and the pages, runs the
+// history analysis when enabled, and removes the previous run's pictures.
+// Everything runs on the main thread; events keep flowing while it works, so
+// cancel requests, the tray and the web server are served in between.
+#include "catalogue/catalogue_writer.h"
+#include "catalogue/favourite_order.h"
+#include "catalogue/refresh_host.h"
+#include "catalogue/run_trace.h"
+#include "catalogue/site_fetcher.h"
+#include "platform/dir_enum.h"
+#include "platform/settings_model.h"
+
+#include <functional>
+
+namespace catalogue {
+
+// The browser's "Disable Script Debugger" setting of the current user. The
+// key is never created: without it the setting reads as not disabled and
+// writing does nothing.
+bool ScriptDebuggerDisabled();
+void SetScriptDebuggerDisabled(bool on);
+
+class RefreshRun {
+public:
+    // Reads every option from settings and counts runs in its evenFileName.
+    RefreshRun(RefreshHost& host, platform::SettingsModel& settings);
+    RefreshRun(const RefreshRun&) = delete;
+    RefreshRun& operator=(const RefreshRun&) = delete;
+
+    // The worker that completes each Link (not owned; nullptr: each Link
+    // holds its first pieces only). fetchRunning tells whether the worker of
+    // the favourite in progress is still running; the cancel request waits
+    // on it.
+    void setSiteFetcher(SiteFetcher* fetcher, std::function<bool()> fetchRunning = {});
+
+    // One complete run. Ignored while a run is in progress (a start request
+    // that arrives while the run handles events). Never lets an error escape.
+    void Button2Click();
+    // The cancel request: the run stops before its next favourite. The status
+    // light turns from red to yellow, and the call returns once the worker of
+    // the favourite in progress has finished, handling events meanwhile.
+    void requestCancel();
+
+    // The run's body up to the page writing. Throws when saving the
+    // catalogue or writing a page fails; the indicators are reset either way.
+    void BuildCatalogue();
+    // Scan callbacks of the counting and the building pass.
+    bool CountFavourite(const QString& folderPath, const platform::DirEntry& entry);
+    bool AddFavourite(const QString& folderPath, const platform::DirEntry& entry);
+
+    bool cancelRequested() const { return cancelRequested_; }
+    bool runInProgress() const { return runInProgress_; }
+    bool favouritesChanged() const { return favouritesChanged_; }
+    void setFavouritesChanged(bool changed) { favouritesChanged_ = changed; }
+    // Set while the program itself writes shortcut files, so the folder
+    // monitor ignores the change; cleared at the end of each build.
+    bool writingFavourites() const { return writingFavourites_; }
+    void setWritingFavourites(bool writing) { writingFavourites_ = writing; }
+
+    int sitesTotal() const { return sitesTotal_; }
+    int sitesFetched() const { return sitesFetched_; }
+    // Date-time number (days) at which the counting ended.
+    double runStartTime() const { return runStartTime_; }
+
+    // The Link under construction, which the worker appends to.
+    QByteArray& currentLink() { return currentLink_; }
+    const QString& lastFolderPath() const { return lastFolderPath_; }
+    const LineList& catalogueLines() const { return catalogue_.lines(); }
+    const QList<KeyedLink>& folderLinks() const { return folderLinks_; }
+    const MenuOrder& menuOrder() const { return menuOrder_; }
+    RunTrace& trace() { return trace_; }
+
+private:
+    void runSteps(int previousCounter);
+    void buildSteps();
+    void completeFolder();
+    QString locationOf(const QString& folderPath) const;
+    void deletePreviousPictures(const QString& subfolder, int previousCounter);
+    void clearWorkLists();
+
+    RefreshHost& host_;
+    platform::SettingsModel& settings_;
+    SiteFetcher* fetcher_ = nullptr;
+    std::function<bool()> fetchRunning_;
+    RunTrace trace_;
+
+    bool cancelRequested_ = false;
+    bool favouritesChanged_ = false;
+    bool writingFavourites_ = false;
+    bool runInProgress_ = false;
+    int sitesTotal_ = 0;
+    int sitesFetched_ = 0;
+    int progressPosition_ = 0;
+    double runStartTime_ = 0;
+
+    QString favoritesRoot_; // the Favorites folder of this run, ending in "/"
+    QString lastFolderPath_;
+    CatalogueText catalogue_;
+    QList<KeyedLink> folderLinks_;
+    MenuOrder menuOrder_;
+    QByteArray currentLink_;
+};
+
+} // namespace catalogue
