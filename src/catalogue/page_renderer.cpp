@@ -190,10 +190,8 @@ private:
                 broken_ = true; // the browser closed its end: it has died
                 return false;
             }
-            if (errno == EAGAIN && !waitReady(in_, POLLIN, deadline)) {
-                timedOut_ = true;
+            if (errno == EAGAIN && !waitReady(in_, POLLIN, deadline))
                 return false;
-            }
         }
     }
 
@@ -201,7 +199,6 @@ private:
     int out_;
     int in_;
     bool broken_ = false;
-    bool timedOut_ = false;
 };
 
 PageRenderer::PageRenderer(QObject* parent) : QObject(parent) {}
@@ -492,6 +489,11 @@ QImage PageRenderer::captureInTab(Session& session, const QString& targetId, con
                 return error == QLatin1String("net::ERR_ABORTED");
             }
             const QString event = message.value("method").toString();
+            if (event == QLatin1String("Page.javascriptDialogOpening")) {
+                // An alert or confirm box would hold the page until answered.
+                session.send("Page.handleJavaScriptDialog", {{"accept", true}}, tab, loadDeadline);
+                return false;
+            }
             loaded = event == QLatin1String("Page.loadEventFired");
             return loaded || event == QLatin1String("Inspector.targetCrashed") ||
                    event == QLatin1String("Inspector.detached");

@@ -132,6 +132,15 @@ TEST_F(PageRendererTest, CapturesThePageScaledIntoTheCardKeepingProportions) {
     EXPECT_TRUE(isStrongRed(dominantColour(colour)));
     EXPECT_FALSE(catalogue::IsBlankPicture(colour));
 
+    // A page that opens an alert box while loading is answered and captured.
+    site.setRawRoute("/alert", TestSite::response(200, "text/html",
+                                                  "<html><body style=\"background:#e00000\">"
+                                                  "<h1>Alert</h1><script>alert('hello');</script>"
+                                                  "</body></html>"));
+    const QImage alert = renderer.capture(site.url("/alert"));
+    ASSERT_FALSE(alert.isNull());
+    EXPECT_TRUE(isStrongRed(dominantColour(alert)));
+
     const QImage blank = renderer.capture(site.url("/blank"));
     ASSERT_FALSE(blank.isNull());
     EXPECT_TRUE(catalogue::IsBlankPicture(blank));
