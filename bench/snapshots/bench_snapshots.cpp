@@ -25,8 +25,8 @@ QByteArray pageFor(int index) {
     return "<html><head><title>Page " + QByteArray::number(index) +
            "</title></head><body style=\"margin:0;background:hsl(" + QByteArray::number(hue) +
            ",70%,50%)\"><h1 style=\"font:64px sans-serif;color:white\">Page " +
-           QByteArray::number(index) + "</h1><p>" + QByteArray("Some text of the page. ").repeated(200) +
-           "</p></body></html>";
+           QByteArray::number(index) + "</h1><p>" +
+           QByteArray("Some text of the page. ").repeated(200) + "</p></body></html>";
 }
 
 double keptBrowser(const TestSite& site, int pages, int* made) {
@@ -101,8 +101,8 @@ int main(int argc, char** argv) {
                     "process per page %.2f pictures/s (%d made)\n",
                     round, kept, keptMade, perPage, perPageMade);
     }
-    std::printf("mean: kept browser %.2f pictures/s, process per page %.2f pictures/s, ratio %.2f\n",
-                keptSum / rounds, perPageSum / rounds,
-                perPageSum > 0 ? keptSum / perPageSum : 0.0);
+    std::printf(
+        "mean: kept browser %.2f pictures/s, process per page %.2f pictures/s, ratio %.2f\n",
+        keptSum / rounds, perPageSum / rounds, perPageSum > 0 ? keptSum / perPageSum : 0.0);
     return 0;
 }

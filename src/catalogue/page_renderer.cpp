@@ -155,8 +155,8 @@ public:
         const int id = send(method, params, sessionId, deadline);
         if (id == 0)
             return std::nullopt;
-        const auto answer = waitFor([id](const QJsonObject& m) { return m.value("id").toInt() == id; },
-                                    deadline);
+        const auto answer =
+            waitFor([id](const QJsonObject& m) { return m.value("id").toInt() == id; }, deadline);
         if (!answer || answer->contains("error"))
             return std::nullopt;
         return answer->value("result").toObject();
@@ -203,7 +203,9 @@ private:
 
 PageRenderer::PageRenderer(QObject* parent) : QObject(parent) {}
 
-PageRenderer::~PageRenderer() { stop(); }
+PageRenderer::~PageRenderer() {
+    stop();
+}
 
 void PageRenderer::setBrowserPath(const QString& path) {
     QMutexLocker lock(&stateMutex_);
@@ -299,8 +301,8 @@ bool PageRenderer::spawnBrowser() {
     // signals as a fresh program expects them.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                              POSIX_SPAWN_SETSIGDEF);
     posix_spawnattr_setpgroup(&attributes, 0);
     sigset_t none, all;
     sigemptyset(&none);
@@ -441,8 +443,8 @@ QImage PageRenderer::captureWithBrowser(const QString& url) {
     Session session(*this, toBrowser, fromBrowser);
     QImage shot;
     bool healthy = false;
-    const auto target = session.call(
-        "Target.createTarget", {{"url", "about:blank"}}, {}, fresh ? kStartUpMs : commandMs);
+    const auto target = session.call("Target.createTarget", {{"url", "about:blank"}}, {},
+                                     fresh ? kStartUpMs : commandMs);
     const QString targetId = target ? target->value("targetId").toString() : QString();
     if (!targetId.isEmpty()) {
         shot = captureInTab(session, targetId, url, loadMs, commandMs);

@@ -33,8 +33,8 @@ void showProblem(const QString& text) {
         platform::showMessage(text);
         return;
     }
-    QMetaObject::invokeMethod(app, [text] { platform::showMessage(text); },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [text] { platform::showMessage(text); }, Qt::BlockingQueuedConnection);
 }
 
 QString nativePath(const QString& dataFolder, const QString& relative) {
@@ -84,8 +84,8 @@ QString FileTypePattern(const QString& url) {
 
 PicturePath PicturePathFor(const QString& dataFolder, const QString& favouriteName, int counter,
                            bool forHistory) {
-    const QByteArray name = QByteArray(QString::asprintf("%4d", counter).toUtf8()) +
-                            favouriteName.toUtf8();
+    const QByteArray name =
+        QByteArray(QString::asprintf("%4d", counter).toUtf8()) + favouriteName.toUtf8();
     const QString folder =
         forHistory ? QStringLiteral("images\\history\\") : QStringLiteral("images\\");
     PicturePath path;

@@ -35,7 +35,9 @@ QFont cardFont(int pixelSize) {
 }
 
 // Halves that truncate toward zero, also for pictures wider than the card.
-int centred(int outer, int inner) { return (outer - inner) / 2; }
+int centred(int outer, int inner) {
+    return (outer - inner) / 2;
+}
 
 QImage blankSurface(const QColor& colour) {
     QImage surface(kPictureSide, kPictureSide, QImage::Format_RGB32);

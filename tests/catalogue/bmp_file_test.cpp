@@ -33,12 +33,12 @@ TEST(BmpFile, StandardUncompressed24BitFileThatReadsBackPixelForPixel) {
     ASSERT_GE(bytes.size(), 54);
     EXPECT_EQ(bytes.left(2), "BM");
     EXPECT_EQ(le32(bytes, 2), quint32(bytes.size()));
-    EXPECT_EQ(le32(bytes, 10), 54u);             // pixels right after the two headers
-    EXPECT_EQ(le32(bytes, 14), 40u);             // BITMAPINFOHEADER
-    EXPECT_EQ(uchar(bytes[28]), 24);             // bits per pixel
-    EXPECT_EQ(le32(bytes, 30), 0u);              // BI_RGB
-    EXPECT_EQ(bytes.size(), 54 + 3 * 16);        // three padded rows
-    EXPECT_EQ(le32(bytes, 22), 3u);              // positive height: bottom-up rows
+    EXPECT_EQ(le32(bytes, 10), 54u);      // pixels right after the two headers
+    EXPECT_EQ(le32(bytes, 14), 40u);      // BITMAPINFOHEADER
+    EXPECT_EQ(uchar(bytes[28]), 24);      // bits per pixel
+    EXPECT_EQ(le32(bytes, 30), 0u);       // BI_RGB
+    EXPECT_EQ(bytes.size(), 54 + 3 * 16); // three padded rows
+    EXPECT_EQ(le32(bytes, 22), 3u);       // positive height: bottom-up rows
 
     const QImage back = QImage::fromData(bytes, "BMP").convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(back.size(), image.size());

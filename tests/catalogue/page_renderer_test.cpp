@@ -16,8 +16,8 @@
 #include <csignal>
 #include <future>
 #include <mutex>
-#include <thread>
 #include <sched.h>
+#include <thread>
 
 using catalogue::PageRenderer;
 using testsupport::TestSite;
@@ -94,21 +94,21 @@ bool hasExited(int pid) {
 // tells the test when the browser has asked for it.
 void setHangingRoute(TestSite& site, const QByteArray& route, std::promise<void>* asked = nullptr) {
     auto once = std::make_shared<std::once_flag>();
-    site.setRoute(route, [asked, once](const TestSite::Request& request,
-                                       TestSite::Connection& connection) {
-        if (!fromBrowser(request)) {
-            connection.send(TestSite::response(200, "text/html", TestSite::page("Hanging")));
-            return;
-        }
-        if (asked)
-            std::call_once(*once, [asked] { asked->set_value(); });
-        connection.waitUntilClosed();
-    });
+    site.setRoute(
+        route, [asked, once](const TestSite::Request& request, TestSite::Connection& connection) {
+            if (!fromBrowser(request)) {
+                connection.send(TestSite::response(200, "text/html", TestSite::page("Hanging")));
+                return;
+            }
+            if (asked)
+                std::call_once(*once, [asked] { asked->set_value(); });
+            connection.waitUntilClosed();
+        });
 }
 
 const QByteArray kRedPage = "<html><head><title>Red News</title></head>"
-                           "<body style=\"background:#e00000;margin:0\">"
-                           "<h1 style=\"color:white;font-size:80px\">Red News</h1></body></html>";
+                            "<body style=\"background:#e00000;margin:0\">"
+                            "<h1 style=\"color:white;font-size:80px\">Red News</h1></body></html>";
 
 class PageRendererTest : public ::testing::Test {
 protected:

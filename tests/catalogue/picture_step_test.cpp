@@ -48,7 +48,9 @@ QRgb dominantColour(const QImage& image) {
     return best;
 }
 
-bool isStrongRed(QRgb c) { return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60; }
+bool isStrongRed(QRgb c) {
+    return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
+}
 
 int browserRequests(const TestSite& site) {
     int count = 0;
@@ -267,7 +269,8 @@ TEST_F(PictureStepTest, HistoryPicturesGoToTheirOwnFolder) {
     PictureStepInput in = input("https://127.0.0.1:1/");
     in.forHistory = true;
     const QByteArray link = run(in, nullptr);
-    EXPECT_TRUE(link.endsWith("IMAGE =\"images\\history\\202020354E657773.BMP\" \n\r")) << link.toStdString();
+    EXPECT_TRUE(link.endsWith("IMAGE =\"images\\history\\202020354E657773.BMP\" \n\r"))
+        << link.toStdString();
     EXPECT_TRUE(QFileInfo(pictureFile(5, true)).isFile());
 }
 

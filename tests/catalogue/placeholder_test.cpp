@@ -15,7 +15,9 @@ namespace {
 const QRgb kNavy = qRgb(0, 0, 128);
 const QRgb kKhaki = qRgb(189, 189, 115);
 
-bool isNavyInk(QRgb c) { return qBlue(c) > qRed(c) + 40 && qBlue(c) > qGreen(c) + 40; }
+bool isNavyInk(QRgb c) {
+    return qBlue(c) > qRed(c) + 40 && qBlue(c) > qGreen(c) + 40;
+}
 
 // The columns holding navy text in rows from..to.
 std::pair<int, int> inkColumns(const QImage& image, int from, int to) {
@@ -94,13 +96,13 @@ TEST(Placeholder, DrawingSavesTheCardAndTracesIt) {
     const QImage saved(folder + "images/ABC.BMP", "BMP");
     ASSERT_EQ(saved.size(), QSize(122, 122));
     EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32), PlaceholderPicture(404));
-    EXPECT_EQ(trace.lines(), QStringList({"picture_pathEx = " + folder,
-                                          "picture_filenameEx = images\\ABC.BMP"}));
+    EXPECT_EQ(trace.lines(),
+              QStringList({"picture_pathEx = " + folder, "picture_filenameEx = images\\ABC.BMP"}));
 }
 
 TEST(Placeholder, HostCardShowsTheWholeNameOnWhite) {
-    for (const QString& host : {QString("example.test"),
-                               QString("a-very-long-host-name.with.many.parts.example.test")}) {
+    for (const QString& host :
+         {QString("example.test"), QString("a-very-long-host-name.with.many.parts.example.test")}) {
         SCOPED_TRACE(host.toStdString());
         const QImage card = HostCardPicture(host);
         ASSERT_EQ(card.size(), QSize(122, 122));
