@@ -39,8 +39,8 @@ void onJpegMessage(j_common_ptr info, int level) {
 
 // Decodes into pixels (RGB rows); returns false with the message set. Kept
 // free of objects with destructors between setjmp and the jumps.
-bool decodeInto(const QByteArray& data, std::vector<unsigned char>& pixels, int& width,
-                int& height, char* message) {
+bool decodeInto(const QByteArray& data, std::vector<unsigned char>& pixels, int& width, int& height,
+                char* message) {
     jpeg_decompress_struct info;
     JpegErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
@@ -164,7 +164,8 @@ bool installBackgroundPicture(const QString& sourcePath, const QString& dataFold
     QFile file(sourcePath);
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)
-            *error = QStringLiteral("Cannot open file \"%1\". %2").arg(sourcePath, file.errorString());
+            *error =
+                QStringLiteral("Cannot open file \"%1\". %2").arg(sourcePath, file.errorString());
         return false;
     }
     const QByteArray data = file.readAll();

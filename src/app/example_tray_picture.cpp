@@ -35,7 +35,8 @@ void ExampleTrayPicture::paintEvent(QPaintEvent*) {
     bold.setBold(true);
     painter.setFont(bold);
     const QRect label(0, 0, firstIcon + 20, panel.top() - 6);
-    painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Example system tray"));
+    painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter,
+                     QStringLiteral("Example system tray"));
     painter.setPen(QPen(QColor(220, 0, 0), 2));
     const QPoint tip(ourIcon.center().x(), panel.top() + 4);
     painter.drawLine(QPoint(ourIcon.center().x(), label.center().y() + 8), tip);

@@ -21,7 +21,9 @@ QString Tfirst_run::text() {
         "For more information visit the Pagorama web site by");
 }
 
-QString Tfirst_run::linkText() { return QStringLiteral("Clicking Here"); }
+QString Tfirst_run::linkText() {
+    return QStringLiteral("Clicking Here");
+}
 
 Tfirst_run::Tfirst_run(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("first_run"));

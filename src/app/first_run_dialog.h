@@ -10,8 +10,8 @@ class Tfirst_run : public QDialog {
 public:
     explicit Tfirst_run(QWidget* parent = nullptr);
 
-    static QString text();      // the message, as shown
-    static QString linkText();  // "Clicking Here"
+    static QString text();     // the message, as shown
+    static QString linkText(); // "Clicking Here"
 };
 
 // Shows the dialog modally in a desktop session; without a display prints

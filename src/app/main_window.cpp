@@ -1,9 +1,9 @@
 #include "app/main_window.h"
 
 #include "app/background_picture.h"
+#include "app/first_run_dialog.h"
 #include "app/product_page.h"
 #include "app/resources_init.h"
-#include "app/first_run_dialog.h"
 #include "app/status_light.h"
 #include "catalogue/date_number.h"
 #include "platform/message_service.h"
@@ -341,14 +341,18 @@ void TMain::Configure1Click() {
     activateWindow();
 }
 
-void TMain::TrayIcon1DblClick() { Configure1Click(); }
+void TMain::TrayIcon1DblClick() {
+    Configure1Click();
+}
 
 void TMain::Close1Click() {
     CloseRequested = true;
     close();
 }
 
-void TMain::Button6Click() { hideToTray(); }
+void TMain::Button6Click() {
+    hideToTray();
+}
 
 void TMain::Button5Click() {
     if (!desktop_)
@@ -431,7 +435,9 @@ void TMain::ShowStatus(TrayIconKind kind) {
                           10000);
 }
 
-void TMain::ShowStatus() { ShowStatus(VisibleTrayIcon()); }
+void TMain::ShowStatus() {
+    ShowStatus(VisibleTrayIcon());
+}
 
 void TMain::ShowStatusLine(const QString& text) {
     Label1->setText(text);
@@ -504,7 +510,9 @@ void TMain::StopButtonClick() {}
 // Opens or closes the web-server log file as the box now says.
 void TMain::WriteLogFileCheckBoxClick() {}
 // Empties the server log display.
-void TMain::ClearButtonClick() { DisplayMemo->clear(); }
+void TMain::ClearButtonClick() {
+    DisplayMemo->clear();
+}
 // Closes the web-server log file if it is open.
 void TMain::CloseServerLogAtEnd() {}
 // Writes or deletes the autostart entry as cb_autostart says.

@@ -140,7 +140,9 @@ public:
     QString StatusText(TrayIconKind kind) const;
     void ShowStatus(TrayIconKind kind);
     void ShowStatus(); // with whichever icon is visible
-    TrayIconKind VisibleTrayIcon() const { return animatedShown_ ? TrayIconKind::Animated : TrayIconKind::Still; }
+    TrayIconKind VisibleTrayIcon() const {
+        return animatedShown_ ? TrayIconKind::Animated : TrayIconKind::Still;
+    }
     void ShowStatusLine(const QString& text); // Label1, and stderr without a display
 
     // What a run does to the indicators: the animated icon in place of the

@@ -79,9 +79,9 @@ void TMain::buildMainSetupTab() {
         box, "cb_timerefresh", QStringLiteral("Auto Refesh Every "), QRect(8, 18, 120, 20),
         QStringLiteral("Check this box to allow Pagorama to update your web page images every X "
                        "minutes"));
-    SpinEdit1 = make<QSpinBox>(
-        box, "SpinEdit1", QRect(129, 17, 56, 22),
-        QStringLiteral("Select how many minutes duration to wait between Surfs"));
+    SpinEdit1 =
+        make<QSpinBox>(box, "SpinEdit1", QRect(129, 17, 56, 22),
+                       QStringLiteral("Select how many minutes duration to wait between Surfs"));
     SpinEdit1->setRange(platform::SettingsModel::IntervalMin, platform::SettingsModel::IntervalMax);
     label(box, "MinutesLabel", QStringLiteral("minutes"), QRect(188, 18, 42, 20));
 
@@ -97,17 +97,16 @@ void TMain::buildMainSetupTab() {
     cb_newpage = checkBox(
         box, "cb_newpage", QStringLiteral("New Page per Folder"), QRect(8, 81, 220, 20),
         QStringLiteral("Check this box if you wish to have a web page per favourites folder."));
-    cb_homepage = checkBox(box, "cb_homepage", QStringLiteral("Home Page on header"),
-                           QRect(8, 101, 220, 20),
-                           QStringLiteral("Show your old Home Page at the top of all favourites."));
+    cb_homepage =
+        checkBox(box, "cb_homepage", QStringLiteral("Home Page on header"), QRect(8, 101, 220, 20),
+                 QStringLiteral("Show your old Home Page at the top of all favourites."));
 
     label(box, "SortByLabel", QStringLiteral("Sort Favorites "), QRect(8, 123, 220, 16));
     sort_by = make<QComboBox>(box, "sort_by", QRect(8, 139, 220, 22));
-    sort_by->addItems({QStringLiteral("Alphabetically"),
-                       QStringLiteral("Using Internet Explorer Organizer"),
-                       QStringLiteral("By Creation Date (Ascending)"),
-                       QStringLiteral("By Creation Date (Descending)"),
-                       QStringLiteral("Randomly")});
+    sort_by->addItems(
+        {QStringLiteral("Alphabetically"), QStringLiteral("Using Internet Explorer Organizer"),
+         QStringLiteral("By Creation Date (Ascending)"),
+         QStringLiteral("By Creation Date (Descending)"), QStringLiteral("Randomly")});
 
     cb_newonly = checkBox(
         box, "cb_newonly", QStringLiteral("Get only if a new site"), QRect(8, 165, 220, 20),
@@ -146,22 +145,23 @@ void TMain::buildMainSetupTab() {
         QStringLiteral("Status of Pagorama:\r\nGreen - Not Surfing\r\nRed - Surfing\r\nYellow - "
                        "Cancelling current web page."));
     Label5 = label(page, "Label5", QStringLiteral("Clients"), QRect(276, 137, 40, 16));
-    ClientCountLabel = label(page, "ClientCountLabel", QStringLiteral("0"), QRect(318, 137, 60, 16));
+    ClientCountLabel =
+        label(page, "ClientCountLabel", QStringLiteral("0"), QRect(318, 137, 60, 16));
 
     Button2 = button(page, "Button2", QStringLiteral("Manually Refresh"), QRect(246, 160, 167, 22),
                      QStringLiteral("Start Pagorama refreshing pages now."));
     Button4 = button(page, "Button4", QStringLiteral("Cancel Refresh"), QRect(246, 184, 167, 22),
                      QStringLiteral("Cancel Pagorama refreshing pages. This may take a few minutes "
                                     "as the current page will be finished first."));
-    Button5 = button(page, "Button5", QStringLiteral("Load Background graphic"),
-                     QRect(246, 208, 167, 22),
-                     QStringLiteral("Load a different image to the background of the web pages "
-                                    "Pagorama creates."));
+    Button5 =
+        button(page, "Button5", QStringLiteral("Load Background graphic"), QRect(246, 208, 167, 22),
+               QStringLiteral("Load a different image to the background of the web pages "
+                              "Pagorama creates."));
     Button6 = button(page, "Button6", QStringLiteral("&Close Pagorama Configuration"),
                      QRect(246, 232, 167, 22), QStringLiteral("Close this form."));
-    Button3 = button(page, "Button3", QStringLiteral("&Shutdown Pagorama"),
-                     QRect(246, 256, 167, 22),
-                     QStringLiteral("Cancel what Pagorama is doing and then Close."));
+    Button3 =
+        button(page, "Button3", QStringLiteral("&Shutdown Pagorama"), QRect(246, 256, 167, 22),
+               QStringLiteral("Cancel what Pagorama is doing and then Close."));
 }
 
 void TMain::buildWebServerTab() {

@@ -37,7 +37,9 @@ int reportAlreadyRunning(bool desktop) {
 
 } // namespace
 
-bool environmentHasDisplay() { return nonEmpty("DISPLAY") || nonEmpty("WAYLAND_DISPLAY"); }
+bool environmentHasDisplay() {
+    return nonEmpty("DISPLAY") || nonEmpty("WAYLAND_DISPLAY");
+}
 
 int runPagorama(int argc, char** argv) {
     if (!environmentHasDisplay())

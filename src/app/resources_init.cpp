@@ -2,7 +2,9 @@
 
 #include <QtCore/qglobal.h>
 
-static void registerAppResources() { Q_INIT_RESOURCE(app); }
+static void registerAppResources() {
+    Q_INIT_RESOURCE(app);
+}
 
 namespace app {
 

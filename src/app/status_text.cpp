@@ -40,7 +40,9 @@ QString busyStatusText(const RunProgress& run, double now) {
            MenuHint;
 }
 
-QString balloonTitle() { return QStringLiteral("Pagorama Status").left(BalloonTitleMax); }
+QString balloonTitle() {
+    return QStringLiteral("Pagorama Status").left(BalloonTitleMax);
+}
 
 QString toolTipText(const QString& status) {
     QString tip = status.left(ToolTipMax);

@@ -8,8 +8,8 @@ namespace app {
 // Progress of the refresh run as the status text needs it.
 struct RunProgress {
     int sitesTotal = 0;
-    int sitesFetched = 0;       // favourites taken up so far
-    double runStartTime = 0;    // date-time number (days) when counting ended
+    int sitesFetched = 0;    // favourites taken up so far
+    double runStartTime = 0; // date-time number (days) when counting ended
     bool cancelRequested = false;
 };
 

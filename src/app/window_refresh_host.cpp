@@ -8,7 +8,9 @@
 
 namespace app {
 
-void WindowRefreshHost::setStatusText(const QString& text) { window_.ShowStatusLine(text); }
+void WindowRefreshHost::setStatusText(const QString& text) {
+    window_.ShowStatusLine(text);
+}
 
 void WindowRefreshHost::setProgressRange(int maximum) {
     window_.ProgressBar1->setRange(0, maximum);
@@ -41,13 +43,17 @@ void WindowRefreshHost::setStatusLight(catalogue::RunLight light) {
     }
 }
 
-void WindowRefreshHost::setTrayAnimated(bool animated) { window_.SetTrayAnimated(animated); }
+void WindowRefreshHost::setTrayAnimated(bool animated) {
+    window_.SetTrayAnimated(animated);
+}
 
 void WindowRefreshHost::setRefreshControlsEnabled(bool enabled) {
     window_.SetRefreshControlsEnabled(enabled);
 }
 
-void WindowRefreshHost::showStatus() { window_.ShowStatus(); }
+void WindowRefreshHost::showStatus() {
+    window_.ShowStatus();
+}
 
 void WindowRefreshHost::rememberCursor() {
     if (!window_.desktop() || cursorOverridden_)

@@ -63,8 +63,8 @@ TEST(BackgroundPicture, DefaultIsWrittenOnceAndIsAJpeg) {
     ASSERT_FALSE(decoded.isNull());
     EXPECT_GE(decoded.width(), 320);
     // Not a flat fill: the corners differ.
-    EXPECT_NE(decoded.pixelColor(0, 0), decoded.pixelColor(decoded.width() - 1,
-                                                            decoded.height() - 1));
+    EXPECT_NE(decoded.pixelColor(0, 0),
+              decoded.pixelColor(decoded.width() - 1, decoded.height() - 1));
     // A picture of the user's own is never overwritten.
     writeFile(data + "_back.jpg", app::encodeJpeg(checkerboard()));
     const QByteArray own = readFile(data + "_back.jpg");

@@ -3,8 +3,8 @@
 // the event dispatch, and a tidy layout on both tabs.
 #include "app/first_run_dialog.h"
 #include "app/main_window.h"
-#include "app/running_dialog.h"
 #include "app/pagora_application.h"
+#include "app/running_dialog.h"
 #include "app/status_light.h"
 #include "app/window_refresh_host.h"
 #include "platform/message_service.h"
@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -26,7 +27,6 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -65,8 +65,7 @@ public:
     }
     QByteArray settingsText() { return home.read(".config/pagorama/pagorama.ini"); }
 
-    template <typename T>
-    T* control(const char* name) {
+    template <typename T> T* control(const char* name) {
         T* found = window->findChild<T*>(QLatin1String(name));
         EXPECT_NE(found, nullptr) << name;
         return found;
@@ -126,8 +125,10 @@ void expectDefaults(MainWindow& test) {
 
     // Centred on the screen.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    EXPECT_EQ(test.window->Settings.left, (screen.width() - test.window->frameGeometry().width()) / 2);
-    EXPECT_EQ(test.window->Settings.top, (screen.height() - test.window->frameGeometry().height()) / 2);
+    EXPECT_EQ(test.window->Settings.left,
+              (screen.width() - test.window->frameGeometry().width()) / 2);
+    EXPECT_EQ(test.window->Settings.top,
+              (screen.height() - test.window->frameGeometry().height()) / 2);
     // With "Refresh on program start" the start message arrives once.
     EXPECT_EQ(test.starts, 1);
 }
@@ -346,7 +347,8 @@ TEST_F(MainWindow, TimerCountsTicksTowardsTheIntervalOfTheControls) {
     for (int tick = 1; tick <= 10; ++tick)
         window->Timer1Timer();
     EXPECT_EQ(window->Schedule.ticks, 10);
-    EXPECT_TRUE(window->StatusText(app::TrayIconKind::Still).startsWith("Timed Auto Refresh is OFF"));
+    EXPECT_TRUE(
+        window->StatusText(app::TrayIconKind::Still).startsWith("Timed Auto Refresh is OFF"));
 }
 
 // The window's side of the refresh host; pages and history are wired elsewhere.
@@ -450,7 +452,8 @@ void expectTidy(QWidget* container, const QString& where) {
         const bool hasText = qobject_cast<QCheckBox*>(child) || qobject_cast<QPushButton*>(child) ||
                              (qobject_cast<QLabel*>(child) && child->objectName() != "Image1");
         if (hasText) {
-            EXPECT_GE(child->width(), child->sizeHint().width()) << name.toStdString() << " clips its text";
+            EXPECT_GE(child->width(), child->sizeHint().width())
+                << name.toStdString() << " clips its text";
             EXPECT_GE(child->height(), child->sizeHint().height()) << name.toStdString();
         }
     }

@@ -9,11 +9,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QThread>
 #include <QTimer>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
