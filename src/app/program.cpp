@@ -44,6 +44,11 @@ bool environmentHasDisplay() {
 int runPagorama(int argc, char** argv) {
     if (!environmentHasDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        // A display that cannot be reached leaves the program running
+        // without window and tray instead of aborting.
+        qputenv("QT_QPA_PLATFORM",
+                nonEmpty("WAYLAND_DISPLAY") ? "wayland;xcb;offscreen" : "xcb;offscreen");
     PagoraApplication application(argc, argv);
     initResources();
     QApplication::setApplicationName(QStringLiteral("Pagora"));
