@@ -380,7 +380,12 @@ void PageRenderer::stop() {
 
 bool PageRenderer::isRunning() const {
     QMutexLocker lock(&stateMutex_);
-    return pid_ > 0 && !reaped_ && ::kill(pid_, 0) == 0;
+    if (pid_ <= 0 || reaped_)
+        return false;
+    // Looks without waiting for it: a browser that has exited but is not yet
+    // reaped does not count as running.
+    siginfo_t info{};
+    return ::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
 pid_t PageRenderer::browserProcessId() const {
@@ -441,6 +446,14 @@ QImage PageRenderer::captureWithBrowser(const QString& url) {
         return {};
 
     Session session(*this, toBrowser, fromBrowser);
+    if (fresh) {
+        // Pages are only looked at: a page that starts a download must not
+        // leave files in the user's folders. The answer also shows that the
+        // browser has started.
+        const auto denied =
+            session.call("Browser.setDownloadBehavior", {{"behavior", "deny"}}, {}, kStartUpMs);
+        Q_UNUSED(denied);
+    }
     QImage shot;
     bool healthy = false;
     const auto target = session.call("Target.createTarget", {{"url", "about:blank"}}, {},

@@ -1,10 +1,12 @@
 // The page renderer against a real headless Chromium and a local test site.
 #include "catalogue/page_renderer.h"
 #include "catalogue/placeholder.h"
+#include "support/temp_home.h"
 #include "support/test_site.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -221,6 +223,24 @@ TEST_F(PageRendererTest, StopLeavesNoBrowserProcessNorProfile) {
     EXPECT_FALSE(renderer.isRunning());
     EXPECT_TRUE(liveProcessesInGroup(group).isEmpty());
     EXPECT_FALSE(QFileInfo::exists(QString::fromLocal8Bit(profile)));
+}
+
+TEST_F(PageRendererTest, DownloadsLeaveNoFiles) {
+    testsupport::TempHome home; // the browser's download folder lies below HOME
+    PageRenderer scoped;
+    scoped.setTimeouts(3000, 5000);
+    ASSERT_TRUE(scoped.start());
+    site.setRawRoute(
+        "/report.zip",
+        TestSite::response(200, "application/zip", QByteArray(4096, 'z'),
+                           "Content-Disposition: attachment; filename=report.zip\r\n"));
+    scoped.capture(site.url("/report.zip"));
+    scoped.stop();
+    QStringList written;
+    QDirIterator it(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        written << it.next();
+    EXPECT_TRUE(written.filter("report").isEmpty()) << written.join(' ').toStdString();
 }
 
 TEST_F(PageRendererTest, WithoutABrowserThereIsNoCapture) {
