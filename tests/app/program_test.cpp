@@ -19,6 +19,7 @@
 
 #include <cstring>
 
+#include <csignal>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -135,6 +136,19 @@ TEST_F(Program, SecondCopyWhileTheFirstIsInTheTraySaysAlreadyRunning) {
     EXPECT_TRUE(saved.contains("[WindowMain]")) << saved.constData();
     EXPECT_TRUE(saved.contains("Startup=0"));
     EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name)); // socket removed at exit
+}
+
+TEST_F(Program, InterruptEndsLikeCloseAndSavesTheSettings) {
+    QProcess first;
+    prepare(first);
+    first.start();
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(waitUntilListening()) << first.readAllStandardError().constData();
+    ASSERT_EQ(::kill(pid_t(first.processId()), SIGINT), 0);
+    ASSERT_TRUE(first.waitForFinished(30000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_TRUE(home.read(".config/pagorama/pagorama.ini").contains("[WindowMain]"));
 }
 
 TEST_F(Program, SecondCopyWhileTheFirstShowsItsWindowOnlyBringsItForward) {
