@@ -224,9 +224,14 @@ TEST_F(MainWindow, ControlsShowTheFileAndWriteChangesToTheModelAtOnce) {
     EXPECT_EQ(window->Settings.interval, 45);
     EXPECT_EQ(window->Settings.sortBy, 3);
 
+    // A port typed but never used to start the server is not saved.
+    control<QLineEdit>("PortEdit")->setText(QStringLiteral("9090"));
+    EXPECT_EQ(window->Settings.port, QStringLiteral("9090"));
+
     window->Close1Click();
     const QByteArray saved = settingsText();
-    EXPECT_TRUE(saved.contains("NewPage=0")) << saved.constData();
+    EXPECT_TRUE(saved.contains("Port=8080")) << saved.constData();
+    EXPECT_TRUE(saved.contains("NewPage=0"));
     EXPECT_TRUE(saved.contains("Interval=45"));
     EXPECT_TRUE(saved.contains("SortBy=3"));
     EXPECT_TRUE(saved.contains("History_threshhold=1000"));
