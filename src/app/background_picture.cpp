@@ -149,6 +149,17 @@ QImage defaultBackgroundImage() {
         painter.drawEllipse(QPoint(ring.x, ring.y), ring.r, ring.r);
     }
     painter.end();
+    // A little fixed noise hides the banding that smooth gradients get from
+    // 8-bit colour and JPEG compression.
+    quint32 seed = 0x9E3779B9u;
+    for (int y = 0; y < Height; ++y) {
+        uchar* pixel = image.scanLine(y);
+        for (int x = 0; x < Width * 3; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int value = pixel[x] + int(seed >> 30) - 1; // -1, 0, 1 or 2
+            pixel[x] = uchar(qBound(0, value, 255));
+        }
+    }
     return image;
 }
 
