@@ -1,8 +1,8 @@
 // The page renderer against a real headless Chromium and a local test site.
 #include "catalogue/page_renderer.h"
 #include "catalogue/placeholder.h"
+#include "support/snapshot_site.h"
 #include "support/temp_home.h"
-#include "support/test_site.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,37 +22,10 @@
 #include <thread>
 
 using catalogue::PageRenderer;
-using testsupport::TestSite;
+using namespace testsupport;
 
 namespace {
 
-// The browser loads pages with a user agent; the site probe sends none. The
-// routes below use that to misbehave only towards the browser.
-bool fromBrowser(const TestSite::Request& request) {
-    return request.raw.toLower().contains("user-agent:");
-}
-
-QRgb dominantColour(const QImage& image) {
-    QHash<QRgb, int> counts;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            ++counts[image.pixel(x, y) & 0xffffff];
-    QRgb best = 0;
-    int bestCount = -1;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        if (it.value() > bestCount) {
-            best = it.key();
-            bestCount = it.value();
-        }
-    return best;
-}
-
-bool isStrongRed(QRgb colour) {
-    return qRed(colour) > 200 && qGreen(colour) < 60 && qBlue(colour) < 60;
-}
-
-// Every process whose command line names the given text (the browser's
-// profile folder is unique to one renderer).
 // The live (not zombie) processes of a process group.
 QList<int> liveProcessesInGroup(int group) {
     QList<int> found;
@@ -92,32 +65,13 @@ bool hasExited(int pid) {
     return stat.mid(stat.lastIndexOf(')') + 2, 1) == "Z";
 }
 
-// A route that lets the browser's request hang until the site stops, and
-// tells the test when the browser has asked for it.
-void setHangingRoute(TestSite& site, const QByteArray& route, std::promise<void>* asked = nullptr) {
-    auto once = std::make_shared<std::once_flag>();
-    site.setRoute(
-        route, [asked, once](const TestSite::Request& request, TestSite::Connection& connection) {
-            if (!fromBrowser(request)) {
-                connection.send(TestSite::response(200, "text/html", TestSite::page("Hanging")));
-                return;
-            }
-            if (asked)
-                std::call_once(*once, [asked] { asked->set_value(); });
-            connection.waitUntilClosed();
-        });
-}
-
-const QByteArray kRedPage = "<html><head><title>Red News</title></head>"
-                            "<body style=\"background:#e00000;margin:0\">"
-                            "<h1 style=\"color:white;font-size:80px\">Red News</h1></body></html>";
-
 class PageRendererTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (PageRenderer::findBrowser().isEmpty())
             GTEST_SKIP() << "no Chromium installed";
         renderer.setTimeouts(3000, 5000);
+        site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
     }
 
     TestSite site;
@@ -126,7 +80,6 @@ protected:
 
 TEST_F(PageRendererTest, CapturesThePageScaledIntoTheCardKeepingProportions) {
     ASSERT_TRUE(renderer.start());
-    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
     const QImage colour = renderer.capture(site.url("/red-news"));
     ASSERT_FALSE(colour.isNull());
     EXPECT_EQ(colour.width(), 122);
@@ -149,22 +102,9 @@ TEST_F(PageRendererTest, CapturesThePageScaledIntoTheCardKeepingProportions) {
 }
 
 TEST_F(PageRendererTest, PagesThatMisbehaveEndWithinTheWaitAndTheNextCaptureWorks) {
-    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
     setHangingRoute(site, "/never-loads");
-    site.setRawRoute("/script-loop",
-                     TestSite::response(200, "text/html",
-                                        "<html><body style=\"background:#00f\">Busy"
-                                        "<script>for (;;) {}</script></body></html>"));
-    site.setRoute("/huge", [](const TestSite::Request&, TestSite::Connection& connection) {
-        constexpr int blocks = 400; // 400 x 64 KiB: a 25 MiB page
-        QByteArray block;
-        while (block.size() < 64 * 1024)
-            block += "<p style=\"background:#0a0\">A very long page indeed, line after line</p>\n";
-        connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                        QByteArray::number(qint64(blocks) * block.size()) + "\r\n\r\n");
-        for (int i = 0; i < blocks && connection.send(block); ++i) {
-        }
-    });
+    setScriptLoopRoute(site, "/script-loop");
+    setHugeRoute(site, "/huge");
 
     ASSERT_TRUE(renderer.start());
     for (const char* route : {"/never-loads", "/script-loop", "/huge"}) {
@@ -180,9 +120,8 @@ TEST_F(PageRendererTest, PagesThatMisbehaveEndWithinTheWaitAndTheNextCaptureWork
 }
 
 TEST_F(PageRendererTest, BrowserKilledDuringACaptureIsStartedAgainForTheNext) {
-    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
     std::promise<void> asked;
-    setHangingRoute(site, "/hold", &asked);
+    setHangingRoute(site, "/hold", [&asked] { asked.set_value(); });
     ASSERT_TRUE(renderer.start());
     const pid_t first = renderer.browserProcessId();
     ASSERT_GT(first, 0);
@@ -202,7 +141,6 @@ TEST_F(PageRendererTest, BrowserKilledDuringACaptureIsStartedAgainForTheNext) {
 }
 
 TEST_F(PageRendererTest, StopLeavesNoBrowserProcessNorProfile) {
-    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
     pid_t group = 0;
     QByteArray profile;
     {
@@ -253,7 +191,6 @@ TEST_F(PageRendererTest, WithoutABrowserThereIsNoCapture) {
 // A browser that died is started again by the renderer's own thread, so it
 // does not inherit the idle scheduling of the worker that captures.
 TEST_F(PageRendererTest, RestartFromAnIdleWorkerRunsAtNormalScheduling) {
-    site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
     ASSERT_TRUE(renderer.start());
     const pid_t first = renderer.browserProcessId();
     ::kill(first, SIGKILL);

@@ -8,8 +8,8 @@
 #include "catalogue/run_trace.h"
 #include "catalogue/site_probe.h"
 #include "platform/message_service.h"
+#include "support/snapshot_site.h"
 #include "support/temp_home.h"
-#include "support/test_site.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,40 +24,9 @@
 #include <thread>
 
 using namespace catalogue;
-using testsupport::TestSite;
+using namespace testsupport;
 
 namespace {
-
-const QByteArray kRedPage = "<html><head><title> Red News </title></head>"
-                            "<body style=\"background:#e00000;margin:0\">"
-                            "<h1 style=\"color:white;font-size:80px\">Red News</h1></body></html>";
-
-bool fromBrowser(const TestSite::Request& request) {
-    return request.raw.toLower().contains("user-agent:");
-}
-
-QRgb dominantColour(const QImage& image) {
-    QHash<QRgb, int> counts;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            ++counts[image.pixel(x, y) & 0xffffff];
-    QRgb best = 0;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        if (it.value() > counts.value(best, -1))
-            best = it.key();
-    return best;
-}
-
-bool isStrongRed(QRgb c) {
-    return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
-}
-
-int browserRequests(const TestSite& site) {
-    int count = 0;
-    for (const TestSite::Request& request : site.requests())
-        count += fromBrowser(request);
-    return count;
-}
 
 class PictureStepTest : public ::testing::Test {
 protected:
@@ -242,20 +211,20 @@ TEST_F(PictureStepTest, GetOnlyNewSitesKeepsPicturesOfExistingFavourites) {
     savePrevious(earlier);
     EXPECT_EQ(run(newOnly), "CODE = \"200\" \n\r" + imagePiece(5));
     EXPECT_EQ(picture(5), earlier);
-    EXPECT_EQ(browserRequests(site), 0);
+    EXPECT_EQ(browserRequestCount(site), 0);
 
     // Pictured earlier in this run under the same name: kept as it is.
     QFile::remove(pictureFile(4));
     EXPECT_EQ(run(newOnly), "CODE = \"200\" \n\r" + imagePiece(5));
     EXPECT_EQ(picture(5), earlier);
-    EXPECT_EQ(browserRequests(site), 0);
+    EXPECT_EQ(browserRequestCount(site), 0);
 
     // A new favourite is captured.
     QFile::remove(pictureFile(5));
     if (renderer) {
         run(newOnly);
         EXPECT_TRUE(isStrongRed(dominantColour(picture(5))));
-        EXPECT_GT(browserRequests(site), 0);
+        EXPECT_GT(browserRequestCount(site), 0);
     }
 }
 
@@ -298,34 +267,10 @@ TEST_F(PictureStepTest, PictureThatCannotBeSavedIsReportedAndNotListed) {
 TEST_F(PictureStepTest, MisbehavingPagesAndADyingBrowserStillEndInPictures) {
     REQUIRE_BROWSER();
     std::promise<void> holdAsked;
-    std::once_flag once;
-    auto stallForBrowser = [&](bool signal) {
-        return [&, signal](const TestSite::Request& request, TestSite::Connection& connection) {
-            if (!fromBrowser(request)) {
-                connection.send(TestSite::response(200, "text/html", TestSite::page("Slow")));
-                return;
-            }
-            if (signal)
-                std::call_once(once, [&] { holdAsked.set_value(); });
-            connection.waitUntilClosed();
-        };
-    };
-    site.setRoute("/never-loads", stallForBrowser(false));
-    site.setRoute("/hold", stallForBrowser(true));
-    site.setRawRoute("/script-loop",
-                     TestSite::response(200, "text/html",
-                                        "<html><head><title>Loop</title></head><body>"
-                                        "<script>for (;;) {}</script></body></html>"));
-    site.setRoute("/huge", [](const TestSite::Request& request, TestSite::Connection& connection) {
-        QByteArray block;
-        while (block.size() < 64 * 1024)
-            block += "<p style=\"background:#0a0\">A very long page indeed, line after line</p>\n";
-        const int blocks = request.method == "HEAD" ? 0 : 400;
-        connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                        QByteArray::number(qint64(400) * block.size()) + "\r\n\r\n");
-        for (int i = 0; i < blocks && connection.send(block); ++i) {
-        }
-    });
+    setHangingRoute(site, "/never-loads");
+    setHangingRoute(site, "/hold", [&holdAsked] { holdAsked.set_value(); });
+    setScriptLoopRoute(site, "/script-loop");
+    setHugeRoute(site, "/huge");
 
     std::thread killer([&] {
         holdAsked.get_future().wait();
