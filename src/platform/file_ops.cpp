@@ -3,6 +3,7 @@
 #include "platform/dir_enum.h"
 #include "platform/trash.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -28,7 +29,7 @@ bool deleteMatchingFiles(const QString& folder, const QString& mask, bool allowU
     for (const DirEntry& entry : listDirectory(folder, mask)) {
         if (entry.isDirectory)
             continue;
-        const QString path = folder + QLatin1Char('/') + entry.name;
+        const QString path = QDir::cleanPath(folder + QLatin1Char('/') + entry.name);
         const bool removed =
             allowUndo ? moveFileToTrash(path) : ::unlink(QFile::encodeName(path).constData()) == 0;
         allGone = allGone && removed;

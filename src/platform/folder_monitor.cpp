@@ -3,6 +3,7 @@
 #include "platform/dir_enum.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -50,13 +51,19 @@ void FolderMonitor::start() {
     fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0)
         return;
-    watchTree(folder_);
-    if (watches_.isEmpty()) {
-        stop();
-        return;
-    }
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &FolderMonitor::processPending);
+    watchRoot();
+}
+
+void FolderMonitor::watchRoot() {
+    watchTree(folder_);
+    if (!watches_.isEmpty() || parentWatch_ >= 0)
+        return;
+    // The folder is missing: wait in its parent for it to appear.
+    const QFileInfo root(folder_);
+    parentWatch_ = ::inotify_add_watch(fd_, QFile::encodeName(root.absolutePath()).constData(),
+                                       IN_CREATE | IN_MOVED_TO | IN_ONLYDIR | IN_DONT_FOLLOW);
 }
 
 void FolderMonitor::stop() {
@@ -65,6 +72,7 @@ void FolderMonitor::stop() {
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
+    parentWatch_ = -1;
     watches_.clear();
 }
 
@@ -99,8 +107,17 @@ void FolderMonitor::processPending() {
             }
             if (event->mask & IN_IGNORED) {
                 watches_.remove(event->wd);
+                if (event->wd == parentWatch_)
+                    parentWatch_ = -1;
                 continue;
             }
+            if (event->wd == parentWatch_) {
+                if (event->len && QFile::decodeName(event->name) == QFileInfo(folder_).fileName())
+                    rewalk = true; // the folder has appeared
+                continue;
+            }
+            if (event->mask & IN_MOVE_SELF)
+                rewalk = true; // a watched folder has gone somewhere else
             if (!watches_.contains(event->wd))
                 continue; // a folder that has left the tree
             changed = true;
@@ -122,7 +139,14 @@ void FolderMonitor::processPending() {
         for (const int wd : before)
             if (!watches_.contains(wd))
                 ::inotify_rm_watch(fd_, wd);
+        if (!watches_.isEmpty() && parentWatch_ >= 0) {
+            ::inotify_rm_watch(fd_, parentWatch_);
+            parentWatch_ = -1;
+            changed = true;
+        }
     }
+    if (watches_.isEmpty())
+        watchRoot(); // the folder itself went: watch for its return
     if (changed)
         emit change();
 }

@@ -3,8 +3,9 @@
 // folders alike, at any depth) and reports each batch of such changes as one
 // change() signal on the thread that owns the monitor. Writes to the content
 // of a file are not changes. Folders that appear later are watched as they
-// appear; symbolic links to folders are not followed. A folder that cannot be
-// watched just reports nothing.
+// appear; symbolic links to folders are not followed. A folder that does not
+// exist yet is watched from the moment it appears (that counts as a change);
+// one that cannot be watched at all just reports nothing.
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -38,12 +39,14 @@ signals:
 private:
     void start();
     void stop();
+    void watchRoot();
     void watchTree(const QString& path);
 
     QString folder_;
     bool active_ = false;
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
+    int parentWatch_ = -1;        // on the parent while the folder is missing
     QHash<int, QString> watches_; // watch descriptor -> folder path
 };
 

@@ -43,7 +43,8 @@ TEST(FileOps, UndoableDeleteGoesToTrashWithoutOverwriting) {
     EXPECT_TRUE(deleteMatchingFiles(home.path() + "/history", "*.BMP", true));
     EXPECT_FALSE(QFile::exists(home.path() + "/history/old.bmp"));
     home.write("history/old.bmp", "second");
-    EXPECT_TRUE(deleteMatchingFiles(home.path() + "/history", "*.bmp", true));
+    // A folder given with its trailing separator, as the data folder is.
+    EXPECT_TRUE(deleteMatchingFiles(home.path() + "/history/", "*.bmp", true));
     EXPECT_FALSE(QFile::exists(home.path() + "/history/old.bmp"));
 
     const QString trash = home.path() + "/.local/share/Trash";

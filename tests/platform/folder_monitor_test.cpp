@@ -128,18 +128,50 @@ TEST(FolderMonitor, LinkedFolderIsNotWatched) {
     EXPECT_EQ(counter.count, 0);
 }
 
+TEST(FolderMonitor, MissingFolderIsWatchedOnceItAppears) {
+    app();
+    TempHome home;
+    const QString folder = home.path() + "/Later";
+    FolderMonitor monitor;
+    Counter counter(monitor);
+    monitor.setFolder(folder);
+    monitor.setActive(true);
+    EXPECT_FALSE(monitor.isWatching());
+    home.write("Other/a.url", "x");
+    monitor.processPending();
+    EXPECT_EQ(counter.count, 0);
+
+    ASSERT_TRUE(QDir().mkpath(folder));
+    monitor.processPending();
+    EXPECT_TRUE(monitor.isWatching());
+    EXPECT_EQ(counter.count, 1);
+    home.write("Later/a.url", "x");
+    monitor.processPending();
+    EXPECT_EQ(counter.count, 2);
+
+    // Removed and made again: watched again.
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    monitor.processPending();
+    EXPECT_FALSE(monitor.isWatching());
+    ASSERT_TRUE(QDir().mkpath(folder));
+    monitor.processPending();
+    EXPECT_TRUE(monitor.isWatching());
+    const int before = counter.count;
+    home.write("Later/b.url", "x");
+    monitor.processPending();
+    EXPECT_EQ(counter.count, before + 1);
+}
+
 TEST(FolderMonitor, UnwatchableFolderReportsNothing) {
     app();
     TempHome home;
+    home.write("plain.txt", "x");
     FolderMonitor monitor;
     Counter counter(monitor);
-    monitor.setFolder(home.path() + "/missing");
+    monitor.setFolder(home.path() + "/plain.txt/inner");
     monitor.setActive(true);
     EXPECT_FALSE(monitor.isWatching());
+    home.write("plain.txt", "y");
     monitor.processPending();
     EXPECT_EQ(counter.count, 0);
-    // Once the folder exists, choosing it again starts the watch.
-    QDir().mkpath(home.path() + "/missing");
-    monitor.setFolder(home.path() + "/missing");
-    EXPECT_TRUE(monitor.isWatching());
 }
