@@ -40,11 +40,11 @@ TEST(FileOps, UndoableDeleteGoesToTrashWithoutOverwriting) {
     qunsetenv("XDG_DATA_HOME"); // the Trash then follows HOME
     // A fresh home has no ~/.local/share yet; the Trash is made inside it.
     home.write("history/old.bmp", "first");
-    EXPECT_TRUE(deleteMatchingFiles(home.path() + "/history", "*.BMP", true));
+    // A folder given with its trailing separator, as the data folder is.
+    EXPECT_TRUE(deleteMatchingFiles(home.path() + "/history/", "*.BMP", true));
     EXPECT_FALSE(QFile::exists(home.path() + "/history/old.bmp"));
     home.write("history/old.bmp", "second");
-    // A folder given with its trailing separator, as the data folder is.
-    EXPECT_TRUE(deleteMatchingFiles(home.path() + "/history/", "*.bmp", true));
+    EXPECT_TRUE(deleteMatchingFiles(home.path() + "/history", "*.bmp", true));
     EXPECT_FALSE(QFile::exists(home.path() + "/history/old.bmp"));
 
     const QString trash = home.path() + "/.local/share/Trash";
