@@ -259,6 +259,11 @@ long RegistryKey::open(RegistryHive hive, const QString& path, bool create) {
         if (!keyExists(c, hive, segments)) {
             if (!create) {
                 result = regerror::NotFound;
+            } else if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r'))) {
+                // A section line ends at the line break, so the store would
+                // no longer read back.
+                lastErrorText_ = QStringLiteral("A registry key name cannot hold a line break.");
+                result = regerror::InvalidName;
             } else if (c.damaged) {
                 lastErrorText_ = c.damage;
                 result = regerror::BadStore;

@@ -29,6 +29,7 @@ constexpr long Success = 0;
 constexpr long NotFound = 2;      // key or value missing
 constexpr long AccessDenied = 5;  // the store could not be saved
 constexpr long InvalidHandle = 6; // the key is not open
+constexpr long InvalidName = 123; // a key name the store file cannot hold (a line break)
 constexpr long BadStore = 1009;   // the store file is damaged and left alone
 constexpr long KeyDeleted = 1018; // the open key has been deleted since
 } // namespace regerror
@@ -40,6 +41,7 @@ public:
     // Opens hive\path. With create, missing keys along the path are made
     // (and saved); without it a missing key fails with NotFound. A leading
     // backslash is allowed. The hive's root is opened with an empty path.
+    // A key name with a line break cannot be stored and is refused.
     long open(RegistryHive hive, const QString& path, bool create);
     void close() { open_ = false; }
     bool isOpen() const { return open_; }

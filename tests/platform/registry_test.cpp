@@ -113,7 +113,16 @@ TEST(Registry, OpenWithoutCreateFailsOnMissingKey) {
     ASSERT_EQ(key.writeString("Start Page", "http://example.invalid/"), regerror::Success);
     ASSERT_EQ(key.writeString("START PAGE", "http://localhost:80/"), regerror::Success);
     EXPECT_EQ(key.valueNames(), QStringList{"Start Page"});
+    EXPECT_EQ(key.valueSize("Start Page"), 21);
     EXPECT_EQ(key.readString("start page"), "http://localhost:80/");
+
+    // Names the store file could not hold are refused, and the store stays readable.
+    EXPECT_EQ(key.open(RegistryHive::CurrentUser, "Software\\A\\two\nlines", true),
+              regerror::InvalidName);
+    ASSERT_EQ(key.open(RegistryHive::CurrentUser, "Software\\A\\B", false), regerror::Success);
+    ASSERT_EQ(key.writeString("value\nname", "text\r\nmore"), regerror::Success);
+    rewriteStore(readFile(registryFilePath()));
+    EXPECT_EQ(key.readString("VALUE\nNAME"), "text\r\nmore");
 
     // A key deleted while open refuses further changes.
     EXPECT_EQ(deleteRegistryKey(RegistryHive::CurrentUser, "Software\\A"), regerror::Success);
