@@ -38,8 +38,18 @@ QByteArray percentDecode(const QByteArray& text) {
     return out;
 }
 
+namespace {
+
+bool canonicalInside(const QString& root, const QString& target) {
+    if (root.isEmpty() || target.isEmpty())
+        return false;
+    return target == root || target.startsWith(root.endsWith('/') ? root : root + '/');
+}
+
+} // namespace
+
 std::optional<QString> mapDocument(const QString& docDir, const QString& defaultDoc,
-                                   const QByteArray& path) {
+                                   const QByteArray& path, const QString& canonicalDocDir) {
     QByteArray relative = path;
     if (relative.endsWith('/'))
         relative += QFile::encodeName(defaultDoc);
@@ -67,17 +77,20 @@ std::optional<QString> mapDocument(const QString& docDir, const QString& default
     // it is never taken for a file.
     if (relative.endsWith('/') && !kept.isEmpty())
         document += '/';
-    if (QFileInfo::exists(document) && !liesInside(docDir, document))
-        return std::nullopt;
+    // Symbolic links may lead anywhere; what exists must resolve inside.
+    const QString target = QFileInfo(document).canonicalFilePath();
+    if (!target.isEmpty()) {
+        const QString root =
+            canonicalDocDir.isEmpty() ? QFileInfo(docDir).canonicalFilePath() : canonicalDocDir;
+        if (!canonicalInside(root, target))
+            return std::nullopt;
+    }
     return document;
 }
 
 bool liesInside(const QString& docDir, const QString& path) {
-    const QString root = QFileInfo(docDir).canonicalFilePath();
-    const QString target = QFileInfo(path).canonicalFilePath();
-    if (root.isEmpty() || target.isEmpty())
-        return false;
-    return target == root || target.startsWith(root.endsWith('/') ? root : root + '/');
+    return canonicalInside(QFileInfo(docDir).canonicalFilePath(),
+                           QFileInfo(path).canonicalFilePath());
 }
 
 } // namespace webserver

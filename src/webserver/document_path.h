@@ -16,9 +16,11 @@ QByteArray percentDecode(const QByteArray& text);
 
 // The native file path for a request path, or nothing when the path would
 // lead outside docDir or holds a NUL. A path ending in "/" names defaultDoc
-// of that folder.
+// of that folder. canonicalDocDir, when given, is docDir with its symbolic
+// links resolved (callers that map many paths compute it once).
 std::optional<QString> mapDocument(const QString& docDir, const QString& defaultDoc,
-                                   const QByteArray& path);
+                                   const QByteArray& path,
+                                   const QString& canonicalDocDir = QString());
 
 // True when an existing path, symbolic links followed, lies inside docDir.
 bool liesInside(const QString& docDir, const QString& path);

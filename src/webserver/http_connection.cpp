@@ -42,18 +42,26 @@ void THttpConnection::attach(THttpServer* server, int fd, const QString& peerAdd
     defaultDoc_ = server->defaultDoc;
     readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(readNotifier_, &QSocketNotifier::activated, this, [this] { readReady(); });
-    writeNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
-    writeNotifier_->setEnabled(false);
-    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { writeReady(); });
+}
+
+void THttpConnection::waitForRoom() {
+    // Made on first need: most answers fit the socket buffer at once.
+    if (!writeNotifier_) {
+        writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
+        connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { writeReady(); });
+    }
+    writeNotifier_->setEnabled(true);
 }
 
 template <typename Work> void THttpConnection::guarded(Work&& work) {
     // An error while handling this client's event ends only this client.
+    ++busy_;
     try {
         work();
     } catch (...) {
         abortConnection();
     }
+    --busy_;
 }
 
 void THttpConnection::readReady() {
@@ -109,7 +117,8 @@ void THttpConnection::handleLine(QByteArray line) {
 }
 
 void THttpConnection::dispatch() {
-    document_ = mapDocument(docDir_, defaultDoc_, path()).value_or(QString());
+    const QString root = docDir_ == server_->docDir ? server_->canonicalDocDir() : QString();
+    document_ = mapDocument(docDir_, defaultDoc_, path(), root).value_or(QString());
     const QByteArray& verb = method();
     const bool get = verb == "GET";
     if (get || verb == "HEAD") {
@@ -170,16 +179,16 @@ void THttpConnection::dispatch() {
 }
 
 void THttpConnection::serveDocument(bool withBody) {
-    if (document_.isEmpty() || !QFileInfo(document_).isFile()) {
+    const QFileInfo info(document_);
+    if (document_.isEmpty() || !info.isFile()) {
         answerNotFound();
         closeDeferred();
         return;
     }
-    sendFileResponse(withBody);
+    sendFileResponse(withBody, info);
 }
 
-void THttpConnection::sendFileResponse(bool withBody) {
-    QFileInfo info(document_);
+void THttpConnection::sendFileResponse(bool withBody, const QFileInfo& info) {
     documentDate_ = info.exists() ? info.lastModified().toUTC() : QDateTime();
     documentContentType_ = ContentTypeOf(document_);
     auto file = std::make_unique<QFile>(document_);
@@ -261,8 +270,11 @@ void THttpConnection::writeReady() {
 
 THttpConnection::Flush THttpConnection::flushQueue() {
     while (outputSent_ < output_.size()) {
+        // While a stream has more to come, let the system fill whole packets;
+        // the shut-down at the end of the answer pushes out the rest.
+        const int more = stream_ ? MSG_MORE : 0;
         const ssize_t sent = ::send(fd_, output_.constData() + outputSent_,
-                                    size_t(output_.size() - outputSent_), MSG_NOSIGNAL);
+                                    size_t(output_.size() - outputSent_), MSG_NOSIGNAL | more);
         if (sent > 0) {
             outputSent_ += sent;
             continue;
@@ -270,7 +282,7 @@ THttpConnection::Flush THttpConnection::flushQueue() {
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            writeNotifier_->setEnabled(true);
+            waitForRoom();
             return Flush::Blocked;
         }
         // The peer is gone (reset, not connected, sending direction shut
@@ -364,8 +376,20 @@ void THttpConnection::responseDone() {
         closeNow();
         return;
     }
+    // Not kept alive: close now, this is already the deferred step.
     if (request().connection.compare("Keep-Alive", Qt::CaseInsensitive) != 0)
-        closeDeferred();
+        closeGracefully();
+}
+
+void THttpConnection::closeGracefully() {
+    if (fd_ < 0)
+        return;
+    if (stream_ || endingResponse_ || outputSent_ < output_.size()) {
+        closeWhenFlushed_ = true;
+        return;
+    }
+    ::shutdown(fd_, SHUT_WR);
+    closeNow();
 }
 
 void THttpConnection::peerClosed() {
@@ -388,11 +412,11 @@ void THttpConnection::closeNow() {
     if (fd_ < 0)
         return;
     closing_ = true;
+    // The notifiers go with this object; disabled they no longer watch the
+    // descriptor, which the system may hand to the next client.
     for (QSocketNotifier* notifier : {readNotifier_, writeNotifier_}) {
-        if (notifier) {
+        if (notifier)
             notifier->setEnabled(false);
-            notifier->deleteLater();
-        }
     }
     readNotifier_ = writeNotifier_ = nullptr;
     ::close(fd_);
@@ -405,16 +429,7 @@ void THttpConnection::closeNow() {
 bool THttpConnection::event(QEvent* event) {
     const int type = event->type();
     if (type == closeDeferredEventType()) {
-        guarded([this] {
-            if (fd_ < 0)
-                return;
-            if (stream_ || endingResponse_ || outputSent_ < output_.size()) {
-                closeWhenFlushed_ = true;
-                return;
-            }
-            ::shutdown(fd_, SHUT_WR);
-            closeNow();
-        });
+        guarded([this] { closeGracefully(); });
     } else if (type == responseDoneEventType()) {
         guarded([this] { responseDone(); });
     } else if (type == dataSentEventType()) {

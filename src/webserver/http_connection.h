@@ -12,6 +12,7 @@
 #include <QString>
 #include <memory>
 
+class QFileInfo;
 class QSocketNotifier;
 
 namespace webserver {
@@ -54,6 +55,8 @@ public:
     const QByteArray& documentContentType() const { return documentContentType_; }
     bool isConnected() const { return fd_ >= 0; }
     THttpServer* server() const { return server_; }
+    // True while one of this connection's events is being handled.
+    bool isBusy() const { return busy_ > 0; }
 
     // Operations for handlers.
     void setResponseStream(std::unique_ptr<QIODevice> stream);
@@ -92,7 +95,7 @@ private:
     void handleLine(QByteArray line);
     void dispatch();
     void serveDocument(bool withBody);
-    void sendFileResponse(bool withBody);
+    void sendFileResponse(bool withBody, const QFileInfo& info);
     void deliverRaw();
     void queueBytes(const QByteArray& bytes);
     Flush flushQueue();
@@ -101,6 +104,8 @@ private:
     void responseDone();
     void peerClosed();
     void closeNow();
+    void closeGracefully();
+    void waitForRoom();
     template <typename Work> void guarded(Work&& work);
 
     THttpServer* server_ = nullptr;
@@ -127,6 +132,7 @@ private:
     bool closeWhenFlushed_ = false;
     bool peerGone_ = false;      // the client closed its side
     bool closing_ = false;       // closed, or a close is pending
+    int busy_ = 0;               // depth of this object's own event handling
 };
 
 } // namespace webserver

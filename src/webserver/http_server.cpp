@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -79,6 +80,14 @@ THttpServer::~THttpServer() {
     // when deleted; no handler runs for them any more.
     for (THttpConnection* connection : connections_)
         connection->server_ = nullptr;
+}
+
+QString THttpServer::canonicalDocDir() {
+    if (canonicalFor_ != docDir || canonical_.isEmpty()) {
+        canonicalFor_ = docDir;
+        canonical_ = QFileInfo(docDir).canonicalFilePath();
+    }
+    return canonical_;
 }
 
 void THttpServer::setPort(const QString& port) {
@@ -215,7 +224,12 @@ void THttpServer::clientClosed(THttpConnection* connection) {
         // the connection is gone either way
     }
     connections_.erase(std::find(connections_.begin(), connections_.end(), connection));
-    connection->deleteLater();
+    // A handler of this connection that runs a nested event loop is still on
+    // the stack; the object must outlive it.
+    if (connection->isBusy())
+        connection->deleteLater();
+    else
+        delete connection;
 }
 
 bool THttpServer::event(QEvent* event) {

@@ -59,6 +59,8 @@ public:
     // Live connections; one still counts while its disconnect handler runs.
     int connectionCount() const { return int(connections_.size()); }
     const std::vector<THttpConnection*>& connections() const { return connections_; }
+    // docDir with symbolic links resolved, recomputed when docDir changes.
+    QString canonicalDocDir();
 
 protected:
     bool event(QEvent* event) override;
@@ -77,6 +79,7 @@ private:
     QSocketNotifier* acceptNotifier_ = nullptr;
     std::vector<THttpConnection*> connections_; // owned, in accept order
     bool destroying_ = false;
+    QString canonicalFor_, canonical_;
 };
 
 // Posted to the server when a connection's socket has closed.
