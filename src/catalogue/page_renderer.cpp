@@ -258,11 +258,14 @@ bool PageRenderer::spawnBrowser() {
     profileDir_ = QString::fromLocal8Bit(profileTemplate);
 
     int toChild[2], fromChild[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0)
+    if (::pipe2(toChild, O_CLOEXEC) != 0) {
+        endBrowser();
         return false;
+    }
     if (::pipe2(fromChild, O_CLOEXEC) != 0) {
         ::close(toChild[0]);
         ::close(toChild[1]);
+        endBrowser();
         return false;
     }
     for (int* fd : {&toChild[0], &toChild[1], &fromChild[0], &fromChild[1]})
@@ -319,8 +322,7 @@ bool PageRenderer::spawnBrowser() {
     if (rc != 0) {
         ::close(toChild[1]);
         ::close(fromChild[0]);
-        QDir(profileDir_).removeRecursively();
-        profileDir_.clear();
+        endBrowser(); // removes the profile folder
         return false;
     }
     pid_ = pid;
