@@ -3,6 +3,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QTimeZone>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace webserver {
 
@@ -48,8 +56,8 @@ bool canonicalInside(const QString& root, const QString& target) {
 
 } // namespace
 
-std::optional<QString> mapDocument(const QString& docDir, const QString& defaultDoc,
-                                   const QByteArray& path, const QString& canonicalDocDir) {
+std::optional<QString> mapDocumentPath(const QString& docDir, const QString& defaultDoc,
+                                       const QByteArray& path) {
     QByteArray relative = path;
     if (relative.endsWith('/'))
         relative += QFile::encodeName(defaultDoc);
@@ -77,6 +85,15 @@ std::optional<QString> mapDocument(const QString& docDir, const QString& default
     // it is never taken for a file.
     if (relative.endsWith('/') && !kept.isEmpty())
         document += '/';
+    return document;
+}
+
+std::optional<QString> mapDocument(const QString& docDir, const QString& defaultDoc,
+                                   const QByteArray& path, const QString& canonicalDocDir) {
+    const std::optional<QString> mapped = mapDocumentPath(docDir, defaultDoc, path);
+    if (!mapped)
+        return mapped;
+    const QString& document = *mapped;
     // Symbolic links may lead anywhere; what exists must resolve inside.
     const QString target = QFileInfo(document).canonicalFilePath();
     if (!target.isEmpty()) {
@@ -86,6 +103,34 @@ std::optional<QString> mapDocument(const QString& docDir, const QString& default
             return std::nullopt;
     }
     return document;
+}
+
+OpenResult openDocument(const QString& path, const QString& canonicalDocDir,
+                        OpenedDocument* opened) {
+    // Non-blocking, so that a named pipe cannot stall the server.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EACCES || errno == EPERM ? OpenResult::Unreadable : OpenResult::Missing;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return OpenResult::NotAFile;
+    }
+    // Where the opened file really is, links resolved, in one step.
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char real[PATH_MAX];
+    const ssize_t length = ::readlink(link, real, sizeof real - 1);
+    const QString target = length > 0 ? QFile::decodeName(QByteArray(real, length))
+                                       : QFileInfo(path).canonicalFilePath();
+    if (!canonicalInside(canonicalDocDir, target)) {
+        ::close(fd);
+        return OpenResult::Outside;
+    }
+    opened->fd = fd;
+    opened->size = status.st_size;
+    opened->modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, QTimeZone::utc());
+    return OpenResult::Opened;
 }
 
 bool liesInside(const QString& docDir, const QString& path) {

@@ -4,6 +4,7 @@
 // separate folders, "." and ".." are resolved, and symbolic links must not
 // lead outside. A refused path maps to nothing and is answered as missing.
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <optional>
 
@@ -21,6 +22,24 @@ QByteArray percentDecode(const QByteArray& text);
 std::optional<QString> mapDocument(const QString& docDir, const QString& defaultDoc,
                                    const QByteArray& path,
                                    const QString& canonicalDocDir = QString());
+
+// The lexical part of mapDocument: decoding, separators and "..", without
+// looking at the file system. Symbolic links are checked when the file is
+// opened (openDocument).
+std::optional<QString> mapDocumentPath(const QString& docDir, const QString& defaultDoc,
+                                       const QByteArray& path);
+
+// An opened regular file of the document folder.
+struct OpenedDocument {
+    int fd = -1; // owned by the caller
+    qint64 size = 0;
+    QDateTime modified; // UTC
+};
+enum class OpenResult { Opened, Missing, NotAFile, Outside, Unreadable };
+// Opens path for reading when it is a regular file whose real location
+// (symbolic links followed) lies inside canonicalDocDir.
+OpenResult openDocument(const QString& path, const QString& canonicalDocDir,
+                        OpenedDocument* opened);
 
 // True when an existing path, symbolic links followed, lies inside docDir.
 bool liesInside(const QString& docDir, const QString& path);

@@ -117,8 +117,7 @@ void THttpConnection::handleLine(QByteArray line) {
 }
 
 void THttpConnection::dispatch() {
-    const QString root = docDir_ == server_->docDir ? server_->canonicalDocDir() : QString();
-    document_ = mapDocument(docDir_, defaultDoc_, path(), root).value_or(QString());
+    document_ = mapDocumentPath(docDir_, defaultDoc_, path()).value_or(QString());
     const QByteArray& verb = method();
     const bool get = verb == "GET";
     if (get || verb == "HEAD") {
@@ -179,34 +178,38 @@ void THttpConnection::dispatch() {
 }
 
 void THttpConnection::serveDocument(bool withBody) {
-    const QFileInfo info(document_);
-    if (document_.isEmpty() || !info.isFile()) {
+    OpenedDocument opened;
+    const OpenResult result =
+        document_.isEmpty() ? OpenResult::Missing
+                            : openDocument(document_, canonicalDocDir(), &opened);
+    if (result == OpenResult::Opened) {
+        sendFileResponse(withBody, opened);
+    } else if (result == OpenResult::Unreadable && !withBody) {
+        abortConnection(); // HEAD tests only existence; the failed open ends it
+    } else {
         answerNotFound();
         closeDeferred();
-        return;
     }
-    sendFileResponse(withBody, info);
 }
 
-void THttpConnection::sendFileResponse(bool withBody, const QFileInfo& info) {
-    documentDate_ = info.exists() ? info.lastModified().toUTC() : QDateTime();
+QString THttpConnection::canonicalDocDir() const {
+    return server_ && docDir_ == server_->docDir ? server_->canonicalDocDir()
+                                                 : QFileInfo(docDir_).canonicalFilePath();
+}
+
+void THttpConnection::sendFileResponse(bool withBody, const OpenedDocument& opened) {
+    documentDate_ = opened.modified;
     documentContentType_ = ContentTypeOf(document_);
-    auto file = std::make_unique<QFile>(document_);
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        stream_.reset();
-        if (withBody) {
-            answerNotFound();
-            closeDeferred();
-        } else {
-            abortConnection();
-        }
+    auto file = std::make_unique<QFile>();
+    if (!file->open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(opened.fd);
+        abortConnection();
         return;
     }
-    const qint64 length = file->size();
     if (!withBody)
-        file->seek(length);
+        file->seek(opened.size);
     stream_ = std::move(file);
-    output_ += fileAnswerHeader(version(), documentContentType_, length, documentDate_);
+    output_ += fileAnswerHeader(version(), documentContentType_, opened.size, documentDate_);
     sendResponseStream();
 }
 
@@ -251,7 +254,7 @@ void THttpConnection::pump() {
         }
         if (endingResponse_) {
             endingResponse_ = false;
-            ::shutdown(fd_, SHUT_WR);
+            shutdownSending();
             post(this, responseDoneEventType());
         } else if (closeWhenFlushed_) {
             closeNow();
@@ -388,8 +391,14 @@ void THttpConnection::closeGracefully() {
         closeWhenFlushed_ = true;
         return;
     }
-    ::shutdown(fd_, SHUT_WR);
+    shutdownSending();
     closeNow();
+}
+
+void THttpConnection::shutdownSending() {
+    if (!sendingShut_)
+        ::shutdown(fd_, SHUT_WR);
+    sendingShut_ = true;
 }
 
 void THttpConnection::peerClosed() {

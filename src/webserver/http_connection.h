@@ -3,6 +3,7 @@
 // notifiers on the main event loop. It reads request lines, hands complete
 // requests to the server's handlers and streams answers from a stream in
 // small chunks, so a file is never held in memory whole.
+#include "webserver/document_path.h"
 #include "webserver/http_request.h"
 
 #include <QByteArray>
@@ -12,12 +13,12 @@
 #include <QString>
 #include <memory>
 
-class QFileInfo;
 class QSocketNotifier;
 
 namespace webserver {
 
 class THttpServer;
+struct OpenedDocument;
 
 // What the server does once a document handler returns.
 enum THttpGetFlag : quint8 {
@@ -95,7 +96,8 @@ private:
     void handleLine(QByteArray line);
     void dispatch();
     void serveDocument(bool withBody);
-    void sendFileResponse(bool withBody, const QFileInfo& info);
+    void sendFileResponse(bool withBody, const OpenedDocument& opened);
+    QString canonicalDocDir() const;
     void deliverRaw();
     void queueBytes(const QByteArray& bytes);
     Flush flushQueue();
@@ -105,6 +107,7 @@ private:
     void peerClosed();
     void closeNow();
     void closeGracefully();
+    void shutdownSending();
     void waitForRoom();
     template <typename Work> void guarded(Work&& work);
 
@@ -132,6 +135,7 @@ private:
     bool closeWhenFlushed_ = false;
     bool peerGone_ = false;      // the client closed its side
     bool closing_ = false;       // closed, or a close is pending
+    bool sendingShut_ = false;
     int busy_ = 0;               // depth of this object's own event handling
 };
 

@@ -4,9 +4,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace webserver;
 
@@ -88,6 +92,22 @@ TEST_F(DocumentFolder, SymbolicLinksMustStayInside) {
     QDir().mkpath(docDir + "2");
     touch(docDir + "2/f.htm");
     EXPECT_FALSE(liesInside(docDir, docDir + "2/f.htm"));
+}
+
+TEST_F(DocumentFolder, OpeningChecksWhereTheFileReallyIs) {
+    ASSERT_TRUE(QFile::link(outside, docDir + "/out.txt"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(docDir + "/pipe").constData(), 0644), 0);
+    const QString root = QFileInfo(docDir).canonicalFilePath();
+    OpenedDocument opened;
+    ASSERT_EQ(openDocument(docDir + "/viewer.htm", root, &opened), OpenResult::Opened);
+    EXPECT_EQ(opened.size, 1);
+    EXPECT_TRUE(opened.modified.isValid());
+    ::close(opened.fd);
+    EXPECT_EQ(openDocument(docDir + "/out.txt", root, &opened), OpenResult::Outside);
+    EXPECT_EQ(openDocument(docDir + "/pipe", root, &opened), OpenResult::NotAFile)
+        << "a named pipe neither blocks nor is served";
+    EXPECT_EQ(openDocument(docDir + "/sub", root, &opened), OpenResult::NotAFile);
+    EXPECT_EQ(openDocument(docDir + "/none.htm", root, &opened), OpenResult::Missing);
 }
 
 TEST(Answers, ContentTypes) {

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <thread>
 
+#include <sys/stat.h>
+
 using namespace webserver;
 using servertest::ServerFixture;
 using testsupport::HttpReply;
@@ -47,6 +49,10 @@ TEST_F(ServerAbuseTest, PathsOutOfTheFolderAre404) {
         const HttpReply head = get("HEAD " + path + " HTTP/1.0\r\n\r\n");
         EXPECT_EQ(head.statusLine, "HTTP/1.0 404 Not Found") << path.constData();
     }
+    // A named pipe is no file to serve and must not stall the server.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(docDir + "/pipe").constData(), 0644), 0);
+    EXPECT_EQ(get("GET /pipe HTTP/1.0\r\n\r\n").statusLine, "HTTP/1.0 404 Not Found");
+
     // The echoed path is HTML-escaped.
     const HttpReply echoed = get("GET /<img%20src=x>.htm HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(echoed.body.contains("/&lt;img%20src=x&gt;.htm"));
