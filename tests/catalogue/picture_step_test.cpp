@@ -293,6 +293,10 @@ TEST_F(PictureStepTest, MisbehavingPagesAndADyingBrowserStillEndInPictures) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Drawing needs a GUI application; without a display (also when the
+    // test runner lists the tests) it draws off screen.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
