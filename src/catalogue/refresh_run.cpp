@@ -55,8 +55,11 @@ void SetScriptDebuggerDisabled(bool on) {
 }
 
 RefreshRun::RefreshRun(RefreshHost& host, platform::SettingsModel& settings)
-    : host_(host), settings_(settings), trace_(platform::runTraceFilePath()),
-      lastFolderPath_(NoFolderYet) {}
+    : RefreshRun(host, settings, platform::runTraceFilePath()) {}
+
+RefreshRun::RefreshRun(RefreshHost& host, platform::SettingsModel& settings,
+                       const QString& traceFilePath)
+    : host_(host), settings_(settings), trace_(traceFilePath), lastFolderPath_(NoFolderYet) {}
 
 void RefreshRun::setSiteFetcher(SiteFetcher* fetcher, std::function<bool()> fetchRunning) {
     fetcher_ = fetcher;

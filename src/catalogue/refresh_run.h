@@ -26,7 +26,10 @@ void SetScriptDebuggerDisabled(bool on);
 class RefreshRun {
 public:
     // Reads every option from settings and counts runs in its evenFileName.
+    // The run trace is saved as "files.log" in the program folder.
     RefreshRun(RefreshHost& host, platform::SettingsModel& settings);
+    // The same with the trace saved at traceFilePath (empty: kept in memory only).
+    RefreshRun(RefreshHost& host, platform::SettingsModel& settings, const QString& traceFilePath);
     RefreshRun(const RefreshRun&) = delete;
     RefreshRun& operator=(const RefreshRun&) = delete;
 
