@@ -58,6 +58,17 @@ QString hostOf(const QString& url) {
     return host.isEmpty() ? url : host;
 }
 
+// Trimming as the title's readers expect: every byte up to the blank
+// (control characters included) goes from both ends.
+QByteArray trimmedTitle(const QByteArray& title) {
+    qsizetype begin = 0, end = title.size();
+    while (begin < end && uchar(title[begin]) <= ' ')
+        ++begin;
+    while (end > begin && uchar(title[end - 1]) <= ' ')
+        --end;
+    return title.mid(begin, end - begin);
+}
+
 QImage fileTypeCard(const QImage& icon) {
     QImage surface(kPictureSide, kPictureSide, QImage::Format_RGB32);
     surface.fill(Qt::white);
@@ -142,7 +153,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         if (in.showCode || !pictureExists(O, M))
             DrawPlaceholder(code, O, M, trace);
     } else if (!done && probe.IsPageOrPicture(in.finalUrl)) {
-        const QByteArray title = probe.PageTitle(in.finalUrl).trimmed();
+        const QByteArray title = trimmedTitle(probe.PageTitle(in.finalUrl));
         currentLink += "GIVEN_TITLE = \"" + EscapeQuotedValue(title) + "\" " + kLineEnd;
 
         QImage surface = renderer ? renderer->capture(in.finalUrl) : QImage();

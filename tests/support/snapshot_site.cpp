@@ -7,7 +7,7 @@
 
 namespace testsupport {
 
-const QByteArray kRedPage = "<html><head><title> Red News </title></head>"
+const QByteArray kRedPage = "<html><head><title>\x01 Red News \x1f</title></head>"
                             "<body style=\"background:#e00000;margin:0\">"
                             "<h1 style=\"color:white;font-size:80px\">Red News</h1></body></html>";
 
