@@ -122,7 +122,7 @@ OpenResult openDocument(const QString& path, const QString& canonicalDocDir,
     char real[PATH_MAX];
     const ssize_t length = ::readlink(link, real, sizeof real - 1);
     const QString target = length > 0 ? QFile::decodeName(QByteArray(real, length))
-                                       : QFileInfo(path).canonicalFilePath();
+                                      : QFileInfo(path).canonicalFilePath();
     if (!canonicalInside(canonicalDocDir, target)) {
         ::close(fd);
         return OpenResult::Outside;

@@ -42,12 +42,23 @@ QByteArray htmlEscape(const QByteArray& text) {
     out.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -56,7 +67,8 @@ QByteArray htmlEscape(const QByteArray& text) {
 QByteArray notFoundAnswer(const QByteArray& version, const QByteArray& path) {
     const QByteArray body = "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD><BODY><H1>404 Not "
                             "Found</H1>The requested URL " +
-                            htmlEscape(path) + " was not found on this server.<P></BODY></HTML>\r\n";
+                            htmlEscape(path) +
+                            " was not found on this server.<P></BODY></HTML>\r\n";
     return version + " 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " +
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
@@ -65,12 +77,13 @@ QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& r
     const QByteArray status = QByteArray::number(code) + ' ' + reason;
     const QByteArray body = "<HTML><HEAD><TITLE>" + status + "</TITLE></HEAD><BODY><H1>" + status +
                             "</H1></BODY></HTML>\r\n";
-    return version + ' ' + status + "\r\nContent-Type: text/html\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    return version + ' ' + status +
+           "\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\n\r\n" + body;
 }
 
-QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType,
-                            qint64 length, const QDateTime& lastModified) {
+QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
+                            const QDateTime& lastModified) {
     QByteArray header = version + " 200 OK\r\nContent-Type: " + contentType +
                         "\r\nContent-Length: " + QByteArray::number(length) + "\r\n";
     if (lastModified.isValid())

@@ -24,7 +24,7 @@ QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& r
 
 // Header lines of a served file, blank line included. An invalid
 // lastModified leaves out the Last-Modified line.
-QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType,
-                            qint64 length, const QDateTime& lastModified);
+QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
+                            const QDateTime& lastModified);
 
 } // namespace webserver

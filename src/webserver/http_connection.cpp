@@ -126,14 +126,21 @@ void THttpConnection::dispatch() {
         if (handler)
             handler(*server_, *this, flags);
         switch (flags) {
-        case gfServeFile: serveDocument(get); break;
-        case gfSendStream: sendResponseStream(); break;
-        case gfAnswerSelf: break;
+        case gfServeFile:
+            serveDocument(get);
+            break;
+        case gfSendStream:
+            sendResponseStream();
+            break;
+        case gfAnswerSelf:
+            break;
         case gfNotFound:
             answerNotFound();
             closeDeferred();
             break;
-        default: closeDeferred(); break;
+        default:
+            closeDeferred();
+            break;
         }
         return;
     }
@@ -179,9 +186,9 @@ void THttpConnection::dispatch() {
 
 void THttpConnection::serveDocument(bool withBody) {
     OpenedDocument opened;
-    const OpenResult result =
-        document_.isEmpty() ? OpenResult::Missing
-                            : openDocument(document_, canonicalDocDir(), &opened);
+    const OpenResult result = document_.isEmpty()
+                                  ? OpenResult::Missing
+                                  : openDocument(document_, canonicalDocDir(), &opened);
     if (result == OpenResult::Opened) {
         sendFileResponse(withBody, opened);
     } else if (result == OpenResult::Unreadable && !withBody) {
@@ -305,7 +312,9 @@ void THttpConnection::queueBytes(const QByteArray& bytes) {
     flushQueue();
 }
 
-void THttpConnection::answerNotFound() { queueBytes(notFoundAnswer(version(), path())); }
+void THttpConnection::answerNotFound() {
+    queueBytes(notFoundAnswer(version(), path()));
+}
 
 void THttpConnection::answerStatusAndClose(int code, const QByteArray& reason) {
     queueBytes(statusAnswer(version(), code, reason));

@@ -22,11 +22,11 @@ struct OpenedDocument;
 
 // What the server does once a document handler returns.
 enum THttpGetFlag : quint8 {
-    gfServeFile = 0,   // serve the file named by document()
-    gfSendStream = 1,  // send responseStream(), which holds the complete answer
-    gfAnswerSelf = 2,  // the handler answers; the server does nothing
-    gfNotFound = 3,    // send the 404 answer
-    gfAcceptBody = 4,  // POST only: the body goes to the posted-data handler
+    gfServeFile = 0,  // serve the file named by document()
+    gfSendStream = 1, // send responseStream(), which holds the complete answer
+    gfAnswerSelf = 2, // the handler answers; the server does nothing
+    gfNotFound = 3,   // send the 404 answer
+    gfAcceptBody = 4, // POST only: the body goes to the posted-data handler
 };
 
 class THttpConnection : public QObject {
@@ -129,14 +129,14 @@ private:
     QDateTime documentDate_;
     QByteArray documentContentType_;
 
-    QByteArray output_;          // bytes waiting for the socket
-    qsizetype outputSent_ = 0;   // of output_, already written
+    QByteArray output_;           // bytes waiting for the socket
+    qsizetype outputSent_ = 0;    // of output_, already written
     bool endingResponse_ = false; // stream done: shut down once output_ is written
     bool closeWhenFlushed_ = false;
-    bool peerGone_ = false;      // the client closed its side
-    bool closing_ = false;       // closed, or a close is pending
+    bool peerGone_ = false; // the client closed its side
+    bool closing_ = false;  // closed, or a close is pending
     bool sendingShut_ = false;
-    int busy_ = 0;               // depth of this object's own event handling
+    int busy_ = 0; // depth of this object's own event handling
 };
 
 } // namespace webserver

@@ -12,8 +12,8 @@ namespace webserver {
 enum THttpConnectionState { csAwaitRequest, csAwaitHeader, csProcessing };
 
 // Limits of one request.
-inline constexpr int LineLimit = 65536;                   // bytes of one line without LF
-inline constexpr qint64 HeaderBytesLimit = 1024 * 1024;   // request line and header lines
+inline constexpr int LineLimit = 65536;                 // bytes of one line without LF
+inline constexpr qint64 HeaderBytesLimit = 1024 * 1024; // request line and header lines
 inline constexpr qint64 PostBodyLimit = 64LL * 1024 * 1024;
 
 struct HttpRequest {
@@ -48,10 +48,10 @@ bool parseInt32(const QByteArray& text, qint32* value);
 class RequestParser {
 public:
     enum class Outcome {
-        Continue,    // more lines wanted
-        Dispatch,    // the blank line ended the header: the request is complete
-        TooLarge,    // the request's lines went over HeaderBytesLimit: close
-        Ignored,     // the line arrived while processing and was thrown away
+        Continue, // more lines wanted
+        Dispatch, // the blank line ended the header: the request is complete
+        TooLarge, // the request's lines went over HeaderBytesLimit: close
+        Ignored,  // the line arrived while processing and was thrown away
     };
 
     // Takes one line as received (with its LF, if any).

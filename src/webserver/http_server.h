@@ -38,7 +38,7 @@ public:
     void setPort(const QString& port);
     QString addr() const { return addr_; }
     void setAddr(const QString& addr);
-    QString docDir;                            // no trailing separator
+    QString docDir; // no trailing separator
     QString defaultDoc = QStringLiteral("index.html");
     // Makes the object for each accepted client (a THttpConnection by default).
     void setClientFactory(ClientFactory factory) { factory_ = std::move(factory); }

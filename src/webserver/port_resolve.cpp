@@ -32,7 +32,8 @@ PortResolution resolvePort(const QString& text) {
         return result;
     }
     const int code = errno != 0 ? errno : ENOENT;
-    result.error = QStringLiteral("ResolvePort: Cannot convert port '%1', Error #%2").arg(text).arg(code);
+    result.error =
+        QStringLiteral("ResolvePort: Cannot convert port '%1', Error #%2").arg(text).arg(code);
     return result;
 }
 

@@ -48,7 +48,8 @@ void ServerLog::logLine(const QString& text) {
         return;
     QString error;
     if (!writeToFile(text, &error))
-        addToDisplay(QStringLiteral("*** Exception%1: %2 writing to log file ***").arg(QStringLiteral("WriteError"), error));
+        addToDisplay(QStringLiteral("*** Exception%1: %2 writing to log file ***")
+                         .arg(QStringLiteral("WriteError"), error));
 }
 
 void ServerLog::openLogFile() {

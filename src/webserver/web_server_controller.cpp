@@ -52,7 +52,9 @@ bool WebServerController::start(const QString& portText, const QString& docDir,
     return true;
 }
 
-void WebServerController::stop() { server_.stopServer(); }
+void WebServerController::stop() {
+    server_.stopServer();
+}
 
 void WebServerController::logHeaders(const THttpConnection& connection) {
     if (!displayHeader_)
@@ -73,12 +75,14 @@ void WebServerController::getDocument(THttpConnection& connection) {
 
 void WebServerController::headDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
-    log_.logLine(QStringLiteral("%1: HEAD %2").arg(number).arg(QString::fromUtf8(connection.path())));
+    log_.logLine(
+        QStringLiteral("%1: HEAD %2").arg(number).arg(QString::fromUtf8(connection.path())));
 }
 
 THttpGetFlag WebServerController::postDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
-    log_.logLine(QStringLiteral("%1: POST %2").arg(number).arg(QString::fromUtf8(connection.path())));
+    log_.logLine(
+        QStringLiteral("%1: POST %2").arg(number).arg(QString::fromUtf8(connection.path())));
     logHeaders(connection);
     return postHandler_ ? postHandler_->postDocument(connection) : gfNotFound;
 }

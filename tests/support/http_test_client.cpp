@@ -5,10 +5,10 @@
 #include <QMetaObject>
 
 #include <arpa/inet.h>
+#include <limits>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <limits>
 #include <thread>
 #include <unistd.h>
 
@@ -28,7 +28,8 @@ void runWithEventLoop(const std::function<void()>& work) {
     QEventLoop loop;
     std::thread thread([&] {
         work();
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec();
     thread.join();
@@ -101,8 +102,8 @@ void HttpTestClient::setReceiveBuffer(int bytes) {
 bool HttpTestClient::send(const QByteArray& bytes) {
     qsizetype sent = 0;
     while (fd_ >= 0 && sent < bytes.size()) {
-        const ssize_t n = ::send(fd_, bytes.constData() + sent, size_t(bytes.size() - sent),
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd_, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
         if (n <= 0)
             return false;
         sent += n;

@@ -38,13 +38,12 @@ TEST_F(BrowserTest, ChromiumShowsThePageWithItsPicture) {
     buffer.open(QIODevice::WriteOnly);
     ASSERT_TRUE(picture.save(&buffer, "BMP"));
     write("images/pic.bmp", bmp);
-    write("viewer.htm",
-          "<html><head><title>Grid</title></head><body>"
-          "<img id=\"pic\" src=\"images/pic.bmp\" "
-          "onload=\"document.getElementById('r').textContent="
-          "'loaded '+this.naturalWidth+'x'+this.naturalHeight\" "
-          "onerror=\"document.getElementById('r').textContent='failed'\">"
-          "<p id=\"r\">waiting</p></body></html>");
+    write("viewer.htm", "<html><head><title>Grid</title></head><body>"
+                        "<img id=\"pic\" src=\"images/pic.bmp\" "
+                        "onload=\"document.getElementById('r').textContent="
+                        "'loaded '+this.naturalWidth+'x'+this.naturalHeight\" "
+                        "onerror=\"document.getElementById('r').textContent='failed'\">"
+                        "<p id=\"r\">waiting</p></body></html>");
     int pictureRequests = 0;
     server->onGetDocument = [&](webserver::THttpServer&, webserver::THttpConnection& c,
                                 webserver::THttpGetFlag&) {
@@ -57,8 +56,8 @@ TEST_F(BrowserTest, ChromiumShowsThePageWithItsPicture) {
     const QByteArray command =
         "/usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-background-networking "
         "--disable-component-update --disable-sync --no-first-run --user-data-dir=" +
-        QFile::encodeName(profile.path()) + " --dump-dom http://127.0.0.1:" +
-        QByteArray::number(port) + "/ 2>/dev/null";
+        QFile::encodeName(profile.path()) +
+        " --dump-dom http://127.0.0.1:" + QByteArray::number(port) + "/ 2>/dev/null";
     QByteArray dom;
     testsupport::runWithEventLoop([&] { dom = runCommand(command); });
     EXPECT_TRUE(dom.contains("<title>Grid</title>")) << dom.constData();

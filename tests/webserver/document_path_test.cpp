@@ -148,7 +148,8 @@ TEST(Answers, NotFoundEscapesThePathAndCountsItsBody) {
     const QByteArray refused = statusAnswer("HTTP/1.0", 413, "Payload Too Large");
     EXPECT_TRUE(refused.startsWith("HTTP/1.0 413 Payload Too Large\r\n"));
     const QByteArray refusedBody = refused.mid(refused.indexOf("\r\n\r\n") + 4);
-    EXPECT_TRUE(refused.contains("Content-Length: " + QByteArray::number(refusedBody.size()) + "\r\n"));
+    EXPECT_TRUE(
+        refused.contains("Content-Length: " + QByteArray::number(refusedBody.size()) + "\r\n"));
 }
 
 TEST(Answers, FileHeader) {

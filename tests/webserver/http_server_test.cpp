@@ -115,7 +115,7 @@ TEST_F(HttpServerTest, KeepAliveLeavesTheConnectionOpen) {
 
     // Any value but keep-alive closes after the answer.
     for (const QByteArray& header : {QByteArray(""), QByteArray("Connection: close\r\n"),
-                                    QByteArray("Connection: keep-alive2\r\n")}) {
+                                     QByteArray("Connection: keep-alive2\r\n")}) {
         const int before = disconnects;
         const HttpReply reply = get("GET /x.htm HTTP/1.1\r\n" + header + "\r\n");
         EXPECT_EQ(reply.body, "x page");
@@ -238,7 +238,8 @@ TEST_F(HttpServerTest, PostedBodiesReachTheHandler) {
     server->onPostedData = [&](THttpServer&, THttpConnection& c, int) {
         ++postedCalls;
         char buffer[300];
-        const qint64 n = c.receiveRaw(buffer, std::min<qint64>(sizeof buffer, c.contentLength() - body.size()));
+        const qint64 n =
+            c.receiveRaw(buffer, std::min<qint64>(sizeof buffer, c.contentLength() - body.size()));
         if (n > 0)
             body.append(buffer, n);
         if (body.size() == c.contentLength()) {
@@ -275,8 +276,9 @@ TEST_F(HttpServerTest, PostedBodiesReachTheHandler) {
               "HTTP/1.0 411 Length Required");
     EXPECT_EQ(get("POST /cgi-bin/form.exe HTTP/1.0\r\nContent-Length: -1\r\n\r\n").statusLine,
               "HTTP/1.0 400 Bad Request");
-    EXPECT_EQ(get("POST /cgi-bin/form.exe HTTP/1.0\r\nContent-Length: 4294967296\r\n\r\n").statusLine,
-              "HTTP/1.0 413 Payload Too Large");
+    EXPECT_EQ(
+        get("POST /cgi-bin/form.exe HTTP/1.0\r\nContent-Length: 4294967296\r\n\r\n").statusLine,
+        "HTTP/1.0 413 Payload Too Large");
     EXPECT_EQ(get("POST /cgi-bin/other.exe HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc").statusLine,
               "HTTP/1.0 404 Not Found");
 }

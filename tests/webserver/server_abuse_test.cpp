@@ -27,9 +27,7 @@ protected:
         server->onClientDisconnect = [this](THttpServer&, THttpConnection&, int) { ++disconnects; };
     }
     // The server still answers a plain request.
-    void expectStillServing() {
-        EXPECT_EQ(get("GET /x.htm HTTP/1.0\r\n\r\n").body, "x page");
-    }
+    void expectStillServing() { EXPECT_EQ(get("GET /x.htm HTTP/1.0\r\n\r\n").body, "x page"); }
     int disconnects = 0;
 };
 
@@ -41,8 +39,8 @@ TEST_F(ServerAbuseTest, PathsOutOfTheFolderAre404) {
     for (const QByteArray& path :
          {QByteArray("/../secret.txt"), QByteArray("/%2e%2e/secret.txt"),
           QByteArray("/%2E%2E%2Fsecret.txt"), QByteArray("/..\\secret.txt"),
-          QByteArray("/..%5csecret.txt"), QByteArray("/link.txt"),
-          QByteArray("/x.htm%00"), QByteArray("../secret.txt")}) {
+          QByteArray("/..%5csecret.txt"), QByteArray("/link.txt"), QByteArray("/x.htm%00"),
+          QByteArray("../secret.txt")}) {
         const HttpReply reply = get("GET " + path + " HTTP/1.0\r\n\r\n");
         EXPECT_EQ(reply.statusLine, "HTTP/1.0 404 Not Found") << path.constData();
         EXPECT_FALSE(reply.raw.contains("TOP SECRET")) << path.constData();

@@ -94,7 +94,7 @@ protected:
 TEST_F(ControllerTest, StartLogsAndLocksThenStopUnlocks) {
     QList<bool> listening;
     QObject::connect(controller.get(), &WebServerController::listeningChanged,
-            [&](bool on) { listening << on; });
+                     [&](bool on) { listening << on; });
     const quint16 port = freePort();
     ASSERT_TRUE(controller->start(" " + QString::number(port) + " ", docDir));
     EXPECT_TRUE(controller->isListening());
@@ -117,7 +117,8 @@ TEST_F(ControllerTest, StartLogsAndLocksThenStopUnlocks) {
 TEST_F(ControllerTest, StartFailuresShowTheErrorBox) {
     platform::ScopedMessageRecorder messages;
     int listening = 0;
-    QObject::connect(controller.get(), &WebServerController::listeningChanged, [&] { ++listening; });
+    QObject::connect(controller.get(), &WebServerController::listeningChanged,
+                     [&] { ++listening; });
     EXPECT_FALSE(controller->start("abc", docDir));
     EXPECT_FALSE(controller->isListening());
 
@@ -164,7 +165,7 @@ TEST_F(ControllerTest, ClientCountFollowsConnections) {
     const quint16 port = controller->server().listeningPort();
     int shown = -1;
     QObject::connect(controller.get(), &WebServerController::clientCountChanged,
-            [&](int count) { shown = count; });
+                     [&](int count) { shown = count; });
     auto first = std::make_unique<HttpTestClient>(port);
     auto second = std::make_unique<HttpTestClient>(port);
     EXPECT_TRUE(processUntil([&] { return shown == 2; }));
