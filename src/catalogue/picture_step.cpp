@@ -143,9 +143,11 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
     bool done = false;
     if (in.newOnly) {
         // Only new favourites are captured: one that had a picture in the
-        // previous run keeps it under this run's name.
+        // previous run keeps it under this run's name. An error card from a
+        // run when the site was down is not kept once the site answers.
         carryPreviousForward();
-        done = pictureExists(O, M);
+        done = pictureExists(O, M) &&
+               !(IsReachableCode(code) && IsErrorCard(QImage(nativePath(O, M), "BMP")));
     }
 
     if (!done && !IsReachableCode(code)) {

@@ -96,6 +96,20 @@ bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativ
     return SaveBmp(surface, dataFolder + platform::fromBackslashForm(relativePath));
 }
 
+bool IsErrorCard(const QImage& picture) {
+    if (picture.size() != QSize(kPictureSide, kPictureSide) ||
+        (picture.pixel(0, 0) & 0xffffff) != (kKhaki.rgb() & 0xffffff))
+        return false;
+    const QImage card = PlaceholderPicture(-99); // same background and picture
+    const int left = centred(kPictureSide, 64);
+    const int top = centred(kPictureSide, 64);
+    for (int y = top; y < top + 64; ++y)
+        for (int x = left; x < left + 64; ++x)
+            if ((picture.pixel(x, y) & 0xffffff) != (card.pixel(x, y) & 0xffffff))
+                return false;
+    return true;
+}
+
 QImage HostCardPicture(const QString& host) {
     QImage surface = blankSurface(Qt::white);
     QPainter painter(&surface);

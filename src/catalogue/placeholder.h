@@ -34,6 +34,10 @@ QString PlaceholderText(int code);
 bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativePath,
                      RunTrace& trace);
 
+// True for an error-code card as PlaceholderPicture draws it (khaki, the
+// "ERROR" picture in the middle), whatever its code.
+bool IsErrorCard(const QImage& picture);
+
 // A white 122 x 122 card with the host name in navy: what is stored for a
 // page when no capture could be made at all (no browser on the machine).
 QImage HostCardPicture(const QString& host);

@@ -219,12 +219,17 @@ TEST_F(PictureStepTest, GetOnlyNewSitesKeepsPicturesOfExistingFavourites) {
     EXPECT_EQ(picture(5), earlier);
     EXPECT_EQ(browserRequestCount(site), 0);
 
-    // A new favourite is captured.
-    QFile::remove(pictureFile(5));
-    if (renderer) {
+    // A new favourite is captured, and so is one whose earlier picture is
+    // the error card of a run when its site was down.
+    for (const bool errorBefore : {false, true}) {
+        SCOPED_TRACE(errorBefore);
+        QFile::remove(pictureFile(5));
+        if (errorBefore)
+            savePrevious(PlaceholderPicture(503));
+        const int before = browserRequestCount(site);
         run(newOnly);
         EXPECT_TRUE(isStrongRed(dominantColour(picture(5))));
-        EXPECT_GT(browserRequestCount(site), 0);
+        EXPECT_GT(browserRequestCount(site), before);
     }
 }
 

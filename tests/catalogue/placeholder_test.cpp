@@ -87,6 +87,16 @@ TEST(Placeholder, CardsHaveTheirBackgroundPictureAndCentredNavyText) {
     }
 }
 
+TEST(Placeholder, ErrorCardsAreRecognisedWhateverTheirCode) {
+    for (int code : {404, 503, -1, -99})
+        EXPECT_TRUE(IsErrorCard(PlaceholderPicture(code))) << code;
+    QImage khaki(122, 122, QImage::Format_RGB32);
+    khaki.fill(kKhaki);
+    for (const QImage& other : {PlaceholderPicture(-100), PlaceholderPicture(-98),
+                                HostCardPicture("example.test"), khaki, QImage()})
+        EXPECT_FALSE(IsErrorCard(other));
+}
+
 TEST(Placeholder, DrawingSavesTheCardAndTracesIt) {
     QTemporaryDir dir;
     const QString folder = dir.path() + "/";
