@@ -18,7 +18,6 @@ class QSocketNotifier;
 namespace webserver {
 
 class THttpServer;
-struct OpenedDocument;
 
 // What the server does once a document handler returns.
 enum THttpGetFlag : quint8 {
