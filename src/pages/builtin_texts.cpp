@@ -6,7 +6,9 @@
 
 // Resources of a static library are registered by hand: nothing else would
 // pull their object file into the program.
-static void registerPageTemplates() { Q_INIT_RESOURCE(page_templates); }
+static void registerPageTemplates() {
+    Q_INIT_RESOURCE(page_templates);
+}
 
 namespace pages {
 
@@ -14,19 +16,32 @@ namespace {
 
 const char* resourceName(BuiltinText which) {
     switch (which) {
-    case BuiltinText::View: return "view.xsl";
-    case BuiltinText::Edit: return "edit.xsl";
-    case BuiltinText::Folders: return "folders.xsl";
-    case BuiltinText::ViewFrame: return "viewer.xsl";
-    case BuiltinText::ViewHead: return "view_header.xsl";
-    case BuiltinText::EditFrame: return "editor.xsl";
-    case BuiltinText::EditHead: return "edit_header.xsl";
-    case BuiltinText::EditFooter: return "edit_footer.xsl";
-    case BuiltinText::Reloader: return "reloader.xsl";
-    case BuiltinText::History: return "history.xsl";
-    case BuiltinText::NotRunPage: return "notrun.htm";
-    case BuiltinText::NotRunHistory: return "notrun_history.htm";
-    case BuiltinText::StandbyCatalogue: return "standby.xml";
+    case BuiltinText::View:
+        return "view.xsl";
+    case BuiltinText::Edit:
+        return "edit.xsl";
+    case BuiltinText::Folders:
+        return "folders.xsl";
+    case BuiltinText::ViewFrame:
+        return "viewer.xsl";
+    case BuiltinText::ViewHead:
+        return "view_header.xsl";
+    case BuiltinText::EditFrame:
+        return "editor.xsl";
+    case BuiltinText::EditHead:
+        return "edit_header.xsl";
+    case BuiltinText::EditFooter:
+        return "edit_footer.xsl";
+    case BuiltinText::Reloader:
+        return "reloader.xsl";
+    case BuiltinText::History:
+        return "history.xsl";
+    case BuiltinText::NotRunPage:
+        return "notrun.htm";
+    case BuiltinText::NotRunHistory:
+        return "notrun_history.htm";
+    case BuiltinText::StandbyCatalogue:
+        return "standby.xml";
     }
     return "";
 }

@@ -8,18 +8,18 @@
 namespace pages {
 
 enum class BuiltinText {
-    View,         // favourites grid
-    Edit,         // favourites edit form
-    Folders,      // folder list (text)
-    ViewFrame,    // viewer frameset
-    ViewHead,     // viewer header (also used as the viewer footer)
-    EditFrame,    // editor frameset
-    EditHead,     // editor header
-    EditFooter,   // editor buttons
-    Reloader,     // change watcher
-    History,      // history grid and form
-    NotRunPage,   // placeholder of the view and edit pages
-    NotRunHistory,// placeholder of the history page
+    View,          // favourites grid
+    Edit,          // favourites edit form
+    Folders,       // folder list (text)
+    ViewFrame,     // viewer frameset
+    ViewHead,      // viewer header (also used as the viewer footer)
+    EditFrame,     // editor frameset
+    EditHead,      // editor header
+    EditFooter,    // editor buttons
+    Reloader,      // change watcher
+    History,       // history grid and form
+    NotRunPage,    // placeholder of the view and edit pages
+    NotRunHistory, // placeholder of the history page
     StandbyCatalogue,
 };
 

@@ -30,7 +30,8 @@ QString folderStem(const QString& location) {
     while (end < joined.size()) {
         qsizetype next = end + 1;
         char32_t code = joined[end].unicode();
-        if (joined[end].isHighSurrogate() && next < joined.size() && joined[next].isLowSurrogate()) {
+        if (joined[end].isHighSurrogate() && next < joined.size() &&
+            joined[next].isLowSurrogate()) {
             code = QChar::surrogateToUcs4(joined[end], joined[next]);
             ++next;
         }
@@ -46,9 +47,8 @@ QString folderStem(const QString& location) {
 
 const QStringList& fixedPageNames() {
     static const QStringList names = {
-        "viewer.htm",      "view.htm",        "editor.htm",      "edit.htm",
-        "view_header.htm", "view_footer.htm", "edit_header.htm", "edit_footer.htm",
-        "reloader.htm",    "history.htm"};
+        "viewer.htm",      "view.htm",        "editor.htm",      "edit.htm",     "view_header.htm",
+        "view_footer.htm", "edit_header.htm", "edit_footer.htm", "reloader.htm", "history.htm"};
     return names;
 }
 

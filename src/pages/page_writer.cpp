@@ -21,9 +21,9 @@ struct SupportPage {
 
 // The order in which the support pages are written.
 constexpr SupportPage supportPages[] = {
-    {"editor", BuiltinText::EditFrame},     {"edit_header", BuiltinText::EditHead},
+    {"editor", BuiltinText::EditFrame},       {"edit_header", BuiltinText::EditHead},
     {"edit_footer", BuiltinText::EditFooter}, {"viewer", BuiltinText::ViewFrame},
-    {"view_footer", BuiltinText::ViewHead}, {"view_header", BuiltinText::ViewHead},
+    {"view_footer", BuiltinText::ViewHead},   {"view_header", BuiltinText::ViewHead},
 };
 
 struct Placeholder {
@@ -70,7 +70,8 @@ void PageWriter::writePage(const QString& name, const QByteArray& text) {
 QByteArray PageWriter::readFile(const QString& name) const {
     QFile file(folder() + name);
     if (!file.open(QIODevice::ReadOnly))
-        throw PagesError(QStringLiteral("Unable to read %1: %2").arg(file.fileName(), file.errorString()));
+        throw PagesError(
+            QStringLiteral("Unable to read %1: %2").arg(file.fileName(), file.errorString()));
     return file.readAll();
 }
 
@@ -156,7 +157,8 @@ void PageWriter::writeCataloguePages(const QByteArray& catalogueText) {
     QStringList folders;
     if (perFolder) {
         const Stylesheet list(useStylesheet("folders.xsl", BuiltinText::Folders), "folders.xsl");
-        folders = splitLines(QString::fromUtf8(transform(catalogue, list, {}, transformSettings())));
+        folders =
+            splitLines(QString::fromUtf8(transform(catalogue, list, {}, transformSettings())));
     }
     writePerFolderPages(catalogue, "view.xsl", BuiltinText::View, perFolder ? &folders : nullptr,
                         false);

@@ -153,11 +153,15 @@ void ensureEngineReady() {
 
 CatalogueDocument::CatalogueDocument(const QByteArray& text, const QString& name) {
     ensureEngineReady();
-    doc_ = parseDocument(text, name, XML_PARSE_NONET);
+    // Catalogues of many thousand favourites pass the parser's default
+    // safety limit on input size; this text is the program's own.
+    doc_ = parseDocument(text, name, XML_PARSE_NONET | XML_PARSE_HUGE);
     ++counters.cataloguesParsed;
 }
 
-CatalogueDocument::~CatalogueDocument() { xmlFreeDoc(static_cast<xmlDocPtr>(doc_)); }
+CatalogueDocument::~CatalogueDocument() {
+    xmlFreeDoc(static_cast<xmlDocPtr>(doc_));
+}
 
 Stylesheet::Stylesheet(const QByteArray& text, const QString& name) : name_(name) {
     ensureEngineReady();
@@ -177,7 +181,9 @@ Stylesheet::Stylesheet(const QByteArray& text, const QString& name) : name_(name
     ++counters.stylesheetsParsed;
 }
 
-Stylesheet::~Stylesheet() { xsltFreeStylesheet(static_cast<xsltStylesheetPtr>(sheet_)); }
+Stylesheet::~Stylesheet() {
+    xsltFreeStylesheet(static_cast<xsltStylesheetPtr>(sheet_));
+}
 
 QByteArray transform(const CatalogueDocument& catalogue, const Stylesheet& stylesheet,
                      const QString& folder, const TransformSettings& settings) {
@@ -233,6 +239,8 @@ QByteArray bindLocalLinks(QByteArray page, const QString& port) {
     return page.replace("http://localhost/", "http://localhost:" + port.toUtf8() + "/");
 }
 
-EngineCounters engineCounters() { return counters; }
+EngineCounters engineCounters() {
+    return counters;
+}
 
 } // namespace pages

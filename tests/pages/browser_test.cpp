@@ -24,7 +24,8 @@ class BrowserTest : public ::testing::Test {
 protected:
     BrowserTest()
         : server(home.dataFolder()),
-          writer(settings, [this] { return QString::number(server.port()); }, [] {}) {}
+          writer(
+              settings, [this] { return QString::number(server.port()); }, [] {}) {}
 
     void refresh(const QByteArray& catalogueText) {
         home.write("Documents/pagorama/listings.xml", catalogueText);
@@ -75,8 +76,9 @@ TEST_F(BrowserTest, ViewerShowsHeaderGridAndHiddenWatcher) {
     EXPECT_EQ(js("frames['mymain'].document.querySelectorAll('td').length + ''"), "24");
     EXPECT_EQ(js("document.querySelector('frame[name=dummy]').getBoundingClientRect().height + ''"),
               "0");
-    EXPECT_EQ(js("document.querySelector('frame[name=header]').getBoundingClientRect().height + ''"),
-              "64");
+    EXPECT_EQ(
+        js("document.querySelector('frame[name=header]').getBoundingClientRect().height + ''"),
+        "64");
     EXPECT_EQ(js("frames['dummy'].location.href"), url("reloader.htm"));
 }
 
@@ -91,9 +93,10 @@ TEST_F(BrowserTest, GridReloadsAtItsScrollPositionWhenTheCatalogueChanges) {
     ASSERT_TRUE(browser.waitFor("frames['mymain'].scrollY == 700", loadWaitMs))
         << js("frames['mymain'].scrollY + ''").toStdString();
     // Let the watcher run at least once on the unchanged catalogue: nothing reloads.
-    ASSERT_TRUE(browser.waitFor("frames['dummy'].performance.timeOrigin > " +
-                                    QString::number(browser.evaluate("frames['dummy'].performance.timeOrigin").toDouble()),
-                                watcherWaitMs));
+    ASSERT_TRUE(browser.waitFor(
+        "frames['dummy'].performance.timeOrigin > " +
+            QString::number(browser.evaluate("frames['dummy'].performance.timeOrigin").toDouble()),
+        watcherWaitMs));
     EXPECT_EQ(js("frames['mymain'].location.search"), "");
 
     refresh(pagetest::catalogueText(2000, false, folders));
@@ -111,7 +114,8 @@ TEST_F(BrowserTest, GridReloadsAtItsScrollPositionWhenTheCatalogueChanges) {
 TEST_F(BrowserTest, FolderChoiceLoadsEachFolderPage) {
     settings.newPage = true;
     const QString odd = QString::fromUtf8("Caf\xc3\xa9 & <b> \"q\" 'a' 100%#?");
-    const QString oddName = QString::fromUtf8("R\xc3\xb6" "ck & <Roll> \"it's\"");
+    const QString oddName = QString::fromUtf8("R\xc3\xb6"
+                                              "ck & <Roll> \"it's\"");
     const QList<pagetest::Folder> folders = {
         {"", pagetest::favourites("Top", 1)},
         {"News\\Tech", pagetest::favourites("NT", 2)},
@@ -128,19 +132,25 @@ TEST_F(BrowserTest, FolderChoiceLoadsEachFolderPage) {
               "Root|News\\Tech|NewsTech|view|" + odd);
     const QStringList expected = {"Top1", "NT1|NT2", "Flat1", "View1", oddName};
     for (int index : {1, 2, 3, 4, 0}) {
-        browser.evaluate(QString("(%1.selectedIndex = %2, %1.dispatchEvent(new Event('change')), true)")
-                             .arg(box)
-                             .arg(index));
+        browser.evaluate(
+            QString("(%1.selectedIndex = %2, %1.dispatchEvent(new Event('change')), true)")
+                .arg(box)
+                .arg(index));
         EXPECT_TRUE(browser.waitFor(
             QString("frames['mymain'].document.readyState == 'complete' && (%1) == %2")
-                .arg(gridNames, QString(QJsonDocument(QJsonArray{expected[index]}).toJson(QJsonDocument::Compact)).mid(1).chopped(1)),
+                .arg(gridNames,
+                     QString(
+                         QJsonDocument(QJsonArray{expected[index]}).toJson(QJsonDocument::Compact))
+                         .mid(1)
+                         .chopped(1)),
             loadWaitMs))
             << index << " shows " << js(gridNames).toStdString() << " at "
             << js("frames['mymain'].location.href").toStdString();
     }
 
     // After a choice, the watcher's reload of the header keeps it selected.
-    browser.evaluate(QString("(%1.selectedIndex = 2, %1.dispatchEvent(new Event('change')), true)").arg(box));
+    browser.evaluate(
+        QString("(%1.selectedIndex = 2, %1.dispatchEvent(new Event('change')), true)").arg(box));
     ASSERT_TRUE(browser.waitFor("(" + gridNames + ") == 'Flat1'", loadWaitMs));
     refresh(pagetest::catalogueText(2000, false, folders));
     ASSERT_TRUE(browser.waitFor("frames['header'].LoadTime == 2000 && "
@@ -152,20 +162,24 @@ TEST_F(BrowserTest, FolderChoiceLoadsEachFolderPage) {
 
 TEST_F(BrowserTest, EditorShowsNamesWithMarkupCharactersAsTheyAre) {
     settings.newPage = false;
-    const QString folder = QString::fromUtf8("\xc3\x9c" "ber <&> \"x\" 'y'");
+    const QString folder = QString::fromUtf8("\xc3\x9c"
+                                             "ber <&> \"x\" 'y'");
     const QString name = QString::fromUtf8("Caf\xc3\xa9 & <Bar> \"q\" it's \xe2\x82\xac");
     refresh(pagetest::catalogueText(1000, false, {{folder, {{name, "http://bar.invalid/", ""}}}}));
     ASSERT_TRUE(browser.open(url("editor.htm")));
-    ASSERT_TRUE(browser.waitFor("frames.length == 3 && frames['mymain'].document.readyState == "
-                                "'complete' && frames['mymain'].document.querySelector('textarea') != null",
-                                loadWaitMs))
+    ASSERT_TRUE(
+        browser.waitFor("frames.length == 3 && frames['mymain'].document.readyState == "
+                        "'complete' && frames['mymain'].document.querySelector('textarea') != null",
+                        loadWaitMs))
         << requestsSeen();
     EXPECT_EQ(js("frames['mymain'].document.querySelector('textarea').value"), name);
     EXPECT_EQ(js("frames['mymain'].document.querySelector('select option:checked').text"), folder);
-    EXPECT_EQ(js("frames['footer'].document.querySelector('input[name=B1]').value"), "Save Changes");
+    EXPECT_EQ(js("frames['footer'].document.querySelector('input[name=B1]').value"),
+              "Save Changes");
 
     ASSERT_TRUE(browser.open(url("viewer.htm")));
     ASSERT_TRUE(viewerLoaded(1000));
     EXPECT_EQ(js(gridNames), name);
-    EXPECT_EQ(js("frames['mymain'].document.querySelector('font[size=\"1\"]').textContent"), folder);
+    EXPECT_EQ(js("frames['mymain'].document.querySelector('font[size=\"1\"]').textContent"),
+              folder);
 }

@@ -18,7 +18,8 @@ namespace {
 
 QByteArray page(BuiltinText sheet, const QByteArray& catalogueText, bool multiPage,
                 const QString& folder = {}) {
-    return pages::doTransform(catalogueText, pages::builtinText(sheet), folder, {multiPage, "8080"});
+    return pages::doTransform(catalogueText, pages::builtinText(sheet), folder,
+                              {multiPage, "8080"});
 }
 
 const QByteArray standby = pages::builtinText(BuiltinText::StandbyCatalogue);
@@ -38,7 +39,8 @@ TEST(BuiltinPages, StandbyCatalogueIsTheCatalogueWritersEmptyCatalogue) {
 
 TEST(BuiltinPages, ViewerFramesetRowsFollowHomePageAndPageMode) {
     auto rows = [](const QByteArray& catalogueText, bool multiPage) {
-        return Html(page(BuiltinText::ViewFrame, catalogueText, multiPage)).text("//frameset/@rows");
+        return Html(page(BuiltinText::ViewFrame, catalogueText, multiPage))
+            .text("//frameset/@rows");
     };
     EXPECT_EQ(rows(standby, false), "64,*,0");
     EXPECT_EQ(rows(standby, true), "100,*,0");
@@ -52,7 +54,8 @@ TEST(BuiltinPages, ViewerFramesetRowsFollowHomePageAndPageMode) {
     EXPECT_EQ(viewer.texts("//frame/@src"),
               QStringList({"view_header.htm", "view.htm", "reloader.htm"}));
     EXPECT_EQ(viewer.text("//frame[@name='dummy']/@scrolling"), "no");
-    EXPECT_EQ(viewer.count("//frame[@name='header'][@noresize][@target='main'][@frameborder='1']"), 1);
+    EXPECT_EQ(viewer.count("//frame[@name='header'][@noresize][@target='main'][@frameborder='1']"),
+              1);
     EXPECT_EQ(viewer.text("//noframes//p"),
               "This page uses frames, but your browser doesn't support them.");
     EXPECT_EQ(viewer.count("//meta[@http-equiv='Pragma'][@content='no-cache']"), 1);
@@ -62,7 +65,8 @@ TEST(BuiltinPages, ViewerFramesetRowsFollowHomePageAndPageMode) {
 TEST(BuiltinPages, EditorFramesetAndFooterButtons) {
     const Html single(page(BuiltinText::EditFrame, standby, false));
     EXPECT_EQ(single.text("//frameset/@rows"), "64,*,64");
-    EXPECT_EQ(Html(page(BuiltinText::EditFrame, standby, true)).text("//frameset/@rows"), "100,*,64");
+    EXPECT_EQ(Html(page(BuiltinText::EditFrame, standby, true)).text("//frameset/@rows"),
+              "100,*,64");
     EXPECT_EQ(single.text("//title"), "Editor");
     EXPECT_EQ(single.texts("//frame/@src"),
               QStringList({"edit_header.htm", "edit.htm", "edit_footer.htm"}));
@@ -108,9 +112,11 @@ TEST(BuiltinPages, HeadersOfferTheFolderChoiceOnlyPerFolder) {
     // The script knows the catalogue time and selects the remembered option.
     EXPECT_TRUE(multiText.contains("var LoadTime = 1;"));
     EXPECT_TRUE(multiText.contains("box.selectedIndex = global_page"));
-    EXPECT_FALSE(page(BuiltinText::ViewHead, standby, false).contains("box.selectedIndex = global_page"));
-    for (const char* function : {"function Change()", "function reloader()", "function getStringVar(",
-                                 "function getNumberVar(", "function setcombo()"})
+    EXPECT_FALSE(
+        page(BuiltinText::ViewHead, standby, false).contains("box.selectedIndex = global_page"));
+    for (const char* function :
+         {"function Change()", "function reloader()", "function getStringVar(",
+          "function getNumberVar(", "function setcombo()"})
         EXPECT_TRUE(multiText.contains(function)) << function;
 
     const QByteArray editText = page(BuiltinText::EditHead, standby, true);
@@ -177,7 +183,8 @@ TEST(BuiltinPages, FiveLinksMakeTwoGroupsWithThreeEmptyCells) {
 
 TEST(BuiltinPages, PerFolderPagesShowOnlyTheirFolder) {
     const QByteArray text = pagetest::catalogueText(
-        2, false, {{"", pagetest::favourites("R", 1)}, {"Links\\Sub", pagetest::favourites("S", 2)}});
+        2, false,
+        {{"", pagetest::favourites("R", 1)}, {"Links\\Sub", pagetest::favourites("S", 2)}});
     auto names = [&](bool multiPage, const QString& folder) {
         return Html(page(BuiltinText::View, text, multiPage, folder)).texts("//b/a");
     };
@@ -186,22 +193,23 @@ TEST(BuiltinPages, PerFolderPagesShowOnlyTheirFolder) {
     EXPECT_EQ(names(true, "Links\\Sub"), QStringList({"S1", "S2"}));
     EXPECT_EQ(names(true, "Links"), QStringList());
 
-    EXPECT_EQ(QString::fromUtf8(pages::doTransform(text, pages::builtinText(BuiltinText::Folders), {},
-                                                   {true, "80"})),
+    EXPECT_EQ(QString::fromUtf8(pages::doTransform(text, pages::builtinText(BuiltinText::Folders),
+                                                   {}, {true, "80"})),
               "\r\nLinks\\Sub\r\n");
 }
 
 TEST(BuiltinPages, EditFormNamesEveryFieldAfterTheFavourite) {
     const QByteArray text = pagetest::catalogueText(
-        2, false, {{"", pagetest::favourites("R", 1)}, {"Links\\Sub", pagetest::favourites("S", 1)}});
+        2, false,
+        {{"", pagetest::favourites("R", 1)}, {"Links\\Sub", pagetest::favourites("S", 1)}});
     const Html edit(page(BuiltinText::Edit, text, false));
     EXPECT_EQ(edit.text("//form/@method"), "POST");
     EXPECT_EQ(edit.text("//form/@name"), "myedit");
     EXPECT_EQ(edit.text("//form/@action"), "/cgi-bin/cgifrm1.exe");
     EXPECT_EQ(edit.count("//form//input[@type='submit']"), 0);
 
-    const QString unique = QString::fromLatin1(
-        catalogue::HexEncode("/home/u/Favorites/Links/Sub/S1.url"));
+    const QString unique =
+        QString::fromLatin1(catalogue::HexEncode("/home/u/Favorites/Links/Sub/S1.url"));
     EXPECT_EQ(edit.text("//textarea[@name='Edit" + unique + "']"), "S1");
     EXPECT_EQ(edit.text("//textarea[@name='Edit" + unique + "']/@rows"), "2");
     const QString combo = "//select[@name='Combo" + unique + "']";
@@ -209,7 +217,8 @@ TEST(BuiltinPages, EditFormNamesEveryFieldAfterTheFavourite) {
     EXPECT_EQ(edit.texts(combo + "/option/@value"), QStringList({"Root", "Links\\Sub"}));
     EXPECT_EQ(edit.texts(combo + "/option[@selected]"), QStringList({"Links\\Sub"}));
     EXPECT_EQ(edit.text(combo + "/@size"), "1");
-    const QString rootUnique = QString::fromLatin1(catalogue::HexEncode("/home/u/Favorites//R1.url"));
+    const QString rootUnique =
+        QString::fromLatin1(catalogue::HexEncode("/home/u/Favorites//R1.url"));
     EXPECT_EQ(edit.texts("//select[@name='Combo" + rootUnique + "']/option[@selected]"),
               QStringList({"Root"}));
     EXPECT_EQ(edit.text("//input[@name='OB" + unique + "']/@value"), "1");
@@ -222,7 +231,8 @@ TEST(BuiltinPages, EditFormNamesEveryFieldAfterTheFavourite) {
 }
 
 TEST(BuiltinPages, ChangeWatcherAndPlaceholders) {
-    const QByteArray watcher = page(BuiltinText::Reloader, pagetest::catalogueText(4242, false, {}), false);
+    const QByteArray watcher =
+        page(BuiltinText::Reloader, pagetest::catalogueText(4242, false, {}), false);
     const Html html(watcher);
     EXPECT_EQ(html.text("//meta[@http-equiv='Refresh']/@content"),
               "10; URL=http://localhost:8080/reloader.htm");
@@ -231,7 +241,8 @@ TEST(BuiltinPages, ChangeWatcherAndPlaceholders) {
     EXPECT_EQ(html.count("//body/@background"), 0);
 
     const Html notRun(pages::builtinText(BuiltinText::NotRunPage));
-    EXPECT_EQ(notRun.text("//meta[@http-equiv='Refresh']/@content"), "10; URL=http://localhost/view.htm");
+    EXPECT_EQ(notRun.text("//meta[@http-equiv='Refresh']/@content"),
+              "10; URL=http://localhost/view.htm");
     EXPECT_EQ(notRun.text("//title"), "Pagorama First Run");
     EXPECT_EQ(notRun.count("//meta[@http-equiv='Pragam']"), 1);
     EXPECT_EQ(notRun.text("//p[1]"),
@@ -251,10 +262,11 @@ TEST(BuiltinPages, HistoryPageOffersEachSiteWithItsOwnButton) {
     catalogue::CatalogueText text;
     text.startHistory(777);
     for (int i = 1; i <= 5; ++i)
-        text.addHistoryLink("Site " + QByteArray::number(i),
-                            catalogue::PropertyPiece("PID_IS_URL", "http://h" + QByteArray::number(i) +
-                                                                       ".invalid/") +
-                                catalogue::ImagePiece("images\\history\\" + QByteArray::number(i) + ".BMP"));
+        text.addHistoryLink(
+            "Site " + QByteArray::number(i),
+            catalogue::PropertyPiece("PID_IS_URL",
+                                     "http://h" + QByteArray::number(i) + ".invalid/") +
+                catalogue::ImagePiece("images\\history\\" + QByteArray::number(i) + ".BMP"));
     text.finish();
     const QByteArray bytes = page(BuiltinText::History, text.text(), false);
     const Html html(bytes);
@@ -265,7 +277,8 @@ TEST(BuiltinPages, HistoryPageOffersEachSiteWithItsOwnButton) {
     EXPECT_EQ(html.count("//input[@type='submit'][@value='Add to favourites']"), 5);
     EXPECT_EQ(html.text("//input[@type='submit'][1]/@name"), "http://h1.invalid/");
     EXPECT_EQ(html.text("(//input[@type='submit'])[5]/@id"), "images\\history\\5.BMP");
-    EXPECT_EQ(html.texts("//b//a"), QStringList({"Site 1", "Site 2", "Site 3", "Site 4", "Site 5"}));
+    EXPECT_EQ(html.texts("//b//a"),
+              QStringList({"Site 1", "Site 2", "Site 3", "Site 4", "Site 5"}));
     EXPECT_EQ(html.count("//table/tr"), 6);
     EXPECT_EQ(html.count("//table/tr[4]/td[.='" + nbsp + "']"), 3);
     EXPECT_EQ(html.count("//meta[@http-equiv='Pragam']"), 1);

@@ -30,10 +30,18 @@ public:
         if (::pipe(commands) != 0 || ::pipe(answers) != 0)
             return;
         const std::vector<std::string> args = {
-            "/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--no-first-run", "--window-size=1024,768", "--remote-debugging-pipe",
-            "--user-data-dir=" + QDir(profile_.path()).absolutePath().toStdString(), "about:blank"};
+            "/usr/bin/chromium",
+            "--headless",
+            "--no-sandbox",
+            "--disable-gpu",
+            "--disable-background-networking",
+            "--disable-component-update",
+            "--disable-sync",
+            "--no-first-run",
+            "--window-size=1024,768",
+            "--remote-debugging-pipe",
+            "--user-data-dir=" + QDir(profile_.path()).absolutePath().toStdString(),
+            "about:blank"};
         std::vector<char*> argv;
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -80,18 +88,19 @@ public:
         const QString targetId = target["result"].toObject()["targetId"].toString();
         if (targetId.isEmpty())
             return false;
-        const QJsonObject attached =
-            call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, 30000, false);
+        const QJsonObject attached = call(
+            "Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, 30000, false);
         session_ = attached["result"].toObject()["sessionId"].toString();
         return !session_.isEmpty();
     }
 
     // The value of a JavaScript expression in the page (null on an exception).
     QJsonValue evaluate(const QString& expression) {
-        const QJsonObject answer = call(
-            "Runtime.evaluate", {{"expression", "(function(){try{return (" + expression + ");}catch(e){return null;}})()"},
-                                 {"returnByValue", true}},
-            30000, true);
+        const QJsonObject answer = call("Runtime.evaluate",
+                                        {{"expression", "(function(){try{return (" + expression +
+                                                            ");}catch(e){return null;}})()"},
+                                         {"returnByValue", true}},
+                                        30000, true);
         return answer["result"].toObject()["result"].toObject()["value"];
     }
 
@@ -118,7 +127,8 @@ private:
         QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact);
         bytes.append('\0');
         for (qsizetype sent = 0; sent < bytes.size();) {
-            const ssize_t n = ::write(toBrowser_, bytes.constData() + sent, size_t(bytes.size() - sent));
+            const ssize_t n =
+                ::write(toBrowser_, bytes.constData() + sent, size_t(bytes.size() - sent));
             if (n <= 0)
                 return {};
             sent += n;

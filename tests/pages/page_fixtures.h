@@ -15,7 +15,9 @@
 #include <ostream>
 
 // Readable QString values in test failures.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace pagetest {
 
@@ -57,7 +59,8 @@ inline QByteArray catalogueText(qint64 time, bool homePage, const QList<Folder>&
 inline QList<Favourite> favourites(const QString& prefix, int n) {
     QList<Favourite> list;
     for (int i = 1; i <= n; ++i)
-        list.append({prefix + QString::number(i), "http://example.invalid/" + prefix + QString::number(i),
+        list.append({prefix + QString::number(i),
+                     "http://example.invalid/" + prefix + QString::number(i),
                      "images\\" + QString::number(i) + ".BMP"});
     return list;
 }
@@ -80,7 +83,8 @@ public:
 
     QString text(const QString& xpath) const {
         const auto result = eval("string(" + xpath + ")");
-        return result ? QString::fromUtf8(reinterpret_cast<const char*>(result->stringval)) : QString();
+        return result ? QString::fromUtf8(reinterpret_cast<const char*>(result->stringval))
+                      : QString();
     }
 
     QStringList texts(const QString& xpath) const {
@@ -98,7 +102,8 @@ public:
 
 private:
     std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> eval(const QString& xpath) const {
-        std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> none(nullptr, xmlXPathFreeObject);
+        std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> none(nullptr,
+                                                                          xmlXPathFreeObject);
         if (!doc_)
             return none;
         std::unique_ptr<xmlXPathContext, void (*)(xmlXPathContextPtr)> context(

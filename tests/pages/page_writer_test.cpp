@@ -24,7 +24,9 @@ namespace {
 
 class PageWriterTest : public ::testing::Test {
 protected:
-    PageWriterTest() : writer(settings, [this] { return port; }, [this] { onPump(); }) {}
+    PageWriterTest()
+        : writer(
+              settings, [this] { return port; }, [this] { onPump(); }) {}
 
     QString data() const { return home.dataFolder(); }
     QByteArray read(const QString& name) const {
@@ -54,14 +56,14 @@ protected:
     PageWriter writer;
 };
 
-const QStringList supportPages = {"editor.htm", "edit_header.htm", "edit_footer.htm",
-                                  "viewer.htm", "view_footer.htm", "view_header.htm",
+const QStringList supportPages = {"editor.htm",  "edit_header.htm", "edit_footer.htm",
+                                  "viewer.htm",  "view_footer.htm", "view_header.htm",
                                   "reloader.htm"};
 
 QByteArray twoFolders(qint64 time = 10) {
-    return pagetest::catalogueText(time, false,
-                                   {{"", pagetest::favourites("R", 2)},
-                                    {"Links\\Sub", pagetest::favourites("S", 3)}});
+    return pagetest::catalogueText(
+        time, false,
+        {{"", pagetest::favourites("R", 2)}, {"Links\\Sub", pagetest::favourites("S", 3)}});
 }
 
 } // namespace
@@ -76,7 +78,8 @@ TEST_F(PageWriterTest, BeforeTheFirstRunTheSupportPagesComeFromTheStandbyCatalog
     for (const char* sheet : {"editor.xsl", "edit_header.xsl", "edit_footer.xsl", "viewer.xsl",
                               "view_footer.xsl", "view_header.xsl", "reloader.xsl"})
         EXPECT_TRUE(exists(sheet)) << sheet;
-    EXPECT_EQ(read("view_footer.xsl"), pages::withCrLfLines(pages::builtinText(BuiltinText::ViewHead)));
+    EXPECT_EQ(read("view_footer.xsl"),
+              pages::withCrLfLines(pages::builtinText(BuiltinText::ViewHead)));
     EXPECT_EQ(Html(read("viewer.htm")).text("//frameset/@rows"), "64,*,0");
     EXPECT_EQ(Html(read("view_header.htm")).count("//select"), 0);
 
@@ -112,7 +115,8 @@ TEST_F(PageWriterTest, PlaceholdersAreWrittenOnlyWhileTheirPageIsMissing) {
 }
 
 TEST_F(PageWriterTest, SupportPagesFollowTheLatestSavedCatalogue) {
-    write("listings.xml", pagetest::catalogueText(99, true, {{"Work", pagetest::favourites("W", 1)}}));
+    write("listings.xml",
+          pagetest::catalogueText(99, true, {{"Work", pagetest::favourites("W", 1)}}));
     writer.writeSupportPages();
     EXPECT_TRUE(writer.standbyCatalogue().contains("Time=\"99\""));
     EXPECT_EQ(Html(read("viewer.htm")).text("//frameset/@rows"), "175,*,0");
@@ -148,7 +152,8 @@ TEST_F(PageWriterTest, WithoutAFavouriteAtTheTopTheTopPagesAreLeftAlone) {
     settings.newPage = true;
     writer.writeSupportPages();
     const QByteArray placeholder = read("view.htm");
-    const QByteArray text = pagetest::catalogueText(5, false, {{"News", pagetest::favourites("N", 1)}});
+    const QByteArray text =
+        pagetest::catalogueText(5, false, {{"News", pagetest::favourites("N", 1)}});
     writer.writeCataloguePages(text);
     EXPECT_EQ(read("view.htm"), placeholder);
     EXPECT_EQ(Html(read("News.htm")).texts("//b/a"), QStringList({"N1"}));
@@ -236,12 +241,13 @@ TEST_F(PageWriterTest, APageThatCannotBeWrittenEndsTheRun) {
     // A data folder that cannot be created.
     testsupport::TempHome other;
     other.write("Documents", "a file, not a folder");
-    PageWriter blocked(settings, [] { return QString("80"); }, [] {});
+    PageWriter blocked(
+        settings, [] { return QString("80"); }, [] {});
     EXPECT_THROW(blocked.writeSupportPages(), PagesError);
 }
 
 TEST(FolderPageNames, CollidingNamesGetNumberedAndFixedPagesStayFixed) {
-    const QStringList locations = {"",       "News\\Tech", "NewsTech", "view",  "or",
+    const QStringList locations = {"",       "News\\Tech", "NewsTech", "view",    "or",
                                    "Viewer", "editX",      "X",        "_header", "News~2"};
     const auto pages = pages::folderPageNames(locations);
     QStringList views, edits;
@@ -249,13 +255,13 @@ TEST(FolderPageNames, CollidingNamesGetNumberedAndFixedPagesStayFixed) {
         views << page.viewPage;
         edits << page.editPage;
     }
-    EXPECT_EQ(views, QStringList({"view.htm", "NewsTech.htm", "NewsTech~2.htm", "view~2.htm",
-                                  "or~2.htm", "Viewer~2.htm", "editX.htm", "X~2.htm",
-                                  "_header~2.htm", "News~2.htm"}));
-    EXPECT_EQ(edits, QStringList({"edit.htm", "editNewsTech.htm", "editNewsTech~2.htm",
-                                  "editview~2.htm", "editor~2.htm", "editViewer~2.htm",
-                                  "editeditX.htm", "editX~2.htm", "edit_header~2.htm",
-                                  "editNews~2.htm"}));
+    EXPECT_EQ(views,
+              QStringList({"view.htm", "NewsTech.htm", "NewsTech~2.htm", "view~2.htm", "or~2.htm",
+                           "Viewer~2.htm", "editX.htm", "X~2.htm", "_header~2.htm", "News~2.htm"}));
+    EXPECT_EQ(edits,
+              QStringList({"edit.htm", "editNewsTech.htm", "editNewsTech~2.htm", "editview~2.htm",
+                           "editor~2.htm", "editViewer~2.htm", "editeditX.htm", "editX~2.htm",
+                           "edit_header~2.htm", "editNews~2.htm"}));
 
     // Very long folder parts are cut at whole characters.
     const QString longName = QString(150, QChar(0xe9)); // 300 bytes in UTF-8
@@ -266,11 +272,12 @@ TEST(FolderPageNames, CollidingNamesGetNumberedAndFixedPagesStayFixed) {
 
 TEST_F(PageWriterTest, FoldersNamedLikeFixedPagesKeepEveryPageWorking) {
     settings.newPage = true;
-    refresh(pagetest::catalogueText(
-        7, false,
-        {{"", pagetest::favourites("Top", 1)}, {"viewer", pagetest::favourites("Vr", 1)},
-         {"or", pagetest::favourites("Or", 1)}, {"News\\Tech", pagetest::favourites("NT", 1)},
-         {"NewsTech", pagetest::favourites("Flat", 1)}}));
+    refresh(pagetest::catalogueText(7, false,
+                                    {{"", pagetest::favourites("Top", 1)},
+                                     {"viewer", pagetest::favourites("Vr", 1)},
+                                     {"or", pagetest::favourites("Or", 1)},
+                                     {"News\\Tech", pagetest::favourites("NT", 1)},
+                                     {"NewsTech", pagetest::favourites("Flat", 1)}}));
     EXPECT_EQ(Html(read("viewer.htm")).text("//frameset/@rows"), "100,*,0");
     EXPECT_EQ(Html(read("editor.htm")).text("//frameset/@rows"), "100,*,64");
     EXPECT_EQ(Html(read("view.htm")).texts("//b/a"), QStringList({"Top1"}));
@@ -284,8 +291,10 @@ TEST_F(PageWriterTest, NamesWithMarkupCharactersAndAccentsSurviveEveryStep) {
     settings.newPage = true;
     const QString folder = QString::fromUtf8("Caf\xc3\xa9 \"Q\" & <R> 'A'");
     const QString name = QString::fromUtf8("Rock & Roll <live> \"best\" it's \xc3\xbc\xe2\x82\xac");
-    const QByteArray text = pagetest::catalogueText(
-        8, false, {{"", pagetest::favourites("Top", 1)}, {folder, {{name, "http://x.invalid/?a=1&b=2", ""}}}});
+    const QByteArray text =
+        pagetest::catalogueText(8, false,
+                                {{"", pagetest::favourites("Top", 1)},
+                                 {folder, {{name, "http://x.invalid/?a=1&b=2", ""}}}});
     ASSERT_TRUE(Html(text).ok());
     refresh(text);
 
@@ -310,7 +319,8 @@ TEST_F(PageWriterTest, HistoryPageIsMadeFromItsOwnStylesheet) {
     text.finish();
     writer.writeHistoryPage(text.text());
     EXPECT_TRUE(exists("history.xsl"));
-    EXPECT_EQ(Html(read("history.htm")).text("//input[@type='submit']/@name"), "http://often.invalid/");
+    EXPECT_EQ(Html(read("history.htm")).text("//input[@type='submit']/@name"),
+              "http://often.invalid/");
 }
 
 TEST(PageLines, FolderListLinesSplitLikeTheCatalogueWrites) {

@@ -79,7 +79,8 @@ TEST(XsltEngine, BindsTheServerPortIntoExactLocalLinksOnly) {
 }
 
 TEST(XsltEngine, HtmlOutputIsUtf8AndDeclaresIt) {
-    const QByteArray doc = R"(<?xml version="1.0" encoding="utf-8"?><R N="Caf&#233; &#60;&amp;&#34;"/>)";
+    const QByteArray doc =
+        R"(<?xml version="1.0" encoding="utf-8"?><R N="Caf&#233; &#60;&amp;&#34;"/>)";
     const QByteArray sheet = htmlSheet(
         R"(<html><head><meta http-equiv="Content-Type" content="text/html; charset=windows-1252"/></head><body><p><xsl:value-of select="/R/@N"/></p></body></html>)");
     const QByteArray page = pages::doTransform(doc, sheet, {}, {false, "80"});
@@ -105,7 +106,8 @@ TEST(XsltEngine, FailuresCarryTheEngineMessage) {
     EXPECT_NE(error, "no error");
 
     // An error raised while transforming.
-    error = transformError(catalogue, htmlSheet(R"(<xsl:message terminate="yes">stop here</xsl:message>)"));
+    error = transformError(catalogue,
+                           htmlSheet(R"(<xsl:message terminate="yes">stop here</xsl:message>)"));
     EXPECT_TRUE(error.contains("stop here")) << error.toStdString();
 
     error = transformError(catalogue, htmlSheet(R"(<p><xsl:value-of select="$undeclared"/></p>)"));
@@ -122,10 +124,29 @@ TEST(XsltEngine, AnEngineThatCannotBeSetUpWarnsAndFails) {
     pages::simulateEngineSetupFailure(false);
 
     ASSERT_EQ(recorder.texts.size(), 1);
-    EXPECT_EQ(recorder.texts[0],
-              "Unable to initialise the XML engine.\n\rPlease run the program XMLReady\n\rThis can be "
-              "found off your Start button, at |Programs|Pagorama|Technical Support.");
+    EXPECT_EQ(
+        recorder.texts[0],
+        "Unable to initialise the XML engine.\n\rPlease run the program XMLReady\n\rThis can be "
+        "found off your Start button, at |Programs|Pagorama|Technical Support.");
     EXPECT_EQ(QString::fromUtf8(pages::doTransform(catalogue, echoSheet, {}, {false, "80"})),
               "[unset][unset]");
     EXPECT_EQ(recorder.texts.size(), 1);
+}
+
+TEST(XsltEngine, ReadsCataloguesBeyondTheParsersDefaultSizeLimit) {
+    QByteArray big =
+        R"(<?xml version="1.0" encoding="utf-8"?><BROWSERINFO Time="5" HomePage="No"><Favoritesfolder><Folder Location = "">)";
+    const QByteArray link = "<Link DESCRIPTION=\"" + QByteArray(200, 'x') + "\"></Link>\r\n";
+    const int links = 60000; // about 13 MB
+    for (int i = 0; i < links; ++i)
+        big += link;
+    big += "</Folder></Favoritesfolder></BROWSERINFO>\r\n";
+    ASSERT_GT(big.size(), 10'000'000);
+    const QByteArray sheet = R"x(<?xml version="1.0"?>
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+<xsl:output method="text"/>
+<xsl:template match="/"><xsl:value-of select="count(//Link)"/></xsl:template>
+</xsl:stylesheet>
+)x";
+    EXPECT_EQ(pages::doTransform(big, sheet, {}, {false, "80"}), QByteArray::number(links));
 }

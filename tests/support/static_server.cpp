@@ -23,7 +23,8 @@ namespace {
 void sendAll(int fd, const QByteArray& data) {
     qsizetype sent = 0;
     while (sent < data.size()) {
-        const ssize_t n = ::send(fd, data.constData() + sent, size_t(data.size() - sent), MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, data.constData() + sent, size_t(data.size() - sent), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -132,8 +133,8 @@ void StaticServer::serve(int client) {
 
     QStringList parts;
     bool refused = false;
-    for (const QString& part :
-         QString::fromUtf8(QByteArray::fromPercentEncoding(target)).split(QRegularExpression("[/\\\\]"))) {
+    for (const QString& part : QString::fromUtf8(QByteArray::fromPercentEncoding(target))
+                                   .split(QRegularExpression("[/\\\\]"))) {
         if (part.isEmpty() || part == ".")
             continue;
         if (part == ".." || part.contains(QChar(0)))
