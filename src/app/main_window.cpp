@@ -3,9 +3,14 @@
 #include "app/background_picture.h"
 #include "app/first_run_dialog.h"
 #include "app/product_page.h"
+#include "app/program_refresh_host.h"
 #include "app/resources_init.h"
 #include "app/status_light.h"
 #include "catalogue/date_number.h"
+#include "catalogue/page_renderer.h"
+#include "catalogue/refresh_run.h"
+#include "catalogue/site_worker.h"
+#include "pages/page_writer.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 
@@ -72,7 +77,6 @@ void TMain::FormCreate() {
         showFirstRun(desktop_);
     LogFileName = platform::serverLogFilePath();
     CloseRequested = false;
-    WritingFavourites = false;
 
     setWindowTitle(QStringLiteral("Pagorama"));
     setWindowIcon(QIcon(QStringLiteral(":/app/pagorama.png")));
@@ -86,6 +90,7 @@ void TMain::FormCreate() {
     buildControls();
     connectControlsToModel();
     ShowSettings();
+    createParts();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -377,10 +382,9 @@ bool TMain::LoadBackgroundPicture(const QString& path) {
 }
 
 void TMain::Button3Click() {
-    CancelRequested = true;
-    if (Shape1->colour() == RunningColour)
-        Shape1->setColour(CancellingColour);
-    WaitForCurrentFetch();
+    // Sets CancelRequested, turns a red light yellow and waits for the site
+    // fetch in progress while events keep flowing.
+    Run->requestCancel();
     refreshTrayToolTips();
 }
 
@@ -391,7 +395,7 @@ void TMain::Instructions1Click() {
 }
 
 void TMain::Timer1Timer() {
-    if (FavouritesChanged)
+    if (Run->favouritesChanged())
         Button2Click();
     if (Schedule.tick(cb_timerefresh->isChecked(), SpinEdit1->value()))
         Button2Click();
@@ -399,8 +403,8 @@ void TMain::Timer1Timer() {
 }
 
 void TMain::FolderMonitor1Change() {
-    if (cb_autorefresh->isChecked() && !WritingFavourites)
-        FavouritesChanged = true;
+    if (cb_autorefresh->isChecked() && !Run->writingFavourites())
+        Run->setFavouritesChanged(true);
 }
 
 QString TMain::StatusText(TrayIconKind kind) const {
@@ -408,10 +412,10 @@ QString TMain::StatusText(TrayIconKind kind) const {
         return idleStatusText(cb_timerefresh->isChecked(),
                               Schedule.minutesLeft(SpinEdit1->value()));
     RunProgress run;
-    run.sitesTotal = SitesTotal;
-    run.sitesFetched = SitesFetched;
-    run.runStartTime = RunStartTime;
-    run.cancelRequested = CancelRequested;
+    run.sitesTotal = Run->sitesTotal();
+    run.sitesFetched = Run->sitesFetched();
+    run.runStartTime = Run->runStartTime();
+    run.cancelRequested = Run->cancelRequested();
     return busyStatusText(run, catalogue::DateTimeNumber(QDateTime::currentDateTime()));
 }
 
@@ -485,37 +489,5 @@ void TMain::refreshTrayToolTips() {
     if (animatedtray)
         animatedtray->setToolTip(toolTipText(StatusText(TrayIconKind::Animated)));
 }
-
-// The steps below belong to other parts of the program and are filled in
-// where those parts are wired to the window.
-
-// Opens the web-server log file (unticks the box when it cannot be opened).
-void TMain::OpenServerLogAtStart() {}
-// Writes the start-up banner into DisplayMemo (and the log file when open).
-void TMain::WriteStartupBanner() {}
-// Starts the web server as StartButtonClick does, showing its error box on failure.
-void TMain::StartWebServerAtStart() {}
-// Writes the default stylesheets, regenerates the pages and the placeholder pages.
-void TMain::WriteSupportPagesAtStart() {}
-// Takes over the browser start page.
-void TMain::TakeOverStartPage() {}
-// Starts a refresh run; ignored while one is in progress.
-void TMain::Button2Click() {}
-// Waits for the site fetch in progress while dispatching events.
-void TMain::WaitForCurrentFetch() {}
-// Starts the web server on the port in PortEdit.
-void TMain::StartButtonClick() {}
-// Stops the web server.
-void TMain::StopButtonClick() {}
-// Opens or closes the web-server log file as the box now says.
-void TMain::WriteLogFileCheckBoxClick() {}
-// Empties the server log display.
-void TMain::ClearButtonClick() {
-    DisplayMemo->clear();
-}
-// Closes the web-server log file if it is open.
-void TMain::CloseServerLogAtEnd() {}
-// Writes or deletes the autostart entry as cb_autostart says.
-void TMain::UpdateAutostartEntry() {}
 
 } // namespace app

@@ -15,6 +15,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include <memory>
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -29,8 +31,21 @@ class QSystemTrayIcon;
 class QTabWidget;
 class QTimer;
 
+namespace catalogue {
+class PageRenderer;
+class RefreshRun;
+class SiteWorker;
+} // namespace catalogue
+namespace pages {
+class PageWriter;
+}
+namespace webserver {
+class WebServerController;
+}
+
 namespace app {
 
+class ProgramRefreshHost;
 class StatusLight;
 
 enum class TrayIconKind { Still, Animated };
@@ -55,16 +70,10 @@ public:
     // Paths computed at creation.
     QString IniFileName, LogFileName;
 
-    // Start-up, close and run state. The run's fields are pointed at the
-    // refresh run when it is wired in.
+    // Start-up and close state. The run's own state (CancelRequested,
+    // FavouritesChanged, WritingFavourites, progress) lives in Run.
     bool Initialised = false;
     bool CloseRequested = false;
-    bool CancelRequested = false;
-    bool FavouritesChanged = false;
-    bool WritingFavourites = false;
-    int SitesTotal = 0;
-    int SitesFetched = 0;
-    double RunStartTime = 0; // date-time number
 
     // The timer's tick counter and the timed refresh rule.
     RefreshSchedule Schedule;
@@ -76,6 +85,12 @@ public:
     QSystemTrayIcon* animatedtray = nullptr; // none without a display
     QMenu* PopupMenu1 = nullptr;
     platform::FolderMonitor* FolderMonitor1 = nullptr;
+    webserver::WebServerController* HttpServer1 = nullptr;
+    std::unique_ptr<pages::PageWriter> PageWriter1;
+    std::unique_ptr<catalogue::PageRenderer> PageRenderer1;
+    std::unique_ptr<ProgramRefreshHost> RunHost;
+    std::unique_ptr<catalogue::RefreshRun> Run;
+    std::unique_ptr<catalogue::SiteWorker> SiteWorker1;
 
     // Controls, named as their objectName.
     QTabWidget* PageControl1 = nullptr;
@@ -157,7 +172,6 @@ public:
     void WriteSupportPagesAtStart();
     void TakeOverStartPage();
     void Button2Click(); // start a refresh run
-    void WaitForCurrentFetch();
     void StartButtonClick();
     void StopButtonClick();
     void WriteLogFileCheckBoxClick();
@@ -179,6 +193,7 @@ protected:
 
 private:
     void FormCreate();
+    void createParts(); // the server, page writer, renderer, worker and refresh run
     void buildControls();
     void buildMainSetupTab();
     void buildWebServerTab();

@@ -4,21 +4,38 @@
 
 namespace catalogue {
 
+namespace {
+
+QByteArray joined(const QStringList& lines) {
+    QByteArray text;
+    for (const QString& line : lines)
+        text += line.toUtf8() + "\r\n";
+    return text;
+}
+
+} // namespace
+
+// A trace that cannot be saved must never stop the run, so failures are
+// not reported.
 void RunTrace::add(const QStringList& lines) {
     QMutexLocker lock(&mutex_);
     lines_ << lines;
     if (filePath_.isEmpty())
         return;
-    QByteArray text;
-    for (const QString& line : std::as_const(lines_))
-        text += line.toUtf8() + "\r\n";
-    // A trace that cannot be saved must never stop the run.
-    platform::replaceFileWhole(filePath_, text);
+    if (file_.isOpen()) {
+        file_.write(joined(lines));
+        file_.flush();
+        return;
+    }
+    platform::replaceFileWhole(filePath_, joined(lines_));
+    file_.setFileName(filePath_);
+    file_.open(QIODevice::WriteOnly | QIODevice::Append);
 }
 
 void RunTrace::clear() {
     QMutexLocker lock(&mutex_);
     lines_.clear();
+    file_.close();
 }
 
 QStringList RunTrace::lines() const {

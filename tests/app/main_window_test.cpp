@@ -7,6 +7,7 @@
 #include "app/running_dialog.h"
 #include "app/status_light.h"
 #include "app/window_refresh_host.h"
+#include "catalogue/refresh_run.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "support/temp_home.h"
@@ -242,7 +243,7 @@ TEST_F(MainWindow, CloseBoxWithAutostartSavesAndStays) {
     ASSERT_TRUE(control<QCheckBox>("cb_autostart")->isChecked());
     EXPECT_FALSE(window->close());
     EXPECT_EQ(quits, 0);
-    EXPECT_FALSE(window->CancelRequested); // no cancel for a close that only hides
+    EXPECT_FALSE(window->Run->cancelRequested()); // no cancel for a close that only hides
     EXPECT_TRUE(settingsText().contains("AutoStart=1"));
     EXPECT_TRUE(messages.texts.isEmpty());
 }
@@ -252,7 +253,7 @@ TEST_F(MainWindow, CloseBoxWithoutAutostartEnds) {
     control<QCheckBox>("cb_autostart")->setChecked(false);
     EXPECT_TRUE(window->close());
     EXPECT_EQ(quits, 1);
-    EXPECT_TRUE(window->CancelRequested); // the run was cancelled first
+    EXPECT_TRUE(window->Run->cancelRequested()); // the run was cancelled first
     EXPECT_TRUE(settingsText().contains("AutoStart=0"));
 }
 
@@ -262,7 +263,7 @@ TEST_F(MainWindow, CloseFromTheMenuAndShutdownButtonAlwaysEnd) {
     window->PopupMenu1->findChild<QAction*>(QStringLiteral("Close1"))->trigger();
     EXPECT_EQ(quits, 1);
     EXPECT_TRUE(window->CloseRequested);
-    EXPECT_TRUE(window->CancelRequested);
+    EXPECT_TRUE(window->Run->cancelRequested());
     EXPECT_FALSE(settingsText().isEmpty());
 
     window.reset();
@@ -302,13 +303,12 @@ TEST_F(MainWindow, StartMessageIsPostedOnlyWithRefreshOnProgramStart) {
 TEST_F(MainWindow, CancelTurnsOnlyARedLightYellow) {
     start();
     control<QPushButton>("Button4")->click();
-    EXPECT_TRUE(window->CancelRequested);
+    EXPECT_TRUE(window->Run->cancelRequested());
     EXPECT_EQ(window->Shape1->colour(), app::IdleColour);
 
-    window->CancelRequested = false;
     window->Shape1->setColour(app::RunningColour);
     window->PopupMenu1->findChild<QAction*>(QStringLiteral("CancelRefresh1"))->trigger();
-    EXPECT_TRUE(window->CancelRequested);
+    EXPECT_TRUE(window->Run->cancelRequested());
     EXPECT_EQ(window->Shape1->colour(), app::CancellingColour);
     EXPECT_EQ(quits, 0);
 }
@@ -321,18 +321,18 @@ TEST_F(MainWindow, FavoritesChangesWaitForTheTimerUnlessIgnored) {
     ASSERT_TRUE(favorites.rename("News/site.url", "News/renamed.url"));
     QElapsedTimer waited;
     waited.start();
-    while (!window->FavouritesChanged && waited.elapsed() < 10000)
+    while (!window->Run->favouritesChanged() && waited.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    EXPECT_TRUE(window->FavouritesChanged);
+    EXPECT_TRUE(window->Run->favouritesChanged());
 
-    window->FavouritesChanged = false;
-    window->WritingFavourites = true;
+    window->Run->setFavouritesChanged(false);
+    window->Run->setWritingFavourites(true);
     window->FolderMonitor1Change();
-    EXPECT_FALSE(window->FavouritesChanged);
-    window->WritingFavourites = false;
+    EXPECT_FALSE(window->Run->favouritesChanged());
+    window->Run->setWritingFavourites(false);
     control<QCheckBox>("cb_autorefresh")->setChecked(false);
     window->FolderMonitor1Change();
-    EXPECT_FALSE(window->FavouritesChanged);
+    EXPECT_FALSE(window->Run->favouritesChanged());
 }
 
 TEST_F(MainWindow, TimerCountsTicksTowardsTheIntervalOfTheControls) {

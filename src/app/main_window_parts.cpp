@@ -1,0 +1,140 @@
+// The window's routines that reach the other parts of the program: the web
+// server and its log, the page writer, and the refresh run with its site
+// worker and page renderer.
+#include "app/main_window.h"
+#include "app/program_refresh_host.h"
+#include "catalogue/page_renderer.h"
+#include "catalogue/refresh_run.h"
+#include "catalogue/site_worker.h"
+#include "pages/page_writer.h"
+#include "platform/autostart.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "webserver/server_log.h"
+#include "webserver/web_server_controller.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace app {
+
+void ProgramRefreshHost::WriteSupportPages(const QByteArray&) {
+    // The support pages are made from "listings.xml", which the run has
+    // just saved.
+    window_.PageWriter1->writeSupportPages();
+}
+
+void ProgramRefreshHost::WriteCataloguePages(const QByteArray& catalogueText) {
+    window_.PageWriter1->writeCataloguePages(catalogueText);
+}
+
+void TMain::createParts() {
+    HttpServer1 = new webserver::WebServerController(this, LogFileName);
+    HttpServer1->setObjectName(QStringLiteral("HttpServer1"));
+    connect(HttpServer1, &webserver::WebServerController::listeningChanged, this,
+            [this](bool listening) {
+                PortEdit->setEnabled(!listening);
+                StartButton->setEnabled(!listening);
+                StopButton->setEnabled(listening);
+            });
+    connect(HttpServer1, &webserver::WebServerController::clientCountChanged, this,
+            [this](int count) { ClientCountLabel->setText(QString::number(count)); });
+    connect(&HttpServer1->log(), &webserver::ServerLog::lineAdded, this,
+            [this](const QString& line) { DisplayMemo->appendPlainText(line); });
+    connect(&HttpServer1->log(), &webserver::ServerLog::displayChanged, this, [this] {
+        DisplayMemo->setPlainText(HttpServer1->log().displayLines().join(QLatin1Char('\n')));
+    });
+    connect(DisplayHeaderCheckBox, &QCheckBox::toggled, HttpServer1,
+            &webserver::WebServerController::setDisplayHeader);
+
+    // Local links in the pages point at the port the server was last started on.
+    PageWriter1 = std::make_unique<pages::PageWriter>(
+        Settings, [this] { return HttpServer1->lastStartedPort(); });
+
+    PageRenderer1 = std::make_unique<catalogue::PageRenderer>();
+    RunHost = std::make_unique<ProgramRefreshHost>(*this);
+    Run = std::make_unique<catalogue::RefreshRun>(*RunHost, Settings);
+    SiteWorker1 = std::make_unique<catalogue::SiteWorker>(
+        Settings, Run->trace(), platform::dataFolder(), [this] { ShowStatus(); },
+        [this] { Run->setWritingFavourites(true); }, PageRenderer1.get());
+    Run->setSiteFetcher(SiteWorker1.get(), [this] { return SiteWorker1->fetchRunning(); });
+}
+
+void TMain::OpenServerLogAtStart() {
+    HttpServer1->log().openLogFile();
+    WriteLogFileCheckBox->setChecked(HttpServer1->log().isOpen());
+}
+
+void TMain::WriteStartupBanner() {
+    HttpServer1->writeBanner();
+}
+
+void TMain::StartWebServerAtStart() {
+    StartButtonClick();
+}
+
+void TMain::WriteSupportPagesAtStart() {
+    // A page that cannot be written ends this start-up step only; the
+    // error is reported like any other and the program goes on.
+    try {
+        PageWriter1->writeSupportPages();
+    } catch (const std::exception& error) {
+        ShowStatusLine(QString::fromUtf8(error.what()));
+    }
+}
+
+void TMain::TakeOverStartPage() {
+    // The browser's start page is only taken over when the registry store
+    // holds the browser's Main key, which nothing on Linux creates.
+}
+
+void TMain::Button2Click() {
+    if (Run->runInProgress())
+        return;
+    SiteWorker1->reloadUrlCache();
+    Run->Button2Click();
+    // One browser serves a whole run; it is started again by the next one.
+    PageRenderer1->stop();
+}
+
+void TMain::StartButtonClick() {
+    HttpServer1->start(PortEdit->text(), platform::documentFolder());
+    // "Port" is saved from the port last handed to the server, whether or
+    // not the server could start on it.
+    HttpServer1->saveTo(Settings);
+}
+
+void TMain::StopButtonClick() {
+    HttpServer1->stop();
+}
+
+void TMain::WriteLogFileCheckBoxClick() {
+    WriteLogFileCheckBox->setChecked(
+        HttpServer1->log().setWriteToFile(WriteLogFileCheckBox->isChecked()));
+}
+
+void TMain::ClearButtonClick() {
+    HttpServer1->log().clearDisplay();
+    DisplayMemo->clear();
+}
+
+void TMain::CloseServerLogAtEnd() {
+    if (HttpServer1->log().isOpen())
+        HttpServer1->log().closeLogFile();
+}
+
+void TMain::UpdateAutostartEntry() {
+    platform::RegistryKey key;
+    const QString runKey = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    if (key.open(platform::RegistryHive::LocalMachine, runKey, true) != 0)
+        return; // registry housekeeping failures are ignored
+    if (Settings.autoStart)
+        key.writeString(QStringLiteral("Pagorama"), QCoreApplication::applicationFilePath());
+    else
+        key.deleteValue(QStringLiteral("Pagorama"));
+}
+
+} // namespace app

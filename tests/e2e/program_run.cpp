@@ -1,0 +1,85 @@
+#include "program_run.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace e2e {
+
+quint16 freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+ProgramRun::ProgramRun(testsupport::TempHome& home) : home_(home) {}
+
+ProgramRun::~ProgramRun() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+}
+
+void ProgramRun::writeSettings(const QByteArray& ini) {
+    home_.write(".config/pagorama/pagorama.ini", ini);
+}
+
+void ProgramRun::start() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home_.path());
+    env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    process_.setProcessEnvironment(env);
+    process_.setWorkingDirectory(home_.path());
+    process_.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});
+    process_.waitForStarted(10000);
+}
+
+QString ProgramRun::stderrText() {
+    stderr_ += process_.readAllStandardError();
+    return QString::fromUtf8(stderr_);
+}
+
+bool ProgramRun::waitUntil(const std::function<bool()>& check, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (check())
+            return true;
+        QThread::msleep(50);
+    }
+    return check();
+}
+
+bool ProgramRun::waitForStderr(const QString& text, int timeoutMs) {
+    return waitUntil(
+        [&] {
+            process_.waitForReadyRead(20);
+            return stderrText().contains(text);
+        },
+        timeoutMs);
+}
+
+int ProgramRun::terminate(int timeoutMs) {
+    if (process_.state() == QProcess::NotRunning)
+        return process_.exitCode();
+    process_.terminate();
+    if (!process_.waitForFinished(timeoutMs))
+        return -1;
+    stderrText();
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+} // namespace e2e

@@ -1,0 +1,41 @@
+#pragma once
+// Runs the built pagorama program for a whole-program test: a temporary
+// HOME with a Favorites tree, a settings file that sets a free port, no
+// display, and its standard error collected.
+#include "support/temp_home.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+
+#include <functional>
+
+namespace e2e {
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+quint16 freePort();
+
+class ProgramRun {
+public:
+    explicit ProgramRun(testsupport::TempHome& home);
+    ~ProgramRun();
+
+    // Writes the settings file before start (text of an INI file).
+    void writeSettings(const QByteArray& ini);
+    void start();
+    // Waits until the program's standard error holds text; false at the time-out.
+    bool waitForStderr(const QString& text, int timeoutMs);
+    // Waits until check() holds, checking every 50 ms; false at the time-out.
+    static bool waitUntil(const std::function<bool()>& check, int timeoutMs);
+    // Sends SIGTERM and waits for the end; returns the exit code (-1 if it hung).
+    int terminate(int timeoutMs = 20000);
+    QString stderrText();
+    QProcess& process() { return process_; }
+
+private:
+    testsupport::TempHome& home_;
+    QProcess process_;
+    QByteArray stderr_;
+};
+
+} // namespace e2e
