@@ -20,9 +20,9 @@ namespace {
 constexpr int watcherWaitMs = 40000;
 constexpr int loadWaitMs = 30000;
 
-class BrowserTest : public ::testing::Test {
+class PagesInBrowser : public ::testing::Test {
 protected:
-    BrowserTest()
+    PagesInBrowser()
         : server(home.dataFolder()),
           writer(
               settings, [this] { return QString::number(server.port()); }, [] {}) {}
@@ -62,7 +62,7 @@ const QString gridNames =
 
 } // namespace
 
-TEST_F(BrowserTest, ViewerShowsHeaderGridAndHiddenWatcher) {
+TEST_F(PagesInBrowser, ViewerShowsHeaderGridAndHiddenWatcher) {
     settings.newPage = false;
     refresh(pagetest::catalogueText(1000, false, {{"", pagetest::favourites("Site", 6)}}));
     ASSERT_TRUE(browser.open(url("viewer.htm")));
@@ -82,7 +82,7 @@ TEST_F(BrowserTest, ViewerShowsHeaderGridAndHiddenWatcher) {
     EXPECT_EQ(js("frames['dummy'].location.href"), url("reloader.htm"));
 }
 
-TEST_F(BrowserTest, GridReloadsAtItsScrollPositionWhenTheCatalogueChanges) {
+TEST_F(PagesInBrowser, GridReloadsAtItsScrollPositionWhenTheCatalogueChanges) {
     settings.newPage = false;
     const QList<pagetest::Folder> folders = {{"", pagetest::favourites("Site", 160)}};
     refresh(pagetest::catalogueText(1000, false, folders));
@@ -111,7 +111,7 @@ TEST_F(BrowserTest, GridReloadsAtItsScrollPositionWhenTheCatalogueChanges) {
     EXPECT_EQ(js("frames['mymain'].location.search"), "?xScroll=0&yScroll=700");
 }
 
-TEST_F(BrowserTest, FolderChoiceLoadsEachFolderPage) {
+TEST_F(PagesInBrowser, FolderChoiceLoadsEachFolderPage) {
     settings.newPage = true;
     const QString odd = QString::fromUtf8("Caf\xc3\xa9 & <b> \"q\" 'a' 100%#?");
     const QString oddName = QString::fromUtf8("R\xc3\xb6"
@@ -158,9 +158,22 @@ TEST_F(BrowserTest, FolderChoiceLoadsEachFolderPage) {
                                 watcherWaitMs));
     EXPECT_TRUE(browser.waitFor(box + ".selectedIndex == 2", loadWaitMs));
     EXPECT_EQ(js(gridNames), "Flat1");
+
+    // The editor's folder choice opens the same folder's edit page.
+    ASSERT_TRUE(browser.open(url("editor.htm")));
+    const QString editBox = "frames['header'].document.forms['edit_head'].DropDown";
+    ASSERT_TRUE(
+        browser.waitFor("frames.length == 3 && " + editBox + ".options.length == 5", loadWaitMs));
+    browser.evaluate(QString("(%1.selectedIndex = 3, %1.dispatchEvent(new Event('change')), true)")
+                         .arg(editBox));
+    EXPECT_TRUE(
+        browser.waitFor("frames['mymain'].location.pathname == '/editview~2.htm' && "
+                        "frames['mymain'].document.querySelector('textarea').value == 'View1'",
+                        loadWaitMs))
+        << js("frames['mymain'].location.href").toStdString();
 }
 
-TEST_F(BrowserTest, EditorShowsNamesWithMarkupCharactersAsTheyAre) {
+TEST_F(PagesInBrowser, EditorShowsNamesWithMarkupCharactersAsTheyAre) {
     settings.newPage = false;
     const QString folder = QString::fromUtf8("\xc3\x9c"
                                              "ber <&> \"x\" 'y'");
