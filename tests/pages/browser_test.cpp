@@ -122,6 +122,7 @@ TEST_F(PagesInBrowser, FolderChoiceLoadsEachFolderPage) {
         {"NewsTech", pagetest::favourites("Flat", 1)},
         {"view", pagetest::favourites("View", 1)},
         {odd, {{oddName, "http://odd.invalid/", ""}}},
+        {"Root", pagetest::favourites("Rt", 1)},
     };
     refresh(pagetest::catalogueText(1000, false, folders));
     ASSERT_TRUE(browser.open(url("viewer.htm")));
@@ -129,9 +130,9 @@ TEST_F(PagesInBrowser, FolderChoiceLoadsEachFolderPage) {
 
     const QString box = "frames['header'].document.forms['view_head'].DropDown";
     EXPECT_EQ(js("Array.from(" + box + ".options).map(o => o.text).join('|')"),
-              "Root|News\\Tech|NewsTech|view|" + odd);
-    const QStringList expected = {"Top1", "NT1|NT2", "Flat1", "View1", oddName};
-    for (int index : {1, 2, 3, 4, 0}) {
+              "Root|News\\Tech|NewsTech|view|" + odd + "|Root");
+    const QStringList expected = {"Top1", "NT1|NT2", "Flat1", "View1", oddName, "Rt1"};
+    for (int index : {1, 2, 3, 4, 5, 0}) {
         browser.evaluate(
             QString("(%1.selectedIndex = %2, %1.dispatchEvent(new Event('change')), true)")
                 .arg(box)
@@ -163,7 +164,7 @@ TEST_F(PagesInBrowser, FolderChoiceLoadsEachFolderPage) {
     ASSERT_TRUE(browser.open(url("editor.htm")));
     const QString editBox = "frames['header'].document.forms['edit_head'].DropDown";
     ASSERT_TRUE(
-        browser.waitFor("frames.length == 3 && " + editBox + ".options.length == 5", loadWaitMs));
+        browser.waitFor("frames.length == 3 && " + editBox + ".options.length == 6", loadWaitMs));
     browser.evaluate(QString("(%1.selectedIndex = 3, %1.dispatchEvent(new Event('change')), true)")
                          .arg(editBox));
     EXPECT_TRUE(

@@ -247,21 +247,21 @@ TEST_F(PageWriterTest, APageThatCannotBeWrittenEndsTheRun) {
 }
 
 TEST(FolderPageNames, CollidingNamesGetNumberedAndFixedPagesStayFixed) {
-    const QStringList locations = {"",       "News\\Tech", "NewsTech", "view",    "or",
-                                   "Viewer", "editX",      "X",        "_header", "News~2"};
+    const QStringList locations = {"",      "News\\Tech", "NewsTech", "view",   "or",  "Viewer",
+                                   "editX", "X",          "_header",  "News~2", "Root"};
     const auto pages = pages::folderPageNames(locations);
     QStringList views, edits;
     for (const auto& page : pages) {
         views << page.viewPage;
         edits << page.editPage;
     }
-    EXPECT_EQ(views,
-              QStringList({"view.htm", "NewsTech.htm", "NewsTech~2.htm", "view~2.htm", "or~2.htm",
-                           "Viewer~2.htm", "editX.htm", "X~2.htm", "_header~2.htm", "News~2.htm"}));
+    EXPECT_EQ(views, QStringList({"view.htm", "NewsTech.htm", "NewsTech~2.htm", "view~2.htm",
+                                  "or~2.htm", "Viewer~2.htm", "editX.htm", "X~2.htm",
+                                  "_header~2.htm", "News~2.htm", "Root.htm"}));
     EXPECT_EQ(edits,
               QStringList({"edit.htm", "editNewsTech.htm", "editNewsTech~2.htm", "editview~2.htm",
                            "editor~2.htm", "editViewer~2.htm", "editeditX.htm", "editX~2.htm",
-                           "edit_header~2.htm", "editNews~2.htm"}));
+                           "edit_header~2.htm", "editNews~2.htm", "editRoot.htm"}));
 
     // Very long folder parts are cut at whole characters.
     const QString longName = QString(150, QChar(0xe9)); // 300 bytes in UTF-8
