@@ -122,7 +122,10 @@ void expectDefaults(MainWindow& test) {
     EXPECT_EQ(test.control<QLineEdit>("PortEdit")->text(), QStringLiteral("80"));
     EXPECT_EQ(test.control<QLabel>("ClientCountLabel")->text(), QStringLiteral("0"));
     EXPECT_EQ(test.control<app::StatusLight>("Shape1")->colour(), app::IdleColour);
-    EXPECT_EQ(test.control<QProgressBar>("ProgressBar1")->maximum(), 100);
+    // "Refresh on program start" is on by default: the first run has already
+    // gone over the (empty) Favorites and set the bar's range to what it found.
+    EXPECT_EQ(test.control<QProgressBar>("ProgressBar1")->maximum(), 0);
+    EXPECT_EQ(test.control<QLabel>("Label1")->text(), QStringLiteral("All Done"));
 
     // Centred on the screen.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
