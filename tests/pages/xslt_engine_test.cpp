@@ -102,8 +102,8 @@ TEST(XsltEngine, FailuresCarryTheEngineMessage) {
 
     // A catalogue that does not parse.
     error = transformError("<BROWSERINFO Time=\"1\"><Favoritesfolder>", goodSheet);
-    EXPECT_TRUE(error.contains("catalogue")) << error.toStdString();
-    EXPECT_NE(error, "no error");
+    EXPECT_TRUE(error.startsWith("catalogue")) << error.toStdString();
+    EXPECT_TRUE(error.contains("Premature end of data")) << error.toStdString();
 
     // An error raised while transforming.
     error = transformError(catalogue,
