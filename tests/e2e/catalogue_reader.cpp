@@ -1,0 +1,61 @@
+#include "catalogue_reader.h"
+
+#include <QXmlStreamReader>
+
+namespace e2e {
+
+QString CatalogueLink::value(const QString& name) const {
+    for (const auto& attribute : attributes)
+        if (attribute.first == name)
+            return attribute.second;
+    return {};
+}
+
+bool CatalogueLink::has(const QString& name) const {
+    return names().contains(name);
+}
+
+QStringList CatalogueLink::names() const {
+    QStringList list;
+    for (const auto& attribute : attributes)
+        list << attribute.first;
+    return list;
+}
+
+QStringList CatalogueFolder::descriptions() const {
+    QStringList list;
+    for (const CatalogueLink& link : links)
+        list << link.value("DESCRIPTION");
+    return list;
+}
+
+QList<CatalogueFolder> readCatalogue(const QByteArray& xml, QString* error) {
+    QList<CatalogueFolder> folders;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (!reader.isStartElement())
+            continue;
+        if (reader.name() == u"Folder") {
+            folders.append({reader.attributes().value("Location").toString(), {}});
+        } else if (reader.name() == u"Link" && !folders.isEmpty()) {
+            CatalogueLink link;
+            for (const QXmlStreamAttribute& attribute : reader.attributes())
+                link.attributes.append({attribute.name().toString(), attribute.value().toString()});
+            folders.last().links.append(link);
+        }
+    }
+    if (reader.hasError())
+        *error = reader.errorString();
+    return folders;
+}
+
+CatalogueLink findLink(const QList<CatalogueFolder>& folders, const QString& description) {
+    for (const CatalogueFolder& folder : folders)
+        for (const CatalogueLink& link : folder.links)
+            if (link.value("DESCRIPTION") == description)
+                return link;
+    return {};
+}
+
+} // namespace e2e
