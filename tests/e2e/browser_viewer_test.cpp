@@ -1,0 +1,58 @@
+// The whole program in a browser: pagorama runs without a display over a
+// small Favorites tree, and headless Chromium opens its address and shows
+// the viewer with the header, the grid of favourites and their pictures.
+#include "pages/headless_browser.h"
+#include "program_run.h"
+#include "support/temp_home.h"
+#include "support/test_site.h"
+
+#include <gtest/gtest.h>
+
+using e2e::ProgramRun;
+using testsupport::TempHome;
+using testsupport::TestSite;
+
+TEST(ProgramInBrowser, ViewerShowsTheGridOfFavouritesWithTheirPictures) {
+    TempHome home;
+    TestSite site;
+    const quint16 port = e2e::freePort();
+    for (const char* name : {"Apple", "Banana", "Cherry", "Damson", "Elder"})
+        home.write(QString("Favorites/%1.url").arg(name),
+                   "[InternetShortcut]\r\nURL=" + site.url("/title").toUtf8() + "\r\n");
+    home.write("Favorites/Work/Mail.url",
+               "[InternetShortcut]\r\nURL=" + site.url("/status/404").toUtf8() + "\r\n");
+
+    ProgramRun program(home);
+    program.writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
+                          "\r\n[General]\r\nHistory=0\r\nAutoStart=0\r\nNewPage=1\r\n");
+    program.start();
+    ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
+
+    pagetest::HeadlessBrowser browser;
+    // The pages link to http://localhost:<port>/, so the viewer is opened there.
+    ASSERT_TRUE(browser.open(QString("http://localhost:%1/").arg(port)));
+    ASSERT_TRUE(browser.waitFor("frames.length == 3 && "
+                                "frames['mymain'].document.readyState == 'complete' && "
+                                "frames['header'].document.readyState == 'complete' && "
+                                "Array.from(frames['mymain'].document.images).every("
+                                "i => i.complete)",
+                                60000));
+    auto js = [&](const QString& expression) { return browser.evaluate(expression).toString(); };
+
+    EXPECT_EQ(js("document.title"), "Viewer");
+    // The header offers the two folders.
+    EXPECT_EQ(js("Array.from(frames['header'].document.querySelectorAll('option'))"
+                 ".map(o => o.text).join('|')"),
+              "Root|Work");
+    // The root folder's grid: five favourites with their names and pictures.
+    const QString names = js("Array.from(frames['mymain'].document.querySelectorAll('a'))"
+                             ".map(a => a.textContent.trim()).filter(t => t).join('|')");
+    for (const char* name : {"Apple", "Banana", "Cherry", "Damson", "Elder"})
+        EXPECT_TRUE(names.contains(name)) << qPrintable(names);
+    EXPECT_FALSE(names.contains("Mail"));
+    EXPECT_EQ(js("Array.from(frames['mymain'].document.images)"
+                 ".filter(i => i.src.includes('images') && i.naturalWidth == 122).length + ''"),
+              "5");
+
+    EXPECT_EQ(program.terminate(), 0);
+}
