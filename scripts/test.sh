@@ -4,4 +4,5 @@ source "$(dirname "$0")/common.sh"
 install_missing "$top/scripts/packages.txt"
 build_pagorama
 cd "$build"
+export LC_ALL=C.UTF-8
 ctest --output-on-failure -j"$(nproc)"

@@ -248,7 +248,7 @@ TEST_F(MainWindow, CloseBoxWithAutostartSavesAndStays) {
     EXPECT_EQ(quits, 0);
     EXPECT_FALSE(window->Run->cancelRequested()); // no cancel for a close that only hides
     EXPECT_TRUE(settingsText().contains("AutoStart=1"));
-    EXPECT_TRUE(messages.texts.isEmpty());
+    EXPECT_TRUE(messages.texts.isEmpty()) << qPrintable(messages.texts.join(" | "));
 }
 
 TEST_F(MainWindow, CloseBoxWithoutAutostartEnds) {
