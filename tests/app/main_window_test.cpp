@@ -359,6 +359,34 @@ TEST_F(MainWindow, TimerCountsTicksTowardsTheIntervalOfTheControls) {
         window->StatusText(app::TrayIconKind::Still).startsWith("Timed Auto Refresh is OFF"));
 }
 
+TEST_F(MainWindow, AFavoritesRenameStartsARunAtTheNextTickAndAContentWriteDoesNot) {
+    // https addresses are never fetched, so the run stays on this machine.
+    home.write("Favorites/News/site.url", "[InternetShortcut]\r\nURL=https://example.invalid/\r\n");
+    writeSettings("[General]\r\nStartup=0\r\nHistory=0\r\n");
+    start();
+    ASSERT_FALSE(QFile::exists(home.dataFolder() + "listings.xml"));
+    auto waitForChange = [this](int ms) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!window->Run->favouritesChanged() && waited.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    };
+
+    ASSERT_TRUE(QDir(home.favorites()).rename("News/site.url", "News/renamed.url"));
+    waitForChange(10000);
+    ASSERT_TRUE(window->Run->favouritesChanged());
+    window->Timer1Timer();
+    const QByteArray catalogue = home.read("Documents/pagorama/listings.xml");
+    EXPECT_TRUE(catalogue.contains("DESCRIPTION=\"renamed\"")) << catalogue.constData();
+    EXPECT_FALSE(window->Run->favouritesChanged());
+
+    home.write("Favorites/News/renamed.url", "[InternetShortcut]\r\nURL=https://example.invalid/x\r\n");
+    waitForChange(1500);
+    EXPECT_FALSE(window->Run->favouritesChanged());
+    window->Timer1Timer();
+    EXPECT_EQ(home.read("Documents/pagorama/listings.xml"), catalogue); // no run
+}
+
 // The window's side of the refresh host; pages and history are wired elsewhere.
 class WindowOnlyHost : public app::WindowRefreshHost {
 public:
