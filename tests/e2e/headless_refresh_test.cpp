@@ -109,20 +109,24 @@ TEST_F(HeadlessProgram, RefreshesCataloguesAndServesThePages) {
     home.write("Favorites/News/Tech/Gadget.url", shortcut(site.url("/status/404")));
     home.write("Favorites/.hidden/Secret.url", shortcut(site.url("/download.zip")));
     home.write("Favorites/Empty/readme.txt", "not a favourite");
+    home.write("Favorites/Pictures/Blank.url", shortcut(site.url("/blank")));
+    home.write("Favorites/Pictures/Bank.url", shortcut("https://bank.example.invalid/"));
+    home.write("Favorites/Pictures/Moved.url", shortcut(site.url("/redirect/302")));
 
     ProgramRun program(home);
     program.writeSettings(settings(port));
     program.start();
-    ASSERT_TRUE(program.waitForStderr("Found 4 web favourites.", 60000)) << qPrintable(program.stderrText());
+    ASSERT_TRUE(program.waitForStderr("Found 7 web favourites.", 60000)) << qPrintable(program.stderrText());
     ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
 
     const QList<CatalogueFolder> folders = catalogue();
     // One Folder per folder that holds favourites, in scan order: the root's
     // files first, then the subfolders by name without regard to case.
-    ASSERT_EQ(folders.size(), 3);
+    ASSERT_EQ(folders.size(), 4);
     EXPECT_EQ(folders[0].location, "");
     EXPECT_EQ(folders[1].location, ".hidden");
     EXPECT_EQ(folders[2].location, "News\\Tech");
+    EXPECT_EQ(folders[3].location, "Pictures");
     EXPECT_EQ(folders[0].descriptions(), (QStringList{"Alpha", "beta"})); // alphabetical, any case
     EXPECT_EQ(folders[2].descriptions(), QStringList{"Gadget"});
 
@@ -157,6 +161,27 @@ TEST_F(HeadlessProgram, RefreshesCataloguesAndServesThePages) {
     const QImage icon = picture(home, secret);
     ASSERT_EQ(icon.size(), QSize(122, 122));
     EXPECT_EQ(QColor(icon.pixel(2, 2)), QColor(Qt::white));
+
+    // A page of one flat colour counts as drawn by scripts: "Scripted Site"
+    // on khaki; an https site is never fetched: "Secure Site" on white; a
+    // redirected favourite is taken from its final address.
+    const auto blank = e2e::findLink(folders, "Blank");
+    EXPECT_EQ(blank.value("GIVEN_TITLE"), "Blank");
+    EXPECT_EQ(QColor(picture(home, blank).pixel(2, 2)), QColor(189, 189, 115));
+    const auto bank = e2e::findLink(folders, "Bank");
+    EXPECT_EQ(bank.value("PRECODE"), "-98");
+    EXPECT_EQ(bank.value("CODE"), "-98");
+    EXPECT_EQ(QColor(picture(home, bank).pixel(2, 2)), QColor(Qt::white));
+    const auto moved = e2e::findLink(folders, "Moved");
+    EXPECT_EQ(moved.value("PRECODE"), "302");
+    EXPECT_EQ(moved.value("PID_IS_URL"), site.url("/redirect/302")); // the address as stored
+    EXPECT_EQ(moved.value("CODE"), "200");
+    EXPECT_EQ(moved.value("GIVEN_TITLE"), "Test Title");
+    EXPECT_FALSE(picture(home, moved).isNull());
+    // The temporary shortcut of the redirected favourite is gone again.
+    EXPECT_EQ(QDir(home.favorites() + "/Pictures").entryList(QDir::Files).size(), 3);
+    const QImage blankPicture = picture(home, blank);
+    EXPECT_NE(picture(home, bank), blankPicture);
 
     // The pages are written and served by the program's own server.
     EXPECT_FALSE(home.read("Documents/pagorama/view.htm").isEmpty());
