@@ -77,6 +77,9 @@ double processPerPage(const TestSite& site, int pages, int* made) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Drawing the pictures needs no display.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const int pages = argc > 1 ? atoi(argv[1]) : 20;
     const int rounds = argc > 2 ? atoi(argv[2]) : 3;
