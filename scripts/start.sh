@@ -11,7 +11,11 @@ if ! as_root setcap cap_net_bind_service=+ep "$program" 2>/dev/null; then
     echo "      or set Port=8080 under [Data] in ~/.config/pagorama/pagorama.ini."
 fi
 
-port=$(sed -n 's/^[Pp][Oo][Rr][Tt]=\s*\([0-9]*\).*/\1/p' "${XDG_CONFIG_HOME:-$HOME/.config}/pagorama/pagorama.ini" 2>/dev/null | head -n 1)
+settings="${XDG_CONFIG_HOME:-$HOME/.config}/pagorama/pagorama.ini"
+port=""
+if [ -f "$settings" ]; then
+    port=$(sed -n 's/^[Pp][Oo][Rr][Tt]=\s*\([0-9]*\).*/\1/p' "$settings" | head -n 1)
+fi
 port=${port:-80}
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: Pagorama runs without window and tray, serving its pages."
