@@ -8,6 +8,7 @@
 #include "catalogue/site_worker.h"
 #include "pages/page_writer.h"
 #include "platform/autostart.h"
+#include "platform/message_service.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "webserver/server_log.h"
@@ -78,11 +79,12 @@ void TMain::StartWebServerAtStart() {
 
 void TMain::WriteSupportPagesAtStart() {
     // A page that cannot be written ends this start-up step only; the
-    // error is reported like any other and the program goes on.
+    // error is shown like any other and the rest of the start-up goes on.
     try {
         PageWriter1->writeSupportPages();
     } catch (const std::exception& error) {
-        ShowStatusLine(QString::fromUtf8(error.what()));
+        platform::showMessage(QString::fromUtf8(error.what()), QStringLiteral("Pagora"),
+                              platform::MessageKind::Error);
     }
 }
 
