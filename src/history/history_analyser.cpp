@@ -1,0 +1,238 @@
+#include "history/history_analyser.h"
+
+#include "catalogue/date_number.h"
+#include "catalogue/directory_scan.h"
+#include "catalogue/shortcut_file.h"
+#include "catalogue/site_probe.h"
+#include "platform/file_ops.h"
+#include "platform/offline.h"
+#include "platform/paths.h"
+#include "platform/settings_model.h"
+#include "platform/urlcache.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <stdexcept>
+
+namespace history {
+
+namespace {
+
+const QString ShortcutMask = QStringLiteral("*.url");
+
+QString caseFolded(const QString& text) {
+    return text.toCaseFolded();
+}
+
+// Blanks and control characters go from both ends of a title.
+QByteArray trimmedTitle(const QByteArray& title) {
+    qsizetype begin = 0, end = title.size();
+    while (begin < end && uchar(title[begin]) <= ' ')
+        ++begin;
+    while (end > begin && uchar(title[end - 1]) <= ' ')
+        --end;
+    return title.mid(begin, end - begin);
+}
+
+// The page address of a history entry's source name "Visited: user@address".
+QString pageAddressOf(const QString& sourceUrlName) {
+    const qsizetype at = sourceUrlName.indexOf('@');
+    return at < 0 ? sourceUrlName : sourceUrlName.mid(at + 1);
+}
+
+// Removes the file when it goes out of scope, however the scope is left.
+class RemoveOnExit {
+public:
+    explicit RemoveOnExit(QString path) : path_(std::move(path)) {}
+    ~RemoveOnExit() { QFile::remove(path_); }
+    RemoveOnExit(const RemoveOnExit&) = delete;
+    RemoveOnExit& operator=(const RemoveOnExit&) = delete;
+
+private:
+    QString path_;
+};
+
+} // namespace
+
+HistoryAnalyser::HistoryAnalyser(catalogue::RefreshHost& host,
+                                 const platform::SettingsModel& settings,
+                                 catalogue::SiteFetcher& fetcher, HistoryAnalyserHooks hooks)
+    : host_(host), settings_(settings), fetcher_(fetcher), hooks_(std::move(hooks)) {}
+
+void HistoryAnalyser::setUrlCache(std::shared_ptr<const platform::UrlCache> cache) {
+    urlCache_ = std::move(cache);
+}
+
+bool HistoryAnalyser::cancelRequested() const {
+    return hooks_.cancelRequested && hooks_.cancelRequested();
+}
+
+void HistoryAnalyser::clearWorkLists() {
+    historyAddresses_.clear();
+    catalogue_.clear();
+    currentLink_.clear();
+}
+
+void HistoryAnalyser::AnalyseHistory() {
+    host_.rememberCursor();
+    host_.setTrayAnimated(true);
+    host_.setRefreshControlsEnabled(false);
+    if (hooks_.clearFavouritesChanged)
+        hooks_.clearFavouritesChanged();
+    try {
+        analyse();
+    } catch (...) {
+        knownTitles_.clear();
+        restoreIdle();
+        throw;
+    }
+    knownTitles_.clear();
+    restoreIdle();
+}
+
+void HistoryAnalyser::restoreIdle() {
+    host_.setRefreshControlsEnabled(true);
+    host_.restoreCursor();
+    host_.setStatusLight(catalogue::RunLight::Idle);
+    if (hooks_.setWritingFavourites)
+        hooks_.setWritingFavourites(false);
+    host_.setTrayAnimated(false);
+}
+
+void HistoryAnalyser::analyse() {
+    if (platform::isOffline())
+        return;
+    sitesFetched_ = 0;
+    runStartTime_ = catalogue::DateTimeNumber(QDateTime::currentDateTime());
+    host_.setStatusText(QStringLiteral("Initializing..."));
+    host_.setStatusLight(catalogue::RunLight::Running);
+    catalogue_.startHistory(catalogue::CatalogueTimeValue(QDateTime::currentDateTime()));
+
+    knownTitles_.clear();
+    // Last analysis' pictures go to the Trash, where the user can get them back.
+    const QString pictureFolder = platform::dataFolder() + QStringLiteral("images/history");
+    QDir().mkpath(pictureFolder);
+    platform::deleteMatchingFiles(pictureFolder, QStringLiteral("*.bmp"), true);
+
+    gatherKnownTitles();
+
+    std::shared_ptr<const platform::UrlCache> cache = urlCache_;
+    if (!cache)
+        cache = std::make_shared<const platform::UrlCache>(platform::UrlCache::loadUser());
+    gatherAddresses(*cache);
+
+    catalogue::SiteProbe probe;
+    for (const QString& address : std::as_const(historyAddresses_)) {
+        if (cancelRequested())
+            break;
+        analyseEntry(*cache, probe, address);
+    }
+
+    catalogue_.finish();
+    const QByteArray text = catalogue_.text();
+    QString error;
+    if (!catalogue::SaveCatalogue(platform::dataFolder() + QStringLiteral("history.xml"), text,
+                                  &error))
+        throw std::runtime_error(error.toStdString());
+    if (hooks_.writeHistoryPage)
+        hooks_.writeHistoryPage(text);
+    host_.setStatusText(QStringLiteral("All Done"));
+}
+
+void HistoryAnalyser::gatherKnownTitles() {
+    catalogue::ScanDirectoryTree(
+        platform::favoritesFolder(), ShortcutMask,
+        [this](const QString&, const platform::DirEntry& entry) {
+            knownTitles_.insert(caseFolded(catalogue::DescriptionOf(entry.name)));
+            return true;
+        },
+        [this] { host_.pumpEvents(); });
+}
+
+void HistoryAnalyser::gatherAddresses(const platform::UrlCache& cache) {
+    historyAddresses_.clear();
+    for (const platform::UrlCacheEntry& entry : cache.entries())
+        if (entry.history)
+            historyAddresses_ << entry.sourceUrlName;
+
+    // The count shown is the number of history entries, duplicates included.
+    sitesTotal_ = int(historyAddresses_.size());
+    host_.setStatusText(QStringLiteral("Found %1 web histories.").arg(sitesTotal_));
+    progressPosition_ = 0;
+    host_.setProgressRange(sitesTotal_);
+    host_.setProgressPosition(0);
+
+    QStringList distinct;
+    QSet<QString> seen;
+    for (const QString& address : std::as_const(historyAddresses_))
+        if (!seen.contains(caseFolded(address))) {
+            seen.insert(caseFolded(address));
+            distinct << address;
+        }
+    historyAddresses_ = distinct;
+}
+
+void HistoryAnalyser::analyseEntry(const platform::UrlCache& cache, catalogue::SiteProbe& probe,
+                                   const QString& address) {
+    ++sitesFetched_;
+    host_.setProgressPosition(++progressPosition_);
+
+    const platform::UrlCacheEntry* entry = cache.find(address);
+    if (!entry || entry->hitCount <= settings_.historyThreshold)
+        return;
+    const QString pageAddress = pageAddressOf(address);
+    if (!pageAddress.startsWith(QLatin1String("http"), Qt::CaseSensitive))
+        return;
+    const QString title = titleOf(probe, pageAddress);
+    if (title.isEmpty() || isKnown(title))
+        return;
+
+    host_.setStatusText(title);
+    const QString shortcutPath = temporaryShortcutPath();
+    {
+        const RemoveOnExit removeShortcut(shortcutPath);
+        catalogue::WriteUrlFile(shortcutPath, pageAddress, [this] {
+            if (hooks_.setWritingFavourites)
+                hooks_.setWritingFavourites(true);
+        });
+        currentLink_.clear();
+        try {
+            fetcher_.FetchSiteInfo(platform::tempFolder(), QFileInfo(shortcutPath).fileName(), true,
+                                   currentLink_);
+        } catch (...) {
+            // The entry keeps what the worker produced before the error.
+        }
+    }
+    catalogue_.addHistoryLink(title.toUtf8(), currentLink_);
+    knownTitles_.insert(caseFolded(title));
+}
+
+QString HistoryAnalyser::titleOf(catalogue::SiteProbe& probe, const QString& pageAddress) const {
+    // Secure pages are never fetched by the probe, so their title cannot be
+    // read: they are named after their host instead of being left out.
+    if (pageAddress.left(8).toLower() == QLatin1String("https://"))
+        return QUrl(pageAddress).host();
+    return QString::fromUtf8(trimmedTitle(probe.PageTitle(pageAddress)));
+}
+
+bool HistoryAnalyser::isKnown(const QString& title) const {
+    return knownTitles_.contains(caseFolded(title));
+}
+
+QString HistoryAnalyser::temporaryShortcutPath() const {
+    // "p" + the date-time number × 10000000; a later number when a file of
+    // that name exists, so no file of anyone else's is overwritten or removed.
+    qint64 number =
+        qint64(catalogue::DateTimeNumber(QDateTime::currentDateTime()) * 10000000.0);
+    QString path;
+    do {
+        path = platform::tempFolder() + QStringLiteral("p%1.URL").arg(number++);
+    } while (QFileInfo::exists(path) || QFileInfo(path).isSymLink());
+    return path;
+}
+
+} // namespace history
