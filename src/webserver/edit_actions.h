@@ -1,0 +1,65 @@
+#pragma once
+// Applies one posted form to the shortcut files in the Favorites folder and
+// to the organiser positions in the registry. One object per form: its
+// result lines and working texts belong to that form alone, so a form posted
+// while another is being applied cannot change the first one's results.
+#include "platform/dir_enum.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace webserver {
+
+class EditActions {
+public:
+    // The page title of an address, as the page has it (empty: no title).
+    using TitleFetcher = std::function<QByteArray(const QString& url)>;
+
+    // favoritesFolder: native, without a final "/". markWritingFavourites
+    // runs before a shortcut is written, so the Favorites monitor ignores it.
+    // Without fetchTitle each title is fetched by a site probe of its own.
+    EditActions(const QString& favoritesFolder, std::function<void()> markWritingFavourites,
+                TitleFetcher fetchTitle = {});
+
+    // Runs the editor's fields ("Combo", "Edit", "OB", "CB" + identity =
+    // value) in order. A field whose identity is not hexadecimal or names a
+    // file outside the Favorites folder is refused with a result line.
+    void ApplyEditFields(const QList<QByteArray>& fields);
+    // Writes a shortcut to the posted address, named after its page title.
+    void AddFavouriteFromHistory(const QByteArray& name);
+
+    // Scan callbacks: each acts on the first file found and stops the scan.
+    bool MoveFavourite(const QString& folder, const platform::DirEntry& entry);
+    bool RenameFavourite(const QString& folder, const platform::DirEntry& entry);
+    bool SetSortOrder(const QString& folder, const platform::DirEntry& entry);
+    bool DeleteFavourite(const QString& folder, const platform::DirEntry& entry);
+
+    // The HTML lines of what was done (values escaped).
+    const QStringList& ActionResults() const { return results_; }
+
+private:
+    using Action = bool (EditActions::*)(const QString&, const platform::DirEntry&);
+    void applyField(const QByteArray& field);
+    void scanFor(const QString& fileName, Action action);
+    bool insideFavorites(const QString& nativePath) const;
+    void addResult(const QString& line) { results_.append(line); }
+    void refused(int errorCode);
+    QString freeShortcutName(const QString& baseName) const;
+
+    QString favorites_;
+    std::function<void()> markWriting_;
+    TitleFetcher fetchTitle_;
+    QStringList results_;
+
+    // Working texts of the field being applied.
+    QString wantedName_;   // file name the scan looks for
+    QString editFolder_;   // native, ending in "/"
+    QString newName_;      // without extension
+    QString targetFolder_; // relative form: "\" or "\Links\"
+    QString sortOrderText_;
+};
+
+} // namespace webserver

@@ -1,0 +1,177 @@
+#include "webserver/edit_form.h"
+
+#include "platform/paths.h"
+
+#include <QUrl>
+
+namespace webserver {
+
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Room for ".URL" and a " (N)" suffix within the 255 bytes of a file name.
+constexpr int MaxNameBytes = 240;
+
+QString cutToBytes(QString name, int maxBytes) {
+    while (name.toUtf8().size() > maxBytes) {
+        name.chop(1);
+        if (!name.isEmpty() && name.back().isHighSurrogate())
+            name.chop(1);
+    }
+    return name;
+}
+
+} // namespace
+
+FormKind FormKindOf(const QByteArray& path) {
+    if (path.compare(EditFormPath, Qt::CaseInsensitive) == 0)
+        return FormKind::Edit;
+    if (path.compare(HistoryFormPath, Qt::CaseInsensitive) == 0)
+        return FormKind::History;
+    return FormKind::None;
+}
+
+int SplitFields(const QByteArray& text, char separator, QList<QByteArray>& list) {
+    int added = 0;
+    QByteArray current;
+    for (const char c : text) {
+        if (c == separator) {
+            list.append(current);
+            current.clear();
+            ++added;
+        } else {
+            current.append(c);
+        }
+    }
+    if (!current.isEmpty() || (!text.isEmpty() && text.endsWith(separator))) {
+        list.append(current);
+        ++added;
+    }
+    return added;
+}
+
+QByteArray DecodeFormValue(const QByteArray& text) {
+    QByteArray plus = text;
+    plus.replace('+', ' ');
+    QByteArray out;
+    out.reserve(plus.size());
+    for (qsizetype i = 0; i < plus.size(); ++i) {
+        if (plus[i] == '%' && i + 2 < plus.size() && hexDigit(plus[i + 1]) >= 0 &&
+            hexDigit(plus[i + 2]) >= 0) {
+            out.append(char(hexDigit(plus[i + 1]) * 16 + hexDigit(plus[i + 2])));
+            i += 2;
+        } else {
+            out.append(plus[i]);
+        }
+    }
+    return out;
+}
+
+QString FolderLocation(const QString& folder, const QString& favoritesFolder) {
+    QString relative = folder.mid(favoritesFolder.size());
+    while (relative.startsWith('/'))
+        relative.remove(0, 1);
+    while (relative.endsWith('/'))
+        relative.chop(1);
+    return platform::toBackslashForm(relative);
+}
+
+QString RelativeFolder(const QString& folder, const QString& favoritesFolder) {
+    const QString location = FolderLocation(folder, favoritesFolder);
+    return location.isEmpty() ? QStringLiteral("\\") : '\\' + location + '\\';
+}
+
+std::optional<qint64> ParseSortOrder(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    int base = 10;
+    if (i < text.size() && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= text.size())
+        return std::nullopt;
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i].toLatin1();
+        const int digit = hexDigit(c);
+        if (digit < 0 || digit >= base || text[i].unicode() > 127)
+            return std::nullopt;
+        value = value * base + digit;
+        if (value > 0xFFFFFFFFLL)
+            return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+bool IsSafeName(const QString& name) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (const QChar c : name) {
+        if (c == '/' || c == '\\' || c.unicode() < 32 || c.unicode() == 127)
+            return false;
+    }
+    return true;
+}
+
+QString SafeNameFromTitle(const QString& title, const QString& address) {
+    QString name;
+    name.reserve(title.size());
+    for (const QChar c : title) {
+        if (c == '/' || c == '\\')
+            name.append('-');
+        else if (c.unicode() < 32 || c.unicode() == 127)
+            name.append(' ');
+        else
+            name.append(c);
+    }
+    name = cutToBytes(name.simplified(), MaxNameBytes).trimmed();
+    // A name of dots only would be hidden, the folder itself or its parent.
+    if (IsSafeName(name) && !name.startsWith('.'))
+        return name;
+    QString host = QUrl(address).host();
+    host = cutToBytes(host, MaxNameBytes);
+    if (IsSafeName(host) && !host.startsWith('.'))
+        return host;
+    return QStringLiteral("Favourite");
+}
+
+QByteArray FormRecord(const QDateTime& when, int count, const QString& peerAddr,
+                      const QStringList& results) {
+    QByteArray record = when.toString(QStringLiteral("yyyyMMdd HHmmss ")).toUtf8();
+    record += "there were " + QByteArray::number(count) + " results from" + peerAddr.toUtf8() +
+              "<br>Action taken : ";
+    for (const QString& line : results)
+        record += line.toUtf8() + "\r\n";
+    return record;
+}
+
+QByteArray ResultsAnswer(const QByteArray& version, const QByteArray& record) {
+    QByteArray page = "<HTML><HEAD><TITLE>Pagorama Reporter</TITLE></HEAD>\r\n"
+                      "<BODY background=\"\\_back.jpg\"><H2>Your data has been recorded:</H2>\r\n"
+                      "<P>";
+    page += record;
+    page += "</P><FORM><INPUT TYPE=\"button\" VALUE=\"Back to Pagorama\" "
+            "onClick=\"history.go(-1)\"></FORM></BODY></HTML>\r\n";
+    QByteArray answer = version + " 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                        QByteArray::number(page.size()) + "\r\n\r\n";
+    return answer + page;
+}
+
+} // namespace webserver

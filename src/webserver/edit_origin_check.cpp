@@ -1,0 +1,76 @@
+#include "webserver/edit_origin_check.h"
+
+#include <QHostAddress>
+#include <QUrl>
+
+namespace webserver {
+
+namespace {
+
+QByteArray headerValue(const HttpRequest& request, const QByteArray& name) {
+    for (const QByteArray& line : request.headerLines) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+            return line.mid(colon + 1).trimmed();
+    }
+    return {};
+}
+
+bool hasHeader(const HttpRequest& request, const QByteArray& name) {
+    for (const QByteArray& line : request.headerLines) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool isLoopbackHost(const QString& host) {
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    QHostAddress address;
+    return address.setAddress(host) && IsLoopbackPeer(address.toString());
+}
+
+// The host part of a Host header ("name:port", "[::1]:port").
+QString hostOfHostHeader(const QByteArray& host) {
+    const QUrl url(QStringLiteral("http://") + QString::fromUtf8(host.trimmed()));
+    return url.isValid() ? url.host() : QString();
+}
+
+} // namespace
+
+bool IsLoopbackPeer(const QString& peerAddr) {
+    QHostAddress address;
+    if (!address.setAddress(peerAddr))
+        return false;
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (isV4)
+        return (v4 >> 24) == 127;
+    return address == QHostAddress(QHostAddress::LocalHostIPv6);
+}
+
+bool IsEditPostAllowed(const QString& peerAddr, const HttpRequest& request, quint16 serverPort) {
+    if (!IsLoopbackPeer(peerAddr))
+        return false;
+    QByteArray origin;
+    if (hasHeader(request, "Origin"))
+        origin = headerValue(request, "Origin");
+    else if (hasHeader(request, "Referer"))
+        origin = headerValue(request, "Referer");
+    else
+        return true;
+    const QUrl url(QString::fromUtf8(origin), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) != 0)
+        return false;
+    const QString host = url.host();
+    if (host.isEmpty())
+        return false;
+    const QString ownHost = hostOfHostHeader(request.host);
+    const bool hostAllowed =
+        isLoopbackHost(host) || (!ownHost.isEmpty() && host.compare(ownHost, Qt::CaseInsensitive) == 0);
+    return hostAllowed && url.port(80) == int(serverPort);
+}
+
+} // namespace webserver

@@ -1,0 +1,162 @@
+#include "webserver/edit_post_handler.h"
+
+#include "platform/file_replace.h"
+#include "platform/paths.h"
+#include "webserver/edit_origin_check.h"
+#include "webserver/http_connection.h"
+#include "webserver/http_server.h"
+
+#include <QBuffer>
+#include <QFile>
+
+namespace webserver {
+
+namespace {
+
+// Above this size the body is logged once, when complete, instead of at
+// every arrival (the log line repeats the whole body so far).
+constexpr qint64 LogEveryArrivalLimit = 64 * 1024;
+
+QByteArray untilZero(const QByteArray& bytes) {
+    const qsizetype zero = bytes.indexOf('\0');
+    return zero < 0 ? bytes : bytes.left(zero);
+}
+
+} // namespace
+
+bool ProcessEditForm(FormKind kind, const QByteArray& body, const QString& peerAddr,
+                     EditActions& actions, QByteArray* record, QString* error) {
+    QList<QByteArray> fields;
+    int count = 0;
+    if (kind == FormKind::Edit) {
+        count = SplitFields(body, '&', fields);
+        actions.ApplyEditFields(fields);
+    } else if (kind == FormKind::History) {
+        const qsizetype equals = body.indexOf('=');
+        if (equals >= 1) {
+            actions.AddFavouriteFromHistory(body.left(equals));
+            count = 1;
+        }
+    }
+    *record = FormRecord(QDateTime::currentDateTime(), count, peerAddr, actions.ActionResults());
+
+    QByteArray values;
+    for (const QByteArray& field : fields)
+        values += field + "\r\n";
+    if (!platform::replaceFileWhole(platform::formRecordsFilePath(), values, error))
+        return false;
+    QFile copy(platform::formCopyFilePath());
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        copy.write(*record) != record->size() || !copy.flush()) {
+        if (error)
+            *error = copy.errorString();
+        return false;
+    }
+    return true;
+}
+
+EditPostHandler::EditPostHandler(WebServerController& controller, const QString& favoritesFolder,
+                                 std::function<void()> markWritingFavourites, QObject* parent)
+    : QObject(parent), controller_(&controller), favorites_(favoritesFolder),
+      markWriting_(std::move(markWritingFavourites)) {
+    controller.setPostHandler(this);
+}
+
+EditPostHandler::~EditPostHandler() {
+    if (controller_)
+        controller_->setPostHandler(nullptr);
+}
+
+THttpGetFlag EditPostHandler::postDocument(THttpConnection& connection) {
+    const FormKind kind = FormKindOf(connection.path());
+    if (kind == FormKind::None)
+        return gfNotFound;
+    const quint16 port = connection.server() ? connection.server()->listeningPort() : 0;
+    Upload upload;
+    upload.kind = kind;
+    upload.refused = !IsEditPostAllowed(connection.peerAddr(), connection.request(), port);
+    // The server core has refused bodies that are missing, malformed or too
+    // large before any byte is stored.
+    if (!upload.refused && connection.contentLength() > 0)
+        upload.body.resize(connection.contentLength());
+    THttpConnection* key = &connection;
+    uploads_.insert(key, std::move(upload));
+    connect(&connection, &QObject::destroyed, this, [this, key] { uploads_.remove(key); });
+    connection.setLineMode(false);
+    return gfAcceptBody;
+}
+
+void EditPostHandler::postedData(THttpConnection& connection, int) {
+    auto found = uploads_.find(&connection);
+    if (found == uploads_.end()) {
+        // Bytes beyond the declared body are read and dropped.
+        char discard[255];
+        connection.receiveRaw(discard, sizeof discard);
+        return;
+    }
+    Upload& upload = found.value();
+    const qint64 length = connection.contentLength();
+    const qint64 remaining = length - upload.received;
+    if (remaining > 0) {
+        qint64 received = 0;
+        if (upload.refused) {
+            char discard[4096];
+            received = connection.receiveRaw(discard, std::min<qint64>(remaining, sizeof discard));
+        } else {
+            received = connection.receiveRaw(upload.body.data() + upload.received, remaining);
+        }
+        if (received <= 0)
+            return;
+        upload.received += received;
+        if (!upload.refused && (length <= LogEveryArrivalLimit || upload.received == length))
+            logBody(upload, upload.received == length);
+    }
+    if (upload.received < length)
+        return;
+    Upload done = std::move(upload);
+    uploads_.erase(found);
+    complete(connection, std::move(done));
+}
+
+void EditPostHandler::logBody(const Upload& upload, bool) {
+    if (controller_)
+        controller_->log().logLine(
+            QStringLiteral("Data: '%1'")
+                .arg(QString::fromUtf8(untilZero(upload.body.left(upload.received)))));
+}
+
+void EditPostHandler::complete(THttpConnection& connection, Upload upload) {
+    if (upload.refused) {
+        if (controller_)
+            controller_->log().logLine(
+                QStringLiteral("Refused form post from %1").arg(connection.peerAddr()));
+        connection.answerStatusAndClose(403, "Forbidden");
+        return;
+    }
+    // Applying the form lets events run (folder scans, the title fetch, a
+    // message box): the connection may be gone when it is done.
+    QPointer<THttpConnection> guard(&connection);
+    const QByteArray version = connection.version();
+    const QString peer = connection.peerAddr();
+    EditActions actions(favorites_, markWriting_, fetchTitle_);
+    QByteArray record;
+    QString error;
+    const bool recorded = ProcessEditForm(upload.kind, untilZero(upload.body), peer,
+                                          actions, &record, &error);
+    if (!guard || !guard->isConnected())
+        return;
+    if (!recorded) {
+        if (controller_)
+            controller_->log().logLine(
+                QStringLiteral("Form records could not be written: %1").arg(error));
+        guard->abortConnection();
+        return;
+    }
+    auto stream = std::make_unique<QBuffer>();
+    stream->setData(ResultsAnswer(version, record));
+    stream->open(QIODevice::ReadOnly);
+    guard->setResponseStream(std::move(stream));
+    guard->sendResponseStream();
+}
+
+} // namespace webserver
