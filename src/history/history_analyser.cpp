@@ -58,6 +58,14 @@ private:
 
 } // namespace
 
+QString FreeShortcutPath(const QString& folder, qint64 number) {
+    QString path;
+    do {
+        path = folder + QStringLiteral("p%1.URL").arg(number++);
+    } while (QFileInfo::exists(path) || QFileInfo(path).isSymLink());
+    return path;
+}
+
 HistoryAnalyser::HistoryAnalyser(catalogue::RefreshHost& host,
                                  const platform::SettingsModel& settings,
                                  catalogue::SiteFetcher& fetcher, HistoryAnalyserHooks hooks)
@@ -192,7 +200,10 @@ void HistoryAnalyser::analyseEntry(const platform::UrlCache& cache, catalogue::S
         return;
 
     host_.setStatusText(title);
-    const QString shortcutPath = temporaryShortcutPath();
+    // Named after the date-time number × 10000000.
+    const QString shortcutPath = FreeShortcutPath(
+        platform::tempFolder(),
+        qint64(catalogue::DateTimeNumber(QDateTime::currentDateTime()) * 10000000.0));
     {
         const RemoveOnExit removeShortcut(shortcutPath);
         catalogue::WriteUrlFile(shortcutPath, pageAddress, [this] {
@@ -221,18 +232,6 @@ QString HistoryAnalyser::titleOf(catalogue::SiteProbe& probe, const QString& pag
 
 bool HistoryAnalyser::isKnown(const QString& title) const {
     return knownTitles_.contains(caseFolded(title));
-}
-
-QString HistoryAnalyser::temporaryShortcutPath() const {
-    // "p" + the date-time number × 10000000; a later number when a file of
-    // that name exists, so no file of anyone else's is overwritten or removed.
-    qint64 number =
-        qint64(catalogue::DateTimeNumber(QDateTime::currentDateTime()) * 10000000.0);
-    QString path;
-    do {
-        path = platform::tempFolder() + QStringLiteral("p%1.URL").arg(number++);
-    } while (QFileInfo::exists(path) || QFileInfo(path).isSymLink());
-    return path;
 }
 
 } // namespace history

@@ -43,6 +43,11 @@ struct HistoryAnalyserHooks {
     std::function<void(const QByteArray&)> writeHistoryPage;
 };
 
+// The temporary shortcut's path in folder (ending in "/"): "p" + number +
+// ".URL", or the first later number whose name is free, so a file (or link)
+// that is not ours is never overwritten or removed.
+QString FreeShortcutPath(const QString& folder, qint64 number);
+
 class HistoryAnalyser {
 public:
     // fetcher completes each entry's Link (probe, properties, picture in the
@@ -81,7 +86,6 @@ private:
     void analyseEntry(const platform::UrlCache& cache, catalogue::SiteProbe& probe,
                       const QString& address);
     QString titleOf(catalogue::SiteProbe& probe, const QString& pageAddress) const;
-    QString temporaryShortcutPath() const;
     void restoreIdle();
     bool isKnown(const QString& title) const;
 
