@@ -281,6 +281,8 @@ TEST_F(HistoryAnalyserTest, OnlyPagesVisitedMoreThanTheThresholdOverPlainOrSecur
     EXPECT_EQ(analyser.sitesFetched(), 6);
     EXPECT_EQ(host.progressPosition, 6);
     EXPECT_EQ(fetcher.historyFlags, QList<bool>({true, true}));
+    // The worker found its temporary shortcut and folder: no error boxes.
+    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join('|').toStdString();
 
     const QByteArray htm = historyPage();
     EXPECT_EQ(htm.count("Add to favourites"), 2);
