@@ -141,9 +141,13 @@ QString SafeNameFromTitle(const QString& title, const QString& address) {
         else
             name.append(c);
     }
-    name = cutToBytes(name.simplified(), MaxNameBytes).trimmed();
-    // A name of dots only would be hidden, the folder itself or its parent.
-    if (IsSafeName(name) && !name.startsWith('.'))
+    // A leading dot would hide the file, and a name of dots only would be
+    // the folder itself or its parent.
+    name = name.simplified();
+    while (name.startsWith('.'))
+        name.remove(0, 1);
+    name = cutToBytes(name, MaxNameBytes).trimmed();
+    if (IsSafeName(name))
         return name;
     QString host = QUrl(address).host();
     host = cutToBytes(host, MaxNameBytes);
