@@ -1,0 +1,245 @@
+#include "catalogue/encodings.h"
+#include "catalogue/favourite_order.h"
+#include "platform/message_service.h"
+#include "platform/paths.h"
+#include "support/order_value.h"
+#include "support/temp_home.h"
+#include "support/test_site.h"
+#include "webserver/edit_actions.h"
+#include "webserver/edit_post_handler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+using namespace webserver;
+
+namespace {
+
+QByteArray unique(const QString& path) {
+    return catalogue::HexEncode(path.toUtf8());
+}
+
+class EditActionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home.write("Favorites/Links/Weather.url", "[InternetShortcut]\r\nURL=http://w/\r\n");
+        home.write("Favorites/Top.url", "[InternetShortcut]\r\nURL=http://top/\r\n");
+        QDir().mkpath(fav + "/News/Tech");
+    }
+    bool exists(const QString& relative) const { return QFileInfo::exists(fav + "/" + relative); }
+    QStringList apply(const QList<QByteArray>& fields) {
+        EditActions actions(fav, [this] { ++marks; });
+        actions.ApplyEditFields(fields);
+        return actions.ActionResults();
+    }
+    QByteArray weather() const { return unique(fav + "/Links/Weather.url"); }
+
+    testsupport::TempHome home;
+    QString fav = home.favorites();
+    platform::ScopedMessageRecorder messages;
+    int marks = 0;
+};
+
+} // namespace
+
+TEST_F(EditActionsTest, RenameMovesNothingElse) {
+    const QStringList lines = apply({"Edit" + weather() + "=Forecast", "Other=1"});
+    EXPECT_EQ(lines, QStringList{"Renamed Favourite Weather to Forecast<br>"});
+    EXPECT_FALSE(exists("Links/Weather.url"));
+    EXPECT_EQ(home.read("Favorites/Links/Forecast.URL"), "[InternetShortcut]\r\nURL=http://w/\r\n");
+    // The same name (letter case aside) is no change.
+    EXPECT_TRUE(apply({"Edit" + unique(fav + "/Top.url") + "=TOP"}).isEmpty());
+    EXPECT_TRUE(exists("Top.url"));
+    EXPECT_TRUE(messages.texts.isEmpty());
+}
+
+TEST_F(EditActionsTest, RenameOntoExistingNameIsRefusedWithItsCode) {
+    home.write("Favorites/Links/Forecast.URL", "[InternetShortcut]\r\nURL=http://f/\r\n");
+    EXPECT_TRUE(apply({"Edit" + weather() + "=Forecast"}).isEmpty());
+    EXPECT_EQ(messages.texts, QStringList{QString::number(EEXIST)});
+    EXPECT_EQ(home.read("Favorites/Links/Weather.url"), "[InternetShortcut]\r\nURL=http://w/\r\n");
+    EXPECT_EQ(home.read("Favorites/Links/Forecast.URL"), "[InternetShortcut]\r\nURL=http://f/\r\n");
+}
+
+TEST_F(EditActionsTest, NamesThatWouldBePathsAreRefused) {
+    for (const QByteArray& value : {QByteArray("..%2F..%2Fescaped"), QByteArray("a%2Fb"),
+                                    QByteArray(".."), QByteArray("a%5Cb"), QByteArray("x%0Ay"),
+                                    QByteArray("")}) {
+        const QStringList lines = apply({"Edit" + weather() + "=" + value});
+        ASSERT_EQ(lines.size(), 1) << value.constData();
+        EXPECT_TRUE(lines[0].startsWith("Refused renaming Weather")) << lines[0].toStdString();
+    }
+    EXPECT_TRUE(exists("Links/Weather.url"));
+    EXPECT_EQ(QDir(fav + "/Links").entryList(QDir::Files), QStringList{"Weather.url"});
+    EXPECT_FALSE(QFileInfo::exists(home.path() + "/escaped.URL"));
+}
+
+TEST_F(EditActionsTest, MoveToFolderAndToRoot) {
+    EXPECT_EQ(apply({"Combo" + weather() + "=News%5CTech"}),
+              QStringList{"Moved Favourite Weather to \\News\\Tech\\<br>"});
+    EXPECT_TRUE(exists("News/Tech/Weather.url"));
+    EXPECT_FALSE(exists("Links/Weather.url"));
+    // The identity still names the old place: the scan finds the file by name.
+    EXPECT_EQ(apply({"Combo" + weather() + "=Root"}),
+              QStringList{"Moved Favourite Weather to \\<br>"});
+    EXPECT_TRUE(exists("Weather.url"));
+    // Already there: nothing happens.
+    EXPECT_TRUE(apply({"Combo" + unique(fav + "/Weather.url") + "=Root"}).isEmpty());
+    EXPECT_TRUE(messages.texts.isEmpty());
+}
+
+TEST_F(EditActionsTest, MoveNeverReplacesOrLeavesTheFavorites) {
+    home.write("Favorites/Weather.url", "[InternetShortcut]\r\nURL=http://other/\r\n");
+    home.write("Favorites/News/Weather.url", "x");
+    QFile::remove(fav + "/News/Weather.url");
+    // The scan meets the root's Weather.url first; moving it onto the one in
+    // Links is refused.
+    EXPECT_TRUE(apply({"Combo" + weather() + "=Links"}).isEmpty());
+    EXPECT_EQ(messages.texts, QStringList{QString::number(EEXIST)});
+    EXPECT_EQ(home.read("Favorites/Links/Weather.url"), "[InternetShortcut]\r\nURL=http://w/\r\n");
+    EXPECT_EQ(home.read("Favorites/Weather.url"), "[InternetShortcut]\r\nURL=http://other/\r\n");
+
+    const QByteArray top = unique(fav + "/Top.url");
+    for (const QByteArray& target : {QByteArray("..%5C.."), QByteArray("News%5C..%5C.."),
+                                     QByteArray("a%2F..%2F..")}) {
+        const QStringList lines = apply({"Combo" + top + "=" + target});
+        ASSERT_EQ(lines.size(), 1);
+        EXPECT_TRUE(lines[0].startsWith("Refused moving Top")) << lines[0].toStdString();
+    }
+    // A folder inside that is a link to a folder outside.
+    QDir().mkpath(home.path() + "/outside");
+    ASSERT_TRUE(QFile::link(home.path() + "/outside", fav + "/Away"));
+    const QStringList lines = apply({"Combo" + top + "=Away"});
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].contains("outside the Favorites folder"));
+    EXPECT_TRUE(exists("Top.url"));
+    EXPECT_TRUE(QDir(home.path() + "/outside").isEmpty());
+}
+
+TEST_F(EditActionsTest, DeleteOnlyWhenTickedAndInItsFolder) {
+    home.write("Favorites/News/Top.url", "second");
+    EXPECT_TRUE(apply({"CB" + weather() + "=other"}).isEmpty());
+    EXPECT_TRUE(exists("Links/Weather.url"));
+    EXPECT_EQ(apply({"CB" + weather() + "=deleteme"}),
+              QStringList{"Deleted Favourite Weather.url from \\Links\\ folder<br>"});
+    EXPECT_FALSE(exists("Links/Weather.url"));
+    // The root's Top.url is found first: a delete aimed at the other does nothing.
+    EXPECT_TRUE(apply({"CB" + unique(fav + "/News/Top.url") + "=deleteme"}).isEmpty());
+    EXPECT_TRUE(exists("News/Top.url"));
+    EXPECT_TRUE(exists("Top.url"));
+}
+
+TEST_F(EditActionsTest, IdentitiesOutsideTheFavoritesOrNotHexAreRefused) {
+    home.write("elsewhere/Weather.url", "keep");
+    const QList<QByteArray> fields = {
+        "EditZZ12=Forecast",
+        "CB" + unique(home.path() + "/elsewhere/Weather.url") + "=deleteme",
+        "Edit" + unique(fav + "/../elsewhere/Weather.url") + "=Forecast",
+        "Combo" + unique(home.path() + "/Weather.url") + "=Root",
+    };
+    const QStringList lines = apply(fields);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], "Refused ZZ12: not a favourite's identity<br>");
+    for (int i = 1; i < 4; ++i)
+        EXPECT_TRUE(lines[i].contains("not a favourite in the Favorites folder"));
+    EXPECT_EQ(home.read("elsewhere/Weather.url"), "keep");
+    EXPECT_TRUE(exists("Links/Weather.url"));
+    EXPECT_FALSE(exists("Weather.url"));
+}
+
+TEST_F(EditActionsTest, SortOrderWrittenToTheOrganiserValue) {
+    testsupport::storeOrderValue(
+        "Links", testsupport::orderValue({{"weather.url", 3}, {"skipped.url", 9, 16}}));
+    home.write("Favorites/Links/Unlisted.url", "u");
+    auto position = [] {
+        catalogue::MenuOrder order;
+        order.ReadMenuOrder("Links");
+        return order.MenuOrderOf("Weather.url");
+    };
+    EXPECT_EQ(apply({"OB" + weather() + "=7"}),
+              QStringList{"Changed Favourite Weather.url sort order to 7. I.E. will show changes "
+                          "after it has been restarted <br>"});
+    EXPECT_EQ(position(), 7);
+    EXPECT_TRUE(apply({"OB" + weather() + "=+7"}).isEmpty());
+    const QStringList lines = apply({"OB" + weather() + "=300", "OB" + weather() + "=abc",
+                                     "OB" + weather() + "=-1", "OB" + weather() + "=",
+                                     "OB" + unique(fav + "/Links/Unlisted.url") + "=2"});
+    EXPECT_EQ(lines, (QStringList{
+                         "Favourite Weather.url sort order is too big. 300 is greater than 255<br>",
+                         "Favourite Weather.url sort order is Invalid. abc is not a number<br>",
+                         "Favourite Weather.url sort order is too small. -1 is less than 0<br>",
+                         "Favourite Weather.url sort order is Invalid.  is not a number<br>",
+                         "Favourite Unlisted.url has no sort order to change in \\Links\\ "
+                         "folder<br>"}));
+    EXPECT_EQ(position(), 7);
+}
+
+TEST_F(EditActionsTest, EchoedValuesAreEscaped) {
+    const QStringList lines = apply({"Edit" + weather() + "=%3Cb%3E%26%22x%22"});
+    EXPECT_EQ(lines, QStringList{"Renamed Favourite Weather to &lt;b&gt;&amp;&quot;x&quot;<br>"});
+    EXPECT_TRUE(exists("Links/<b>&\"x\".URL"));
+    const QStringList sort = apply({"OB" + unique(fav + "/Links/<b>&\"x\".URL") + "=%3Cscript%3E"});
+    ASSERT_EQ(sort.size(), 1);
+    EXPECT_FALSE(sort[0].contains("<script>"));
+    EXPECT_TRUE(sort[0].contains("&lt;script&gt;"));
+}
+
+TEST_F(EditActionsTest, HistoryAddNamesTheShortcutAfterTitleOrHost) {
+    testsupport::TestSite site;
+    auto formName = [&](const QString& path) {
+        QByteArray url = site.url(path).toUtf8();
+        return url.replace(":", "%3A").replace("/", "%2F");
+    };
+    EditActions actions(fav, [this] { ++marks; });
+    actions.AddFavouriteFromHistory(formName("/title"));
+    actions.AddFavouriteFromHistory(formName("/notitle"));
+    actions.AddFavouriteFromHistory(formName("/title"));
+    EXPECT_EQ(actions.ActionResults(),
+              (QStringList{"Added Favourite Test Title <br>", "Added Favourite 127.0.0.1 <br>",
+                           "Added Favourite Test Title (2) <br>"}));
+    EXPECT_EQ(home.read("Favorites/Test Title.URL"),
+              "[InternetShortcut]\r\nURL=" + site.url("/title").toUtf8() + "\r\n");
+    EXPECT_EQ(home.read("Favorites/127.0.0.1.URL"),
+              "[InternetShortcut]\r\nURL=" + site.url("/notitle").toUtf8() + "\r\n");
+    EXPECT_TRUE(exists("Test Title (2).URL"));
+    EXPECT_EQ(marks, 3);
+}
+
+TEST_F(EditActionsTest, HistoryTitlesAndAddressesNeverBecomePaths) {
+    QByteArray title;
+    EditActions actions(fav, [] {}, [&](const QString&) { return title; });
+    title = "  ../../Evil/Name\r\n";
+    actions.AddFavouriteFromHistory("http://a.example/x%3Fq=1%26r=2");
+    EXPECT_EQ(home.read("Favorites/-..-Evil-Name.URL"),
+              "[InternetShortcut]\r\nURL=http://a.example/x?q=1%26r=2\r\n");
+    // A line break in the address would add keys to the shortcut file.
+    actions.AddFavouriteFromHistory("http://a.example/&#0D;&#0A;IconFile=x");
+    EXPECT_EQ(actions.ActionResults().size(), 2);
+    EXPECT_TRUE(actions.ActionResults()[1].startsWith("Refused adding"));
+    EXPECT_EQ(QDir(fav).entryList(QDir::Files), (QStringList{"-..-Evil-Name.URL", "Top.url"}));
+}
+
+TEST_F(EditActionsTest, FormRecordsWritten) {
+    EditActions edit(fav, [] {});
+    QByteArray record;
+    QString error;
+    ASSERT_TRUE(ProcessEditForm(FormKind::Edit, "Edit" + weather() + "=Fore+cast&Other=a%20b&",
+                                "127.0.0.1", edit, &record, &error))
+        << error.toStdString();
+    EXPECT_TRUE(record.contains(" there were 3 results from127.0.0.1<br>Action taken : "
+                                "Renamed Favourite Weather to Fore cast<br>\r\n"));
+    EXPECT_EQ(home.read(".config/pagorama/values.log"),
+              "Edit" + weather() + "=Fore+cast\r\nOther=a%20b\r\n\r\n");
+
+    EditActions history(fav, [] {}, [](const QString&) { return QByteArray(); });
+    QByteArray second;
+    ASSERT_TRUE(ProcessEditForm(FormKind::History, "=Add+to+favourites", "127.0.0.1", history,
+                                &second, &error));
+    EXPECT_TRUE(second.contains("there were 0 results from127.0.0.1"));
+    EXPECT_EQ(home.read(".config/pagorama/values.log"), "");
+    EXPECT_EQ(home.read(".config/pagorama/CgiFrm1.txt"), record + second);
+}
