@@ -101,6 +101,9 @@ void EditActions::applyField(const QByteArray& field) {
                       .arg(esc(path.replace(QChar(0), QChar(0xFFFD)))));
         return;
     }
+    fieldIdentity_ = path;
+    path = currentPath_.value(path, path);
+    fieldPath_ = path;
     const qsizetype slash = path.lastIndexOf('/');
     const QString fileName = path.mid(slash + 1);
     const QString folder = path.left(slash + 1);
@@ -136,6 +139,11 @@ void EditActions::scanFor(const QString& fileName, Action action) {
             return (this->*action)(folder, entry);
         },
         pumpEvents);
+}
+
+void EditActions::followed(const QString& from, const QString& to) {
+    if (from == fieldPath_)
+        currentPath_.insert(fieldIdentity_, to);
 }
 
 void EditActions::refused(int errorCode) {
@@ -175,6 +183,7 @@ bool EditActions::MoveFavourite(const QString& folder, const platform::DirEntry&
         refused(error);
         return false;
     }
+    followed(folder + entry.name, targetDir + '/' + entry.name);
     addResult(QStringLiteral("Moved Favourite %1 to %2<br>")
                   .arg(esc(withoutExtension(entry.name)), esc(targetFolder_)));
     return false;
@@ -196,6 +205,7 @@ bool EditActions::RenameFavourite(const QString& folder, const platform::DirEntr
         refused(error);
         return false;
     }
+    followed(folder + entry.name, folder + newFile);
     addResult(QStringLiteral("Renamed Favourite %1 to %2<br>")
                   .arg(esc(withoutExtension(entry.name)), esc(newName_)));
     return false;

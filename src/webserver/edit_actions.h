@@ -6,6 +6,7 @@
 #include "platform/dir_enum.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -60,6 +61,14 @@ private:
     QString newName_;      // without extension
     QString targetFolder_; // relative form: "\" or "\Links\"
     QString sortOrderText_;
+
+    // A favourite renamed or moved by an earlier field of this form: its
+    // identity (the path the page was made with) and where it is now, so the
+    // later fields of the same favourite still find it.
+    QHash<QString, QString> currentPath_;
+    QString fieldPath_;    // where the field's favourite is now
+    QString fieldIdentity_; // the path its identity names
+    void followed(const QString& from, const QString& to);
 };
 
 } // namespace webserver

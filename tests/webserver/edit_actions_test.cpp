@@ -17,6 +17,11 @@
 
 using namespace webserver;
 
+// Readable failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 QByteArray unique(const QString& path) {
@@ -118,6 +123,19 @@ TEST_F(EditActionsTest, MoveNeverReplacesOrLeavesTheFavorites) {
     EXPECT_TRUE(lines[0].contains("outside the Favorites folder"));
     EXPECT_TRUE(exists("Top.url"));
     EXPECT_TRUE(QDir(home.path() + "/outside").isEmpty());
+}
+
+TEST_F(EditActionsTest, NewNameAndNewFolderInOneFormBothApply) {
+    testsupport::storeOrderValue("News", testsupport::orderValue({{"forecast.url", 1}}));
+    const QStringList lines = apply({"Edit" + weather() + "=Forecast", "Combo" + weather() + "=News",
+                                     "OB" + weather() + "=0", "CB" + weather() + "=deleteme"});
+    EXPECT_EQ(lines, (QStringList{"Renamed Favourite Weather to Forecast<br>",
+                                  "Moved Favourite Forecast to \\News\\<br>",
+                                  "Changed Favourite Forecast.URL sort order to 0. I.E. will show "
+                                  "changes after it has been restarted <br>",
+                                  "Deleted Favourite Forecast.URL from \\News\\ folder<br>"}));
+    EXPECT_FALSE(exists("Links/Weather.url"));
+    EXPECT_FALSE(exists("News/Forecast.URL"));
 }
 
 TEST_F(EditActionsTest, DeleteOnlyWhenTickedAndInItsFolder) {
