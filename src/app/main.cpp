@@ -1,5 +1,15 @@
+#include "app/exception_log.h"
 #include "app/program.h"
+#include "app/throw_hook.h"
+
+// Every throw of the process passes through the exception log first.
+PAGORAMA_DEFINE_THROW_HOOK()
 
 int main(int argc, char** argv) {
+    app::ExceptionLogger ExceptionLogger1;
+    // The site probe's client failures (refused, not found, timed out, ...)
+    // are expected for dead favourites and kept as probe results instead.
+    ExceptionLogger1.IgnoretheseExceptions << QStringLiteral("catalogue::HttpClientError");
+    ExceptionLogger1.start();
     return app::runPagorama(argc, argv);
 }

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/background_picture.h"
+#include "app/browser_integration.h"
 #include "app/first_run_dialog.h"
 #include "app/product_page.h"
 #include "app/program_refresh_host.h"
@@ -389,9 +390,13 @@ void TMain::Button3Click() {
 }
 
 void TMain::Instructions1Click() {
-    if (!openProductPage())
-        platform::showMessage(QStringLiteral("Couldn't launch default browser"), ErrorCaption,
+    // The browser named by the ".htm" file type opens the product page.
+    try {
+        OpenInDefaultBrowser(productPageUrl().toString(QUrl::FullyEncoded));
+    } catch (const IntegrationError& error) {
+        platform::showMessage(QString::fromUtf8(error.what()), ErrorCaption,
                               platform::MessageKind::Error);
+    }
 }
 
 void TMain::Timer1Timer() {

@@ -1,10 +1,13 @@
 // The window's routines that reach the other parts of the program: the web
 // server and its log, the page writer, and the refresh run with its site
 // worker and page renderer.
+#include "app/browser_integration.h"
 #include "app/main_window.h"
+#include "app/pagora_application.h"
 #include "app/program_refresh_host.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/refresh_run.h"
+#include "catalogue/shortcut_file.h"
 #include "catalogue/site_worker.h"
 #include "pages/page_writer.h"
 #include "platform/autostart.h"
@@ -89,8 +92,18 @@ void TMain::WriteSupportPagesAtStart() {
 }
 
 void TMain::TakeOverStartPage() {
-    // The browser's start page is only taken over when the registry store
-    // holds the browser's Main key, which nothing on Linux creates.
+    // Only when the registry store holds the browser's Main key, which
+    // nothing on Linux creates. A failure is shown and start-up goes on.
+    try {
+        app::TakeOverStartPage(HttpServer1->lastStartedPort(), platform::favoritesFolder(),
+                               [this](const QString& fileName, const QString& url) {
+                                   return catalogue::WriteUrlFile(fileName, url, [this] {
+                                       Run->setWritingFavourites(true);
+                                   });
+                               });
+    } catch (const IntegrationError& error) {
+        reportException(error.what());
+    }
 }
 
 void TMain::Button2Click() {
@@ -129,14 +142,8 @@ void TMain::CloseServerLogAtEnd() {
 }
 
 void TMain::UpdateAutostartEntry() {
-    platform::RegistryKey key;
-    const QString runKey = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run");
-    if (key.open(platform::RegistryHive::LocalMachine, runKey, true) != 0)
-        return; // registry housekeeping failures are ignored
-    if (Settings.autoStart)
-        key.writeString(QStringLiteral("Pagorama"), QCoreApplication::applicationFilePath());
-    else
-        key.deleteValue(QStringLiteral("Pagorama"));
+    UpdateAutostart(QStringLiteral("Pagorama"), QCoreApplication::applicationFilePath(),
+                    Settings.autoStart);
 }
 
 } // namespace app

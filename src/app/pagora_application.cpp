@@ -1,8 +1,11 @@
 #include "app/pagora_application.h"
 
+#include "app/exception_log.h"
 #include "platform/message_service.h"
 
+#include <cxxabi.h>
 #include <exception>
+#include <typeinfo>
 
 namespace app {
 
@@ -12,8 +15,11 @@ bool PagoraApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& error) {
+        // Logged here only when its raise was not (see ExceptionLogger::notify).
+        ExceptionLogger::notifyEscaped(&typeid(error), error.what());
         reportException(error.what());
     } catch (...) {
+        ExceptionLogger::notifyEscaped(abi::__cxa_current_exception_type(), nullptr);
         reportException("Unknown error");
     }
     return false;

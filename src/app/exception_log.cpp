@@ -1,0 +1,178 @@
+#include "app/exception_log.h"
+
+#include "app/throw_hook.h"
+#include "platform/file_replace.h"
+#include "platform/paths.h"
+
+#include <QFile>
+#include <QLocale>
+
+#include <atomic>
+#include <mutex>
+
+namespace app {
+
+namespace {
+
+std::mutex reportLock; // the started logger, and one report at a time
+std::atomic<ExceptionLogger*> startedLogger{nullptr};
+thread_local bool reporting = false;
+
+QByteArray joinLines(const QStringList& lines) {
+    QByteArray text;
+    for (const QString& line : lines)
+        text += line.toUtf8() + "\r\n";
+    return text;
+}
+
+QStringList splitLines(const QByteArray& text) {
+    QStringList lines;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        QByteArray line = text.mid(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        lines << QString::fromUtf8(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+struct Escaped {
+    const std::type_info* type;
+    const char* message;
+    const void* place;
+};
+
+ExceptionRecord describeEscaped(const void* context) {
+    const auto& escaped = *static_cast<const Escaped*>(context);
+    ExceptionRecord record;
+    record.className = escaped.type ? demangledName(escaped.type->name()) : QString();
+    if (escaped.message)
+        record.message = QString::fromUtf8(escaped.message);
+    record.raiseAddress = escaped.place;
+    record.stack = captureStack(escaped.place);
+    return record;
+}
+
+} // namespace
+
+ExceptionLogger::ExceptionLogger()
+    : IgnoretheseMessages{QStringLiteral("[10061] Connection refused"),
+                          QStringLiteral("[11001] Host not found"),
+                          QStringLiteral("Operation timed out"), QString()},
+      IgnoretheseExceptions{QStringLiteral("ESocketError"), QStringLiteral("ETimedOutError")} {}
+
+ExceptionLogger::~ExceptionLogger() {
+    stop();
+}
+
+void ExceptionLogger::start() {
+    const std::lock_guard<std::mutex> guard(reportLock);
+    startedLogger.store(this);
+}
+
+void ExceptionLogger::stop() {
+    // Waits for a report in progress on another thread.
+    const std::lock_guard<std::mutex> guard(reportLock);
+    ExceptionLogger* self = this;
+    startedLogger.compare_exchange_strong(self, nullptr);
+}
+
+bool ExceptionLogger::anyStarted() {
+    return startedLogger.load() != nullptr;
+}
+
+QString raisePlace(const void* address) {
+    return QStringLiteral("at address ") +
+           QString::number(reinterpret_cast<quintptr>(address), 16)
+               .toUpper()
+               .rightJustified(int(sizeof(void*) * 2), QLatin1Char('0'));
+}
+
+bool ExceptionLogger::isIgnored(const ExceptionRecord& record) const {
+    if (record.message && IgnoretheseMessages.contains(*record.message))
+        return true;
+    return IgnoretheseExceptions.contains(record.className);
+}
+
+QStringList ExceptionLogger::composeEntry(const ExceptionRecord& record,
+                                          const QDateTime& now) const {
+    const QLocale locale = QLocale::system();
+    QStringList entry;
+    entry << locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                 locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral(" Exception ") +
+                 record.className + QStringLiteral(" occured ") + raisePlace(record.raiseAddress);
+    if (record.message)
+        entry << QStringLiteral("Message: ") + *record.message;
+    if (StackTrackingEnable) {
+        entry << QStringLiteral("Call stack: ");
+        entry << record.stack;
+    }
+    return entry;
+}
+
+QString ExceptionLogger::logFilePath() const {
+    return LogFileName.isEmpty() ? platform::exceptionLogFilePath() : LogFileName;
+}
+
+bool ExceptionLogger::writeEntry(const QStringList& entry, QString* error) const {
+    const QString path = logFilePath();
+    QStringList lines = entry;
+    QFile old(path);
+    if (AppendLogFile && old.exists()) {
+        // An old log that cannot be read is left alone rather than replaced
+        // by the new entry alone.
+        if (!old.open(QIODevice::ReadOnly)) {
+            if (error)
+                *error = old.errorString();
+            return false;
+        }
+        lines << QString() << QString() << splitLines(old.readAll());
+    }
+    return platform::replaceFileWhole(path, joinLines(lines), error);
+}
+
+void ExceptionLogger::report(const ExceptionRecord& record) {
+    if (!ExceptionLogging || isIgnored(record))
+        return;
+    const QStringList entry = composeEntry(record, QDateTime::currentDateTime());
+    if (OnOtherDestination)
+        OnOtherDestination(entry);
+    if (CreateLogFile)
+        writeEntry(entry); // a log that cannot be written changes nothing else
+}
+
+void ExceptionLogger::notify(ReportSource source, ExceptionRecord (*describe)(const void*),
+                             const void* context) noexcept {
+    if (reporting)
+        return;
+    reporting = true;
+    try {
+        const std::lock_guard<std::mutex> guard(reportLock);
+        ExceptionLogger* logger = startedLogger.load();
+        // Raise notices log every exception unless only unhandled ones are
+        // wanted; the top-level handler logs only what they did not.
+        const bool wanted =
+            logger && (source == ReportSource::Raise
+                           ? !logger->UnhandledExceptionsOnly
+                           : logger->UnhandledExceptionsOnly || !throwsInterposed());
+        if (wanted)
+            logger->report(describe(context));
+    } catch (...) {
+        // The logger's own failure never replaces the exception being reported.
+    }
+    reporting = false;
+}
+
+__attribute__((noinline)) void ExceptionLogger::notifyEscaped(const std::type_info* type,
+                                                               const char* message) noexcept {
+    // The raise point is gone by now: the place is where it was caught.
+    const Escaped escaped{type, message, __builtin_return_address(0)};
+    notify(ReportSource::TopLevel, &describeEscaped, &escaped);
+}
+
+} // namespace app
