@@ -266,8 +266,9 @@ bool EditActions::DeleteFavourite(const QString& folder, const platform::DirEntr
 QString EditActions::freeShortcutName(const QString& baseName) const {
     // Another favourite of the same name is never overwritten: the new one
     // gets a number.
-    const QStringList existing = QDir(favorites_).entryList(QDir::AllEntries | QDir::Hidden |
-                                                            QDir::System | QDir::NoDotAndDotDot);
+    const QStringList existing =
+        QDir(favorites_)
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     auto taken = [&](const QString& name) {
         for (const QString& entry : existing)
             if (entry.compare(name + QStringLiteral(".URL"), Qt::CaseInsensitive) == 0)

@@ -66,7 +66,7 @@ private:
     // identity (the path the page was made with) and where it is now, so the
     // later fields of the same favourite still find it.
     QHash<QString, QString> currentPath_;
-    QString fieldPath_;    // where the field's favourite is now
+    QString fieldPath_;     // where the field's favourite is now
     QString fieldIdentity_; // the path its identity names
     void followed(const QString& from, const QString& to);
 };

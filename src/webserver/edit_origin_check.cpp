@@ -69,7 +69,8 @@ bool IsEditPostAllowed(const QString& peerAddr, const HttpRequest& request, quin
         return false;
     const QString ownHost = hostOfHostHeader(request.host);
     const bool hostAllowed =
-        isLoopbackHost(host) || (!ownHost.isEmpty() && host.compare(ownHost, Qt::CaseInsensitive) == 0);
+        isLoopbackHost(host) ||
+        (!ownHost.isEmpty() && host.compare(ownHost, Qt::CaseInsensitive) == 0);
     return hostAllowed && url.port(80) == int(serverPort);
 }
 

@@ -141,8 +141,8 @@ void EditPostHandler::complete(THttpConnection& connection, Upload upload) {
     EditActions actions(favorites_, markWriting_, fetchTitle_);
     QByteArray record;
     QString error;
-    const bool recorded = ProcessEditForm(upload.kind, untilZero(upload.body), peer,
-                                          actions, &record, &error);
+    const bool recorded =
+        ProcessEditForm(upload.kind, untilZero(upload.body), peer, actions, &record, &error);
     if (!guard || !guard->isConnected())
         return;
     if (!recorded) {

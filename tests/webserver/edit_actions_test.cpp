@@ -71,9 +71,9 @@ TEST_F(EditActionsTest, RenameOntoExistingNameIsRefusedWithItsCode) {
 }
 
 TEST_F(EditActionsTest, NamesThatWouldBePathsAreRefused) {
-    for (const QByteArray& value : {QByteArray("..%2F..%2Fescaped"), QByteArray("a%2Fb"),
-                                    QByteArray(".."), QByteArray("a%5Cb"), QByteArray("x%0Ay"),
-                                    QByteArray("")}) {
+    for (const QByteArray& value :
+         {QByteArray("..%2F..%2Fescaped"), QByteArray("a%2Fb"), QByteArray(".."),
+          QByteArray("a%5Cb"), QByteArray("x%0Ay"), QByteArray("")}) {
         const QStringList lines = apply({"Edit" + weather() + "=" + value});
         ASSERT_EQ(lines.size(), 1) << value.constData();
         EXPECT_TRUE(lines[0].startsWith("Refused renaming Weather")) << lines[0].toStdString();
@@ -109,8 +109,8 @@ TEST_F(EditActionsTest, MoveNeverReplacesOrLeavesTheFavorites) {
     EXPECT_EQ(home.read("Favorites/Weather.url"), "[InternetShortcut]\r\nURL=http://other/\r\n");
 
     const QByteArray top = unique(fav + "/Top.url");
-    for (const QByteArray& target : {QByteArray("..%5C.."), QByteArray("News%5C..%5C.."),
-                                     QByteArray("a%2F..%2F..")}) {
+    for (const QByteArray& target :
+         {QByteArray("..%5C.."), QByteArray("News%5C..%5C.."), QByteArray("a%2F..%2F..")}) {
         const QStringList lines = apply({"Combo" + top + "=" + target});
         ASSERT_EQ(lines.size(), 1);
         EXPECT_TRUE(lines[0].startsWith("Refused moving Top")) << lines[0].toStdString();
@@ -127,8 +127,9 @@ TEST_F(EditActionsTest, MoveNeverReplacesOrLeavesTheFavorites) {
 
 TEST_F(EditActionsTest, NewNameAndNewFolderInOneFormBothApply) {
     testsupport::storeOrderValue("News", testsupport::orderValue({{"forecast.url", 1}}));
-    const QStringList lines = apply({"Edit" + weather() + "=Forecast", "Combo" + weather() + "=News",
-                                     "OB" + weather() + "=0", "CB" + weather() + "=deleteme"});
+    const QStringList lines =
+        apply({"Edit" + weather() + "=Forecast", "Combo" + weather() + "=News",
+               "OB" + weather() + "=0", "CB" + weather() + "=deleteme"});
     EXPECT_EQ(lines, (QStringList{"Renamed Favourite Weather to Forecast<br>",
                                   "Moved Favourite Forecast to \\News\\<br>",
                                   "Changed Favourite Forecast.URL sort order to 0. I.E. will show "
@@ -183,9 +184,9 @@ TEST_F(EditActionsTest, SortOrderWrittenToTheOrganiserValue) {
                           "after it has been restarted <br>"});
     EXPECT_EQ(position(), 7);
     EXPECT_TRUE(apply({"OB" + weather() + "=+7"}).isEmpty());
-    const QStringList lines = apply({"OB" + weather() + "=300", "OB" + weather() + "=abc",
-                                     "OB" + weather() + "=-1", "OB" + weather() + "=",
-                                     "OB" + unique(fav + "/Links/Unlisted.url") + "=2"});
+    const QStringList lines =
+        apply({"OB" + weather() + "=300", "OB" + weather() + "=abc", "OB" + weather() + "=-1",
+               "OB" + weather() + "=", "OB" + unique(fav + "/Links/Unlisted.url") + "=2"});
     EXPECT_EQ(lines, (QStringList{
                          "Favourite Weather.url sort order is too big. 300 is greater than 255<br>",
                          "Favourite Weather.url sort order is Invalid. abc is not a number<br>",
@@ -229,7 +230,8 @@ TEST_F(EditActionsTest, HistoryAddNamesTheShortcutAfterTitleOrHost) {
 
 TEST_F(EditActionsTest, HistoryTitlesAndAddressesNeverBecomePaths) {
     QByteArray title;
-    EditActions actions(fav, [] {}, [&](const QString&) { return title; });
+    EditActions actions(
+        fav, [] {}, [&](const QString&) { return title; });
     title = "  ../../Evil/Name\r\n";
     actions.AddFavouriteFromHistory("http://a.example/x%3Fq=1%26r=2");
     EXPECT_EQ(home.read("Favorites/-..-Evil-Name.URL"),
@@ -253,7 +255,8 @@ TEST_F(EditActionsTest, FormRecordsWritten) {
     EXPECT_EQ(home.read(".config/pagorama/values.log"),
               "Edit" + weather() + "=Fore+cast\r\nOther=a%20b\r\n\r\n");
 
-    EditActions history(fav, [] {}, [](const QString&) { return QByteArray(); });
+    EditActions history(
+        fav, [] {}, [](const QString&) { return QByteArray(); });
     QByteArray second;
     ASSERT_TRUE(ProcessEditForm(FormKind::History, "=Add+to+favourites", "127.0.0.1", history,
                                 &second, &error));

@@ -59,9 +59,9 @@ TEST(EditFormNames, UnsafeNamesNeverPass) {
     EXPECT_TRUE(IsSafeName("Forecast"));
     EXPECT_TRUE(IsSafeName("Caf\u00e9 & Bar"));
     EXPECT_TRUE(IsSafeName("a..b"));
-    for (const QString& bad : {QString(), QString("."), QString(".."), QString("a/b"),
-                              QString("..\\x"), QString("a") + QChar(0) + "b", QString("a\nb"),
-                              QString("tab\there")})
+    for (const QString& bad :
+         {QString(), QString("."), QString(".."), QString("a/b"), QString("..\\x"),
+          QString("a") + QChar(0) + "b", QString("a\nb"), QString("tab\there")})
         EXPECT_FALSE(IsSafeName(bad)) << bad.toStdString();
 }
 

@@ -26,8 +26,8 @@ protected:
         home.write("Favorites/Links/Weather.url", "[InternetShortcut]\r\nURL=http://w/\r\n");
         QDir().mkpath(home.path() + "/doc");
         controller = std::make_unique<WebServerController>(nullptr, home.path() + "/server.log");
-        handler = std::make_unique<EditPostHandler>(*controller, home.favorites(),
-                                                    [this] { ++marks; });
+        handler =
+            std::make_unique<EditPostHandler>(*controller, home.favorites(), [this] { ++marks; });
         controller->server().setAddr("127.0.0.1");
         ASSERT_TRUE(controller->start("0", home.path() + "/doc"));
         port = controller->server().listeningPort();
@@ -41,10 +41,9 @@ protected:
 
     HttpReply post(const QByteArray& path, const QByteArray& body,
                    const QByteArray& extraHeaders = {}) {
-        const QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: localhost:" +
-                                   QByteArray::number(port) + "\r\n" + extraHeaders +
-                                   "Content-Length: " + QByteArray::number(body.size()) +
-                                   "\r\n\r\n" + body;
+        const QByteArray request =
+            "POST " + path + " HTTP/1.1\r\nHost: localhost:" + QByteArray::number(port) + "\r\n" +
+            extraHeaders + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
         HttpReply reply;
         testsupport::runWithEventLoop([&] { reply = testsupport::fetch(port, request); });
         return reply;
@@ -76,9 +75,10 @@ TEST_F(EditPostTest, EditFormAppliedAndAnswered) {
     ASSERT_TRUE(reply.complete);
     EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK");
     EXPECT_EQ(reply.header("Content-Length").toInt(), reply.body.size());
-    EXPECT_TRUE(reply.body.contains("there were 2 results from127.0.0.1<br>Action taken : "
-                                    "Favourite Weather.url sort order is Invalid. &lt;i&gt; is not a number<br>\r\n"
-                                    "Renamed Favourite Weather to Forecast<br>\r\n</P>"))
+    EXPECT_TRUE(reply.body.contains(
+        "there were 2 results from127.0.0.1<br>Action taken : "
+        "Favourite Weather.url sort order is Invalid. &lt;i&gt; is not a number<br>\r\n"
+        "Renamed Favourite Weather to Forecast<br>\r\n</P>"))
         << reply.body.constData();
     EXPECT_TRUE(exists("Links/Forecast.URL"));
     EXPECT_FALSE(exists("Links/Weather.url"));
