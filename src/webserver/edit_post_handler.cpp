@@ -136,6 +136,7 @@ void EditPostHandler::complete(THttpConnection& connection, Upload upload) {
     // Applying the form lets events run (folder scans, the title fetch, a
     // message box): the connection may be gone when it is done.
     QPointer<THttpConnection> guard(&connection);
+    QPointer<EditPostHandler> self(this);
     const QByteArray version = connection.version();
     const QString peer = connection.peerAddr();
     EditActions actions(favorites_, markWriting_, fetchTitle_);
@@ -143,7 +144,7 @@ void EditPostHandler::complete(THttpConnection& connection, Upload upload) {
     QString error;
     const bool recorded =
         ProcessEditForm(upload.kind, untilZero(upload.body), peer, actions, &record, &error);
-    if (!guard || !guard->isConnected())
+    if (!self || !guard || !guard->isConnected())
         return;
     if (!recorded) {
         if (controller_)

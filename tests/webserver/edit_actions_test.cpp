@@ -264,3 +264,18 @@ TEST_F(EditActionsTest, FormRecordsWritten) {
     EXPECT_EQ(home.read(".config/pagorama/values.log"), "");
     EXPECT_EQ(home.read(".config/pagorama/CgiFrm1.txt"), record + second);
 }
+
+TEST_F(EditActionsTest, UnwritableRecordsAreReportedAndActionsStayDone) {
+    home.write("blocker", "a regular file");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/blocker/config").toUtf8());
+    EditActions edit(fav, [] {});
+    QByteArray record;
+    QString error;
+    const bool written = ProcessEditForm(FormKind::Edit, "Edit" + weather() + "=Forecast",
+                                         "127.0.0.1", edit, &record, &error);
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(exists("Links/Forecast.URL"));
+}
