@@ -140,8 +140,13 @@ void ExceptionLogger::report(const ExceptionRecord& record) {
     if (!ExceptionLogging || isIgnored(record))
         return;
     const QStringList entry = composeEntry(record, QDateTime::currentDateTime());
-    if (OnOtherDestination)
-        OnOtherDestination(entry);
+    if (OnOtherDestination) {
+        try {
+            OnOtherDestination(entry);
+        } catch (...) {
+            // The file still gets the entry.
+        }
+    }
     if (CreateLogFile)
         writeEntry(entry); // a log that cannot be written changes nothing else
 }
