@@ -75,8 +75,9 @@ StartPageTakeover TakeOverStartPage(
     const QString keptFile = favoritesFolder + QLatin1Char('/') + KeptStartPageFile;
     const bool replacingOwn = isProgramStartPage(current) && QFileInfo::exists(keptFile);
     if (!replacingOwn && !writeUrlFile(keptFile, current))
-        throw IntegrationError(
-            QStringLiteral("Unable to keep the browser's start page in %1").arg(keptFile).toStdString());
+        throw IntegrationError(QStringLiteral("Unable to keep the browser's start page in %1")
+                                   .arg(keptFile)
+                                   .toStdString());
     if (key.writeString(StartPageValue, address) != regerror::Success)
         throw IntegrationError(QStringLiteral("Unable to set the browser's start page: %1")
                                    .arg(key.lastErrorText())

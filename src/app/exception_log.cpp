@@ -54,7 +54,6 @@ ExceptionRecord describeEscaped(const void* context) {
     if (escaped.message)
         record.message = QString::fromUtf8(escaped.message);
     record.raiseAddress = escaped.place;
-    record.stack = captureStack(escaped.place);
     return record;
 }
 
@@ -165,8 +164,16 @@ void ExceptionLogger::notify(ReportSource source, ExceptionRecord (*describe)(co
             logger && (source == ReportSource::Raise
                            ? !logger->UnhandledExceptionsOnly
                            : logger->UnhandledExceptionsOnly || !throwsInterposed());
-        if (wanted)
-            logger->report(describe(context));
+        if (wanted) {
+            ExceptionRecord record = describe(context);
+            // Filtered before the stack is taken: ignored exceptions (a dead
+            // site in every refresh run) cost little.
+            if (logger->ExceptionLogging && !logger->isIgnored(record)) {
+                if (logger->StackTrackingEnable)
+                    record.stack = captureStack(record.raiseAddress);
+                logger->report(record);
+            }
+        }
     } catch (...) {
         // The logger's own failure never replaces the exception being reported.
     }
@@ -174,7 +181,7 @@ void ExceptionLogger::notify(ReportSource source, ExceptionRecord (*describe)(co
 }
 
 __attribute__((noinline)) void ExceptionLogger::notifyEscaped(const std::type_info* type,
-                                                               const char* message) noexcept {
+                                                              const char* message) noexcept {
     // The raise point is gone by now: the place is where it was caught.
     const Escaped escaped{type, message, __builtin_return_address(0)};
     notify(ReportSource::TopLevel, &describeEscaped, &escaped);

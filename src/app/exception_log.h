@@ -20,7 +20,7 @@ struct ExceptionRecord {
     QString className;              // demangled type name
     std::optional<QString> message; // only for objects that carry a message
     const void* raiseAddress = nullptr;
-    QStringList stack; // one line per frame, the raise point first
+    QStringList stack; // one line per frame, the raise point first (taken by notify)
 };
 
 // Where an exception is reported from: at its raise (the runtime's throw),

@@ -94,13 +94,13 @@ void TMain::WriteSupportPagesAtStart() {
 void TMain::TakeOverStartPage() {
     // Only when the registry store holds the browser's Main key, which
     // nothing on Linux creates. A failure is shown and start-up goes on.
+    const auto markWriting = [this] { Run->setWritingFavourites(true); };
+    const auto writeUrlFile = [&markWriting](const QString& fileName, const QString& url) {
+        return catalogue::WriteUrlFile(fileName, url, markWriting);
+    };
     try {
         app::TakeOverStartPage(HttpServer1->lastStartedPort(), platform::favoritesFolder(),
-                               [this](const QString& fileName, const QString& url) {
-                                   return catalogue::WriteUrlFile(fileName, url, [this] {
-                                       Run->setWritingFavourites(true);
-                                   });
-                               });
+                               writeUrlFile);
     } catch (const IntegrationError& error) {
         reportException(error.what());
     }

@@ -35,7 +35,7 @@ struct Raise {
 ExceptionRecord describeRaise(const void* context) {
     const auto& raise = *static_cast<const Raise*>(context);
     const ThrownDescription thrown = describeThrown(raise.object, raise.type);
-    return {thrown.className, thrown.message, raise.address, captureStack(raise.address)};
+    return {thrown.className, thrown.message, raise.address, {}};
 }
 
 QString hexAddress(const void* address) {
@@ -54,8 +54,8 @@ QString describeFrame(const void* address) {
     if (info.dli_fname && *info.dli_fname)
         line += QLatin1Char(' ') + QFileInfo(QString::fromLocal8Bit(info.dli_fname)).fileName();
     if (info.dli_sname && info.dli_saddr) {
-        const auto offset = static_cast<const char*>(address) -
-                            static_cast<const char*>(info.dli_saddr);
+        const auto offset =
+            static_cast<const char*>(address) - static_cast<const char*>(info.dli_saddr);
         line += QStringLiteral(" (%1+0x%2)")
                     .arg(demangledName(info.dli_sname), QString::number(offset, 16));
     }

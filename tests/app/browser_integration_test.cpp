@@ -1,6 +1,10 @@
 // The autostart entry, the browser start page takeover and the default
 // browser, against the registry store and files in a temporary HOME.
 #include "app/browser_integration.h"
+#include "app/main_window.h"
+#include "app/pagora_application.h"
+#include "app/product_page.h"
+#include "catalogue/refresh_run.h"
 #include "catalogue/shortcut_file.h"
 #include "platform/autostart.h"
 #include "platform/message_service.h"
@@ -12,6 +16,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -37,15 +42,31 @@ void writeValue(RegistryHive hive, const QString& path, const QString& name, con
     ASSERT_EQ(key.writeString(name, text), regerror::Success);
 }
 
+void setBrowserCommand(const QString& command) {
+    writeValue(RegistryHive::ClassesRoot, "htmlfile\\shell\\open\\command", "", command);
+}
+
+// A browser command that writes the address it is given into out.
+QString recordingBrowser(const QString& out) {
+    return "/bin/sh -c 'printf %s \"$1\" > \"$0\"' '" + out + "' \"%1\"";
+}
+
+QString waitForText(const QString& path) {
+    QDeadlineTimer deadline(60000);
+    while (QFileInfo(path).size() == 0 && !deadline.hasExpired())
+        QThread::msleep(20);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 class BrowserIntegration : public ::testing::Test {
 protected:
     // The program's shortcut writer, counting the "writing favourites" marks.
     app::StartPageTakeover takeOver(const QString& port) {
-        return app::TakeOverStartPage(port, home.favorites(),
-                                      [this](const QString& fileName, const QString& url) {
-                                          return catalogue::WriteUrlFile(
-                                              fileName, url, [this] { ++marks; });
-                                      });
+        return app::TakeOverStartPage(
+            port, home.favorites(), [this](const QString& fileName, const QString& url) {
+                return catalogue::WriteUrlFile(fileName, url, [this] { ++marks; });
+            });
     }
     QString keptFile() const { return home.favorites() + QStringLiteral("/_Old Home Page.URL"); }
     QByteArray kept() const {
@@ -180,18 +201,13 @@ TEST_F(BrowserIntegration, BrowserCommandLines) {
 
 TEST_F(BrowserIntegration, DefaultBrowserIsStartedWithTheAddress) {
     const QString out = home.path() + QStringLiteral("/opened.txt");
-    // A browser of its own file type that writes the address it was given.
+    // A browser of its own file type.
     writeValue(RegistryHive::ClassesRoot, ".htm", "", "testpage");
     writeValue(RegistryHive::ClassesRoot, "testpage\\shell\\open\\command", "",
-               "/bin/sh -c 'printf %s \"$1\" > \"$0\"' '" + out + "' \"%1\"");
+               recordingBrowser(out));
     const QString address = QStringLiteral("file:///tmp/a b/it's.html");
     app::OpenInDefaultBrowser(address);
-    QDeadlineTimer deadline(60000);
-    while (QFileInfo(out).size() == 0 && !deadline.hasExpired())
-        QThread::msleep(20);
-    QFile opened(out);
-    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(opened.readAll()), address);
+    EXPECT_EQ(waitForText(out), address);
 
     // A browser that cannot be started is an error with its fixed text.
     writeValue(RegistryHive::ClassesRoot, "testpage\\shell\\open\\command", "",
@@ -206,6 +222,47 @@ TEST_F(BrowserIntegration, DefaultBrowserIsStartedWithTheAddress) {
     // A file type without an open command: nothing happens.
     writeValue(RegistryHive::ClassesRoot, ".htm", "", "nocommand");
     EXPECT_NO_THROW(app::OpenInDefaultBrowser(address));
+}
+
+app::PagoraApplication& application() {
+    static int argc = 1;
+    static char name[] = "app_browser_integration_test";
+    static char* argv[] = {name, nullptr};
+    static auto* instance = new app::PagoraApplication(argc, argv);
+    return *instance;
+}
+
+TEST_F(BrowserIntegration, TheWindowTakesOverAtStartAndOpensInstructions) {
+    application();
+    platform::ScopedMessageRecorder messages;
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    home.write(".config/pagorama/pagorama.ini",
+               "[Data]\nPort=" + port.toUtf8() + "\n[General]\nStartup=0\n");
+    writeValue(RegistryHive::CurrentUser, MainKey, "Start Page", "http://example.org/");
+
+    auto window = std::make_unique<app::TMain>(false);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(startPage(), "http://localhost:" + port + "/");
+    EXPECT_EQ(kept(), "[InternetShortcut]\r\nURL=http://example.org/\r\n");
+    // Writing the favourite starts no refresh through the folder monitor.
+    EXPECT_TRUE(window->Run->writingFavourites());
+
+    setBrowserCommand("/nonexistent/browser \"%1\"");
+    window->Instructions1Click();
+    EXPECT_TRUE(messages.texts.contains("Couldn't launch default browser"))
+        << messages.texts.join('|').toStdString();
+
+    const QString out = home.path() + QStringLiteral("/opened.txt");
+    setBrowserCommand(recordingBrowser(out));
+    window->Instructions1Click();
+    const QString opened = waitForText(out);
+    EXPECT_TRUE(opened.startsWith("file:///")) << opened.toStdString();
+    EXPECT_EQ(opened, app::productPageUrl().toString(QUrl::FullyEncoded));
+    window.reset();
 }
 
 } // namespace

@@ -62,9 +62,7 @@ int entryCount(const QStringList& lines) {
 
 class ExceptionLog : public ::testing::Test {
 protected:
-    void SetUp() override {
-        logger.LogFileName = home.path() + QStringLiteral("/errors.txt");
-    }
+    void SetUp() override { logger.LogFileName = home.path() + QStringLiteral("/errors.txt"); }
     QStringList lines() const { return fileLines(logger.LogFileName); }
 
     testsupport::TempHome home;
@@ -81,7 +79,8 @@ app::ExceptionRecord record(const QString& className, std::optional<QString> mes
 }
 
 TEST_F(ExceptionLog, IgnoreListsAndEmptyMessagesProduceNoEntry) {
-    logger.report(record(QStringLiteral("app::Error"), QStringLiteral("[10061] Connection refused")));
+    logger.report(
+        record(QStringLiteral("app::Error"), QStringLiteral("[10061] Connection refused")));
     logger.report(record(QStringLiteral("app::Error"), QStringLiteral("Operation timed out")));
     logger.report(record(QStringLiteral("ESocketError"), QStringLiteral("anything at all")));
     logger.report(record(QStringLiteral("ETimedOutError"), std::nullopt));
@@ -172,8 +171,8 @@ TEST_F(RaisedExceptions, CaughtThrowsAreLoggedAndGoOnUnchanged) {
     ASSERT_GT(all.size(), 3);
     // The stack starts at the raise point, not in the logging code.
     bool ok = false;
-    raisedFrom = reinterpret_cast<const void*>(
-        all[0].section(QLatin1Char(' '), -1).toULongLong(&ok, 16));
+    raisedFrom =
+        reinterpret_cast<const void*>(all[0].section(QLatin1Char(' '), -1).toULongLong(&ok, 16));
     ASSERT_TRUE(ok);
     EXPECT_EQ(all[3].section(QLatin1Char(' '), 0, 0).toULongLong(&ok, 16), quintptr(raisedFrom));
 
@@ -200,7 +199,8 @@ TEST_F(RaisedExceptions, CaughtThrowsAreLoggedAndGoOnUnchanged) {
     const qsizetype intEntry = all.indexOf(QRegularExpression(".* Exception int occured .*"));
     ASSERT_GE(intEntry, 0);
     EXPECT_EQ(all[intEntry + 1], "Call stack: ");
-    const qsizetype tagged = all.indexOf(QRegularExpression(".* Exception .*TaggedFailure occured .*"));
+    const qsizetype tagged =
+        all.indexOf(QRegularExpression(".* Exception .*TaggedFailure occured .*"));
     ASSERT_GE(tagged, 0);
     EXPECT_EQ(all[tagged + 1], "Message: tagged failure");
 }
