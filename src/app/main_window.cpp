@@ -11,6 +11,7 @@
 #include "catalogue/page_renderer.h"
 #include "catalogue/refresh_run.h"
 #include "catalogue/site_worker.h"
+#include "history/history_analyser.h"
 #include "pages/page_writer.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
@@ -417,9 +418,15 @@ QString TMain::StatusText(TrayIconKind kind) const {
         return idleStatusText(cb_timerefresh->isChecked(),
                               Schedule.minutesLeft(SpinEdit1->value()));
     RunProgress run;
-    run.sitesTotal = Run->sitesTotal();
-    run.sitesFetched = Run->sitesFetched();
-    run.runStartTime = Run->runStartTime();
+    if (AnalysingHistory) {
+        run.sitesTotal = HistoryAnalyser1->sitesTotal();
+        run.sitesFetched = HistoryAnalyser1->sitesFetched();
+        run.runStartTime = HistoryAnalyser1->runStartTime();
+    } else {
+        run.sitesTotal = Run->sitesTotal();
+        run.sitesFetched = Run->sitesFetched();
+        run.runStartTime = Run->runStartTime();
+    }
     run.cancelRequested = Run->cancelRequested();
     return busyStatusText(run, catalogue::DateTimeNumber(QDateTime::currentDateTime()));
 }

@@ -36,10 +36,14 @@ class PageRenderer;
 class RefreshRun;
 class SiteWorker;
 } // namespace catalogue
+namespace history {
+class HistoryAnalyser;
+}
 namespace pages {
 class PageWriter;
 }
 namespace webserver {
+class EditPostHandler;
 class WebServerController;
 }
 
@@ -91,6 +95,9 @@ public:
     std::unique_ptr<ProgramRefreshHost> RunHost;
     std::unique_ptr<catalogue::RefreshRun> Run;
     std::unique_ptr<catalogue::SiteWorker> SiteWorker1;
+    std::unique_ptr<history::HistoryAnalyser> HistoryAnalyser1;
+    webserver::EditPostHandler* EditPosts = nullptr; // the edit and history forms
+    bool AnalysingHistory = false; // the tray status follows the analysis meanwhile
 
     // Controls, named as their objectName.
     QTabWidget* PageControl1 = nullptr;

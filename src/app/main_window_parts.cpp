@@ -9,11 +9,13 @@
 #include "catalogue/refresh_run.h"
 #include "catalogue/shortcut_file.h"
 #include "catalogue/site_worker.h"
+#include "history/history_analyser.h"
 #include "pages/page_writer.h"
 #include "platform/autostart.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "webserver/edit_post_handler.h"
 #include "webserver/server_log.h"
 #include "webserver/web_server_controller.h"
 
@@ -33,6 +35,21 @@ void ProgramRefreshHost::WriteSupportPages(const QByteArray&) {
 
 void ProgramRefreshHost::WriteCataloguePages(const QByteArray& catalogueText) {
     window_.PageWriter1->writeCataloguePages(catalogueText);
+}
+
+void ProgramRefreshHost::runHistoryAnalysis() {
+    window_.AnalysingHistory = true;
+    try {
+        window_.HistoryAnalyser1->AnalyseHistory();
+    } catch (...) {
+        window_.AnalysingHistory = false;
+        throw; // the refresh run ends its history step on it
+    }
+    window_.AnalysingHistory = false;
+}
+
+void ProgramRefreshHost::clearWorkLists() {
+    window_.HistoryAnalyser1->clearWorkLists();
 }
 
 void TMain::createParts() {
@@ -65,6 +82,18 @@ void TMain::createParts() {
         Settings, Run->trace(), platform::dataFolder(), [this] { ShowStatus(); },
         [this] { Run->setWritingFavourites(true); }, PageRenderer1.get());
     Run->setSiteFetcher(SiteWorker1.get(), [this] { return SiteWorker1->fetchRunning(); });
+
+    HistoryAnalyser1 = std::make_unique<history::HistoryAnalyser>(
+        *RunHost, Settings, *SiteWorker1,
+        history::HistoryAnalyserHooks{
+            [this] { return Run->cancelRequested(); },
+            [this] { Run->setFavouritesChanged(false); },
+            [this](bool writing) { Run->setWritingFavourites(writing); },
+            [this](const QByteArray& text) { PageWriter1->writeHistoryPage(text); }});
+
+    // The favourites editor and the history page post their forms here.
+    EditPosts = new webserver::EditPostHandler(*HttpServer1, platform::favoritesFolder(),
+                                               [this] { Run->setWritingFavourites(true); }, this);
 }
 
 void TMain::OpenServerLogAtStart() {

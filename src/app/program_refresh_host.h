@@ -1,6 +1,7 @@
 #pragma once
 // The refresh run's host in the running program: the window's indicators
-// (WindowRefreshHost) plus the page writer for the pages of each run.
+// (WindowRefreshHost) plus the page writer for the pages of each run and
+// the browsing history analysis that follows a run.
 #include "app/window_refresh_host.h"
 
 namespace app {
@@ -11,9 +12,8 @@ public:
 
     void WriteSupportPages(const QByteArray& catalogueText) override;
     void WriteCataloguePages(const QByteArray& catalogueText) override;
-    // The browsing history analysis is not part of this program yet: a run
-    // with "Analyser History" ticked skips it.
-    void runHistoryAnalysis() override {}
+    void runHistoryAnalysis() override;
+    void clearWorkLists() override;
 };
 
 } // namespace app
