@@ -166,6 +166,8 @@ public:
         return animatedShown_ ? TrayIconKind::Animated : TrayIconKind::Still;
     }
     void ShowStatusLine(const QString& text); // Label1, and stderr without a display
+    // Shows the picture named by a Link's IMAGE piece in Image1.
+    void ShowPicturePreview(const QByteArray& link);
 
     // What a run does to the indicators: the animated icon in place of the
     // still one, and Button2 with Timer1 off for the run's duration.

@@ -20,12 +20,20 @@
 #include "webserver/web_server_controller.h"
 
 #include <QCheckBox>
+#include <QImage>
+#include <QPixmap>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 namespace app {
+
+void ProgramRefreshHost::setStatusText(const QString& text) {
+    WindowRefreshHost::setStatusText(text);
+    if (window_.Run && window_.Run->runInProgress())
+        window_.ShowPicturePreview(window_.Run->currentLink());
+}
 
 void ProgramRefreshHost::WriteSupportPages(const QByteArray&) {
     // The support pages are made from "listings.xml", which the run has
@@ -94,6 +102,21 @@ void TMain::createParts() {
     // The favourites editor and the history page post their forms here.
     EditPosts = new webserver::EditPostHandler(*HttpServer1, platform::favoritesFolder(),
                                                [this] { Run->setWritingFavourites(true); }, this);
+}
+
+void TMain::ShowPicturePreview(const QByteArray& link) {
+    static const QByteArray marker = "IMAGE =\"";
+    const qsizetype start = link.lastIndexOf(marker);
+    if (start < 0)
+        return;
+    const qsizetype from = start + marker.size();
+    const qsizetype end = link.indexOf('"', from);
+    if (end < 0)
+        return;
+    const QString relative = platform::fromBackslashForm(QString::fromUtf8(link.mid(from, end - from)));
+    const QImage picture(platform::dataFolder() + relative);
+    if (!picture.isNull())
+        Image1->setPixmap(QPixmap::fromImage(picture));
 }
 
 void TMain::OpenServerLogAtStart() {

@@ -10,6 +10,9 @@ class ProgramRefreshHost : public WindowRefreshHost {
 public:
     using WindowRefreshHost::WindowRefreshHost;
 
+    // The status line names each favourite once its fetch is over; the
+    // picture just made is shown beside it.
+    void setStatusText(const QString& text) override;
     void WriteSupportPages(const QByteArray& catalogueText) override;
     void WriteCataloguePages(const QByteArray& catalogueText) override;
     void runHistoryAnalysis() override;

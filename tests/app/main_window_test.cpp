@@ -387,6 +387,19 @@ TEST_F(MainWindow, AFavoritesRenameStartsARunAtTheNextTickAndAContentWriteDoesNo
     EXPECT_EQ(home.read("Documents/pagorama/listings.xml"), catalogue); // no run
 }
 
+TEST_F(MainWindow, APictureJustMadeIsShownBesideTheStatusLine) {
+    // An https favourite is never fetched: its picture is the secure-site card.
+    home.write("Favorites/Bank.url", "[InternetShortcut]\r\nURL=https://bank.example.invalid/\r\n");
+    writeSettings("[General]\r\nStartup=0\r\nHistory=0\r\n");
+    start();
+    ASSERT_EQ(control<QLabel>("Image1")->pixmap().isNull(), true);
+    window->Button2Click();
+    const QPixmap shown = control<QLabel>("Image1")->pixmap();
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(shown.size(), QSize(122, 122));
+    EXPECT_EQ(QColor(shown.toImage().pixel(2, 2)), QColor(Qt::white));
+}
+
 // The window's side of the refresh host; pages and history are wired elsewhere.
 class WindowOnlyHost : public app::WindowRefreshHost {
 public:
