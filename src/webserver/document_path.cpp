@@ -14,8 +14,6 @@
 
 namespace webserver {
 
-namespace {
-
 int hexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -25,8 +23,6 @@ int hexValue(char c) {
         return c - 'A' + 10;
     return -1;
 }
-
-} // namespace
 
 QByteArray percentDecode(const QByteArray& text) {
     QByteArray out;

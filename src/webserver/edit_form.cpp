@@ -1,22 +1,13 @@
 #include "webserver/edit_form.h"
 
 #include "platform/paths.h"
+#include "webserver/document_path.h"
 
 #include <QUrl>
 
 namespace webserver {
 
 namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Room for ".URL" and a " (N)" suffix within the 255 bytes of a file name.
 constexpr int MaxNameBytes = 240;
@@ -62,18 +53,7 @@ int SplitFields(const QByteArray& text, char separator, QList<QByteArray>& list)
 QByteArray DecodeFormValue(const QByteArray& text) {
     QByteArray plus = text;
     plus.replace('+', ' ');
-    QByteArray out;
-    out.reserve(plus.size());
-    for (qsizetype i = 0; i < plus.size(); ++i) {
-        if (plus[i] == '%' && i + 2 < plus.size() && hexDigit(plus[i + 1]) >= 0 &&
-            hexDigit(plus[i + 2]) >= 0) {
-            out.append(char(hexDigit(plus[i + 1]) * 16 + hexDigit(plus[i + 2])));
-            i += 2;
-        } else {
-            out.append(plus[i]);
-        }
-    }
-    return out;
+    return percentDecode(plus);
 }
 
 QString FolderLocation(const QString& folder, const QString& favoritesFolder) {
@@ -111,7 +91,7 @@ std::optional<qint64> ParseSortOrder(const QString& text) {
     qint64 value = 0;
     for (; i < text.size(); ++i) {
         const char c = text[i].toLatin1();
-        const int digit = hexDigit(c);
+        const int digit = hexValue(c);
         if (digit < 0 || digit >= base || text[i].unicode() > 127)
             return std::nullopt;
         value = value * base + digit;
