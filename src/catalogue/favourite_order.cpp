@@ -25,6 +25,7 @@ struct Record {
     qsizetype offset = 0;
     qsizetype length = 0;
     unsigned char kind = 0;
+    QString name;
     QString lowerName;
 };
 
@@ -41,9 +42,9 @@ bool recordAt(const QByteArray& value, qsizetype offset, Record* record) {
     record->offset = offset;
     record->length = length;
     record->kind = static_cast<unsigned char>(value[offset + KindOffset]);
-    record->lowerName =
-        QString::fromUtf8(value.constData() + offset + NameOffset, nameEnd - offset - NameOffset)
-            .toLower();
+    record->name =
+        QString::fromUtf8(value.constData() + offset + NameOffset, nameEnd - offset - NameOffset);
+    record->lowerName = record->name.toLower();
     return true;
 }
 
@@ -55,6 +56,17 @@ template <typename Handle> void walkRecords(const QByteArray& value, Handle hand
         if (record.kind != IgnoredKind)
             handle(record);
     }
+}
+
+// The offset where the record walk ends: the value's size, or the start of
+// the first record that cannot be read, or beyond the end when the last
+// record's length byte points there.
+qsizetype walkEnd(const QByteArray& value) {
+    Record record;
+    qsizetype offset = HeaderSize;
+    while (offset < value.size() && recordAt(value, offset, &record))
+        offset += record.length;
+    return std::max(offset, HeaderSize);
 }
 
 // Seconds rounded down to even, as a directory entry's date and time give them.
@@ -104,8 +116,9 @@ QString MenuOrderKeyPath(const QString& location) {
 QList<MenuOrderEntry> ParseMenuOrder(const QByteArray& value) {
     QList<MenuOrderEntry> entries;
     walkRecords(value, [&](const Record& record) {
-        entries.append(
-            {record.lowerName, static_cast<unsigned char>(value[record.offset + PositionOffset])});
+        entries.append({record.lowerName,
+                        static_cast<unsigned char>(value[record.offset + PositionOffset]),
+                        record.name});
     });
     return entries;
 }
@@ -125,12 +138,39 @@ void MenuOrder::ReadMenuOrder(const QString& location) {
 }
 
 int MenuOrder::MenuOrderOf(const QString& fileName) const {
+    // Two favourites of one folder may differ only by letter case; each
+    // keeps its own record.
+    for (const MenuOrderEntry& entry : entries_)
+        if (entry.name == fileName)
+            return entry.position;
     const QString lower = fileName.toLower();
     for (const MenuOrderEntry& entry : entries_)
         if (entry.lowerName.compare(lower, Qt::CaseInsensitive) == 0)
             return entry.position;
     return -1;
 }
+
+namespace {
+
+// Sets the position byte of the records naming fileName: those of exactly
+// that name, or when there is none, those equal without regard to case.
+// Returns the number of records changed.
+int setPosition(QByteArray& value, const QString& fileName, int position,
+                bool ignoreCase = true) {
+    bool exact = !ignoreCase;
+    walkRecords(value, [&](const Record& record) { exact = exact || record.name == fileName; });
+    const QString lower = fileName.toLower();
+    int changed = 0;
+    walkRecords(value, [&](const Record& record) {
+        if (exact ? record.name == fileName : record.lowerName == lower) {
+            value[record.offset + PositionOffset] = char(position & 0xFF);
+            ++changed;
+        }
+    });
+    return changed;
+}
+
+} // namespace
 
 bool WriteMenuOrder(const QString& location, const QString& fileName, int position) {
     platform::RegistryKey key;
@@ -142,12 +182,71 @@ bool WriteMenuOrder(const QString& location, const QString& fileName, int positi
     std::optional<QByteArray> value = key.readBinary(OrderValueName);
     if (!value)
         return false;
-    const QString lower = fileName.toLower();
-    walkRecords(*value, [&](const Record& record) {
-        if (record.lowerName == lower)
-            (*value)[record.offset + PositionOffset] = char(position & 0xFF);
-    });
+    setPosition(*value, fileName, position);
     const bool written = key.writeBinary(OrderValueName, *value) == platform::regerror::Success;
+    key.close();
+    return written;
+}
+
+QByteArray MenuOrderRecord(const QString& name, int position) {
+    const QByteArray bytes = name.toUtf8();
+    if (bytes.isEmpty() || bytes.size() > MaxOrderNameBytes || bytes.contains('\0'))
+        return {};
+    QByteArray record(NameOffset, '\0');
+    record += bytes;
+    record += '\0';
+    record[0] = char(record.size());
+    record[PositionOffset] = char(position & 0xFF);
+    record[KindOffset] = 1;
+    return record;
+}
+
+QByteArray NewMenuOrderValue(const QStringList& names) {
+    QByteArray value(HeaderSize, '\0');
+    int position = 0;
+    for (const QString& name : names) {
+        const QByteArray record = MenuOrderRecord(name, position);
+        if (record.isEmpty())
+            continue;
+        value += record;
+        ++position;
+    }
+    return value;
+}
+
+bool SetOrganiserPosition(const QString& location, const QString& fileName, int position,
+                          const QStringList& folderFavourites) {
+    if (MenuOrderRecord(fileName, position).isEmpty())
+        return false;
+    platform::RegistryKey key;
+    if (key.open(platform::RegistryHive::CurrentUser, MenuOrderKeyPath(location), true) !=
+        platform::regerror::Success)
+        return false;
+    QByteArray value;
+    if (key.valueSize(OrderValueName) >= 0)
+        value = key.readBinary(OrderValueName).value_or(QByteArray());
+    if (value.size() < HeaderSize) {
+        // No organiser data yet: the folder's favourites in their present
+        // order, so setting one position keeps the order of the others.
+        QStringList names = folderFavourites;
+        if (!names.contains(fileName))
+            names.append(fileName);
+        value = NewMenuOrderValue(names);
+    }
+    // When another favourite of the folder differs from fileName only by
+    // letter case, a record of that other name is not this one's.
+    bool caseTwin = false;
+    for (const QString& name : folderFavourites)
+        caseTwin = caseTwin || (name != fileName && name.compare(fileName, Qt::CaseInsensitive) == 0);
+    if (setPosition(value, fileName, position, !caseTwin) == 0) {
+        // The new record goes where the walk of the value ends, so that it
+        // is read: after the last readable record (a length byte that points
+        // beyond the value's end is met by padding).
+        const qsizetype end = walkEnd(value);
+        value.resize(end, '\0');
+        value += MenuOrderRecord(fileName, position);
+    }
+    const bool written = key.writeBinary(OrderValueName, value) == platform::regerror::Success;
     key.close();
     return written;
 }

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QRandomGenerator>
 #include <QString>
+#include <QStringList>
 
 namespace catalogue {
 
@@ -45,6 +46,7 @@ QString MenuOrderKeyPath(const QString& location);
 struct MenuOrderEntry {
     QString lowerName; // the item's file name, lower-cased
     int position = 0;  // 0..255
+    QString name;      // the item's file name as stored
 };
 
 // The items of an "Order" value, records of ignored kind left out. The walk
@@ -57,7 +59,8 @@ class MenuOrder {
 public:
     // Loads the positions of one folder; a missing key or value leaves none.
     void ReadMenuOrder(const QString& location);
-    // The position of a file name (letter case ignored), -1 when it has none.
+    // The position of a file name, -1 when it has none. A record of exactly
+    // that name wins; otherwise letter case is ignored.
     int MenuOrderOf(const QString& fileName) const;
 
     void clear() { entries_.clear(); }
@@ -69,7 +72,30 @@ private:
 
 // Sets the organiser position (its low 8 bits) of every record naming
 // fileName in the folder's "Order" value and writes the value back whole.
+// Records of exactly that name are the ones changed; only when there is none
+// are names matched without regard to letter case.
 // Returns false when the key or the value is missing or cannot be written.
 bool WriteMenuOrder(const QString& location, const QString& fileName, int position);
+
+// The longest file name (UTF-8 bytes) an organiser record can hold: the
+// record's length is one byte.
+inline constexpr int MaxOrderNameBytes = 255 - 22 - 1;
+
+// A new "Order" value: a 20-byte header of zeros, then one record per name
+// in the given order with positions 0, 1, 2, ... Each record is 22 bytes
+// (length byte, three zeros, the position as 32-bit little-endian, twelve
+// zeros, kind byte 1, a zero) followed by the name's UTF-8 bytes and a NUL.
+// Names too long for a record are left out.
+QByteArray NewMenuOrderValue(const QStringList& names);
+// One record of that layout (empty when the name is too long).
+QByteArray MenuOrderRecord(const QString& name, int position);
+
+// Sets the organiser position of fileName in a folder, creating what is
+// missing: a folder without an "Order" value gets one that lists
+// folderFavourites in the order given (fileName among them), and a value
+// without a record for fileName gets one appended. Returns false when the
+// name is too long for a record or the registry cannot be written.
+bool SetOrganiserPosition(const QString& location, const QString& fileName, int position,
+                          const QStringList& folderFavourites);
 
 } // namespace catalogue

@@ -1,6 +1,5 @@
 #include "webserver/edit_actions.h"
 
-#include "catalogue/directory_scan.h"
 #include "catalogue/encodings.h"
 #include "catalogue/favourite_order.h"
 #include "catalogue/shortcut_file.h"
@@ -11,12 +10,12 @@
 #include "webserver/edit_form.h"
 #include "webserver/http_answer.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QThread>
 
 #include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace webserver {
@@ -33,10 +32,6 @@ QString withoutExtension(const QString& name) {
     return dot > 0 ? name.left(dot) : name;
 }
 
-QString withUrlExtension(const QString& name) {
-    return withoutExtension(name) + QStringLiteral(".URL");
-}
-
 bool isInside(const QString& path, const QString& folder) {
     return path.startsWith(folder + '/') && path.size() > folder.size() + 1;
 }
@@ -48,13 +43,8 @@ bool hasControlCharacter(const QString& text) {
     return false;
 }
 
-// Keeps events flowing while a scan walks the folders, as a long scan
-// would otherwise stall the server.
-void pumpEvents() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread())
-        QCoreApplication::processEvents();
-}
+const QString ShortcutMask = QStringLiteral("*.url");
+constexpr int UrlPropertyId = 2; // the address in a shortcut's first property set
 
 } // namespace
 
@@ -67,8 +57,24 @@ EditActions::EditActions(const QString& favoritesFolder,
 }
 
 void EditActions::ApplyEditFields(const QList<QByteArray>& fields) {
+    carried_.clear();
+    for (const QByteArray& field : fields) {
+        if (!IsCarriedField(field))
+            continue;
+        const qsizetype equals = field.indexOf('=');
+        if (equals > 0)
+            carried_.insert(field.left(equals),
+                            QString::fromUtf8(DecodeFormValue(field.mid(equals + 1))));
+    }
     for (const QByteArray& field : fields)
         applyField(field);
+}
+
+std::optional<QString> EditActions::carried(const QByteArray& name) const {
+    const auto found = carried_.constFind(name);
+    if (found == carried_.constEnd())
+        return std::nullopt;
+    return found.value();
 }
 
 void EditActions::applyField(const QByteArray& field) {
@@ -101,44 +107,105 @@ void EditActions::applyField(const QByteArray& field) {
                       .arg(esc(path.replace(QChar(0), QChar(0xFFFD)))));
         return;
     }
+    // An earlier field of this form may have renamed or moved the favourite.
     fieldIdentity_ = path;
-    path = currentPath_.value(path, path);
-    fieldPath_ = path;
-    const qsizetype slash = path.lastIndexOf('/');
-    const QString fileName = path.mid(slash + 1);
-    const QString folder = path.left(slash + 1);
+    fieldPath_ = currentPath_.value(path, path);
+    editFolder_ = fieldPath_.left(fieldPath_.lastIndexOf('/') + 1);
 
-    if (prefix == "Combo") {
-        targetFolder_ = '\\' + value + '\\';
-        if (targetFolder_ == QLatin1String("\\Root\\"))
-            targetFolder_ = QStringLiteral("\\");
-        scanFor(fileName, &EditActions::MoveFavourite);
-        return;
-    }
-    editFolder_ = folder;
-    if (prefix == "Edit") {
-        newName_ = value;
-        scanFor(withUrlExtension(fileName), &EditActions::RenameFavourite);
-    } else if (prefix == "OB") {
-        sortOrderText_ = value;
-        scanFor(withUrlExtension(fileName), &EditActions::SetSortOrder);
-    } else if (value == QLatin1String("deleteme")) {
-        scanFor(withUrlExtension(fileName), &EditActions::DeleteFavourite);
-    }
+    if (prefix == "Combo")
+        applyMove(value, identity);
+    else if (prefix == "Edit")
+        applyRename(value, identity);
+    else if (prefix == "OB")
+        applySortOrder(value, identity);
+    else
+        applyDelete(value);
 }
 
-void EditActions::scanFor(const QString& fileName, Action action) {
-    wantedName_ = fileName;
-    // The name is used as the scan's mask; a name holding "*" or "?" must
-    // still act on its own file only.
-    catalogue::ScanDirectoryTree(
-        favorites_, fileName,
-        [this, action](const QString& folder, const platform::DirEntry& entry) {
-            if (entry.name.compare(wantedName_, Qt::CaseInsensitive) != 0)
-                return true;
-            return (this->*action)(folder, entry);
-        },
-        pumpEvents);
+bool EditActions::fieldFileExists() const {
+    struct stat info;
+    return ::lstat(QFile::encodeName(fieldPath_).constData(), &info) == 0 &&
+           !S_ISDIR(info.st_mode);
+}
+
+void EditActions::actOnFieldFile(Action action) {
+    platform::DirEntry entry;
+    entry.name = fieldPath_.mid(editFolder_.size());
+    (this->*action)(editFolder_, entry);
+}
+
+void EditActions::applyMove(const QString& value, const QByteArray& identity) {
+    const QString here = FolderLocation(editFolder_, favorites_);
+    // "Root" names the Favorites folder itself and a top-level folder named
+    // Root alike; the page's "Top" field tells them apart. Without it (an
+    // older page), a favourite that sits in a folder named Root stays.
+    QString location = value;
+    if (value == QLatin1String("Root")) {
+        if (const std::optional<QString> top = carried("Top" + identity))
+            location = *top == QLatin1String("no") ? value : QString();
+        else
+            location = here == QLatin1String("Root") ? value : QString();
+    }
+    const QString name = withoutExtension(fieldPath_.mid(editFolder_.size()));
+    const QString what = QStringLiteral("moving %1").arg(esc(name));
+    if (const std::optional<QString> was = carried("WasCombo" + identity)) {
+        if (location == *was)
+            return; // not changed on the page
+        if (!fieldFileExists() || here != *was)
+            return skipped(what);
+    } else if (location == here) {
+        return;
+    }
+    if (!fieldFileExists())
+        return notFound(what);
+    targetFolder_ = location.isEmpty() ? QStringLiteral("\\") : '\\' + location + '\\';
+    actOnFieldFile(&EditActions::MoveFavourite);
+}
+
+void EditActions::applyRename(const QString& value, const QByteArray& identity) {
+    newName_ = value;
+    const QString name = withoutExtension(fieldPath_.mid(editFolder_.size()));
+    const QString what = QStringLiteral("renaming %1").arg(esc(name));
+    if (const std::optional<QString> was = carried("WasEdit" + identity)) {
+        if (value == *was)
+            return;
+        if (!fieldFileExists() || name != *was)
+            return skipped(what);
+    } else if (value == name) {
+        return;
+    }
+    if (!fieldFileExists())
+        return notFound(what);
+    actOnFieldFile(&EditActions::RenameFavourite);
+}
+
+void EditActions::applySortOrder(const QString& value, const QByteArray& identity) {
+    sortOrderText_ = value;
+    const QString fileName = fieldPath_.mid(editFolder_.size());
+    if (const std::optional<QString> was = carried("WasOB" + identity)) {
+        if (value == *was)
+            return;
+        const QString what = QStringLiteral("the sort order of %1").arg(esc(fileName));
+        if (!fieldFileExists())
+            return skipped(what);
+        catalogue::MenuOrder order;
+        order.ReadMenuOrder(FolderLocation(editFolder_, favorites_));
+        if (ParseSortOrder(*was) != order.MenuOrderOf(fileName))
+            return skipped(what);
+    }
+    // An older page posts every position: one whose file is gone asked for
+    // nothing that can be told.
+    if (fieldFileExists())
+        actOnFieldFile(&EditActions::SetSortOrder);
+}
+
+void EditActions::applyDelete(const QString& value) {
+    if (value != QLatin1String("deleteme"))
+        return;
+    if (!fieldFileExists())
+        return notFound(
+            QStringLiteral("deleting %1").arg(esc(fieldPath_.mid(editFolder_.size()))));
+    actOnFieldFile(&EditActions::DeleteFavourite);
 }
 
 void EditActions::followed(const QString& from, const QString& to) {
@@ -146,13 +213,42 @@ void EditActions::followed(const QString& from, const QString& to) {
         currentPath_.insert(fieldIdentity_, to);
 }
 
-void EditActions::refused(int errorCode) {
+void EditActions::refused(int errorCode, const QString& what) {
+    addResult(QStringLiteral("Refused %1: %2 (error %3)<br>")
+                  .arg(what, esc(QString::fromLocal8Bit(std::strerror(errorCode))))
+                  .arg(errorCode));
     platform::showMessage(QString::number(errorCode));
 }
+
+void EditActions::skipped(const QString& what) {
+    addResult(QStringLiteral("Skipped %1: the favourite has changed since this page was made; "
+                             "reload the page to see it as it is now<br>")
+                  .arg(what));
+}
+
+void EditActions::notFound(const QString& what) {
+    addResult(QStringLiteral("Refused %1: the favourite is no longer in %2 folder<br>")
+                  .arg(what, esc(RelativeFolder(editFolder_, favorites_))));
+}
+
+namespace {
+
+// Another entry of folder whose name differs from name by letter case only.
+QString caseTwinOf(const QString& folder, const QString& name, const QString& self) {
+    for (const platform::DirEntry& entry : platform::listDirectory(folder))
+        if (entry.name != name && entry.name != self &&
+            entry.name.compare(name, Qt::CaseInsensitive) == 0)
+            return entry.name;
+    return {};
+}
+
+} // namespace
 
 bool EditActions::MoveFavourite(const QString& folder, const platform::DirEntry& entry) {
     if (RelativeFolder(folder, favorites_) == targetFolder_)
         return false;
+    const QString what = QStringLiteral("moving %1 to %2")
+                             .arg(esc(withoutExtension(entry.name)), esc(targetFolder_));
     const QString inner = targetFolder_.mid(1, targetFolder_.size() - 2);
     QString targetDir = favorites_;
     if (!inner.isEmpty()) {
@@ -170,7 +266,7 @@ bool EditActions::MoveFavourite(const QString& folder, const platform::DirEntry&
     const QString realTarget = QFileInfo(targetDir).canonicalFilePath();
     const QString realFavorites = QFileInfo(favorites_).canonicalFilePath();
     if (realTarget.isEmpty()) {
-        refused(ENOENT);
+        refused(ENOENT, what);
         return false;
     }
     if (realTarget != realFavorites && !isInside(realTarget, realFavorites)) {
@@ -178,9 +274,18 @@ bool EditActions::MoveFavourite(const QString& folder, const platform::DirEntry&
                       .arg(esc(withoutExtension(entry.name)), esc(targetFolder_)));
         return false;
     }
+    // Favourites are told apart without regard to letter case (the organiser
+    // data does): a second one of the same name in another case is refused.
+    const QString twin = caseTwinOf(targetDir, entry.name, QString());
+    if (!twin.isEmpty()) {
+        addResult(QStringLiteral("Refused %1: the folder holds %2, a name that differs only "
+                                 "by letter case<br>")
+                      .arg(what, esc(twin)));
+        return false;
+    }
     int error = 0;
     if (!platform::renameNoReplace(folder + entry.name, targetDir + '/' + entry.name, &error)) {
-        refused(error);
+        refused(error, what);
         return false;
     }
     followed(folder + entry.name, targetDir + '/' + entry.name);
@@ -193,16 +298,25 @@ bool EditActions::RenameFavourite(const QString& folder, const platform::DirEntr
     if (folder != editFolder_)
         return false;
     const QString newFile = newName_ + QStringLiteral(".URL");
-    if (withUrlExtension(entry.name).compare(newFile, Qt::CaseInsensitive) == 0)
+    // A rename that changes letter case only is a rename.
+    if (withoutExtension(entry.name) == newName_)
         return false;
+    const QString what = QStringLiteral("renaming %1").arg(esc(withoutExtension(entry.name)));
     if (!IsSafeName(newName_) || newFile.toUtf8().size() > 255) {
         addResult(QStringLiteral("Refused renaming %1: %2 is not a file name<br>")
                       .arg(esc(withoutExtension(entry.name)), esc(newName_)));
         return false;
     }
+    const QString twin = caseTwinOf(folder, newFile, entry.name);
+    if (!twin.isEmpty()) {
+        addResult(QStringLiteral("Refused %1 to %2: the folder holds %3, a name that differs "
+                                 "only by letter case<br>")
+                      .arg(what, esc(newName_), esc(twin)));
+        return false;
+    }
     int error = 0;
     if (!platform::renameNoReplace(folder + entry.name, folder + newFile, &error)) {
-        refused(error);
+        refused(error, QStringLiteral("%1 to %2").arg(what, esc(newName_)));
         return false;
     }
     followed(folder + entry.name, folder + newFile);
@@ -226,22 +340,32 @@ bool EditActions::SetSortOrder(const QString& folder, const platform::DirEntry& 
                       .arg(name, typed));
         return false;
     }
-    const QString lower = entry.name.toLower();
-    const int current = order.MenuOrderOf(lower);
+    const int current = order.MenuOrderOf(entry.name);
     if (*requested == current)
         return false;
     if (*requested > 255) {
         addResult(QStringLiteral("Favourite %1 sort order is too big. %2 is greater than 255<br>")
                       .arg(name, typed));
-    } else if (*requested < 0) {
+        return false;
+    }
+    if (*requested < 0) {
         addResult(QStringLiteral("Favourite %1 sort order is too small. %2 is less than 0<br>")
                       .arg(name, typed));
-    } else if (current < 0) {
-        // The organiser has no record of this favourite: there is nothing
-        // to change, and saying it changed would be untrue.
-        addResult(QStringLiteral("Favourite %1 has no sort order to change in %2 folder<br>")
-                      .arg(name, esc(RelativeFolder(folder, favorites_))));
-    } else if (catalogue::WriteMenuOrder(location, lower, int(*requested))) {
+        return false;
+    }
+    if (entry.name.toUtf8().size() > catalogue::MaxOrderNameBytes) {
+        addResult(QStringLiteral("Favourite %1 sort order cannot be kept: the name is too long "
+                                 "for the organiser<br>")
+                      .arg(name));
+        return false;
+    }
+    // The program is the organiser data's only writer: a folder without it
+    // gets it, listing its favourites in their present order.
+    QStringList favourites;
+    for (const platform::DirEntry& file : platform::listDirectory(folder, ShortcutMask))
+        if (!file.isDirectory)
+            favourites << file.name;
+    if (catalogue::SetOrganiserPosition(location, entry.name, int(*requested), favourites)) {
         addResult(QStringLiteral("Changed Favourite %1 sort order to %2. I.E. will show changes "
                                  "after it has been restarted <br>")
                       .arg(name, typed));
@@ -255,7 +379,8 @@ bool EditActions::DeleteFavourite(const QString& folder, const platform::DirEntr
     if (folder != editFolder_)
         return false;
     if (::unlink(QFile::encodeName(folder + entry.name).constData()) != 0) {
-        refused(errno);
+        const int error = errno;
+        refused(error, QStringLiteral("deleting %1").arg(esc(entry.name)));
         return false;
     }
     addResult(QStringLiteral("Deleted Favourite %1 from %2 folder<br>")
@@ -263,26 +388,38 @@ bool EditActions::DeleteFavourite(const QString& folder, const platform::DirEntr
     return false;
 }
 
-QString EditActions::freeShortcutName(const QString& baseName) const {
+QString EditActions::shortcutNameFor(const QString& baseName, const QString& address,
+                                     bool* alreadyThere) const {
     // Another favourite of the same name is never overwritten: the new one
-    // gets a number.
+    // gets a number. One of those names that already holds the address is
+    // the favourite asked for, added before.
     const QStringList existing =
         QDir(favorites_)
             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     auto taken = [&](const QString& name) {
-        for (const QString& entry : existing)
-            if (entry.compare(name + QStringLiteral(".URL"), Qt::CaseInsensitive) == 0)
-                return true;
-        return false;
+        bool found = false;
+        for (const QString& entry : existing) {
+            if (entry.compare(name + QStringLiteral(".URL"), Qt::CaseInsensitive) != 0)
+                continue;
+            found = true;
+            catalogue::ShortcutFile shortcut;
+            if (shortcut.load(favorites_ + '/' + entry) &&
+                shortcut.value(catalogue::PropertySet::Shortcut, UrlPropertyId).text == address)
+                *alreadyThere = true;
+        }
+        return found;
     };
+    *alreadyThere = false;
     QString name = baseName;
-    for (int number = 2; taken(name); ++number)
+    for (int number = 2; taken(name) && !*alreadyThere; ++number)
         name = QStringLiteral("%1 (%2)").arg(baseName).arg(number);
     return name;
 }
 
 void EditActions::AddFavouriteFromHistory(const QByteArray& name) {
-    const QString address = QString::fromUtf8(catalogue::UnescapeText(name));
+    // The field name is the visited address as the browser encodes a form
+    // field: decoded once, it is that address exactly, its query included.
+    const QString address = QString::fromUtf8(DecodeFormValue(name));
     // The address becomes a line of the shortcut file: a line break in it
     // would add keys of its own.
     if (address.isEmpty() || hasControlCharacter(address)) {
@@ -291,7 +428,14 @@ void EditActions::AddFavouriteFromHistory(const QByteArray& name) {
     }
     const QByteArray rawTitle = fetchTitle_(address).trimmed();
     const QString title = QString::fromUtf8(catalogue::UnescapeText(rawTitle));
-    const QString baseName = freeShortcutName(SafeNameFromTitle(title, address));
+    bool alreadyThere = false;
+    const QString baseName =
+        shortcutNameFor(SafeNameFromTitle(title, address), address, &alreadyThere);
+    if (alreadyThere) {
+        addResult(QStringLiteral("Favourite %1 already holds %2 <br>")
+                      .arg(esc(baseName), esc(address)));
+        return;
+    }
     const QString file = favorites_ + '/' + baseName + QStringLiteral(".URL");
     if (!catalogue::WriteUrlFile(file, address, markWriting_)) {
         addResult(QStringLiteral("Favourite %1 could not be written<br>").arg(esc(baseName)));

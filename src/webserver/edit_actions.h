@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 namespace webserver {
 
@@ -26,13 +27,20 @@ public:
                 TitleFetcher fetchTitle = {});
 
     // Runs the editor's fields ("Combo", "Edit", "OB", "CB" + identity =
-    // value) in order. A field whose identity is not hexadecimal or names a
-    // file outside the Favorites folder is refused with a result line.
+    // value) in order, each on the file its identity (the hexadecimal full
+    // path) names. A field whose identity is not hexadecimal or names a file
+    // outside the Favorites folder is refused with a result line.
+    // Pages that carry the values they were built with ("WasEdit",
+    // "WasCombo", "WasOB" + identity) have only the changed fields applied,
+    // and only where the favourite still has the value the page showed; a
+    // "Top" + identity field of "yes" or "no" tells whether a "Root" choice
+    // is the Favorites folder itself or a top-level folder named Root.
     void ApplyEditFields(const QList<QByteArray>& fields);
     // Writes a shortcut to the posted address, named after its page title.
     void AddFavouriteFromHistory(const QByteArray& name);
 
-    // Scan callbacks: each acts on the first file found and stops the scan.
+    // The actions on one favourite file (folder native, ending in "/"). Each
+    // returns false, as a scan callback that stops at the file.
     bool MoveFavourite(const QString& folder, const platform::DirEntry& entry);
     bool RenameFavourite(const QString& folder, const platform::DirEntry& entry);
     bool SetSortOrder(const QString& folder, const platform::DirEntry& entry);
@@ -44,19 +52,33 @@ public:
 private:
     using Action = bool (EditActions::*)(const QString&, const platform::DirEntry&);
     void applyField(const QByteArray& field);
-    void scanFor(const QString& fileName, Action action);
-    bool insideFavorites(const QString& nativePath) const;
+    void applyMove(const QString& value, const QByteArray& identity);
+    void applyRename(const QString& value, const QByteArray& identity);
+    void applySortOrder(const QString& value, const QByteArray& identity);
+    void applyDelete(const QString& value);
+    std::optional<QString> carried(const QByteArray& name) const;
+    bool fieldFileExists() const;
+    void actOnFieldFile(Action action);
     void addResult(const QString& line) { results_.append(line); }
-    void refused(int errorCode);
-    QString freeShortcutName(const QString& baseName) const;
+    void refused(int errorCode, const QString& what);
+    void skipped(const QString& what);
+    void notFound(const QString& what);
+    // A shortcut of the Favorites folder named baseName or a numbered
+    // variant of it that already holds address, if any; else the first
+    // free name.
+    QString shortcutNameFor(const QString& baseName, const QString& address,
+                            bool* alreadyThere) const;
 
     QString favorites_;
     std::function<void()> markWriting_;
     TitleFetcher fetchTitle_;
     QStringList results_;
 
+    // Values the page was built with, and the "Top" choices, by field name
+    // up to its "=".
+    QHash<QByteArray, QString> carried_;
+
     // Working texts of the field being applied.
-    QString wantedName_;   // file name the scan looks for
     QString editFolder_;   // native, ending in "/"
     QString newName_;      // without extension
     QString targetFolder_; // relative form: "\" or "\Links\"

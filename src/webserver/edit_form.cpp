@@ -50,6 +50,11 @@ int SplitFields(const QByteArray& text, char separator, QList<QByteArray>& list)
     return added;
 }
 
+bool IsCarriedField(const QByteArray& field) {
+    return field.startsWith("WasEdit") || field.startsWith("WasCombo") ||
+           field.startsWith("WasOB") || field.startsWith("Top");
+}
+
 QByteArray DecodeFormValue(const QByteArray& text) {
     QByteArray plus = text;
     plus.replace('+', ' ');
@@ -154,7 +159,9 @@ QByteArray ResultsAnswer(const QByteArray& version, const QByteArray& record) {
     page += record;
     page += "</P><FORM><INPUT TYPE=\"button\" VALUE=\"Back to Pagorama\" "
             "onClick=\"history.go(-1)\"></FORM></BODY></HTML>\r\n";
-    QByteArray answer = version + " 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+    // Names outside ASCII arrive as UTF-8 and are shown as such.
+    QByteArray answer = version +
+                        " 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Length: " +
                         QByteArray::number(page.size()) + "\r\n\r\n";
     return answer + page;
 }

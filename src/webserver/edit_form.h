@@ -23,6 +23,12 @@ FormKind FormKindOf(const QByteArray& path);
 // Returns the number of fields appended to list.
 int SplitFields(const QByteArray& text, char separator, QList<QByteArray>& list);
 
+// True for the fields an editor page adds beside the ones it is edited by:
+// the values it was built with ("WasEdit", "WasCombo", "WasOB" + identity)
+// and the folder-kind choice ("Top" + identity). They are not counted as
+// results and not kept in the record of the form's values.
+bool IsCarriedField(const QByteArray& field);
+
 // "+" as a blank, then every "%" with two hexadecimal digits (either case)
 // as the byte they give; a "%" without two digits stays as it is. Decoded
 // bytes are never decoded again.

@@ -29,8 +29,12 @@ bool ProcessEditForm(FormKind kind, const QByteArray& body, const QString& peerA
     QList<QByteArray> fields;
     int count = 0;
     if (kind == FormKind::Edit) {
-        count = SplitFields(body, '&', fields);
+        SplitFields(body, '&', fields);
         actions.ApplyEditFields(fields);
+        // What the page carries besides its edit fields is neither a result
+        // nor one of the form's values.
+        fields.removeIf(IsCarriedField);
+        count = int(fields.size());
     } else if (kind == FormKind::History) {
         const qsizetype equals = body.indexOf('=');
         if (equals >= 1) {

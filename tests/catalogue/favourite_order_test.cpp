@@ -159,3 +159,61 @@ TEST(MenuOrderRegistry, WriteChangesOnlyThePositionBytes) {
     EXPECT_FALSE(platform::registryKeyExists(platform::RegistryHive::CurrentUser,
                                              MenuOrderKeyPath("Missing")));
 }
+
+namespace {
+
+QByteArray storedOrder(const QString& location) {
+    platform::RegistryKey key;
+    if (key.open(platform::RegistryHive::CurrentUser, MenuOrderKeyPath(location), false) !=
+        platform::regerror::Success)
+        return {};
+    return key.readBinary("Order").value_or(QByteArray());
+}
+
+// A record as the organiser data's only writer lays it out.
+QByteArray record(const QByteArray& name, char position) {
+    QByteArray bytes(22, '\0');
+    bytes[0] = char(22 + name.size() + 1);
+    bytes[4] = position;
+    bytes[20] = 1;
+    return bytes + name + '\0';
+}
+
+} // namespace
+
+TEST(MenuOrderRegistry, SettingAPositionCreatesTheFolderValue) {
+    testsupport::TempHome home;
+    ASSERT_TRUE(SetOrganiserPosition("News\\Tech", "b.url", 9, {"a.url", "B.url", "b.url", "c.url"}));
+    const QByteArray expected = QByteArray(20, '\0') + record("a.url", 0) + record("B.url", 1) +
+                                record("b.url", 9) + record("c.url", 3);
+    EXPECT_EQ(storedOrder("News\\Tech").toHex(), expected.toHex());
+    // The refresh run reads it back: every favourite keeps its place.
+    MenuOrder order;
+    order.ReadMenuOrder("News\\Tech");
+    EXPECT_EQ(order.MenuOrderOf("a.url"), 0);
+    EXPECT_EQ(order.MenuOrderOf("B.url"), 1);
+    EXPECT_EQ(order.MenuOrderOf("b.url"), 9);
+    EXPECT_EQ(order.MenuOrderOf("c.url"), 3);
+
+    // A favourite the value does not list yet is appended.
+    ASSERT_TRUE(SetOrganiserPosition("News\\Tech", "d.url", 4, {"a.url", "d.url"}));
+    EXPECT_EQ(storedOrder("News\\Tech"), expected + record("d.url", 4));
+    // A name too long for a one-byte record length is refused.
+    EXPECT_FALSE(SetOrganiserPosition("News\\Tech", QString(MaxOrderNameBytes + 1, 'x'), 1, {}));
+}
+
+TEST(MenuOrderRegistry, AppendedRecordIsReadAfterAValueThatEndsEarly) {
+    testsupport::TempHome home;
+    // A record whose length byte is 0 ends the walk: bytes after it are never
+    // read, so a record appended after them would be lost.
+    QByteArray value = orderValue({{"a.url", 2}});
+    const qsizetype walkEnd = value.size();
+    value += QByteArray(30, '\0');
+    testsupport::storeOrderValue("", value);
+    ASSERT_TRUE(SetOrganiserPosition("", "z.url", 5, {"a.url", "z.url"}));
+    MenuOrder order;
+    order.ReadMenuOrder("");
+    EXPECT_EQ(order.MenuOrderOf("a.url"), 2);
+    EXPECT_EQ(order.MenuOrderOf("z.url"), 5);
+    EXPECT_EQ(storedOrder("").left(walkEnd), value.left(walkEnd));
+}

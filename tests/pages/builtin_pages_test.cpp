@@ -284,3 +284,67 @@ TEST(BuiltinPages, HistoryPageOffersEachSiteWithItsOwnButton) {
     EXPECT_EQ(html.count("//meta[@http-equiv='Pragam']"), 1);
     EXPECT_EQ(html.text("//body/@onload"), "setScroll();");
 }
+
+TEST(BuiltinPages, EditFormCarriesItsValuesAndTellsTheTopFolderFromRoot) {
+    const QByteArray text = pagetest::catalogueText(
+        2, false,
+        {{"", pagetest::favourites("T", 1)}, {"Root", pagetest::favourites("R", 1)}});
+    const Html edit(page(BuiltinText::Edit, text, false));
+    const QString top = QString::fromLatin1(catalogue::HexEncode("/home/u/Favorites//T1.url"));
+    const QString inRoot =
+        QString::fromLatin1(catalogue::HexEncode("/home/u/Favorites/Root/R1.url"));
+    // Both folders are offered as "Root"; only the Favorites folder's option
+    // is marked as the top folder.
+    const QString combo = "//select[@name='Combo" + inRoot + "']";
+    EXPECT_EQ(edit.texts(combo + "/option/@value"), QStringList({"Root", "Root"}));
+    EXPECT_EQ(edit.texts(combo + "/option/@data-top"), QStringList({"yes"}));
+    EXPECT_EQ(edit.text(combo + "/option[@selected]/@data-top"), "");
+    EXPECT_TRUE(edit.text(combo + "/@onchange").contains("TopChoice(this)"));
+    EXPECT_EQ(edit.text("//input[@name='Top" + top + "']/@value"), "yes");
+    EXPECT_EQ(edit.text("//input[@name='Top" + inRoot + "']/@value"), "no");
+    EXPECT_EQ(edit.text("//input[@name='Top" + inRoot + "']/@type"), "hidden");
+
+    // The values the page is built with travel with the form.
+    EXPECT_EQ(edit.text("//input[@name='WasEdit" + inRoot + "']/@value"), "R1");
+    EXPECT_EQ(edit.text("//input[@name='WasCombo" + inRoot + "']/@value"), "Root");
+    EXPECT_EQ(edit.count("//input[@name='WasCombo" + top + "'][@value='']"), 1);
+    EXPECT_EQ(edit.text("//input[@name='WasOB" + inRoot + "']/@value"), "1");
+    EXPECT_EQ(edit.count("//input[@type='hidden']"), 8);
+}
+
+TEST(BuiltinPages, ScriptAddressesAreShownAsTextNeverAsLinks) {
+    const QList<pagetest::Favourite> links = {
+        {"Plain", "http://example.invalid/", "images\\1.BMP"},
+        {"Script", "javascript:alert(1)", "images\\2.BMP"},
+        {"Upper", "  JavaScript:alert(2)", "images\\3.BMP"},
+        {"Split", "java\tscr\nipt:alert(3)", "images\\4.BMP"},
+        {"Data", "DATA:text/html,<script>alert(4)</script>", "images\\5.BMP"},
+        {"_Old Home Page", "vbscript:msgbox(5)", "images\\6.BMP"},
+    };
+    const QByteArray text = pagetest::catalogueText(3, true, {{"", links}});
+    for (const BuiltinText sheet : {BuiltinText::View, BuiltinText::Edit, BuiltinText::ViewHead}) {
+        const Html html(page(sheet, text, false));
+        for (const QString& href : html.texts("//a/@href"))
+            EXPECT_TRUE(href.startsWith("http:") || href.endsWith(".htm"))
+                << int(sheet) << " " << href.toStdString();
+    }
+    const Html view(page(BuiltinText::View, text, false));
+    EXPECT_EQ(view.count("//a"), 2); // picture and name of the plain one
+    // The others still show their names and pictures, as text.
+    EXPECT_EQ(view.texts("//font[@size='2']//span"),
+              QStringList({"Script", "Upper", "Split", "Data"}));
+    EXPECT_EQ(view.count("//span/img"), 4);
+    const Html header(page(BuiltinText::ViewHead, text, false));
+    EXPECT_EQ(header.count("//span[.='_Old Home Page']"), 1);
+
+    catalogue::CatalogueText history;
+    history.startHistory(5);
+    for (const QByteArray& address : {QByteArray("javascript:alert(6)"),
+                                      QByteArray("http://h.invalid/")})
+        history.addHistoryLink("Site", catalogue::PropertyPiece("PID_IS_URL", address) +
+                                           catalogue::ImagePiece("images\\history\\1.BMP"));
+    history.finish();
+    const Html suggestions(page(BuiltinText::History, history.text(), false));
+    EXPECT_EQ(suggestions.texts("//a/@href"),
+              QStringList({"http://h.invalid/", "http://h.invalid/"}));
+}

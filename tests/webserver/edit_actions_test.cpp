@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -56,15 +57,16 @@ TEST_F(EditActionsTest, RenameMovesNothingElse) {
     EXPECT_EQ(lines, QStringList{"Renamed Favourite Weather to Forecast<br>"});
     EXPECT_FALSE(exists("Links/Weather.url"));
     EXPECT_EQ(home.read("Favorites/Links/Forecast.URL"), "[InternetShortcut]\r\nURL=http://w/\r\n");
-    // The same name (letter case aside) is no change.
-    EXPECT_TRUE(apply({"Edit" + unique(fav + "/Top.url") + "=TOP"}).isEmpty());
+    // The same name is no change, whatever the extension's letter case.
+    EXPECT_TRUE(apply({"Edit" + unique(fav + "/Top.url") + "=Top"}).isEmpty());
     EXPECT_TRUE(exists("Top.url"));
     EXPECT_TRUE(messages.texts.isEmpty());
 }
 
 TEST_F(EditActionsTest, RenameOntoExistingNameIsRefusedWithItsCode) {
     home.write("Favorites/Links/Forecast.URL", "[InternetShortcut]\r\nURL=http://f/\r\n");
-    EXPECT_TRUE(apply({"Edit" + weather() + "=Forecast"}).isEmpty());
+    EXPECT_EQ(apply({"Edit" + weather() + "=Forecast"}),
+              QStringList{"Refused renaming Weather to Forecast: File exists (error 17)<br>"});
     EXPECT_EQ(messages.texts, QStringList{QString::number(EEXIST)});
     EXPECT_EQ(home.read("Favorites/Links/Weather.url"), "[InternetShortcut]\r\nURL=http://w/\r\n");
     EXPECT_EQ(home.read("Favorites/Links/Forecast.URL"), "[InternetShortcut]\r\nURL=http://f/\r\n");
@@ -88,9 +90,14 @@ TEST_F(EditActionsTest, MoveToFolderAndToRoot) {
               QStringList{"Moved Favourite Weather to \\News\\Tech\\<br>"});
     EXPECT_TRUE(exists("News/Tech/Weather.url"));
     EXPECT_FALSE(exists("Links/Weather.url"));
-    // The identity still names the old place: the scan finds the file by name.
-    EXPECT_EQ(apply({"Combo" + weather() + "=Root"}),
+    EXPECT_EQ(apply({"Combo" + unique(fav + "/News/Tech/Weather.url") + "=Root"}),
               QStringList{"Moved Favourite Weather to \\<br>"});
+    EXPECT_TRUE(exists("Weather.url"));
+    // The identity names the old place, where the file no longer is: no
+    // other file of that name is taken instead.
+    EXPECT_EQ(apply({"Combo" + weather() + "=News"}),
+              QStringList{"Refused moving Weather: the favourite is no longer in \\Links\\ "
+                          "folder<br>"});
     EXPECT_TRUE(exists("Weather.url"));
     // Already there: nothing happens.
     EXPECT_TRUE(apply({"Combo" + unique(fav + "/Weather.url") + "=Root"}).isEmpty());
@@ -101,9 +108,10 @@ TEST_F(EditActionsTest, MoveNeverReplacesOrLeavesTheFavorites) {
     home.write("Favorites/Weather.url", "[InternetShortcut]\r\nURL=http://other/\r\n");
     home.write("Favorites/News/Weather.url", "x");
     QFile::remove(fav + "/News/Weather.url");
-    // The scan meets the root's Weather.url first; moving it onto the one in
-    // Links is refused.
-    EXPECT_TRUE(apply({"Combo" + weather() + "=Links"}).isEmpty());
+    // Moving the root's Weather.url onto the one in Links is refused, with a
+    // line on the answer as well as the box.
+    EXPECT_EQ(apply({"Combo" + unique(fav + "/Weather.url") + "=Links"}),
+              QStringList{"Refused moving Weather to \\Links\\: File exists (error 17)<br>"});
     EXPECT_EQ(messages.texts, QStringList{QString::number(EEXIST)});
     EXPECT_EQ(home.read("Favorites/Links/Weather.url"), "[InternetShortcut]\r\nURL=http://w/\r\n");
     EXPECT_EQ(home.read("Favorites/Weather.url"), "[InternetShortcut]\r\nURL=http://other/\r\n");
@@ -146,10 +154,14 @@ TEST_F(EditActionsTest, DeleteOnlyWhenTickedAndInItsFolder) {
     EXPECT_EQ(apply({"CB" + weather() + "=deleteme"}),
               QStringList{"Deleted Favourite Weather.url from \\Links\\ folder<br>"});
     EXPECT_FALSE(exists("Links/Weather.url"));
-    // The root's Top.url is found first: a delete aimed at the other does nothing.
-    EXPECT_TRUE(apply({"CB" + unique(fav + "/News/Top.url") + "=deleteme"}).isEmpty());
-    EXPECT_TRUE(exists("News/Top.url"));
+    // A delete aimed at the second Top.url deletes that one, not the root's.
+    EXPECT_EQ(apply({"CB" + unique(fav + "/News/Top.url") + "=deleteme"}),
+              QStringList{"Deleted Favourite Top.url from \\News\\ folder<br>"});
+    EXPECT_FALSE(exists("News/Top.url"));
     EXPECT_TRUE(exists("Top.url"));
+    EXPECT_EQ(apply({"CB" + unique(fav + "/News/Top.url") + "=deleteme"}),
+              QStringList{"Refused deleting Top.url: the favourite is no longer in \\News\\ "
+                          "folder<br>"});
 }
 
 TEST_F(EditActionsTest, IdentitiesOutsideTheFavoritesOrNotHexAreRefused) {
@@ -192,9 +204,14 @@ TEST_F(EditActionsTest, SortOrderWrittenToTheOrganiserValue) {
                          "Favourite Weather.url sort order is Invalid. abc is not a number<br>",
                          "Favourite Weather.url sort order is too small. -1 is less than 0<br>",
                          "Favourite Weather.url sort order is Invalid.  is not a number<br>",
-                         "Favourite Unlisted.url has no sort order to change in \\Links\\ "
-                         "folder<br>"}));
+                         "Changed Favourite Unlisted.url sort order to 2. I.E. will show changes "
+                         "after it has been restarted <br>"}));
     EXPECT_EQ(position(), 7);
+    // A favourite the organiser data did not list gets a record of its own.
+    catalogue::MenuOrder order;
+    order.ReadMenuOrder("Links");
+    EXPECT_EQ(order.MenuOrderOf("Unlisted.url"), 2);
+    EXPECT_EQ(order.entries().size(), 2);
 }
 
 TEST_F(EditActionsTest, EchoedValuesAreEscaped) {
@@ -209,22 +226,32 @@ TEST_F(EditActionsTest, EchoedValuesAreEscaped) {
 
 TEST_F(EditActionsTest, HistoryAddNamesTheShortcutAfterTitleOrHost) {
     testsupport::TestSite site;
+    // As a browser posts a field named by the address.
     auto formName = [&](const QString& path) {
-        QByteArray url = site.url(path).toUtf8();
-        return url.replace(":", "%3A").replace("/", "%2F");
+        return QUrl::toPercentEncoding(site.url(path));
     };
     EditActions actions(fav, [this] { ++marks; });
     actions.AddFavouriteFromHistory(formName("/title"));
     actions.AddFavouriteFromHistory(formName("/notitle"));
+    // Another page of the same title gets a number; a second press on the
+    // same suggestion adds nothing.
+    actions.AddFavouriteFromHistory(formName("/title?q=a&b=c"));
     actions.AddFavouriteFromHistory(formName("/title"));
+    actions.AddFavouriteFromHistory(formName("/title?q=a&b=c"));
     EXPECT_EQ(actions.ActionResults(),
               (QStringList{"Added Favourite Test Title <br>", "Added Favourite 127.0.0.1 <br>",
-                           "Added Favourite Test Title (2) <br>"}));
+                           "Added Favourite Test Title (2) <br>",
+                           "Favourite Test Title already holds " + site.url("/title") + " <br>",
+                           "Favourite Test Title (2) already holds " +
+                               site.url("/title?q=a&amp;b=c") + " <br>"}));
     EXPECT_EQ(home.read("Favorites/Test Title.URL"),
               "[InternetShortcut]\r\nURL=" + site.url("/title").toUtf8() + "\r\n");
     EXPECT_EQ(home.read("Favorites/127.0.0.1.URL"),
               "[InternetShortcut]\r\nURL=" + site.url("/notitle").toUtf8() + "\r\n");
-    EXPECT_TRUE(exists("Test Title (2).URL"));
+    // The address exactly as visited: its query is not re-encoded.
+    EXPECT_EQ(home.read("Favorites/Test Title (2).URL"),
+              "[InternetShortcut]\r\nURL=" + site.url("/title?q=a&b=c").toUtf8() + "\r\n");
+    EXPECT_FALSE(exists("Test Title (3).URL"));
     EXPECT_EQ(marks, 3);
 }
 
@@ -235,9 +262,9 @@ TEST_F(EditActionsTest, HistoryTitlesAndAddressesNeverBecomePaths) {
     title = "  ../../Evil/Name\r\n";
     actions.AddFavouriteFromHistory("http://a.example/x%3Fq=1%26r=2");
     EXPECT_EQ(home.read("Favorites/-..-Evil-Name.URL"),
-              "[InternetShortcut]\r\nURL=http://a.example/x?q=1%26r=2\r\n");
+              "[InternetShortcut]\r\nURL=http://a.example/x?q=1&r=2\r\n");
     // A line break in the address would add keys to the shortcut file.
-    actions.AddFavouriteFromHistory("http://a.example/&#0D;&#0A;IconFile=x");
+    actions.AddFavouriteFromHistory("http://a.example/%0D%0AIconFile=x");
     EXPECT_EQ(actions.ActionResults().size(), 2);
     EXPECT_TRUE(actions.ActionResults()[1].startsWith("Refused adding"));
     EXPECT_EQ(QDir(fav).entryList(QDir::Files), (QStringList{"-..-Evil-Name.URL", "Top.url"}));

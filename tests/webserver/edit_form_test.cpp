@@ -86,7 +86,7 @@ TEST(EditFormAnswer, RecordAndPage) {
     const qsizetype split = answer.indexOf("\r\n\r\n");
     ASSERT_GT(split, 0);
     const QByteArray page = answer.mid(split + 4);
-    EXPECT_TRUE(answer.startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"));
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n"));
     EXPECT_TRUE(answer.contains("Content-Length: " + QByteArray::number(page.size()) + "\r\n"));
     EXPECT_TRUE(page.startsWith("<HTML><HEAD><TITLE>Pagorama Reporter</TITLE></HEAD>\r\n"
                                 "<BODY background=\"\\_back.jpg\"><H2>"));

@@ -145,11 +145,11 @@ function setScroll() {
 </xsl:template>
 
 <xsl:template name="picture-link">
-<A href="{@PID_IS_URL}" target="_top"><xsl:value-of select="."/><IMG src="{@IMAGE}"/></A>
+<xsl:call-template name="favourite-link"><xsl:with-param name="content"><xsl:value-of select="."/><IMG src="{@IMAGE}"/></xsl:with-param></xsl:call-template>
 </xsl:template>
 
 <xsl:template name="title-link">
-<A href="{@PID_IS_URL}" target="_top"><xsl:value-of select="."/><xsl:value-of select="@DESCRIPTION"/></A>
+<xsl:call-template name="favourite-link"><xsl:with-param name="content"><xsl:value-of select="."/><xsl:value-of select="@DESCRIPTION"/></xsl:with-param></xsl:call-template>
 </xsl:template>
 
 <xsl:template name="empty-cells">
@@ -158,6 +158,18 @@ function setScroll() {
 <td width="175">&#160;</td>
 <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$count - 1"/></xsl:call-template>
 </xsl:if>
+</xsl:template>
+
+<!-- A link to a favourite's address. An address that would run script with
+     this page's origin (javascript:, data:, vbscript:, letter case and the
+     blanks a browser ignores aside) is shown as text, never as a link. -->
+<xsl:template name="favourite-link">
+<xsl:param name="content"/>
+<xsl:variable name="scheme" select="translate(substring-before(normalize-space(translate(@PID_IS_URL, '&#9;&#10;&#13;', '')), ':'), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')"/>
+<xsl:choose>
+<xsl:when test="$scheme = 'javascript' or $scheme = 'data' or $scheme = 'vbscript'"><span title="{@PID_IS_URL}"><xsl:copy-of select="$content"/></span></xsl:when>
+<xsl:otherwise><A href="{@PID_IS_URL}" target="_top"><xsl:copy-of select="$content"/></A></xsl:otherwise>
+</xsl:choose>
 </xsl:template>
 
 </xsl:stylesheet>

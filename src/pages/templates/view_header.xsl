@@ -140,8 +140,8 @@ function setcombo() {
 <xsl:if test="/BROWSERINFO/@HomePage = 'YES'">
 <xsl:for-each select="/BROWSERINFO/Favoritesfolder/Folder/Link[@DESCRIPTION = '_Old Home Page']">
 <table>
-<tr><td><A href="{@PID_IS_URL}" target="_top"><xsl:value-of select="."/><IMG src="{@IMAGE}"/></A></td></tr>
-<tr><td><A href="{@PID_IS_URL}" target="_top"><xsl:value-of select="."/><xsl:value-of select="@DESCRIPTION"/></A></td></tr>
+<tr><td><xsl:call-template name="favourite-link"><xsl:with-param name="content"><xsl:value-of select="."/><IMG src="{@IMAGE}"/></xsl:with-param></xsl:call-template></td></tr>
+<tr><td><xsl:call-template name="favourite-link"><xsl:with-param name="content"><xsl:value-of select="."/><xsl:value-of select="@DESCRIPTION"/></xsl:with-param></xsl:call-template></td></tr>
 </table>
 </xsl:for-each>
 </xsl:if>
@@ -167,6 +167,18 @@ History Manager View Mode <a href="history.htm" TARGET="_top">Manage history</a>
 </table>
 </BODY>
 </html>
+</xsl:template>
+
+<!-- A link to a favourite's address. An address that would run script with
+     this page's origin (javascript:, data:, vbscript:, letter case and the
+     blanks a browser ignores aside) is shown as text, never as a link. -->
+<xsl:template name="favourite-link">
+<xsl:param name="content"/>
+<xsl:variable name="scheme" select="translate(substring-before(normalize-space(translate(@PID_IS_URL, '&#9;&#10;&#13;', '')), ':'), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')"/>
+<xsl:choose>
+<xsl:when test="$scheme = 'javascript' or $scheme = 'data' or $scheme = 'vbscript'"><span title="{@PID_IS_URL}"><xsl:copy-of select="$content"/></span></xsl:when>
+<xsl:otherwise><A href="{@PID_IS_URL}" target="_top"><xsl:copy-of select="$content"/></A></xsl:otherwise>
+</xsl:choose>
 </xsl:template>
 
 </xsl:stylesheet>
