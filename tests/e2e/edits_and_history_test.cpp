@@ -16,16 +16,7 @@ using e2e::ProgramRun;
 using testsupport::TempHome;
 using testsupport::TestSite;
 
-namespace {
-
-testsupport::HttpReply post(quint16 port, const QByteArray& path, const QByteArray& body) {
-    return testsupport::fetch(port, "POST " + path + " HTTP/1.0\r\nHost: localhost:" +
-                                        QByteArray::number(port) + "\r\nOrigin: http://localhost:" +
-                                        QByteArray::number(port) + "\r\nContent-Length: " +
-                                        QByteArray::number(body.size()) + "\r\n\r\n" + body);
-}
-
-} // namespace
+using e2e::postForm;
 
 TEST(ProgramForms, HistorySuggestionsAndEditsThroughTheServer) {
     TempHome home;
@@ -59,7 +50,7 @@ TEST(ProgramForms, HistorySuggestionsAndEditsThroughTheServer) {
 
     // The editor renames a favourite.
     const QByteArray unique = catalogue::HexEncode(QFile::encodeName(home.favorites() + "/Weather.url"));
-    const auto renamed = post(port, "/cgi-bin/cgifrm1.exe", "Edit" + unique + "=Forecast");
+    const auto renamed = postForm(port, "/cgi-bin/cgifrm1.exe", "Edit" + unique + "=Forecast");
     EXPECT_TRUE(renamed.statusLine.contains(" 200")) << renamed.raw.constData();
     EXPECT_TRUE(QFileInfo::exists(home.favorites() + "/Forecast.URL")) << renamed.body.constData();
     EXPECT_FALSE(QFileInfo::exists(home.favorites() + "/Weather.url"));
@@ -67,7 +58,7 @@ TEST(ProgramForms, HistorySuggestionsAndEditsThroughTheServer) {
     // The history page adds the suggested page as a favourite named after its title.
     QByteArray address = site.url("/x/c.html").toUtf8();
     address.replace(":", "%3A").replace("/", "%2F");
-    const auto added = post(port, "/cgi-bin/cgifrm2.exe", address + "=Add+to+favourites");
+    const auto added = postForm(port, "/cgi-bin/cgifrm2.exe", address + "=Add+to+favourites");
     EXPECT_TRUE(added.statusLine.contains(" 200")) << added.statusLine.constData();
     EXPECT_TRUE(home.read("Favorites/X C.URL").contains("URL=" + site.url("/x/c.html").toUtf8()));
 

@@ -10,6 +10,13 @@
 
 namespace e2e {
 
+testsupport::HttpReply postForm(quint16 port, const QByteArray& path, const QByteArray& body) {
+    const QByteArray origin = "localhost:" + QByteArray::number(port);
+    return testsupport::fetch(port, "POST " + path + " HTTP/1.0\r\nHost: " + origin +
+                                        "\r\nOrigin: http://" + origin + "\r\nContent-Length: " +
+                                        QByteArray::number(body.size()) + "\r\n\r\n" + body);
+}
+
 quint16 freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};

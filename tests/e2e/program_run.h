@@ -2,6 +2,7 @@
 // Runs the built pagorama program for a whole-program test: a temporary
 // HOME with a Favorites tree, a settings file that sets a free port, no
 // display, and its standard error collected.
+#include "support/http_test_client.h"
 #include "support/temp_home.h"
 
 #include <QByteArray>
@@ -14,6 +15,9 @@ namespace e2e {
 
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 quint16 freePort();
+
+// Posts a form body to the program's server as its own pages would.
+testsupport::HttpReply postForm(quint16 port, const QByteArray& path, const QByteArray& body);
 
 class ProgramRun {
 public:
