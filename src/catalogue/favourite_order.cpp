@@ -155,8 +155,7 @@ namespace {
 // Sets the position byte of the records naming fileName: those of exactly
 // that name, or when there is none, those equal without regard to case.
 // Returns the number of records changed.
-int setPosition(QByteArray& value, const QString& fileName, int position,
-                bool ignoreCase = true) {
+int setPosition(QByteArray& value, const QString& fileName, int position, bool ignoreCase = true) {
     bool exact = !ignoreCase;
     walkRecords(value, [&](const Record& record) { exact = exact || record.name == fileName; });
     const QString lower = fileName.toLower();
@@ -237,7 +236,8 @@ bool SetOrganiserPosition(const QString& location, const QString& fileName, int 
     // letter case, a record of that other name is not this one's.
     bool caseTwin = false;
     for (const QString& name : folderFavourites)
-        caseTwin = caseTwin || (name != fileName && name.compare(fileName, Qt::CaseInsensitive) == 0);
+        caseTwin =
+            caseTwin || (name != fileName && name.compare(fileName, Qt::CaseInsensitive) == 0);
     if (setPosition(value, fileName, position, !caseTwin) == 0) {
         // The new record goes where the walk of the value ends, so that it
         // is read: after the last readable record (a length byte that points

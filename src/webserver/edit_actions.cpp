@@ -124,8 +124,7 @@ void EditActions::applyField(const QByteArray& field) {
 
 bool EditActions::fieldFileExists() const {
     struct stat info;
-    return ::lstat(QFile::encodeName(fieldPath_).constData(), &info) == 0 &&
-           !S_ISDIR(info.st_mode);
+    return ::lstat(QFile::encodeName(fieldPath_).constData(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 void EditActions::actOnFieldFile(Action action) {
@@ -203,8 +202,7 @@ void EditActions::applyDelete(const QString& value) {
     if (value != QLatin1String("deleteme"))
         return;
     if (!fieldFileExists())
-        return notFound(
-            QStringLiteral("deleting %1").arg(esc(fieldPath_.mid(editFolder_.size()))));
+        return notFound(QStringLiteral("deleting %1").arg(esc(fieldPath_.mid(editFolder_.size()))));
     actOnFieldFile(&EditActions::DeleteFavourite);
 }
 
@@ -432,8 +430,8 @@ void EditActions::AddFavouriteFromHistory(const QByteArray& name) {
     const QString baseName =
         shortcutNameFor(SafeNameFromTitle(title, address), address, &alreadyThere);
     if (alreadyThere) {
-        addResult(QStringLiteral("Favourite %1 already holds %2 <br>")
-                      .arg(esc(baseName), esc(address)));
+        addResult(
+            QStringLiteral("Favourite %1 already holds %2 <br>").arg(esc(baseName), esc(address)));
         return;
     }
     const QString file = favorites_ + '/' + baseName + QStringLiteral(".URL");

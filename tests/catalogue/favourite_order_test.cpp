@@ -183,7 +183,8 @@ QByteArray record(const QByteArray& name, char position) {
 
 TEST(MenuOrderRegistry, SettingAPositionCreatesTheFolderValue) {
     testsupport::TempHome home;
-    ASSERT_TRUE(SetOrganiserPosition("News\\Tech", "b.url", 9, {"a.url", "B.url", "b.url", "c.url"}));
+    ASSERT_TRUE(
+        SetOrganiserPosition("News\\Tech", "b.url", 9, {"a.url", "B.url", "b.url", "c.url"}));
     const QByteArray expected = QByteArray(20, '\0') + record("a.url", 0) + record("B.url", 1) +
                                 record("b.url", 9) + record("c.url", 3);
     EXPECT_EQ(storedOrder("News\\Tech").toHex(), expected.toHex());

@@ -143,23 +143,24 @@ TEST(ProgramEditor, SavesFromOldEditorPagesChangeOnlyWhatWasChangedOnThem) {
     const QString third = editor.save();
     EXPECT_TRUE(third.contains("Renamed Favourite InRoot to Renamed")) << qPrintable(third);
     EXPECT_TRUE(third.contains("Skipped renaming Weather")) << qPrintable(third);
-    EXPECT_EQ(filesBelow(fav),
-              (QStringList{"Links/Top.url", "Links/Weather.url", "News/Script.url",
-                           "Root/Renamed.URL", "Weather.url"}));
+    EXPECT_EQ(filesBelow(fav), (QStringList{"Links/Top.url", "Links/Weather.url", "News/Script.url",
+                                            "Root/Renamed.URL", "Weather.url"}));
     // No error box (its text is the error code) was shown.
-    EXPECT_FALSE(program.stderrText().contains("Pagorama: 17\n")) << qPrintable(program.stderrText());
+    EXPECT_FALSE(program.stderrText().contains("Pagorama: 17\n"))
+        << qPrintable(program.stderrText());
 
     // The viewer shows the script address as text too.
     ASSERT_TRUE(browser.open(QString("http://localhost:%1/").arg(port)));
     ASSERT_TRUE(browser.waitFor("frames.length == 3 && "
                                 "frames['mymain'].document.readyState == 'complete'",
                                 60000));
-    EXPECT_EQ(browser.evaluate("Array.from(frames['mymain'].document.links).filter(a => "
-                               "a.protocol != 'http:').length + ''")
+    EXPECT_EQ(browser
+                  .evaluate("Array.from(frames['mymain'].document.links).filter(a => "
+                            "a.protocol != 'http:').length + ''")
                   .toString(),
               "0");
-    EXPECT_TRUE(browser.evaluate("frames['mymain'].document.body.innerText").toString().contains(
-        "Script"));
+    EXPECT_TRUE(
+        browser.evaluate("frames['mymain'].document.body.innerText").toString().contains("Script"));
     EXPECT_EQ(program.terminate(), 0);
 }
 
@@ -185,7 +186,8 @@ TEST(ProgramEditor, EditsOverTheServerKeepEveryFavouriteAndSayWhatWasRefused) {
 
     // A rename that changes letter case only.
     auto reply = edit("Edit" + id("Links/Weather.url") + "=weather");
-    EXPECT_TRUE(reply.body.contains("Renamed Favourite Weather to weather<br>")) << reply.raw.data();
+    EXPECT_TRUE(reply.body.contains("Renamed Favourite Weather to weather<br>"))
+        << reply.raw.data();
     // A rename onto another favourite's name in another letter case.
     reply = edit("Edit" + id("Links/weather.URL") + "=Forecast");
     EXPECT_TRUE(reply.body.contains("Refused renaming weather to Forecast: the folder holds "
@@ -200,8 +202,8 @@ TEST(ProgramEditor, EditsOverTheServerKeepEveryFavouriteAndSayWhatWasRefused) {
     EXPECT_EQ(reply.header("Content-Type"), "text/html; charset=UTF-8");
     EXPECT_TRUE(reply.body.contains("Renamed Favourite forecast to M\xC3\xA9t\xC3\xA9o<br>"))
         << reply.body.data();
-    EXPECT_EQ(filesBelow(fav), (QStringList{"Links/M\u00e9t\u00e9o.URL", "Links/weather.URL",
-                                            "News/weather.URL"}));
+    EXPECT_EQ(filesBelow(fav),
+              (QStringList{"Links/M\u00e9t\u00e9o.URL", "Links/weather.URL", "News/weather.URL"}));
     EXPECT_EQ(home.read("Favorites/Links/weather.URL"), shortcut(site.url("/title?w")));
     EXPECT_EQ(home.read("Favorites/News/weather.URL"), shortcut(site.url("/title?n")));
 

@@ -12,9 +12,9 @@ namespace e2e {
 
 testsupport::HttpReply postForm(quint16 port, const QByteArray& path, const QByteArray& body) {
     const QByteArray origin = "localhost:" + QByteArray::number(port);
-    return testsupport::fetch(port, "POST " + path + " HTTP/1.0\r\nHost: " + origin +
-                                        "\r\nOrigin: http://" + origin + "\r\nContent-Length: " +
-                                        QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    return testsupport::fetch(
+        port, "POST " + path + " HTTP/1.0\r\nHost: " + origin + "\r\nOrigin: http://" + origin +
+                  "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
 }
 
 quint16 freePort() {

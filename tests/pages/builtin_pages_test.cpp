@@ -287,8 +287,7 @@ TEST(BuiltinPages, HistoryPageOffersEachSiteWithItsOwnButton) {
 
 TEST(BuiltinPages, EditFormCarriesItsValuesAndTellsTheTopFolderFromRoot) {
     const QByteArray text = pagetest::catalogueText(
-        2, false,
-        {{"", pagetest::favourites("T", 1)}, {"Root", pagetest::favourites("R", 1)}});
+        2, false, {{"", pagetest::favourites("T", 1)}, {"Root", pagetest::favourites("R", 1)}});
     const Html edit(page(BuiltinText::Edit, text, false));
     const QString top = QString::fromLatin1(catalogue::HexEncode("/home/u/Favorites//T1.url"));
     const QString inRoot =
@@ -339,8 +338,8 @@ TEST(BuiltinPages, ScriptAddressesAreShownAsTextNeverAsLinks) {
 
     catalogue::CatalogueText history;
     history.startHistory(5);
-    for (const QByteArray& address : {QByteArray("javascript:alert(6)"),
-                                      QByteArray("http://h.invalid/")})
+    for (const QByteArray& address :
+         {QByteArray("javascript:alert(6)"), QByteArray("http://h.invalid/")})
         history.addHistoryLink("Site", catalogue::PropertyPiece("PID_IS_URL", address) +
                                            catalogue::ImagePiece("images\\history\\1.BMP"));
     history.finish();

@@ -227,9 +227,7 @@ TEST_F(EditActionsTest, EchoedValuesAreEscaped) {
 TEST_F(EditActionsTest, HistoryAddNamesTheShortcutAfterTitleOrHost) {
     testsupport::TestSite site;
     // As a browser posts a field named by the address.
-    auto formName = [&](const QString& path) {
-        return QUrl::toPercentEncoding(site.url(path));
-    };
+    auto formName = [&](const QString& path) { return QUrl::toPercentEncoding(site.url(path)); };
     EditActions actions(fav, [this] { ++marks; });
     actions.AddFavouriteFromHistory(formName("/title"));
     actions.AddFavouriteFromHistory(formName("/notitle"));

@@ -49,7 +49,8 @@ protected:
         QList<QByteArray> fields = {"Edit" + u + "=" + name, "Combo" + u + "=" + combo,
                                     "OB" + u + "=-1"};
         if (carried) {
-            const QByteArray location = relative.contains('/') ? relative.section('/', 0, -2).toUtf8() : "";
+            const QByteArray location =
+                relative.contains('/') ? relative.section('/', 0, -2).toUtf8() : "";
             fields += {"WasEdit" + u + "=" + name, "WasCombo" + u + "=" + location,
                        "WasOB" + u + "=-1", "Top" + u + "=" + (location.isEmpty() ? "yes" : "no")};
         }
@@ -149,11 +150,10 @@ TEST_F(EditIdentityTest, TopLevelFolderNamedRootIsNotTheFavoritesFolder) {
     }
     // The page's "Top" field says which of the two "Root" options is chosen.
     const QByteArray inside = id("Root/Inside.url"), top = id("Top.url");
-    EXPECT_EQ(apply({"Combo" + top + "=Root", "Top" + top + "=no", "WasCombo" + top + "=",
-                     "Combo" + inside + "=Root", "Top" + inside + "=yes",
-                     "WasCombo" + inside + "=Root"}),
-              (QStringList{"Moved Favourite Top to \\Root\\<br>",
-                           "Moved Favourite Inside to \\<br>"}));
+    EXPECT_EQ(
+        apply({"Combo" + top + "=Root", "Top" + top + "=no", "WasCombo" + top + "=",
+               "Combo" + inside + "=Root", "Top" + inside + "=yes", "WasCombo" + inside + "=Root"}),
+        (QStringList{"Moved Favourite Top to \\Root\\<br>", "Moved Favourite Inside to \\<br>"}));
     EXPECT_EQ(home.read("Favorites/Root/Top.url"), "top");
     EXPECT_EQ(home.read("Favorites/Inside.url"), "inside");
     // An older page still moves a favourite elsewhere to the top folder.
