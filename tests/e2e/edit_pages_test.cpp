@@ -22,6 +22,10 @@ using e2e::ProgramRun;
 using testsupport::TempHome;
 using testsupport::TestSite;
 
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 QByteArray shortcut(const QString& url) {
