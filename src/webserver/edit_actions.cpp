@@ -122,6 +122,25 @@ void EditActions::applyField(const QByteArray& field) {
         applyDelete(value);
 }
 
+bool EditActions::changeWanted(const QByteArray& carriedName, const QString& wanted,
+                               const QString& now, const QString& what) {
+    if (const std::optional<QString> was = carried(carriedName)) {
+        if (wanted == *was)
+            return false; // not changed on the page
+        if (!fieldFileExists() || now != *was) {
+            skipped(what);
+            return false;
+        }
+    } else if (wanted == now) {
+        return false;
+    }
+    if (!fieldFileExists()) {
+        notFound(what);
+        return false;
+    }
+    return true;
+}
+
 bool EditActions::fieldFileExists() const {
     struct stat info;
     return ::lstat(QFile::encodeName(fieldPath_).constData(), &info) == 0 && !S_ISDIR(info.st_mode);
@@ -147,16 +166,8 @@ void EditActions::applyMove(const QString& value, const QByteArray& identity) {
     }
     const QString name = withoutExtension(fieldPath_.mid(editFolder_.size()));
     const QString what = QStringLiteral("moving %1").arg(esc(name));
-    if (const std::optional<QString> was = carried("WasCombo" + identity)) {
-        if (location == *was)
-            return; // not changed on the page
-        if (!fieldFileExists() || here != *was)
-            return skipped(what);
-    } else if (location == here) {
+    if (!changeWanted("WasCombo" + identity, location, here, what))
         return;
-    }
-    if (!fieldFileExists())
-        return notFound(what);
     targetFolder_ = location.isEmpty() ? QStringLiteral("\\") : '\\' + location + '\\';
     actOnFieldFile(&EditActions::MoveFavourite);
 }
@@ -165,17 +176,8 @@ void EditActions::applyRename(const QString& value, const QByteArray& identity) 
     newName_ = value;
     const QString name = withoutExtension(fieldPath_.mid(editFolder_.size()));
     const QString what = QStringLiteral("renaming %1").arg(esc(name));
-    if (const std::optional<QString> was = carried("WasEdit" + identity)) {
-        if (value == *was)
-            return;
-        if (!fieldFileExists() || name != *was)
-            return skipped(what);
-    } else if (value == name) {
-        return;
-    }
-    if (!fieldFileExists())
-        return notFound(what);
-    actOnFieldFile(&EditActions::RenameFavourite);
+    if (changeWanted("WasEdit" + identity, value, name, what))
+        actOnFieldFile(&EditActions::RenameFavourite);
 }
 
 void EditActions::applySortOrder(const QString& value, const QByteArray& identity) {

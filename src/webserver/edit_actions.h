@@ -58,6 +58,12 @@ private:
     void applyDelete(const QString& value);
     std::optional<QString> carried(const QByteArray& name) const;
     bool fieldFileExists() const;
+    // Whether a field that asks for wanted, where the favourite now has now,
+    // is applied: not when its page shows it unchanged, nor (with a line
+    // saying so) when the favourite has changed since the page was made or
+    // its file is gone.
+    bool changeWanted(const QByteArray& carriedName, const QString& wanted, const QString& now,
+                      const QString& what);
     void actOnFieldFile(Action action);
     void addResult(const QString& line) { results_.append(line); }
     void refused(int errorCode, const QString& what);

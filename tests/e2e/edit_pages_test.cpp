@@ -90,13 +90,28 @@ private:
     quint16 port_;
 };
 
-} // namespace
+// A Favorites tree, the local site its favourites point at, and the program
+// run over it with its pages written once (no refresh on changes).
+class ProgramEditor : public ::testing::Test {
+protected:
+    void start(ProgramRun& program) {
+        program.writeSettings(settings(port));
+        program.start();
+        ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
+    }
+    QByteArray id(const QString& relative) const {
+        return catalogue::HexEncode(QFile::encodeName(fav + '/' + relative));
+    }
 
-TEST(ProgramEditor, SavesFromOldEditorPagesChangeOnlyWhatWasChangedOnThem) {
     TempHome home;
     TestSite site;
     const quint16 port = e2e::freePort();
     const QString fav = home.favorites();
+};
+
+} // namespace
+
+TEST_F(ProgramEditor, SavesFromOldEditorPagesChangeOnlyWhatWasChangedOnThem) {
     home.write("Favorites/Top.url", shortcut(site.url("/title")));
     home.write("Favorites/Root/InRoot.url", shortcut(site.url("/title")));
     home.write("Favorites/Links/Weather.url", shortcut(site.url("/title?links")));
@@ -105,12 +120,8 @@ TEST(ProgramEditor, SavesFromOldEditorPagesChangeOnlyWhatWasChangedOnThem) {
     const QStringList before = filesBelow(fav);
 
     ProgramRun program(home);
-    program.writeSettings(settings(port));
-    program.start();
-    ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
-    auto id = [&](const QString& relative) {
-        return QString::fromLatin1(catalogue::HexEncode(QFile::encodeName(fav + '/' + relative)));
-    };
+    ASSERT_NO_FATAL_FAILURE(start(program));
+    auto id = [&](const QString& relative) { return QString::fromLatin1(this->id(relative)); };
 
     pagetest::HeadlessBrowser browser;
     EditorInBrowser editor(browser, port);
@@ -168,22 +179,13 @@ TEST(ProgramEditor, SavesFromOldEditorPagesChangeOnlyWhatWasChangedOnThem) {
     EXPECT_EQ(program.terminate(), 0);
 }
 
-TEST(ProgramEditor, EditsOverTheServerKeepEveryFavouriteAndSayWhatWasRefused) {
-    TempHome home;
-    TestSite site;
-    const quint16 port = e2e::freePort();
-    const QString fav = home.favorites();
+TEST_F(ProgramEditor, EditsOverTheServerKeepEveryFavouriteAndSayWhatWasRefused) {
     home.write("Favorites/Links/Weather.url", shortcut(site.url("/title?w")));
     home.write("Favorites/Links/forecast.url", shortcut(site.url("/title?f")));
     home.write("Favorites/News/weather.URL", shortcut(site.url("/title?n")));
 
     ProgramRun program(home);
-    program.writeSettings(settings(port));
-    program.start();
-    ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
-    auto id = [&](const QString& relative) {
-        return catalogue::HexEncode(QFile::encodeName(fav + '/' + relative));
-    };
+    ASSERT_NO_FATAL_FAILURE(start(program));
     auto edit = [&](const QByteArray& body) {
         return postForm(port, "/cgi-bin/cgifrm1.exe", body);
     };
@@ -229,8 +231,7 @@ TEST(ProgramEditor, EditsOverTheServerKeepEveryFavouriteAndSayWhatWasRefused) {
 
     // The next run keeps the positions: the folder's other favourite first.
     ProgramRun again(home);
-    again.start();
-    ASSERT_TRUE(again.waitForStderr("All Done", 180000)) << qPrintable(again.stderrText());
+    ASSERT_NO_FATAL_FAILURE(start(again));
     QString error;
     const auto folders = e2e::readCatalogue(home.read("Documents/pagorama/listings.xml"), &error);
     ASSERT_TRUE(error.isEmpty()) << qPrintable(error);
