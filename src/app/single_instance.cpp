@@ -3,7 +3,13 @@
 #include "platform/paths.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QLocalSocket>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace app {
 
@@ -11,6 +17,11 @@ namespace {
 const QByteArray Request = "forward\n";
 const QByteArray AnswerShown = "shown\n";
 const QByteArray AnswerMinimised = "minimised\n";
+
+// Beside the socket, which a plain name puts in the temporary folder.
+QString lockFilePath(const QString& name) {
+    return QDir::tempPath() + QLatin1Char('/') + name + QStringLiteral(".lock");
+}
 } // namespace
 
 QString SingleInstance::serverName() {
@@ -46,13 +57,32 @@ SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {
     connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::answer);
 }
 
-bool SingleInstance::listen(const QString& name) {
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    if (server_.listen(name))
+SingleInstance::~SingleInstance() {
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+}
+
+bool SingleInstance::claim(const QString& name) {
+    if (lockFd_ >= 0)
         return true;
-    // Nobody answered on the name (the caller asked first), so the socket
-    // file is a leftover of a copy that ended without cleaning up.
-    QLocalServer::removeServer(name);
+    // Close-on-exec: the renderer and other children must not keep the
+    // claim alive after this copy has gone.
+    const int fd = ::open(QFile::encodeName(lockFilePath(name)).constData(),
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return true; // no place for a lock: the socket alone decides, as before
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    lockFd_ = fd;
+    return true;
+}
+
+bool SingleInstance::listen(const QString& name) {
+    if (lockFd_ >= 0)
+        QLocalServer::removeServer(name); // no live copy can be behind it
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
     return server_.listen(name);
 }
 
