@@ -58,8 +58,8 @@ constexpr char16_t Windows1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
 
 constexpr char32_t Replacement = 0xFFFD;
-// Longer than any name and any number worth reading.
-constexpr qsizetype LongestReference = 12;
+// Longer than any name and any number a page writes.
+constexpr qsizetype LongestReference = 32;
 
 void appendUtf8(QByteArray& out, char32_t code) {
     if (code < 0x80) {

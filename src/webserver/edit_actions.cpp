@@ -59,8 +59,8 @@ void pumpEvents() {
 } // namespace
 
 EditActions::EditActions(const QString& favoritesFolder,
-                         std::function<void()> markWritingFavourites, TitleFetcher fetchTitle)
-    : favorites_(QDir::cleanPath(favoritesFolder)), markWriting_(std::move(markWritingFavourites)),
+                         platform::NoteOwnChange noteOwnChange, TitleFetcher fetchTitle)
+    : favorites_(QDir::cleanPath(favoritesFolder)), noteOwnChange_(std::move(noteOwnChange)),
       fetchTitle_(std::move(fetchTitle)) {
     if (!fetchTitle_)
         fetchTitle_ = [](const QString& url) { return catalogue::SiteProbe().PageTitle(url); };
@@ -293,7 +293,7 @@ void EditActions::AddFavouriteFromHistory(const QByteArray& name) {
     const QString title = QString::fromUtf8(catalogue::UnescapeText(rawTitle));
     const QString baseName = freeShortcutName(SafeNameFromTitle(title, address));
     const QString file = favorites_ + '/' + baseName + QStringLiteral(".URL");
-    if (!catalogue::WriteUrlFile(file, address, markWriting_)) {
+    if (!catalogue::WriteUrlFile(file, address, noteOwnChange_)) {
         addResult(QStringLiteral("Favourite %1 could not be written<br>").arg(esc(baseName)));
         return;
     }

@@ -31,7 +31,7 @@ TEST(HtmlText, NumbersPagesMisuseAndNumbersThatAreNoCharacter) {
 }
 
 TEST(HtmlText, IncompleteOrUnknownReferencesStayAsTheyAre) {
-    for (const QByteArray text :
+    for (const QByteArray& text :
          {QByteArray("Tom & Jerry"), QByteArray("&eacute no end"), QByteArray("&unknown;"),
           QByteArray("&Eacute"), QByteArray("&#;"), QByteArray("&#x;"), QByteArray("&#12a;"),
           QByteArray("&;"), QByteArray("a&&b;"), QByteArray("&"), QByteArray("x&#")})
