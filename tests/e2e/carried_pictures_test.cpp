@@ -15,14 +15,11 @@
 
 using e2e::CatalogueFolder;
 using e2e::ProgramRun;
+using e2e::shortcutText;
 using testsupport::TempHome;
 using testsupport::TestSite;
 
 namespace {
-
-QByteArray shortcut(const QString& url) {
-    return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
-}
 
 QByteArray redPage(const QByteArray& title) {
     return "<html><head><title>" + title +
@@ -58,9 +55,9 @@ protected:
 TEST_F(CarriedPictures, EveryRunKeepsCodesAndTitlesAndADownSiteShowsItsCode) {
     site->setRawRoute("/cafe", TestSite::response(200, "text/html",
                                                   redPage("Caf&eacute; &amp; Cr&#232;me")));
-    home.write("Favorites/Cafe.url", shortcut(site->url("/cafe")));
-    home.write("Favorites/Plain.url", shortcut(site->url("/title")));
-    home.write("Favorites/News/Plain.url", shortcut(site->url("/title"))); // same name
+    home.write("Favorites/Cafe.url", shortcutText(site->url("/cafe")));
+    home.write("Favorites/Plain.url", shortcutText(site->url("/title")));
+    home.write("Favorites/News/Plain.url", shortcutText(site->url("/title"))); // same name
     home.write(".config/pagorama/pagorama.ini",
                "[Data]\r\nPort=" + QByteArray::number(port) +
                    "\r\n[General]\r\nStartup=1\r\nHistory=0\r\nAutoStart=0\r\nNewPage=1\r\n"

@@ -3,7 +3,6 @@
 // added from the suggestions page) start no run, and a favourite the user
 // puts into the folder afterwards starts one within the watch interval.
 #include "program_run.h"
-#include "support/http_test_client.h"
 #include "support/temp_home.h"
 #include "support/test_site.h"
 
@@ -12,21 +11,11 @@
 #include <gtest/gtest.h>
 
 using e2e::ProgramRun;
+using e2e::shortcutText;
 using testsupport::TempHome;
 using testsupport::TestSite;
 
 namespace {
-
-QByteArray shortcut(const QString& url) {
-    return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
-}
-
-testsupport::HttpReply post(quint16 port, const QByteArray& path, const QByteArray& body) {
-    return testsupport::fetch(port, "POST " + path + " HTTP/1.0\r\nHost: localhost:" +
-                                        QByteArray::number(port) + "\r\nOrigin: http://localhost:" +
-                                        QByteArray::number(port) + "\r\nContent-Length: " +
-                                        QByteArray::number(body.size()) + "\r\n\r\n" + body);
-}
 
 // One tick of the program's timer, which starts a run for a change, and
 // some time for the run to show that it started.
@@ -39,7 +28,7 @@ TEST(FolderWatch, OwnShortcutsStartNoRunAndTheUsersNextChangeDoes) {
     TempHome home;
     TestSite site;
     const quint16 port = e2e::freePort();
-    home.write("Favorites/Moved.url", shortcut(site.url("/redirect/302")));
+    home.write("Favorites/Moved.url", shortcutText(site.url("/redirect/302")));
     ProgramRun program(home);
     program.writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
                           "\r\n[General]\r\nStartup=1\r\nHistory=0\r\nAutoStart=0\r\n"
@@ -60,14 +49,14 @@ TEST(FolderWatch, OwnShortcutsStartNoRunAndTheUsersNextChangeDoes) {
     // "Add to favourites" on the suggestions page writes a favourite: no run.
     QByteArray address = site.url("/x/c.html").toUtf8();
     address.replace(":", "%3A").replace("/", "%2F");
-    const auto added = post(port, "/cgi-bin/cgifrm2.exe", address + "=Add+to+favourites");
+    const auto added = e2e::postForm(port, "/cgi-bin/cgifrm2.exe", address + "=Add+to+favourites");
     ASSERT_TRUE(added.statusLine.contains(" 200")) << added.statusLine.constData();
     ASSERT_TRUE(QFile::exists(home.favorites() + "/X C.URL"));
     QThread::msleep(QuietMs);
     EXPECT_EQ(runsStarted(), 1) << qPrintable(program.stderrText());
 
     // The user's own new favourite starts a run within the interval.
-    home.write("Favorites/Mine.url", shortcut(site.url("/title")));
+    home.write("Favorites/Mine.url", shortcutText(site.url("/title")));
     EXPECT_TRUE(ProgramRun::waitUntil([&] { return runsStarted() >= 2; }, QuietMs))
         << qPrintable(program.stderrText());
     EXPECT_TRUE(program.waitForStderr("Found 3 web favourites.", 5000));

@@ -22,6 +22,17 @@ quint16 freePort() {
     return ntohs(addr.sin_port);
 }
 
+QByteArray shortcutText(const QString& url) {
+    return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
+}
+
+testsupport::HttpReply postForm(quint16 port, const QByteArray& path, const QByteArray& body) {
+    const QByteArray origin = "localhost:" + QByteArray::number(port);
+    return testsupport::fetch(port, "POST " + path + " HTTP/1.0\r\nHost: " + origin +
+                                        "\r\nOrigin: http://" + origin + "\r\nContent-Length: " +
+                                        QByteArray::number(body.size()) + "\r\n\r\n" + body);
+}
+
 ProgramRun::ProgramRun(testsupport::TempHome& home) : home_(home) {}
 
 ProgramRun::~ProgramRun() {

@@ -2,6 +2,7 @@
 // Runs the built pagorama program for a whole-program test: a temporary
 // HOME with a Favorites tree, a settings file that sets a free port, no
 // display, and its standard error collected.
+#include "support/http_test_client.h"
 #include "support/temp_home.h"
 
 #include <QByteArray>
@@ -14,6 +15,13 @@ namespace e2e {
 
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 quint16 freePort();
+
+// The text of an Internet shortcut to url.
+QByteArray shortcutText(const QString& url);
+
+// Posts a form to the program's server as its own pages do (from a page the
+// server itself served).
+testsupport::HttpReply postForm(quint16 port, const QByteArray& path, const QByteArray& body);
 
 class ProgramRun {
 public:
