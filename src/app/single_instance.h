@@ -32,12 +32,12 @@ public:
 
     // Takes the lock that makes this copy the running one; false when a
     // live copy holds it. The system releases it when the process ends,
-    // however it ends.
+    // however it ends; a normal end also removes the lock file.
     bool claim(const QString& name);
 
     // Starts listening. A socket file found there while this copy holds the
     // claim was left by a copy that died, and is removed; without the claim
-    // nothing is removed.
+    // it is removed only when no copy answers on it.
     bool listen(const QString& name);
 
     // Called for each request; returns true when the window was shown and
@@ -48,6 +48,7 @@ private:
     void answer();
     QLocalServer server_;
     int lockFd_ = -1;
+    QString lockPath_;
 };
 
 } // namespace app

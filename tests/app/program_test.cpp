@@ -138,6 +138,7 @@ TEST_F(Program, SecondCopyWhileTheFirstIsInTheTraySaysAlreadyRunning) {
     EXPECT_TRUE(saved.contains("[WindowMain]")) << saved.constData();
     EXPECT_TRUE(saved.contains("Startup=0"));
     EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name)); // socket removed at exit
+    EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name + ".lock")); // and its lock
 }
 
 TEST_F(Program, InterruptEndsLikeCloseAndSavesTheSettings) {

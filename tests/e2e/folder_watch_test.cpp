@@ -61,6 +61,10 @@ TEST(FolderWatch, OwnShortcutsStartNoRunAndTheUsersNextChangeDoes) {
         << qPrintable(program.stderrText());
     EXPECT_TRUE(program.waitForStderr("Found 3 web favourites.", 5000));
     EXPECT_TRUE(ProgramRun::waitUntil(
-        [&] { return program.stderrText().count("All Done") >= 2; }, 180000));
+        [&] {
+            program.waitForStderr("", 10);
+            return program.stderrText().count("All Done") >= 2;
+        },
+        180000));
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
 }
