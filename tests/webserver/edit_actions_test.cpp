@@ -231,6 +231,18 @@ TEST_F(EditActionsTest, HistoryAddNamesTheShortcutAfterTitleOrHost) {
                                    fav + "/Test Title (2).URL"}));
 }
 
+TEST_F(EditActionsTest, HistoryAddNamesTheShortcutAfterTheTitleAsThePageShowsIt) {
+    testsupport::TestSite site;
+    site.setRawRoute("/cafe", testsupport::TestSite::response(
+                                  200, "text/html", "<title>Caf&eacute; &amp; Cr&#232;me</title>"));
+    QByteArray address = site.url("/cafe").toUtf8();
+    address.replace(":", "%3A").replace("/", "%2F");
+    EditActions actions(fav, [](const QString&) {});
+    actions.AddFavouriteFromHistory(address);
+    EXPECT_TRUE(exists(QStringLiteral("Caf\u00e9 & Cr\u00e8me.URL")))
+        << QDir(fav).entryList(QDir::Files).join(' ').toStdString();
+}
+
 TEST_F(EditActionsTest, HistoryTitlesAndAddressesNeverBecomePaths) {
     QByteArray title;
     EditActions actions(
