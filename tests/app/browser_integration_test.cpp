@@ -61,7 +61,7 @@ QString waitForText(const QString& path) {
 
 class BrowserIntegration : public ::testing::Test {
 protected:
-    // The program's shortcut writer, counting the "writing favourites" marks.
+    // The program's shortcut writer, counting the paths it announces as its own.
     app::StartPageTakeover takeOver(const QString& port) {
         return app::TakeOverStartPage(
             port, home.favorites(), [this](const QString& fileName, const QString& url) {
