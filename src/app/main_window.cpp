@@ -109,6 +109,8 @@ void TMain::FormCreate() {
     FolderMonitor1 = new platform::FolderMonitor(this);
     FolderMonitor1->setObjectName(QStringLiteral("FolderMonitor1"));
     connect(FolderMonitor1, &platform::FolderMonitor::change, this, &TMain::FolderMonitor1Change);
+    FolderMonitor1->setIgnored(
+        [this](const QString& path) { return OwnFavouriteChanges.isOwn(path); });
     FolderMonitor1->setFolder(platform::favoritesFolder());
     FolderMonitor1->setActive(true);
 
@@ -409,7 +411,8 @@ void TMain::Timer1Timer() {
 }
 
 void TMain::FolderMonitor1Change() {
-    if (cb_autorefresh->isChecked() && !Run->writingFavourites())
+    // The program's own shortcut writes never arrive here (see setIgnored).
+    if (cb_autorefresh->isChecked())
         Run->setFavouritesChanged(true);
 }
 

@@ -88,7 +88,7 @@ void TMain::createParts() {
     Run = std::make_unique<catalogue::RefreshRun>(*RunHost, Settings);
     SiteWorker1 = std::make_unique<catalogue::SiteWorker>(
         Settings, Run->trace(), platform::dataFolder(), [this] { ShowStatus(); },
-        [this] { Run->setWritingFavourites(true); }, PageRenderer1.get());
+        noteOwnFavouriteChange(), PageRenderer1.get());
     Run->setSiteFetcher(SiteWorker1.get(), [this] { return SiteWorker1->fetchRunning(); });
 
     HistoryAnalyser1 = std::make_unique<history::HistoryAnalyser>(
@@ -96,12 +96,12 @@ void TMain::createParts() {
         history::HistoryAnalyserHooks{
             [this] { return Run->cancelRequested(); },
             [this] { Run->setFavouritesChanged(false); },
-            [this](bool writing) { Run->setWritingFavourites(writing); },
+            noteOwnFavouriteChange(),
             [this](const QByteArray& text) { PageWriter1->writeHistoryPage(text); }});
 
     // The favourites editor and the history page post their forms here.
     EditPosts = new webserver::EditPostHandler(*HttpServer1, platform::favoritesFolder(),
-                                               [this] { Run->setWritingFavourites(true); }, this);
+                                               noteOwnFavouriteChange(), this);
 }
 
 void TMain::ShowPicturePreview(const QByteArray& link) {
@@ -146,9 +146,9 @@ void TMain::WriteSupportPagesAtStart() {
 void TMain::TakeOverStartPage() {
     // Only when the registry store holds the browser's Main key, which
     // nothing on Linux creates. A failure is shown and start-up goes on.
-    const auto markWriting = [this] { Run->setWritingFavourites(true); };
-    const auto writeUrlFile = [&markWriting](const QString& fileName, const QString& url) {
-        return catalogue::WriteUrlFile(fileName, url, markWriting);
+    const platform::NoteOwnChange noteOwnChange = noteOwnFavouriteChange();
+    const auto writeUrlFile = [&noteOwnChange](const QString& fileName, const QString& url) {
+        return catalogue::WriteUrlFile(fileName, url, noteOwnChange);
     };
     try {
         app::TakeOverStartPage(HttpServer1->lastStartedPort(), platform::favoritesFolder(),

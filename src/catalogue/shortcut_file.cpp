@@ -132,9 +132,9 @@ PropertyValue ReadShortcutProperty(const ShortcutFile& file, PropertySet set, in
 }
 
 bool WriteUrlFile(const QString& fileName, const QString& url,
-                  const std::function<void()>& markWritingFavourites) {
-    if (markWritingFavourites)
-        markWritingFavourites();
+                  const platform::NoteOwnChange& noteOwnChange) {
+    if (noteOwnChange)
+        noteOwnChange(fileName);
     const bool written =
         platform::replaceFileWhole(fileName, "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n");
     const QCoreApplication* app = QCoreApplication::instance();

@@ -60,9 +60,9 @@ bool ProcessEditForm(FormKind kind, const QByteArray& body, const QString& peerA
 }
 
 EditPostHandler::EditPostHandler(WebServerController& controller, const QString& favoritesFolder,
-                                 std::function<void()> markWritingFavourites, QObject* parent)
+                                 platform::NoteOwnChange noteOwnChange, QObject* parent)
     : QObject(parent), controller_(&controller), favorites_(favoritesFolder),
-      markWriting_(std::move(markWritingFavourites)) {
+      noteOwnChange_(std::move(noteOwnChange)) {
     controller.setPostHandler(this);
 }
 
@@ -143,7 +143,7 @@ void EditPostHandler::complete(THttpConnection& connection, Upload upload) {
     QPointer<EditPostHandler> self(this);
     const QByteArray version = connection.version();
     const QString peer = connection.peerAddr();
-    EditActions actions(favorites_, markWriting_, fetchTitle_);
+    EditActions actions(favorites_, noteOwnChange_, fetchTitle_);
     QByteArray record;
     QString error;
     const bool recorded =

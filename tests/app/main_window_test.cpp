@@ -8,6 +8,7 @@
 #include "app/status_light.h"
 #include "app/window_refresh_host.h"
 #include "catalogue/refresh_run.h"
+#include "platform/file_replace.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "support/temp_home.h"
@@ -328,11 +329,23 @@ TEST_F(MainWindow, FavoritesChangesWaitForTheTimerUnlessIgnored) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     EXPECT_TRUE(window->Run->favouritesChanged());
 
+    // A shortcut the program writes itself is no change; one the user puts
+    // there right after it is.
     window->Run->setFavouritesChanged(false);
-    window->Run->setWritingFavourites(true);
-    window->FolderMonitor1Change();
+    const QString own = home.favorites() + "/News/own.url";
+    window->OwnFavouriteChanges.note(own);
+    ASSERT_TRUE(platform::replaceFileWhole(own, "[InternetShortcut]\r\nURL=http://a/\r\n"));
+    waited.restart();
+    while (waited.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     EXPECT_FALSE(window->Run->favouritesChanged());
-    window->Run->setWritingFavourites(false);
+    home.write("Favorites/News/users.url", "[InternetShortcut]\nURL=http://b/\n");
+    waited.restart();
+    while (!window->Run->favouritesChanged() && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_TRUE(window->Run->favouritesChanged());
+
+    window->Run->setFavouritesChanged(false);
     control<QCheckBox>("cb_autorefresh")->setChecked(false);
     window->FolderMonitor1Change();
     EXPECT_FALSE(window->Run->favouritesChanged());
