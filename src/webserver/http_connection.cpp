@@ -8,9 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +22,13 @@ namespace webserver {
 namespace {
 
 constexpr qsizetype ReadSize = 65536;
+
+// Bytes written to the socket that the client has not yet taken; -1 when
+// the system cannot tell.
+int unsentBytes(int fd) {
+    int queued = 0;
+    return ::ioctl(fd, SIOCOUTQ, &queued) == 0 ? queued : -1;
+}
 
 void post(QObject* receiver, int type) {
     QCoreApplication::postEvent(receiver, new QEvent(QEvent::Type(type)));
@@ -42,6 +52,87 @@ void THttpConnection::attach(THttpServer* server, int fd, const QString& peerAdd
     defaultDoc_ = server->defaultDoc;
     readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(readNotifier_, &QSocketNotifier::activated, this, [this] { readReady(); });
+    watchRequest();
+}
+
+bool THttpConnection::isIdle() const {
+    if (fd_ < 0 || busy_ > 0)
+        return false;
+    return lingering_ ||
+           (watching_ == Watch::Request && !bodyAccepted_ && state() != csProcessing);
+}
+
+void THttpConnection::watch(Watch what, int ms) {
+    if (!watchdog_) {
+        watchdog_ = new QTimer(this);
+        watchdog_->setSingleShot(true);
+        connect(watchdog_, &QTimer::timeout, this, [this] { guarded([this] { watchExpired(); }); });
+    }
+    watching_ = what;
+    watchdog_->start(std::max(ms, 1));
+}
+
+// Waits for a complete request, for the next byte of an accepted body, or
+// for the client to close after a refusal.
+void THttpConnection::watchRequest() {
+    if (!bodyAccepted_ || lingering_)
+        idleSince_.start();
+    watch(Watch::Request,
+          server_ ? server_->requestTimeoutMs() : THttpServer::DefaultRequestTimeoutMs);
+}
+
+void THttpConnection::stopWatchingRequest() {
+    if (watching_ != Watch::Request)
+        return;
+    watchdog_->stop();
+    watching_ = Watch::None;
+    idleSince_.invalidate();
+}
+
+// The client stopped taking its answer: it has answerTimeout from now, and
+// from each later time it takes some of it.
+void THttpConnection::watchAnswer() {
+    if (watching_ == Watch::Answer)
+        return;
+    lastProgress_.start();
+    unsentAtCheck_ = unsentBytes(fd_);
+    watch(Watch::Answer,
+          server_ ? server_->answerTimeoutMs() : THttpServer::DefaultAnswerTimeoutMs);
+}
+
+void THttpConnection::watchExpired() {
+    if (fd_ < 0)
+        return;
+    const Watch expired = watching_;
+    watching_ = Watch::None;
+    if (busy_ > 1) {
+        // A handler of this connection is still at work (its own event
+        // loop runs this); the client is not the one waiting.
+        watch(expired, 1000);
+        return;
+    }
+    if (expired == Watch::Request) {
+        abortConnection();
+        return;
+    }
+    if (expired != Watch::Answer || outputSent_ >= output_.size())
+        return; // not blocked any more; a later block watches again
+    // The system wakes a blocked writer only once much of its buffer is
+    // free, so a slow reader is seen by what it took from the socket.
+    const int unsent = unsentBytes(fd_);
+    if (unsent >= 0 && unsent < unsentAtCheck_)
+        lastProgress_.start();
+    unsentAtCheck_ = unsent;
+    const int limit = server_ ? server_->answerTimeoutMs() : THttpServer::DefaultAnswerTimeoutMs;
+    const qint64 quiet = lastProgress_.elapsed();
+    if (quiet >= limit) {
+        // Reset rather than close: a closed socket would keep the unread
+        // answer in the system's buffers for minutes.
+        const linger reset{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        abortConnection();
+    } else
+        watch(Watch::Answer, int(limit - quiet));
 }
 
 void THttpConnection::waitForRoom() {
@@ -88,6 +179,9 @@ void THttpConnection::readReady() {
         if (state() == csProcessing && !bodyAccepted_)
             return; // nobody wants bytes while an answer is under way
         if (raw) {
+            // Each arrival of an accepted body gives the client time for the next.
+            if (bodyAccepted_ && !lingering_ && watching_ == Watch::Request)
+                watchRequest();
             input_.pending().append(buffer, received);
             deliverRaw();
             return;
@@ -117,7 +211,16 @@ void THttpConnection::handleLine(QByteArray line) {
 }
 
 void THttpConnection::dispatch() {
+    stopWatchingRequest();
     document_ = mapDocumentPath(docDir_, defaultDoc_, path()).value_or(QString());
+    if (!request().versionValid) {
+        answerStatusAndClose(400, "Bad Request");
+        return;
+    }
+    if (server_->onAdmitRequest && !server_->onAdmitRequest(*server_, *this)) {
+        answerStatusAndClose(403, "Forbidden");
+        return;
+    }
     const QByteArray& verb = method();
     const bool get = verb == "GET";
     if (get || verb == "HEAD") {
@@ -168,6 +271,7 @@ void THttpConnection::dispatch() {
                 break;
             }
             bodyAccepted_ = true;
+            watchRequest();
             // An empty body is complete at once; bytes that came with the
             // header are handed over from the event loop.
             if (length == 0 || !input_.isEmpty()) {
@@ -225,6 +329,7 @@ void THttpConnection::setResponseStream(std::unique_ptr<QIODevice> stream) {
 }
 
 void THttpConnection::sendResponseStream() {
+    stopWatchingRequest();
     if (!stream_) {
         closeDeferred();
         return;
@@ -264,7 +369,7 @@ void THttpConnection::pump() {
             shutdownSending();
             post(this, responseDoneEventType());
         } else if (closeWhenFlushed_) {
-            closeNow();
+            closeGracefully();
         }
         return;
     }
@@ -287,12 +392,15 @@ THttpConnection::Flush THttpConnection::flushQueue() {
                                     size_t(output_.size() - outputSent_), MSG_NOSIGNAL | more);
         if (sent > 0) {
             outputSent_ += sent;
+            if (watching_ == Watch::Answer)
+                lastProgress_.start();
             continue;
         }
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             waitForRoom();
+            watchAnswer();
             return Flush::Blocked;
         }
         // The peer is gone (reset, not connected, sending direction shut
@@ -308,6 +416,7 @@ THttpConnection::Flush THttpConnection::flushQueue() {
 void THttpConnection::queueBytes(const QByteArray& bytes) {
     if (fd_ < 0)
         return;
+    stopWatchingRequest();
     output_ += bytes;
     flushQueue();
 }
@@ -318,6 +427,7 @@ void THttpConnection::answerNotFound() {
 
 void THttpConnection::answerStatusAndClose(int code, const QByteArray& reason) {
     queueBytes(statusAnswer(version(), code, reason));
+    lingering_ = true;
     closeDeferred();
 }
 
@@ -391,6 +501,8 @@ void THttpConnection::responseDone() {
     // Not kept alive: close now, this is already the deferred step.
     if (request().connection.compare("Keep-Alive", Qt::CaseInsensitive) != 0)
         closeGracefully();
+    else
+        watchRequest();
 }
 
 void THttpConnection::closeGracefully() {
@@ -401,6 +513,11 @@ void THttpConnection::closeGracefully() {
         return;
     }
     shutdownSending();
+    if (lingering_ && !peerGone_) {
+        // Read and drop until the client closes, for a limited time.
+        watchRequest();
+        return;
+    }
     closeNow();
 }
 
@@ -437,6 +554,9 @@ void THttpConnection::closeNow() {
             notifier->setEnabled(false);
     }
     readNotifier_ = writeNotifier_ = nullptr;
+    if (watchdog_)
+        watchdog_->stop();
+    watching_ = Watch::None;
     ::close(fd_);
     fd_ = -1;
     stream_.reset();
