@@ -9,6 +9,7 @@
 #include "support/temp_home.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -356,6 +357,13 @@ TEST_F(ServerGuard, IdleClientsOverlongLinesAndOddLengths) {
                                       10000))
         << openDescriptors(pid) << " descriptors, " << descriptorsBefore << " before";
 
+    // A client that connects and says nothing is let go after 30 seconds;
+    // it waits while the checks below run.
+    QElapsedTimer silentFor;
+    silentFor.start();
+    HttpTestClient silent(port, 60000);
+    ASSERT_TRUE(silent.isConnected());
+
     // A request right behind an over-long line, in one send and in two.
     const QByteArray overlong = QByteArray(70000, 'a') + "\r\n";
     const QByteArray request = "GET /inside.htm HTTP/1.0\r\n\r\n";
@@ -390,4 +398,9 @@ TEST_F(ServerGuard, IdleClientsOverlongLinesAndOddLengths) {
                   "\r\n\r\n");
     EXPECT_EQ(injected.statusLine, "HTTP/1.0 400 Bad Request");
     EXPECT_FALSE(injected.raw.contains("Set-Cookie"));
+
+    EXPECT_TRUE(silent.readToEnd().isEmpty());
+    EXPECT_TRUE(silent.sawEnd()) << "still open after " << silentFor.elapsed() << " ms";
+    EXPECT_GE(silentFor.elapsed(), 25000);
+    EXPECT_LT(silentFor.elapsed(), 45000);
 }
