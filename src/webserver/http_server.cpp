@@ -232,6 +232,8 @@ void THttpServer::acceptReady() {
 }
 
 bool THttpServer::makeRoom() {
+    if (int(connections_.size()) < maxConnections_)
+        return true;
     // Closed connections stay in the list until their closing notice is
     // handled; only open ones count.
     int open = 0;

@@ -160,6 +160,29 @@ TEST_F(ControllerTest, RequestLinesAndHeaders) {
     EXPECT_EQ(controller->requestCount(), 11);
 }
 
+TEST_F(ControllerTest, ForeignHostsAreRefusedAndLoggedSharingListensAgain) {
+    EXPECT_FALSE(controller->shareOnNetwork());
+    ASSERT_TRUE(controller->start("0", docDir));
+    EXPECT_EQ(controller->server().addr(), "127.0.0.1");
+    const QByteArray port = QByteArray::number(controller->server().listeningPort());
+    EXPECT_TRUE(request("GET /viewer.htm HTTP/1.1\r\nHost: evil.example:" + port + "\r\n\r\n")
+                    .contains("403 Forbidden"));
+    EXPECT_EQ(controller->log().displayLines().last(),
+              "[14:05:09 127.0.0.1] Refused GET /viewer.htm: Host 'evil.example:" + port +
+                  "' does not name this machine");
+    EXPECT_EQ(controller->requestCount(), 0) << "a refused request is not counted";
+    EXPECT_EQ(request("GET /viewer.htm HTTP/1.1\r\nHost: localhost:" + port + "\r\n\r\n"),
+              "<p>viewer</p>");
+
+    // Sharing takes effect at once: the server listens again on every interface.
+    ASSERT_TRUE(controller->setShareOnNetwork(true));
+    EXPECT_TRUE(controller->isListening());
+    EXPECT_EQ(controller->server().addr(), "0.0.0.0");
+    EXPECT_TRUE(controller->setShareOnNetwork(false));
+    EXPECT_EQ(controller->server().addr(), "127.0.0.1");
+    EXPECT_TRUE(controller->isListening());
+}
+
 TEST_F(ControllerTest, ClientCountFollowsConnections) {
     ASSERT_TRUE(controller->start("0", docDir));
     const quint16 port = controller->server().listeningPort();
