@@ -26,8 +26,7 @@ int unsentBytes(int fd) {
 bool THttpConnection::isIdle() const {
     if (fd_ < 0 || busy_ > 0)
         return false;
-    return lingering_ ||
-           (watching_ == Watch::Request && !bodyAccepted_ && state() != csProcessing);
+    return lingering_ || (watching_ == Watch::Request && !bodyAccepted_ && state() != csProcessing);
 }
 
 // Waits for a complete request, for the next byte of an accepted body, or

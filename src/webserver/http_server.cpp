@@ -243,8 +243,7 @@ bool THttpServer::makeRoom() {
         return true;
     THttpConnection* longest = nullptr;
     for (THttpConnection* connection : connections_) {
-        if (connection->isIdle() &&
-            (!longest || connection->idleMs() > longest->idleMs()))
+        if (connection->isIdle() && (!longest || connection->idleMs() > longest->idleMs()))
             longest = connection;
     }
     if (!longest)

@@ -83,12 +83,12 @@ MachineNames MachineNames::current() {
                 continue;
             if (address->sa_family == AF_INET) {
                 const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
-                names.addresses.append(QByteArray(
-                    reinterpret_cast<const char*>(&v4->sin_addr), sizeof v4->sin_addr));
+                names.addresses.append(
+                    QByteArray(reinterpret_cast<const char*>(&v4->sin_addr), sizeof v4->sin_addr));
             } else if (address->sa_family == AF_INET6) {
                 const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
-                names.addresses.append(QByteArray(
-                    reinterpret_cast<const char*>(&v6->sin6_addr), sizeof v6->sin6_addr));
+                names.addresses.append(QByteArray(reinterpret_cast<const char*>(&v6->sin6_addr),
+                                                  sizeof v6->sin6_addr));
             }
         }
         freeifaddrs(list);
@@ -103,8 +103,7 @@ MachineNames MachineNames::current() {
     return names;
 }
 
-bool IsHostOfThisMachine(const QByteArray& value, bool sharing,
-                         const MachineNamesSource& machine) {
+bool IsHostOfThisMachine(const QByteArray& value, bool sharing, const MachineNamesSource& machine) {
     QByteArray host;
     if (!splitHost(value.trimmed(), &host))
         return false;

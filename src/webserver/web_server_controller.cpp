@@ -68,11 +68,9 @@ const MachineNames& WebServerController::machineNames() {
 }
 
 bool WebServerController::admitRequest(THttpConnection& connection) {
-    const Refusal refusal =
-        CheckRequestAccess(connection.peerAddr(), connection.request(), server_.docDir,
-                           connection.document(), share_, [this]() -> const MachineNames& {
-                               return machineNames();
-                           });
+    const Refusal refusal = CheckRequestAccess(
+        connection.peerAddr(), connection.request(), server_.docDir, connection.document(), share_,
+        [this]() -> const MachineNames& { return machineNames(); });
     if (refusal == Refusal::None)
         return true;
     log_.logLine(QStringLiteral("[%1 %2] Refused %3 %4: %5")

@@ -97,7 +97,7 @@ private:
     bool displayHeader_ = false;
     PostHandler* postHandler_ = nullptr;
     bool share_ = false;
-    MachineNames machine_;     // read again when older than a few seconds
+    MachineNames machine_; // read again when older than a few seconds
     QElapsedTimer machineRead_;
 };
 

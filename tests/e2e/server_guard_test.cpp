@@ -106,8 +106,8 @@ protected:
                                "\r\nLogToFile=1\r\nMarker=" + Secret + "-settings\r\n" + extraData +
                                "[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\n");
         program->start();
-        ASSERT_TRUE(ProgramRun::waitUntil(
-            [&] { return get("/inside.htm").body == "INSIDE-PAGE"; }, 60000))
+        ASSERT_TRUE(
+            ProgramRun::waitUntil([&] { return get("/inside.htm").body == "INSIDE-PAGE"; }, 60000))
             << qPrintable(program->stderrText());
         pid = program->process().processId();
     }
@@ -120,8 +120,8 @@ protected:
         return testsupport::fetch(port, "GET " + target + " HTTP/1.0\r\nHost: " + host + ":" +
                                             QByteArray::number(port) + "\r\n\r\n");
     }
-    QByteArray editPost(const QByteArray& host, const QByteArray& origin,
-                        const QByteArray& body, const QByteArray& length) {
+    QByteArray editPost(const QByteArray& host, const QByteArray& origin, const QByteArray& body,
+                        const QByteArray& length) {
         return "POST /cgi-bin/cgifrm1.exe HTTP/1.1\r\nHost: " + host + "\r\nOrigin: " + origin +
                "\r\nContent-Length: " + length + "\r\n\r\n" + body;
     }
@@ -141,34 +141,81 @@ protected:
 
 // Request targets that try to reach outside the data folder.
 const QList<QByteArray> TraversalTargets = {
-    "/../secret.txt", "/../../secret.txt", "/../../../../../../../../etc/passwd",
-    "/%2e%2e/secret.txt", "/%2E%2E/%2E%2E/secret.txt", "/%2e%2e%2fsecret.txt",
-    "/%2e%2e%2f%2e%2e%2fsecret.txt", "/..%2fsecret.txt", "/..%2f..%2fsecret.txt",
-    "/..%5csecret.txt", "/..%5c..%5csecret.txt", "/..\\secret.txt", "/..\\..\\secret.txt",
-    "/\\..\\..\\secret.txt", "/.%2e/secret.txt", "/%2e./secret.txt", "/%252e%252e/secret.txt",
-    "/%252e%252e%252fsecret.txt", "/..%252fsecret.txt", "/%%32%65%%32%65/secret.txt",
+    "/../secret.txt",
+    "/../../secret.txt",
+    "/../../../../../../../../etc/passwd",
+    "/%2e%2e/secret.txt",
+    "/%2E%2E/%2E%2E/secret.txt",
+    "/%2e%2e%2fsecret.txt",
+    "/%2e%2e%2f%2e%2e%2fsecret.txt",
+    "/..%2fsecret.txt",
+    "/..%2f..%2fsecret.txt",
+    "/..%5csecret.txt",
+    "/..%5c..%5csecret.txt",
+    "/..\\secret.txt",
+    "/..\\..\\secret.txt",
+    "/\\..\\..\\secret.txt",
+    "/.%2e/secret.txt",
+    "/%2e./secret.txt",
+    "/%252e%252e/secret.txt",
+    "/%252e%252e%252fsecret.txt",
+    "/..%252fsecret.txt",
+    "/%%32%65%%32%65/secret.txt",
     // Overlong UTF-8 forms of "." "/" and "\".
-    "/%c0%ae%c0%ae/secret.txt", "/%c0%ae%c0%ae%c0%afsecret.txt", "/..%c0%afsecret.txt",
-    "/..%c1%9csecret.txt", "/%e0%80%ae%e0%80%ae/secret.txt", "/%f0%80%80%ae%f0%80%80%ae/secret.txt",
-    "/%uff0e%uff0e/secret.txt", "/%ef%bc%8e%ef%bc%8e/secret.txt",
+    "/%c0%ae%c0%ae/secret.txt",
+    "/%c0%ae%c0%ae%c0%afsecret.txt",
+    "/..%c0%afsecret.txt",
+    "/..%c1%9csecret.txt",
+    "/%e0%80%ae%e0%80%ae/secret.txt",
+    "/%f0%80%80%ae%f0%80%80%ae/secret.txt",
+    "/%uff0e%uff0e/secret.txt",
+    "/%ef%bc%8e%ef%bc%8e/secret.txt",
     // NUL, encoded, in several places.
-    "/inside.htm%00.txt", "/%00", "/../secret.txt%00.htm", "/inside.htm%00/../../secret.txt",
+    "/inside.htm%00.txt",
+    "/%00",
+    "/../secret.txt%00.htm",
+    "/inside.htm%00/../../secret.txt",
     "/%00../secret.txt",
     // Symbolic links from inside to outside.
-    "/link_out.txt", "/linkdir/secret.txt", "/linkdir/Documents/secret.txt",
-    "/linkdir/.config/pagorama/pagorama.ini", "/linkdir/Favorites/Secret.url",
+    "/link_out.txt",
+    "/linkdir/secret.txt",
+    "/linkdir/Documents/secret.txt",
+    "/linkdir/.config/pagorama/pagorama.ini",
+    "/linkdir/Favorites/Secret.url",
     // Absolute paths and other forms of the target.
-    "//etc/passwd", "///etc/passwd", "/etc/passwd", "/%2fetc%2fpasswd", "/%2Fetc/passwd",
-    "../secret.txt", "..%2f..%2fsecret.txt", "http://localhost/../secret.txt",
-    "file:///etc/passwd", "/C:\\..\\secret.txt", "/proc/self/environ",
-    "/../../../../../../proc/self/environ", "/../.config/pagorama/pagorama.ini",
-    "/../../Favorites/Secret.url", "/../pagorama2/x.htm", "/%2e%2e/pagorama2/x.htm",
-    "/./../secret.txt", "/images/../../secret.txt", "/images/history/../../../secret.txt",
-    "/inside.htm/../../secret.txt", "/..;/secret.txt", "/%2e%2e;/secret.txt", "/.../secret.txt",
-    "/....//secret.txt", "/images%2f..%2f..%2fsecret.txt", "/%5c..%5c..%5csecret.txt",
+    "//etc/passwd",
+    "///etc/passwd",
+    "/etc/passwd",
+    "/%2fetc%2fpasswd",
+    "/%2Fetc/passwd",
+    "../secret.txt",
+    "..%2f..%2fsecret.txt",
+    "http://localhost/../secret.txt",
+    "file:///etc/passwd",
+    "/C:\\..\\secret.txt",
+    "/proc/self/environ",
+    "/../../../../../../proc/self/environ",
+    "/../.config/pagorama/pagorama.ini",
+    "/../../Favorites/Secret.url",
+    "/../pagorama2/x.htm",
+    "/%2e%2e/pagorama2/x.htm",
+    "/./../secret.txt",
+    "/images/../../secret.txt",
+    "/images/history/../../../secret.txt",
+    "/inside.htm/../../secret.txt",
+    "/..;/secret.txt",
+    "/%2e%2e;/secret.txt",
+    "/.../secret.txt",
+    "/....//secret.txt",
+    "/images%2f..%2f..%2fsecret.txt",
+    "/%5c..%5c..%5csecret.txt",
     // Query and fragment tricks.
-    "/../secret.txt?x=1", "/%3f/../../secret.txt", "/%3f/../../../secret.txt",
-    "/#/../secret.txt", "/%23/../../secret.txt", "/../secret.txt#inside.htm",
+    "/../secret.txt?x=1",
+    "/%3f/../../secret.txt",
+    "/%3f/../../../secret.txt",
+    "/#/../secret.txt",
+    "/%23/../../secret.txt",
+    "/../secret.txt#inside.htm",
     // Long paths: deep but still inside the line limit, and many "..".
     "/" + QByteArray("x/../").repeated(10000) + "../secret.txt",
     "/" + QByteArray("../").repeated(5000) + "etc/passwd",
@@ -178,9 +225,8 @@ const QList<QByteArray> TraversalTargets = {
 // Targets that name a page inside, with tricks in the query or fragment:
 // the page is served, nothing else.
 const QList<QByteArray> InsideTargets = {
-    "/inside.htm?../../secret.txt", "/inside.htm?file=/etc/passwd", "/?../../secret.txt",
-    "/inside.htm#/../../secret.txt", "/inside.htm?%00../../secret.txt",
-    "/images/../inside.htm",
+    "/inside.htm?../../secret.txt",  "/inside.htm?file=/etc/passwd",    "/?../../secret.txt",
+    "/inside.htm#/../../secret.txt", "/inside.htm?%00../../secret.txt", "/images/../inside.htm",
 };
 
 // Whole requests that abuse the request line or header.
@@ -245,8 +291,8 @@ TEST_F(ServerGuard, TraversalAndAbuseCorpusServesNothingFromOutside) {
     const qint64 rssBefore = statusKb(pid, "VmRSS");
     for (int pass = 0; pass < 8; ++pass)
         runCorpus(pass == 0);
-    EXPECT_TRUE(ProgramRun::waitUntil([&] { return openDescriptors(pid) == descriptorsBefore; },
-                                      10000))
+    EXPECT_TRUE(
+        ProgramRun::waitUntil([&] { return openDescriptors(pid) == descriptorsBefore; }, 10000))
         << openDescriptors(pid) << " descriptors, " << descriptorsBefore << " before";
     const qint64 rssAfter = statusKb(pid, "VmRSS");
     EXPECT_LT(rssAfter - rssBefore, 1024) << rssBefore << " KiB before, " << rssAfter << " after";
@@ -264,8 +310,8 @@ TEST_F(ServerGuard, AnotherSitesNameAndOtherComputersAreRefused) {
     const QByteArray evil = "evil.example:" + QByteArray::number(port);
     // A page of evil.example whose name now points at this machine: its
     // requests carry its own name as Host and as Origin.
-    const HttpReply page = testsupport::fetch(
-        port, "GET /inside.htm HTTP/1.1\r\nHost: " + evil + "\r\nOrigin: http://" + evil + "\r\n\r\n");
+    const HttpReply page = testsupport::fetch(port, "GET /inside.htm HTTP/1.1\r\nHost: " + evil +
+                                                        "\r\nOrigin: http://" + evil + "\r\n\r\n");
     EXPECT_EQ(page.statusLine, "HTTP/1.1 403 Forbidden");
     EXPECT_FALSE(page.raw.contains("INSIDE-PAGE"));
     const HttpReply post = testsupport::fetch(
@@ -353,8 +399,8 @@ TEST_F(ServerGuard, IdleClientsOverlongLinesAndOddLengths) {
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(get("/inside.htm").body, "INSIDE-PAGE") << i;
     }
-    EXPECT_TRUE(ProgramRun::waitUntil([&] { return openDescriptors(pid) == descriptorsBefore; },
-                                      10000))
+    EXPECT_TRUE(
+        ProgramRun::waitUntil([&] { return openDescriptors(pid) == descriptorsBefore; }, 10000))
         << openDescriptors(pid) << " descriptors, " << descriptorsBefore << " before";
 
     // A client that connects and says nothing is let go after 30 seconds;
@@ -386,16 +432,16 @@ TEST_F(ServerGuard, IdleClientsOverlongLinesAndOddLengths) {
 
     // A huge declared length is refused before anything is reserved for it.
     const qint64 peakBefore = statusKb(pid, "VmPeak");
-    const HttpReply huge = testsupport::fetch(
-        port, editPost(localHost(), localOrigin(), QByteArray(), "2147483647"));
+    const HttpReply huge =
+        testsupport::fetch(port, editPost(localHost(), localOrigin(), QByteArray(), "2147483647"));
     EXPECT_EQ(huge.statusLine, "HTTP/1.1 413 Payload Too Large");
     const qint64 peakAfter = statusKb(pid, "VmPeak");
     EXPECT_LT(peakAfter - peakBefore, 512 * 1024) << peakBefore << " KiB before, " << peakAfter;
 
     // An unknown version is refused, never copied into the answer.
-    const HttpReply injected = testsupport::fetch(
-        port, "GET /inside.htm HTTP/1.1\rSet-Cookie: a=b\r\n" + ("Host: " + localHost()) +
-                  "\r\n\r\n");
+    const HttpReply injected =
+        testsupport::fetch(port, "GET /inside.htm HTTP/1.1\rSet-Cookie: a=b\r\n" +
+                                     ("Host: " + localHost()) + "\r\n\r\n");
     EXPECT_EQ(injected.statusLine, "HTTP/1.0 400 Bad Request");
     EXPECT_FALSE(injected.raw.contains("Set-Cookie"));
 

@@ -10,7 +10,8 @@ MachineNames lanMachine() {
     MachineNames names;
     names.addresses << numericAddress("192.168.1.20") << numericAddress("fd00::2")
                     << numericAddress("127.0.0.1");
-    names.hostNames << "mybox" << "mybox.local";
+    names.hostNames << "mybox"
+                    << "mybox.local";
     return names;
 }
 
@@ -34,14 +35,15 @@ TEST(HostCheck, LoopbackNamesAlwaysOtherNamesOnlyWhenSharing) {
     for (const QByteArray& host :
          {QByteArray("localhost"), QByteArray("LocalHost:8080"), QByteArray("127.0.0.1"),
           QByteArray("127.0.0.1:80"), QByteArray("127.9.8.7:65535"), QByteArray("[::1]"),
-          QByteArray("[::1]:8080"), QByteArray("[::ffff:127.0.0.1]:80"), QByteArray(" localhost ")}) {
+          QByteArray("[::1]:8080"), QByteArray("[::ffff:127.0.0.1]:80"),
+          QByteArray(" localhost ")}) {
         EXPECT_TRUE(IsHostOfThisMachine(host, false, source)) << host.constData();
         EXPECT_TRUE(IsHostOfThisMachine(host, true, source)) << host.constData();
     }
     EXPECT_EQ(asked, 0) << "loopback names need no look at the machine";
 
-    const QList<QByteArray> own = {"192.168.1.20",     "192.168.1.20:8080", "[fd00::2]:8080",
-                                   "mybox",            "MyBox:8080",        "mybox.local:80"};
+    const QList<QByteArray> own = {"192.168.1.20", "192.168.1.20:8080", "[fd00::2]:8080",
+                                   "mybox",        "MyBox:8080",        "mybox.local:80"};
     for (const QByteArray& host : own) {
         EXPECT_FALSE(IsHostOfThisMachine(host, false, source)) << host.constData();
         EXPECT_TRUE(IsHostOfThisMachine(host, true, source)) << host.constData();
@@ -79,8 +81,8 @@ TEST(RequestAccess, HostPeerAndLocalOnlyPages) {
     };
     const HttpRequest local = requestWith("GET", {"Host: localhost:8080"});
     const HttpRequest noHost = requestWith("GET", {});
-    const HttpRequest rebound = requestWith("GET", {"Host: evil.example:8080",
-                                                    "Origin: http://evil.example:8080"});
+    const HttpRequest rebound =
+        requestWith("GET", {"Host: evil.example:8080", "Origin: http://evil.example:8080"});
     const HttpRequest twoHosts = requestWith("GET", {"Host: localhost", "Host: evil.example"});
     const HttpRequest byAddress = requestWith("GET", {"Host: 192.168.1.20:8080"});
 
@@ -115,7 +117,8 @@ TEST(RequestAccess, RefusalTextsAreShortAndPrintable) {
     const QString text = RefusalText(Refusal::HostNotThisMachine, request);
     EXPECT_LT(text.size(), 200);
     EXPECT_TRUE(text.startsWith("Host 'hhh"));
-    request = requestWith("GET", {"Host: a\x01" "b"});
+    request = requestWith("GET", {"Host: a\x01"
+                                  "b"});
     EXPECT_EQ(RefusalText(Refusal::HostNotThisMachine, request),
               "Host 'a?b' does not name this machine");
 }

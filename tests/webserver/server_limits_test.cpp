@@ -112,8 +112,8 @@ TEST_F(ServerLimitsTest, AnswerThatIsNotReadIsDroppedASlowReaderIsNot) {
                 if (piece.isEmpty())
                     break;
                 slowBytes += piece.size();
-                std::this_thread::sleep_for(std::chrono::milliseconds(
-                    slowBytes < 2 * 1024 * 1024 ? 100 : 0));
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(slowBytes < 2 * 1024 * 1024 ? 100 : 0));
             }
         });
         stalled.send("GET /big.bin HTTP/1.0\r\n\r\n");
@@ -228,8 +228,8 @@ TEST_F(ServerLimitsTest, ContentLengthWithTrailingBlankIsTheBodyLength) {
     QByteArray body;
     server->onPostedData = [&](THttpServer&, THttpConnection& c, int) {
         char buffer[16];
-        const qint64 n = c.receiveRaw(buffer, std::min<qint64>(sizeof buffer,
-                                                               c.contentLength() - body.size()));
+        const qint64 n =
+            c.receiveRaw(buffer, std::min<qint64>(sizeof buffer, c.contentLength() - body.size()));
         if (n > 0)
             body.append(buffer, n);
         if (body.size() == c.contentLength()) {
