@@ -138,8 +138,9 @@ void THttpConnection::dispatch() {
         answerStatusAndClose(400, "Bad Request");
         return;
     }
-    if (server_->onAdmitRequest && !server_->onAdmitRequest(*server_, *this)) {
-        answerStatusAndClose(403, "Forbidden");
+    QByteArray refusal;
+    if (server_->onAdmitRequest && !server_->onAdmitRequest(*server_, *this, refusal)) {
+        answerStatusAndClose(403, "Forbidden", refusal);
         return;
     }
     const QByteArray& verb = method();
@@ -346,8 +347,9 @@ void THttpConnection::answerNotFound() {
     queueBytes(notFoundAnswer(version(), path()));
 }
 
-void THttpConnection::answerStatusAndClose(int code, const QByteArray& reason) {
-    queueBytes(statusAnswer(version(), code, reason));
+void THttpConnection::answerStatusAndClose(int code, const QByteArray& reason,
+                                           const QByteArray& explanation) {
+    queueBytes(statusAnswer(version(), code, reason, explanation));
     lingering_ = true;
     closeDeferred();
 }

@@ -76,7 +76,8 @@ public:
     // Sends a short status answer (400, 403, 411, 413, ...) and closes
     // afterwards; what the client still sends is read and dropped until it
     // closes, so the close does not reset the answer away.
-    void answerStatusAndClose(int code, const QByteArray& reason);
+    void answerStatusAndClose(int code, const QByteArray& reason,
+                              const QByteArray& explanation = {});
     // Switching line mode off delivers pending and later bytes raw.
     void setLineMode(bool on);
     bool lineMode() const { return lineMode_; }

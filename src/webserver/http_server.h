@@ -30,8 +30,10 @@ public:
     using NotifyHandler = std::function<void(THttpServer&)>;
     using ClientFactory = std::function<THttpConnection*()>;
     // Decides whether a complete request is answered at all; false answers
-    // it 403 and closes. Called before the method's handler.
-    using AdmitHandler = std::function<bool(THttpServer&, THttpConnection&)>;
+    // it 403, with the sentence left in explanation, and closes. Called
+    // before the method's handler.
+    using AdmitHandler =
+        std::function<bool(THttpServer&, THttpConnection&, QByteArray& explanation)>;
 
     // Limits of clients that hold a connection without using it.
     static constexpr int DefaultRequestTimeoutMs = 30000; // no complete request

@@ -166,4 +166,18 @@ QString RefusalText(Refusal refusal, const HttpRequest& request) {
     return {};
 }
 
+QByteArray RefusalAnswerText(Refusal refusal) {
+    switch (refusal) {
+    case Refusal::None:
+        break;
+    case Refusal::HostNotThisMachine:
+        return "This server answers only requests addressed to the computer it runs on.";
+    case Refusal::NotShared:
+        return "The pages are not shared with other computers.";
+    case Refusal::LocalOnly:
+        return "Only the computer that runs Pagorama may use this page.";
+    }
+    return {};
+}
+
 } // namespace webserver

@@ -62,5 +62,7 @@ Refusal CheckRequestAccess(const QString& peerAddr, const HttpRequest& request,
 
 // One short log text for a refusal ("Host 'x' does not name this machine").
 QString RefusalText(Refusal refusal, const HttpRequest& request);
+// The sentence the refused client reads on its answer page.
+QByteArray RefusalAnswerText(Refusal refusal);
 
 } // namespace webserver

@@ -35,8 +35,9 @@ WebServerController::WebServerController(QObject* parent, const QString& logFile
         if (postHandler_)
             postHandler_->postedData(connection, error);
     };
-    server_.onAdmitRequest = [this](THttpServer&, THttpConnection& connection) {
-        return admitRequest(connection);
+    server_.onAdmitRequest = [this](THttpServer&, THttpConnection& connection,
+                                    QByteArray& explanation) {
+        return admitRequest(connection, explanation);
     };
     server_.setAddr(bindAddress(share_));
 }
@@ -67,12 +68,13 @@ const MachineNames& WebServerController::machineNames() {
     return machine_;
 }
 
-bool WebServerController::admitRequest(THttpConnection& connection) {
+bool WebServerController::admitRequest(THttpConnection& connection, QByteArray& explanation) {
     const Refusal refusal = CheckRequestAccess(
         connection.peerAddr(), connection.request(), server_.docDir, connection.document(), share_,
         [this]() -> const MachineNames& { return machineNames(); });
     if (refusal == Refusal::None)
         return true;
+    explanation = RefusalAnswerText(refusal);
     log_.logLine(QStringLiteral("[%1 %2] Refused %3 %4: %5")
                      .arg(log_.clock().toString(QStringLiteral("HH:mm:ss")), connection.peerAddr(),
                           QString::fromLatin1(connection.method().left(16)),

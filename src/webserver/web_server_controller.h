@@ -88,7 +88,7 @@ private:
     void getDocument(THttpConnection& connection);
     void headDocument(THttpConnection& connection);
     THttpGetFlag postDocument(THttpConnection& connection);
-    bool admitRequest(THttpConnection& connection);
+    bool admitRequest(THttpConnection& connection, QByteArray& explanation);
     const MachineNames& machineNames();
 
     ServerLog log_;

@@ -54,6 +54,20 @@ int openDescriptors(qint64 pid) {
     return count;
 }
 
+// The count once it has stopped changing: the program closes its side of
+// an answered connection a moment after the client has read the answer.
+int settledDescriptors(qint64 pid) {
+    int last = openDescriptors(pid);
+    for (int i = 0; i < 25; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const int now = openDescriptors(pid);
+        if (now == last)
+            return now;
+        last = now;
+    }
+    return last;
+}
+
 // An IPv4 address of this machine that is not a loopback address, or empty.
 QByteArray lanAddress() {
     ifaddrs* list = nullptr;
@@ -286,13 +300,13 @@ TEST_F(ServerGuard, TraversalAndAbuseCorpusServesNothingFromOutside) {
     // the measured passes must then leave memory and descriptors as they were.
     runCorpus(true);
     runCorpus(false);
-    ASSERT_TRUE(ProgramRun::waitUntil([&] { return openDescriptors(pid) > 0; }, 1000));
-    const int descriptorsBefore = openDescriptors(pid);
+    const int descriptorsBefore = settledDescriptors(pid);
+    ASSERT_GT(descriptorsBefore, 0);
     const qint64 rssBefore = statusKb(pid, "VmRSS");
     for (int pass = 0; pass < 8; ++pass)
         runCorpus(pass == 0);
     EXPECT_TRUE(
-        ProgramRun::waitUntil([&] { return openDescriptors(pid) == descriptorsBefore; }, 10000))
+        ProgramRun::waitUntil([&] { return openDescriptors(pid) <= descriptorsBefore; }, 10000))
         << openDescriptors(pid) << " descriptors, " << descriptorsBefore << " before";
     const qint64 rssAfter = statusKb(pid, "VmRSS");
     EXPECT_LT(rssAfter - rssBefore, 1024) << rssBefore << " KiB before, " << rssAfter << " after";
@@ -364,7 +378,10 @@ TEST_F(ServerGuard, SharedPagesKeepTheHistoryAndTheEditsOnThisMachine) {
     };
     EXPECT_EQ(fromLan("/inside.htm").body, "INSIDE-PAGE");
     EXPECT_EQ(fromLan("/images/1.BMP").body, "PICTURE");
-    EXPECT_EQ(fromLan("/history.htm").statusLine, "HTTP/1.0 403 Forbidden");
+    const HttpReply history = fromLan("/history.htm");
+    EXPECT_EQ(history.statusLine, "HTTP/1.0 403 Forbidden");
+    EXPECT_TRUE(history.body.contains("Only the computer that runs Pagorama may use this page."))
+        << history.body.constData();
     EXPECT_EQ(fromLan("/./history.htm").statusLine, "HTTP/1.0 403 Forbidden");
     EXPECT_EQ(fromLan("/images/history/1.BMP").statusLine, "HTTP/1.0 403 Forbidden");
     EXPECT_EQ(fromLan("/images/%68istory/1.BMP").statusLine, "HTTP/1.0 403 Forbidden");
@@ -385,7 +402,7 @@ TEST_F(ServerGuard, SharedPagesKeepTheHistoryAndTheEditsOnThisMachine) {
 
 TEST_F(ServerGuard, IdleClientsOverlongLinesAndOddLengths) {
     startProgram();
-    const int descriptorsBefore = openDescriptors(pid);
+    const int descriptorsBefore = settledDescriptors(pid);
 
     // 500 connections that ask nothing do not keep anyone else out.
     {
@@ -400,7 +417,7 @@ TEST_F(ServerGuard, IdleClientsOverlongLinesAndOddLengths) {
             EXPECT_EQ(get("/inside.htm").body, "INSIDE-PAGE") << i;
     }
     EXPECT_TRUE(
-        ProgramRun::waitUntil([&] { return openDescriptors(pid) == descriptorsBefore; }, 10000))
+        ProgramRun::waitUntil([&] { return openDescriptors(pid) <= descriptorsBefore; }, 10000))
         << openDescriptors(pid) << " descriptors, " << descriptorsBefore << " before";
 
     // A client that connects and says nothing is let go after 30 seconds;

@@ -200,15 +200,17 @@ TEST_F(ServerLimitsTest, UnknownVersionsAre400AndNeverEchoed) {
 
 TEST_F(ServerLimitsTest, RefusedRequestsGet403AndTheirBodyIsNotReset) {
     QList<QByteArray> hosts;
-    server->onAdmitRequest = [&](THttpServer&, THttpConnection& c) {
+    server->onAdmitRequest = [&](THttpServer&, THttpConnection& c, QByteArray& explanation) {
         hosts << c.request().host;
+        explanation = "Not <here>.";
         return c.request().host != "evil.example";
     };
     bool posted = false;
     server->onPostDocument = [&](THttpServer&, THttpConnection&, THttpGetFlag&) { posted = true; };
     start();
-    EXPECT_EQ(get("GET /x.htm HTTP/1.0\r\nHost: evil.example\r\n\r\n").statusLine,
-              "HTTP/1.0 403 Forbidden");
+    const HttpReply refused = get("GET /x.htm HTTP/1.0\r\nHost: evil.example\r\n\r\n");
+    EXPECT_EQ(refused.statusLine, "HTTP/1.0 403 Forbidden");
+    EXPECT_TRUE(refused.body.contains("</H1>Not &lt;here&gt;.<P>")) << refused.body.constData();
     // A refused post's body still on its way does not turn the answer into
     // a reset.
     const QByteArray body(512 * 1024, 'b');
