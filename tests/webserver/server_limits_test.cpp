@@ -3,7 +3,6 @@
 // right, and everyone else goes on being served.
 #include "server_fixture.h"
 
-#include <QBuffer>
 #include <QElapsedTimer>
 
 #include <atomic>
@@ -220,29 +219,4 @@ TEST_F(ServerLimitsTest, RefusedRequestsGet403AndTheirBodyIsNotReset) {
     EXPECT_FALSE(posted);
     EXPECT_EQ(get("GET /x.htm HTTP/1.0\r\nHost: good\r\n\r\n").body, "x page");
     EXPECT_EQ(hosts, (QList<QByteArray>{"evil.example", "evil.example", "good"}));
-}
-
-TEST_F(ServerLimitsTest, ContentLengthWithTrailingBlankIsTheBodyLength) {
-    server->onPostDocument = [](THttpServer&, THttpConnection& c, THttpGetFlag& flags) {
-        flags = gfAcceptBody;
-        c.setLineMode(false);
-    };
-    QByteArray body;
-    server->onPostedData = [&](THttpServer&, THttpConnection& c, int) {
-        char buffer[16];
-        const qint64 n =
-            c.receiveRaw(buffer, std::min<qint64>(sizeof buffer, c.contentLength() - body.size()));
-        if (n > 0)
-            body.append(buffer, n);
-        if (body.size() == c.contentLength()) {
-            auto stream = std::make_unique<QBuffer>();
-            stream->setData("HTTP/1.0 200 OK\r\nContent-Length: " +
-                            QByteArray::number(body.size()) + "\r\n\r\n" + body);
-            stream->open(QIODevice::ReadOnly);
-            c.setResponseStream(std::move(stream));
-            c.sendResponseStream();
-        }
-    };
-    start();
-    EXPECT_EQ(get("POST /f HTTP/1.0\r\nContent-Length: 5 \r\n\r\nhello").body, "hello");
 }
