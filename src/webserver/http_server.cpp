@@ -47,7 +47,9 @@ void refuseBusy(int fd) {
     for (int reads = 0; reads < 16 && ::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0;
          ++reads) {
     }
-    static const QByteArray answer = statusAnswer("HTTP/1.0", 503, "Service Unavailable");
+    static const QByteArray answer =
+        statusAnswer("HTTP/1.0", 503, "Service Unavailable",
+                     "Too many clients are connected to this server; try again in a moment.");
     ::send(fd, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
     ::shutdown(fd, SHUT_WR);
     ::close(fd);

@@ -163,6 +163,7 @@ TEST_F(ServerLimitsTest, IdleConnectionsMakeRoomBusyOnesGetA503) {
         refused = testsupport::fetch(port, "GET /x.htm HTTP/1.0\r\n\r\n");
     });
     EXPECT_EQ(refused.statusLine, "HTTP/1.0 503 Service Unavailable");
+    EXPECT_TRUE(refused.body.contains("Too many clients")) << refused.body.constData();
     EXPECT_EQ(openConnections(), 5);
     busy.clear();
     ASSERT_TRUE(processUntil([&] { return openConnections() == 0; }));
