@@ -182,6 +182,7 @@ void TMain::connectControlsToModel() {
     bindBox(cb_autostart, &platform::SettingsModel::autoStart);
     bindBox(DisplayHeaderCheckBox, &platform::SettingsModel::displayHeader);
     bindBox(WriteLogFileCheckBox, &platform::SettingsModel::logToFile);
+    bindBox(ShareOnNetworkCheckBox, &platform::SettingsModel::shareOnNetwork);
     connect(SpinEdit1, &QSpinBox::valueChanged, this, [this](int minutes) {
         Settings.interval = minutes;
         refreshTrayToolTips();
@@ -227,6 +228,7 @@ void TMain::ShowSettings() {
     cb_autostart->setChecked(values.autoStart);
     DisplayHeaderCheckBox->setChecked(values.displayHeader);
     WriteLogFileCheckBox->setChecked(values.logToFile);
+    ShareOnNetworkCheckBox->setChecked(values.shareOnNetwork);
     PortEdit->setText(values.port);
 }
 

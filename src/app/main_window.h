@@ -135,6 +135,7 @@ public:
     QLabel* Image1 = nullptr;
     QCheckBox* DisplayHeaderCheckBox = nullptr;
     QCheckBox* WriteLogFileCheckBox = nullptr;
+    QCheckBox* ShareOnNetworkCheckBox = nullptr;
     QLabel* Label3 = nullptr;
     QLineEdit* PortEdit = nullptr;
     QPushButton* ClearButton = nullptr;

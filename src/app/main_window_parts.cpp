@@ -78,6 +78,9 @@ void TMain::createParts() {
     });
     connect(DisplayHeaderCheckBox, &QCheckBox::toggled, HttpServer1,
             &webserver::WebServerController::setDisplayHeader);
+    // Takes effect at once: a listening server listens again on the new address.
+    connect(ShareOnNetworkCheckBox, &QCheckBox::toggled, HttpServer1,
+            &webserver::WebServerController::setShareOnNetwork);
 
     // Local links in the pages point at the port the server was last started on.
     PageWriter1 = std::make_unique<pages::PageWriter>(
@@ -168,6 +171,7 @@ void TMain::Button2Click() {
 }
 
 void TMain::StartButtonClick() {
+    HttpServer1->setShareOnNetwork(Settings.shareOnNetwork);
     HttpServer1->start(PortEdit->text(), platform::documentFolder());
     // "Port" is saved from the port last handed to the server, whether or
     // not the server could start on it.
