@@ -78,6 +78,7 @@ public:
     // FavouritesChanged, WritingFavourites, progress) lives in Run.
     bool Initialised = false;
     bool CloseRequested = false;
+    bool Ending = false; // a close that ends the program is under way
 
     // The timer's tick counter and the timed refresh rule.
     RefreshSchedule Schedule;
@@ -208,6 +209,7 @@ private:
     void buildWebServerTab();
     void connectControlsToModel();
     void createTray();
+    void removeLeftovers(const QString& dataFolder);
     void hideToTray();
     void refreshTrayToolTips();
     void stepAnimation();

@@ -1,8 +1,10 @@
 #include "catalogue/page_renderer.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,6 +17,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -22,6 +25,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +47,11 @@ constexpr int kStartUpMs = 30000;
 constexpr int kStartRequestMs = 20000;
 // A message larger than this is no answer we asked for.
 constexpr qsizetype kMaxMessageBytes = 256 * 1024 * 1024;
+// The browser profiles in the temporary folder, and the lock file in each
+// that tells whether its program still runs.
+constexpr char kProfilePrefix[] = "pagorama-browser-";
+constexpr char kOwnerFile[] = ".owner-lock";
+constexpr int kProfileGraceSeconds = 600;
 
 void closeFd(int& fd) {
     if (fd >= 0)
@@ -236,6 +245,8 @@ void PageRenderer::setTimeouts(int loadMs, int commandMs) {
 }
 
 bool PageRenderer::start() {
+    if (shutDown_)
+        return false;
     QMutexLocker lock(&stateMutex_);
     if (pid_ > 0 && !reaped_) {
         int status = 0;
@@ -252,10 +263,26 @@ bool PageRenderer::spawnBrowser() {
     if (program.isEmpty())
         return false;
 
-    QByteArray profileTemplate = QDir::tempPath().toLocal8Bit() + "/pagorama-browser-XXXXXX";
+    QByteArray profileTemplate =
+        QFile::encodeName(QDir::tempPath()) + '/' + kProfilePrefix + "XXXXXX";
     if (!::mkdtemp(profileTemplate.data()))
         return false;
     profileDir_ = QString::fromLocal8Bit(profileTemplate);
+    // Held while the folder is in use; a folder whose lock nobody holds is
+    // left over from a copy of the program that has ended.
+    const QByteArray ownerPath = profileTemplate + '/' + kOwnerFile;
+    profileLock_ = ::open(ownerPath.constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+    if (profileLock_ >= 0)
+        ::flock(profileLock_, LOCK_EX);
+    // The browser's crash handler keeps its reports in the profile too,
+    // never in the user's own browser folders.
+    QByteArray crashFolder = "BREAKPAD_DUMP_LOCATION=" + profileTemplate + "/Crash Reports";
+    std::vector<char*> childEnvironment;
+    for (char** variable = environ; *variable; ++variable)
+        if (std::strncmp(*variable, "BREAKPAD_DUMP_LOCATION=", 23) != 0)
+            childEnvironment.push_back(*variable);
+    childEnvironment.push_back(crashFolder.data());
+    childEnvironment.push_back(nullptr);
 
     int toChild[2], fromChild[2];
     if (::pipe2(toChild, O_CLOEXEC) != 0) {
@@ -314,7 +341,8 @@ bool PageRenderer::spawnBrowser() {
     posix_spawnattr_setsigdefault(&attributes, &all);
 
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    const int rc =
+        ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), childEnvironment.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(toChild[0]);
@@ -366,6 +394,32 @@ void PageRenderer::endBrowser() {
         QDir(profileDir_).removeRecursively();
         profileDir_.clear();
     }
+    closeFd(profileLock_);
+}
+
+void PageRenderer::removeStaleProfiles() {
+    const QDir temp(QDir::tempPath());
+    const QStringList names = temp.entryList({QLatin1String(kProfilePrefix) + '*'},
+                                             QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString& name : names) {
+        const QString folder = temp.filePath(name);
+        const QFileInfo info(folder);
+        if (info.isSymLink() || info.ownerId() != ::geteuid())
+            continue;
+        const QByteArray ownerPath = QFile::encodeName(folder + '/' + QLatin1String(kOwnerFile));
+        const int lock = ::open(ownerPath.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        bool stale;
+        if (lock < 0) {
+            // Without its lock file the folder is either just being made or
+            // was made before the lock existed: only an old one is stale.
+            stale = info.lastModified().secsTo(QDateTime::currentDateTime()) > kProfileGraceSeconds;
+        } else {
+            stale = ::flock(lock, LOCK_EX | LOCK_NB) == 0;
+            ::close(lock);
+        }
+        if (stale)
+            QDir(folder).removeRecursively();
+    }
 }
 
 void PageRenderer::stop() {
@@ -378,6 +432,13 @@ void PageRenderer::stop() {
     QMutexLocker captureLock(&captureMutex_);
     QMutexLocker lock(&stateMutex_);
     endBrowser();
+}
+
+void PageRenderer::shutDown() {
+    shutDown_ = true;
+    QMutexLocker lock(&stateMutex_);
+    if (pid_ > 0 && !reaped_)
+        ::kill(-pid_, SIGTERM);
 }
 
 bool PageRenderer::isRunning() const {
@@ -424,7 +485,7 @@ bool PageRenderer::ensureRunning() {
 
 QImage PageRenderer::capture(const QString& url) {
     QMutexLocker captureLock(&captureMutex_);
-    if (!ensureRunning())
+    if (shutDown_ || !ensureRunning())
         return {};
     const QImage shot = captureWithBrowser(url);
     return shot.isNull() ? shot : scaleToThumbnail(shot);

@@ -2,10 +2,12 @@
 
 #include "catalogue/date_number.h"
 #include "catalogue/encodings.h"
+#include "catalogue/page_renderer.h"
 #include "catalogue/picture_step.h"
 #include "catalogue/property_text.h"
 #include "catalogue/run_trace.h"
 #include "catalogue/shortcut_file.h"
+#include "catalogue/site_http_client.h"
 #include "catalogue/site_probe.h"
 #include "platform/message_service.h"
 #include "platform/settings_model.h"
@@ -17,11 +19,15 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace catalogue {
 
 namespace {
 
 const QByteArray lineEnd("\n\r");
+constexpr int WorkerNiceValue = 10;
 
 // Runs f on the main thread while the calling thread waits.
 void onMainThread(const std::function<void()>& f) {
@@ -54,6 +60,10 @@ QString withoutExtension(const QString& fileName) {
 } // namespace
 
 void TGet_Web::run() {
+    // Idle priority as a raised nice value of this thread only: the real
+    // idle class would stop the worker for seconds whenever other programs
+    // fill the cores, also when it should end quickly on a cancel.
+    ::setpriority(PRIO_PROCESS, id_t(::gettid()), WorkerNiceValue);
     // Whatever goes wrong ends this favourite's work quietly; the run goes on.
     try {
         GetInfo();
@@ -154,6 +164,12 @@ void SiteWorker::reloadUrlCache() {
     urlCache_ = std::make_shared<const platform::UrlCache>(platform::UrlCache::loadUser());
 }
 
+void SiteWorker::abandonFetch() {
+    if (renderer_)
+        renderer_->shutDown();
+    TSiteHttpClient::cancelEveryClient();
+}
+
 void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileName, bool forHistory,
                                QByteArray& currentLink) {
     if (showStatus_)
@@ -179,7 +195,7 @@ void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileNam
     current_ = &worker;
     QEventLoop loop;
     QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit);
-    worker.start(QThread::IdlePriority);
+    worker.start();
     if (!worker.isFinished())
         loop.exec();
     worker.wait();

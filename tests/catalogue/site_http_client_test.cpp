@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 using catalogue::HttpClientError;
 using catalogue::HttpErrorKind;
@@ -130,7 +136,71 @@ TEST(SiteHttpClientWaiting, MainThreadKeepsEventsFlowingAndCancelEndsTheWait) {
     EXPECT_EQ(failureOf(client, "GET", site.url("/stall")), HttpErrorKind::Canceled);
     EXPECT_TRUE(timerRan);
 
-    // A cancel is used up by the request it ended.
+    // A cancelled client sends nothing more: later requests fail at once
+    // without connecting, until the cancel is cleared.
+    const int connections = site.connectionCount();
+    EXPECT_EQ(failureOf(client, "GET", site.url("/title")), HttpErrorKind::Canceled);
+    EXPECT_EQ(failureOf(client, "HEAD", "http://localhost:" + QString::number(site.port()) + "/"),
+              HttpErrorKind::Canceled);
+    EXPECT_EQ(site.connectionCount(), connections);
+    client.resetCancel();
     client.get(site.url("/title"));
+    EXPECT_EQ(client.statusCode(), 200);
+
+    // Cancelling every client reaches one that waits on another thread, and
+    // leaves clients made afterwards alone.
+    TSiteHttpClient worker;
+    worker.setTimeoutMs(20000);
+    HttpErrorKind workerFailure = HttpErrorKind::Client;
+    std::thread thread([&] { workerFailure = failureOf(worker, "GET", site.url("/stall")); });
+    while (site.connectionCount() == connections + 1)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    TSiteHttpClient::cancelEveryClient();
+    thread.join();
+    EXPECT_EQ(workerFailure, HttpErrorKind::Canceled);
+    EXPECT_EQ(failureOf(client, "GET", site.url("/title")), HttpErrorKind::Canceled);
+    TSiteHttpClient later;
+    later.get(site.url("/title"));
+    EXPECT_EQ(later.statusCode(), 200);
+}
+
+TEST(SiteHttpClientAddress, HostNamesAndIPv6LiteralsAreReached) {
+    EXPECT_EQ(TSiteHttpClient::splitAddress("http://[::1]:8080/x").host, "[::1]");
+    EXPECT_EQ(TSiteHttpClient::splitAddress("http://[::1]:8080/x").port, 8080);
+    EXPECT_EQ(TSiteHttpClient::splitAddress("http://[::1]/x").port, 80);
+    EXPECT_EQ(TSiteHttpClient::requestText("GET", "http://[::1]:8080/x"),
+              "GET /x HTTP/1.1\r\nHost: [::1]\r\nAccept: */*\r\nConnection: close\r\n\r\n");
+
+    // A one-answer server on the IPv6 loopback.
+    const int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(listener);
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    }
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::thread server([listener] {
+        const int peer = ::accept(listener, nullptr, nullptr);
+        char buffer[4096];
+        [[maybe_unused]] const ssize_t got = ::recv(peer, buffer, sizeof buffer, 0);
+        const QByteArray answer = TestSite::response(200, "text/html", TestSite::page("Six"));
+        [[maybe_unused]] const ssize_t sent = ::send(peer, answer.constData(), answer.size(), 0);
+        ::close(peer);
+    });
+    TSiteHttpClient client;
+    client.get(QString("http://[::1]:%1/").arg(ntohs(address.sin6_port)));
+    server.join();
+    ::close(listener);
+    EXPECT_EQ(client.statusCode(), 200);
+    EXPECT_TRUE(client.body().contains("Six"));
+
+    // A name is looked up too (here from the hosts file).
+    TestSite site;
+    client.get("http://localhost:" + QString::number(site.port()) + "/title");
     EXPECT_EQ(client.statusCode(), 200);
 }
