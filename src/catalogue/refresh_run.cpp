@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 
 #include <QDateTime>
+#include <QFile>
 
 #include <exception>
 #include <new>
@@ -71,7 +72,7 @@ void RefreshRun::Button2Click() {
         return;
     runInProgress_ = true;
     catalogueSaved_ = false;
-    previousCounter_ = settings_.evenFileName;
+    previousCounter_ = lastSavedCounter(settings_.evenFileName);
     try {
         cancelRequested_ = false;
         settings_.evenFileName = previousCounter_ + 1;
@@ -294,6 +295,26 @@ void RefreshRun::deletePreviousPictures(const QString& subfolder, int previousCo
     if (!platform::deleteMatchingFiles(platform::dataFolder() + subfolder,
                                        pictureMask(previousCounter), false))
         platform::showMessage(QStringLiteral("Delete Failed"));
+}
+
+int RefreshRun::lastSavedCounter(int counter) {
+    // The settings keep the counter only when the program closes normally:
+    // after a crash the saved catalogues may already name pictures of later
+    // counters, which must count as used.
+    QByteArray saved;
+    for (const QString& name : {QStringLiteral("listings.xml"), QStringLiteral("history.xml")}) {
+        QFile file(platform::dataFolder() + name);
+        if (file.open(QIODevice::ReadOnly))
+            saved += file.readAll();
+    }
+    const auto names = [&saved](int candidate) {
+        const QByteArray prefix = HexEncode(QString::asprintf("%4d", candidate).toLatin1());
+        return saved.contains("IMAGE =\"images\\" + prefix) ||
+               saved.contains("IMAGE =\"images\\history\\" + prefix);
+    };
+    while (names(counter + 1))
+        ++counter;
+    return counter;
 }
 
 void RefreshRun::removeUnusedPictures(int counter) {

@@ -86,6 +86,7 @@ private:
     bool buildSteps();
     void reportFailure(const QString& reason);
     static QString pictureMask(int counter);
+    static int lastSavedCounter(int counter);
     void removeUnusedPictures(int counter);
     void completeFolder();
     QString locationOf(const QString& folderPath) const;

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <sys/wait.h>
@@ -317,6 +318,27 @@ TEST_F(RefreshRunTest, PicturesLeftByAnUnfinishedRunOfTheSameCounterGoFirst) {
     EXPECT_FALSE(QFile::exists(picture(6, "images/history/", "h")));
     EXPECT_FALSE(QFile::exists(picture(5, "images/", "a")));
     EXPECT_EQ(host.statusTexts.last(), "All Done");
+}
+
+TEST_F(RefreshRunTest, ACounterUsedByARunWhoseSettingsWereNeverSavedStaysUsed) {
+    // A complete run with counter 6, then a crash before the settings were
+    // saved: the catalogue names pictures of 6 while the settings say 5.
+    favourite("a.url");
+    touch(picture(6, "images/", "a"));
+    home.write("Documents/pagorama/listings.xml",
+               "<Link IMAGE =\"images\\" +
+                   QFileInfo(picture(6, "images/", "a")).fileName().toUtf8() + "\" ></Link>");
+    FakeFetcher fetcher;
+    bool shownPictureKept = false;
+    fetcher.during = [&](int) {
+        shownPictureKept = QFile::exists(picture(6, "images/", "a"));
+        EXPECT_EQ(settings.evenFileName, 7);
+    };
+    run.setSiteFetcher(&fetcher);
+    run.Button2Click();
+    EXPECT_TRUE(shownPictureKept);
+    EXPECT_EQ(settings.evenFileName, 7);
+    EXPECT_FALSE(QFile::exists(picture(6, "images/", "a"))); // replaced by this run's
 }
 
 TEST_F(RefreshRunTest, CancelWaitsForTheWorkerWhileHandlingEvents) {
