@@ -6,6 +6,7 @@
 #include "app/pagora_application.h"
 #include "catalogue/refresh_run.h"
 #include "platform/message_service.h"
+#include "support/free_port.h"
 #include "support/temp_home.h"
 #include "support/test_site.h"
 
@@ -16,10 +17,6 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -36,25 +33,6 @@ app::PagoraApplication& application() {
     static char* argv[] = {name, nullptr};
     static auto* instance = new app::PagoraApplication(argc, argv);
     return *instance;
-}
-
-quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-int requestsFor(const TestSite& site, const QByteArray& route) {
-    int count = 0;
-    for (const TestSite::Request& request : site.requests())
-        count += request.route == route ? 1 : 0;
-    return count;
 }
 
 // Handles events until done() holds or the time is up.
@@ -89,7 +67,7 @@ TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOne
     home.write("Favorites/B quick page.url", "[InternetShortcut]\r\nURL=" +
                                                  site.url("/title").toUtf8() + "\r\n");
     home.write(".config/pagorama/pagorama.ini",
-               "[Data]\r\nPort=" + QByteArray::number(freePort()) +
+               "[Data]\r\nPort=" + QByteArray::number(testsupport::freePort()) +
                    "\r\n[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\nNew_Only=0\r\n");
     home.write("Documents/pagorama/listings.xml", "the previous catalogue");
 
@@ -117,7 +95,7 @@ TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOne
     qint64 cancelMs = -1;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (cancelMs >= 0 || requestsFor(site, "/late") == 0)
+        if (cancelMs >= 0 || site.requestCount("/late") == 0)
             return;
         cancelMs = 0;
         const int before = ticks;
@@ -140,7 +118,7 @@ TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOne
     // seconds) while events keep flowing.
     EXPECT_GT(cancelMs, 500);
     EXPECT_GT(ticksDuringCancel, 10);
-    EXPECT_EQ(requestsFor(site, "/title"), 0); // the next favourite was not taken up
+    EXPECT_EQ(site.requestCount("/title"), 0); // the next favourite was not taken up
     EXPECT_EQ(window.Label1->text(), "Refresh cancelled");
     EXPECT_EQ(home.read("Documents/pagorama/listings.xml"), "the previous catalogue");
     EXPECT_FALSE(window.Run->runInProgress());
@@ -152,6 +130,6 @@ TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOne
     });
     window.Button2->click();
     EXPECT_EQ(window.Label1->text(), "All Done");
-    EXPECT_GT(requestsFor(site, "/title"), 0);
+    EXPECT_GT(site.requestCount("/title"), 0);
     EXPECT_TRUE(home.read("Documents/pagorama/listings.xml").contains("quick"));
 }

@@ -26,15 +26,6 @@ using testsupport::TestSite;
 
 namespace {
 
-QByteArray shortcut(const QString& url) {
-    return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
-}
-
-QByteArray settings(quint16 port) {
-    return "[Data]\r\nPort=" + QByteArray::number(port) +
-           "\r\n[General]\r\nStartup=1\r\nHistory=0\r\nAutoStart=0\r\nNew_Only=0\r\n";
-}
-
 QByteArray readProcFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -99,10 +90,10 @@ TEST(AbruptEnd, KilledMidCaptureLeavesNoBrowserAndTheNextStartRemovesItsLeftover
                           answer = answer.left(answer.indexOf("\r\n\r\n") + 4);
                       connection.send(answer);
                   });
-    home.write("Favorites/Slow.url", shortcut(site.url("/slow-for-browsers")));
+    home.write("Favorites/Slow.url", e2e::shortcutText(site.url("/slow-for-browsers")));
     const quint16 port = e2e::freePort();
     ProgramRun program(home);
-    program.writeSettings(settings(port));
+    program.writeSettings(e2e::settingsText(port, "New_Only=0\r\n"));
     program.start();
     const bool browserAsked = ProgramRun::waitUntil(
         [&] {
@@ -171,14 +162,14 @@ TEST(AbruptEnd, FullDataFolderAndKillsMidRunNeverBreakTheCatalogue) {
 
     QMap<QString, QByteArray> favourites;
     for (const char* name : {"Alpha", "Beta", "Gamma", "News/Delta"}) {
-        const QByteArray text = shortcut(site.url("/title"));
+        const QByteArray text = e2e::shortcutText(site.url("/title"));
         home.write(QString("Favorites/%1.url").arg(name), text);
         favourites.insert(QString("Favorites/%1.url").arg(name), text);
     }
     const quint16 port = e2e::freePort();
     {
         ProgramRun first(home);
-        first.writeSettings(settings(port));
+        first.writeSettings(e2e::settingsText(port, "New_Only=0\r\n"));
         first.start();
         ASSERT_TRUE(first.waitForStderr("All Done", 180000)) << qPrintable(first.stderrText());
         ASSERT_EQ(first.terminate(), 0);

@@ -26,22 +26,6 @@ using testsupport::TestSite;
 
 namespace {
 
-QByteArray shortcut(const QString& url) {
-    return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
-}
-
-QByteArray settings(quint16 port) {
-    return "[Data]\r\nPort=" + QByteArray::number(port) +
-           "\r\n[General]\r\nStartup=1\r\nHistory=0\r\nAutoStart=0\r\nSortBy=0\r\nNewPage=1\r\n";
-}
-
-int requestsFor(const TestSite& site, const QByteArray& route) {
-    int count = 0;
-    for (const TestSite::Request& request : site.requests())
-        count += request.route == route ? 1 : 0;
-    return count;
-}
-
 class ClosingRuns : public ::testing::Test {
 protected:
     // One complete run of the program, with the test's settings when there
@@ -49,7 +33,7 @@ protected:
     void completeRun() {
         ProgramRun program(home);
         if (home.read(".config/pagorama/pagorama.ini").isEmpty())
-            program.writeSettings(settings(port));
+            program.writeSettings(e2e::settingsText(port, "SortBy=0\r\nNewPage=1\r\n"));
         program.start();
         ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
         ASSERT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
@@ -67,14 +51,14 @@ protected:
 TEST_F(ClosingRuns, SigtermDuringAFetchThatNeverEndsEndsTheProgramWithinSeconds) {
     // The first request for the page gets no answer at all, so the fetch
     // would wait for the full time-out.
-    home.write("Favorites/A stalled page.url", shortcut(site.url("/stall")));
-    home.write("Favorites/B later page.url", shortcut(site.url("/title")));
+    home.write("Favorites/A stalled page.url", e2e::shortcutText(site.url("/stall")));
+    home.write("Favorites/B later page.url", e2e::shortcutText(site.url("/title")));
     ProgramRun program(home);
-    program.writeSettings(settings(port));
+    program.writeSettings(e2e::settingsText(port, "SortBy=0\r\nNewPage=1\r\n"));
     program.start();
     ASSERT_TRUE(program.waitForStderr("Found 2 web favourites.", 60000))
         << qPrintable(program.stderrText());
-    ASSERT_TRUE(ProgramRun::waitUntil([&] { return requestsFor(site, "/stall") > 0; }, 30000));
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return site.requestCount("/stall") > 0; }, 30000));
     QThread::msleep(2000);
 
     QElapsedTimer closing;
@@ -93,8 +77,8 @@ TEST_F(ClosingRuns, SigtermDuringAFetchThatNeverEndsEndsTheProgramWithinSeconds)
     EXPECT_TRUE(ini.contains("EvenFileName=1")) << ini.constData();
     // The cancelled probe sent nothing more, and the next favourite was not taken up.
     QThread::msleep(300);
-    EXPECT_EQ(requestsFor(site, "/stall"), 1);
-    EXPECT_EQ(requestsFor(site, "/title"), 0);
+    EXPECT_EQ(site.requestCount("/stall"), 1);
+    EXPECT_EQ(site.requestCount("/title"), 0);
     EXPECT_FALSE(program.stderrText().contains("All Done"));
 }
 
@@ -108,7 +92,7 @@ TEST_F(ClosingRuns, StartsEndedHalfASecondInKeepTheLastCompleteRun) {
         connection.send(answer);
     });
     for (const char* name : {"One", "Two", "Three"})
-        home.write(QString("Favorites/%1.url").arg(name), shortcut(site.url("/slow")));
+        home.write(QString("Favorites/%1.url").arg(name), e2e::shortcutText(site.url("/slow")));
     completeRun();
     const QByteArray firstCatalogue = listings();
     const QMap<QString, QByteArray> firstPictures = e2e::pictureFiles(home);
@@ -140,8 +124,8 @@ TEST_F(ClosingRuns, StartsEndedHalfASecondInKeepTheLastCompleteRun) {
 }
 
 TEST_F(ClosingRuns, RunWhoseCatalogueCannotBeSavedKeepsThePicturesThePagesShow) {
-    home.write("Favorites/Alpha.url", shortcut(site.url("/title")));
-    home.write("Favorites/News/Beta.url", shortcut(site.url("/status/404")));
+    home.write("Favorites/Alpha.url", e2e::shortcutText(site.url("/title")));
+    home.write("Favorites/News/Beta.url", e2e::shortcutText(site.url("/status/404")));
     completeRun();
     const QMap<QString, QByteArray> firstPictures = e2e::pictureFiles(home);
     ASSERT_EQ(firstPictures.size(), 2);

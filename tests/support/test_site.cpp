@@ -188,6 +188,14 @@ QList<TestSite::Request> TestSite::requests() const {
     return log_;
 }
 
+int TestSite::requestCount(const QByteArray& route) const {
+    std::lock_guard lock(mutex_);
+    int count = 0;
+    for (const Request& request : log_)
+        count += request.route == route ? 1 : 0;
+    return count;
+}
+
 void TestSite::clearLog() {
     std::lock_guard lock(mutex_);
     log_.clear();

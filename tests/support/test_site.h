@@ -85,6 +85,8 @@ public:
 
     // Every request received, in arrival order.
     QList<Request> requests() const;
+    // How many requests came for a route.
+    int requestCount(const QByteArray& route) const;
     int connectionCount() const { return connections_.load(); }
     void clearLog();
 
