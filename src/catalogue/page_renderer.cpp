@@ -24,7 +24,7 @@
 #include <optional>
 #include <poll.h>
 #include <pthread.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,6 +110,66 @@ bool writeAll(int fd, const QByteArray& bytes, const QDeadlineTimer& deadline) {
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return ok;
+}
+
+// Starts argv[0] with the pipe ends as its descriptors 3 and 4 and its
+// standard streams on /dev/null, in a process group of its own (so stopping
+// it reaches every process it starts) and with signals as a fresh program
+// expects them. It is killed when the calling thread (the program's main
+// thread) ends, also by kill -9, so no browser ever outlives the program.
+pid_t spawnInOwnGroup(char* const argv[], char* const envp[], int toChild, int fromChild) {
+    // The child reports a failed exec through this pipe; it closes unread
+    // when the exec succeeds.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return -1;
+    report[0] = moveHigh(report[0]);
+    report[1] = moveHigh(report[1]);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The child: only calls that are safe after fork in a threaded program.
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127); // the program ended before the line above
+        const int null = ::open("/dev/null", O_RDWR);
+        for (int fd = 0; fd <= 2; ++fd)
+            ::dup2(null, fd);
+        ::dup2(toChild, 3);
+        ::dup2(fromChild, 4);
+        ::close_range(5, unsigned(report[1]) - 1, 0);
+        ::close_range(unsigned(report[1]) + 1, ~0U, 0);
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+            ::sigaction(signalNumber, &byDefault, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execve(argv[0], argv, envp);
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = ::write(report[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(report[0]);
+        return -1;
+    }
+    ::setpgid(pid, pid); // also here, so the group exists when this returns
+    int error = 0;
+    ssize_t got;
+    do
+        got = ::read(report[0], &error, sizeof error);
+    while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (got == ssize_t(sizeof error)) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return -1;
+    }
+    return pid;
 }
 
 } // namespace
@@ -318,36 +378,11 @@ bool PageRenderer::spawnBrowser() {
         argv.push_back(arg.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, toChild[0], 3);
-    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 4);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 5);
-
-    // Its own process group, so stopping it reaches every process it starts;
-    // signals as a fresh program expects them.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-
-    pid_t pid = 0;
-    const int rc =
-        ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), childEnvironment.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const pid_t pid =
+        spawnInOwnGroup(argv.data(), childEnvironment.data(), toChild[0], fromChild[1]);
     ::close(toChild[0]);
     ::close(fromChild[1]);
-    if (rc != 0) {
+    if (pid <= 0) {
         ::close(toChild[1]);
         ::close(fromChild[0]);
         endBrowser(); // removes the profile folder
