@@ -82,6 +82,33 @@ TEST_F(ClosingRuns, SigtermDuringAFetchThatNeverEndsEndsTheProgramWithinSeconds)
     EXPECT_FALSE(program.stderrText().contains("All Done"));
 }
 
+TEST_F(ClosingRuns, SigtermWhileTheBrowserWaitsForAPageEndsTheProgramWithinSeconds) {
+    home.write("Favorites/Stalls.url", e2e::shortcutText(site.url("/stall-for-browsers")));
+    ProgramRun program(home);
+    program.writeSettings(e2e::settingsText(port));
+    program.start();
+    const bool browserAsked = ProgramRun::waitUntil(
+        [&] {
+            for (const TestSite::Request& request : site.requests())
+                if (request.raw.toLower().contains("\nuser-agent:"))
+                    return true;
+            return false;
+        },
+        60000);
+    if (!browserAsked)
+        GTEST_SKIP() << "no browser took the page (is Chromium installed?)";
+    QThread::msleep(1000);
+
+    QElapsedTimer closing;
+    closing.start();
+    program.process().terminate();
+    const bool ended = program.process().waitForFinished(5000);
+    std::printf("close during a picture took %lld ms\n", static_cast<long long>(closing.elapsed()));
+    ASSERT_TRUE(ended) << qPrintable(program.stderrText());
+    EXPECT_EQ(program.process().exitCode(), 0);
+    EXPECT_TRUE(home.read(".config/pagorama/pagorama.ini").contains("EvenFileName=1"));
+}
+
 TEST_F(ClosingRuns, StartsEndedHalfASecondInKeepTheLastCompleteRun) {
     // Slow answers, so each start is still in its run when it is ended.
     site.setRoute("/slow", [](const TestSite::Request& request, TestSite::Connection& connection) {
