@@ -24,8 +24,8 @@
 #include <optional>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/prctl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include <netdb.h>
-#include <sys/eventfd.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -179,7 +179,8 @@ private:
             hints.ai_family = AF_UNSPEC;
             hints.ai_socktype = SOCK_STREAM;
             addrinfo* result = nullptr;
-            const int rc = ::getaddrinfo(nameBytes.constData(), service.constData(), &hints, &result);
+            const int rc =
+                ::getaddrinfo(nameBytes.constData(), service.constData(), &hints, &result);
             lookUp->finish(rc, result);
         }).detach();
         wait(lookUp->doneFd, POLLIN);

@@ -53,19 +53,19 @@ TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOne
     TestSite site;
     // The first request waits three seconds for its answer.
     auto answered = std::make_shared<std::atomic<int>>(0);
-    site.setRoute("/late", [answered](const TestSite::Request& request,
-                                      TestSite::Connection& connection) {
-        if ((*answered)++ == 0)
-            QThread::msleep(3000);
-        QByteArray answer = TestSite::response(200, "text/html", TestSite::page("Late"));
-        if (request.method == "HEAD")
-            answer = answer.left(answer.indexOf("\r\n\r\n") + 4);
-        connection.send(answer);
-    });
-    home.write("Favorites/A late page.url", "[InternetShortcut]\r\nURL=" +
-                                                site.url("/late").toUtf8() + "\r\n");
-    home.write("Favorites/B quick page.url", "[InternetShortcut]\r\nURL=" +
-                                                 site.url("/title").toUtf8() + "\r\n");
+    site.setRoute(
+        "/late", [answered](const TestSite::Request& request, TestSite::Connection& connection) {
+            if ((*answered)++ == 0)
+                QThread::msleep(3000);
+            QByteArray answer = TestSite::response(200, "text/html", TestSite::page("Late"));
+            if (request.method == "HEAD")
+                answer = answer.left(answer.indexOf("\r\n\r\n") + 4);
+            connection.send(answer);
+        });
+    home.write("Favorites/A late page.url",
+               "[InternetShortcut]\r\nURL=" + site.url("/late").toUtf8() + "\r\n");
+    home.write("Favorites/B quick page.url",
+               "[InternetShortcut]\r\nURL=" + site.url("/title").toUtf8() + "\r\n");
     home.write(".config/pagorama/pagorama.ini",
                "[Data]\r\nPort=" + QByteArray::number(testsupport::freePort()) +
                    "\r\n[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\nNew_Only=0\r\n");

@@ -438,7 +438,8 @@ TEST_F(RefreshRunTest, FailedSaveEndsTheBuildButNotTheRun) {
     home.write("Documents", "a regular file where the documents folder should be");
     run.Button2Click();
     EXPECT_FALSE(host.statusTexts.contains("All Done"));
-    EXPECT_TRUE(host.statusTexts.last().startsWith("Refresh failed: ")) << qPrintable(host.statusTexts.last());
+    EXPECT_TRUE(host.statusTexts.last().startsWith("Refresh failed: "))
+        << qPrintable(host.statusTexts.last());
     EXPECT_EQ(host.supportPagesText, "unset");
     EXPECT_EQ(settings.evenFileName, 5);
     EXPECT_EQ(host.controlStates, QList<bool>({false, true}));

@@ -92,13 +92,12 @@ TEST(RendererLeftovers, ProfilesOfEndedProgramsGoAndThoseInUseStay) {
     ASSERT_TRUE(live.start());
     const pid_t browser = live.browserProcessId();
     QString liveProfile;
-    for (const QString& argument :
-         QString::fromLocal8Bit(
-             [&] {
-                 QFile cmdline(QString("/proc/%1/cmdline").arg(browser));
-                 return cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll() : QByteArray();
-             }())
-             .split(QChar('\0')))
+    for (const QString& argument : QString::fromLocal8Bit([&] {
+                                       QFile cmdline(QString("/proc/%1/cmdline").arg(browser));
+                                       return cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll()
+                                                                                : QByteArray();
+                                   }())
+                                       .split(QChar('\0')))
         if (argument.startsWith("--user-data-dir="))
             liveProfile = argument.mid(16);
     ASSERT_FALSE(liveProfile.isEmpty());

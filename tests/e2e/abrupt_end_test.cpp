@@ -53,7 +53,8 @@ QList<int> processesOfHome(const QString& home) {
 
 // The browser profile folder named on a process's command line, if any.
 QString profileOf(int pid) {
-    for (const QByteArray& argument : readProcFile(QString("/proc/%1/cmdline").arg(pid)).split('\0'))
+    for (const QByteArray& argument :
+         readProcFile(QString("/proc/%1/cmdline").arg(pid)).split('\0'))
         if (argument.startsWith("--user-data-dir="))
             return QFile::decodeName(argument.mid(16));
     return {};
@@ -108,7 +109,8 @@ TEST(AbruptEnd, KilledMidCaptureLeavesNoBrowserAndTheNextStartRemovesItsLeftover
     ::kill(programPid, SIGKILL);
     ASSERT_TRUE(program.process().waitForFinished(5000));
     // Every browser process ends with the program.
-    EXPECT_TRUE(ProgramRun::waitUntil([&] { return processesOfHome(home.path()).isEmpty(); }, 15000))
+    EXPECT_TRUE(
+        ProgramRun::waitUntil([&] { return processesOfHome(home.path()).isEmpty(); }, 15000))
         << processesOfHome(home.path()).size() << " processes still running";
     // Nothing in the user's own browser folders.
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/.config/chromium"));
@@ -121,16 +123,18 @@ TEST(AbruptEnd, KilledMidCaptureLeavesNoBrowserAndTheNextStartRemovesItsLeftover
 
     ProgramRun next(home);
     next.start();
-    ASSERT_TRUE(next.waitForStderr("Found 1 web favourites.", 60000)) << qPrintable(next.stderrText());
+    ASSERT_TRUE(next.waitForStderr("Found 1 web favourites.", 60000))
+        << qPrintable(next.stderrText());
     EXPECT_FALSE(QFileInfo::exists(profile)) << qPrintable(profile);
-    for (const char* leftover :
-         {"Documents/pagorama/.listings.xml.partial-Ab12Cd", "Documents/pagorama/.view.htm.partial-Zz9999",
-          "Documents/pagorama/images/.2020203248.BMP.partial-x1y2z3",
-          ".config/pagorama/.pagorama.ini.partial-000000"})
+    for (const char* leftover : {"Documents/pagorama/.listings.xml.partial-Ab12Cd",
+                                 "Documents/pagorama/.view.htm.partial-Zz9999",
+                                 "Documents/pagorama/images/.2020203248.BMP.partial-x1y2z3",
+                                 ".config/pagorama/.pagorama.ini.partial-000000"})
         EXPECT_FALSE(QFileInfo::exists(home.path() + '/' + leftover)) << leftover;
     EXPECT_EQ(next.terminate(), 0) << qPrintable(next.stderrText());
     // A normal end leaves no browser and no profile either.
-    EXPECT_TRUE(ProgramRun::waitUntil([&] { return processesOfHome(home.path()).isEmpty(); }, 10000));
+    EXPECT_TRUE(
+        ProgramRun::waitUntil([&] { return processesOfHome(home.path()).isEmpty(); }, 10000));
 }
 
 // The data folder on a small file system that fills up, and the program
@@ -140,7 +144,8 @@ TEST(AbruptEnd, FullDataFolderAndKillsMidRunNeverBreakTheCatalogue) {
     TestSite site;
     const QString documents = home.path() + "/Documents";
     QDir().mkpath(documents);
-    if (::geteuid() != 0 || !runCommand("mount", {"-t", "tmpfs", "-o", "size=3m", "tmpfs", documents}))
+    if (::geteuid() != 0 ||
+        !runCommand("mount", {"-t", "tmpfs", "-o", "size=3m", "tmpfs", documents}))
         GTEST_SKIP() << "cannot mount a small file system here (needs root and mount rights)";
     struct Unmount {
         QString path;
@@ -180,7 +185,8 @@ TEST(AbruptEnd, FullDataFolderAndKillsMidRunNeverBreakTheCatalogue) {
         ASSERT_TRUE(program.process().waitForFinished(5000));
 
         QString error;
-        const auto folders = e2e::readCatalogue(home.read("Documents/pagorama/listings.xml"), &error);
+        const auto folders =
+            e2e::readCatalogue(home.read("Documents/pagorama/listings.xml"), &error);
         EXPECT_TRUE(error.isEmpty()) << delayMs << ": " << qPrintable(error);
         int links = 0;
         for (const auto& folder : folders)

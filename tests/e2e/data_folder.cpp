@@ -28,8 +28,9 @@ QMap<QString, QByteArray> pictureFiles(const testsupport::TempHome& home) {
 QStringList picturesShownByPages(const testsupport::TempHome& home) {
     // The pages name a picture as images\NAME.BMP, the backslash possibly
     // percent-encoded.
-    static const QRegularExpression image(R"(images(?:\\|/|%5C)((?:history(?:\\|/|%5C))?)([0-9A-F]+\.BMP))",
-                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression image(
+        R"(images(?:\\|/|%5C)((?:history(?:\\|/|%5C))?)([0-9A-F]+\.BMP))",
+        QRegularExpression::CaseInsensitiveOption);
     QStringList shown;
     const QDir dir(home.dataFolder());
     for (const QString& name : dir.entryList({"*.htm"}, QDir::Files)) {

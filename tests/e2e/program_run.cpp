@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QThread>
 
-
 namespace e2e {
 
 quint16 freePort() {
