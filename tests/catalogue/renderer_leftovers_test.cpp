@@ -26,7 +26,8 @@ QString sleepingBrowser(const QTemporaryDir& dir) {
     const QString path = dir.filePath("sleeping-browser");
     QFile script(path);
     EXPECT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nexec sleep 600\n");
+    // A shell that stays, so its command line keeps the arguments it got.
+    script.write("#!/bin/sh\nwhile :; do sleep 1; done\n");
     script.close();
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return path;
