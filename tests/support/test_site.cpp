@@ -196,6 +196,14 @@ int TestSite::requestCount(const QByteArray& route) const {
     return count;
 }
 
+int TestSite::browserRequestCount() const {
+    std::lock_guard lock(mutex_);
+    int count = 0;
+    for (const Request& request : log_)
+        count += request.raw.toLower().contains("\nuser-agent:") ? 1 : 0;
+    return count;
+}
+
 void TestSite::clearLog() {
     std::lock_guard lock(mutex_);
     log_.clear();

@@ -89,6 +89,9 @@ public:
     QList<Request> requests() const;
     // How many requests came for a route.
     int requestCount(const QByteArray& route) const;
+    // How many requests came from a browser (they carry a User-Agent; the
+    // program's probe sends none).
+    int browserRequestCount() const;
     int connectionCount() const { return connections_.load(); }
     void clearLog();
 
