@@ -2,11 +2,17 @@
 #include "support/test_site.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -203,4 +209,73 @@ TEST(SiteHttpClientAddress, HostNamesAndIPv6LiteralsAreReached) {
     TestSite site;
     client.get("http://localhost:" + QString::number(site.port()) + "/title");
     EXPECT_EQ(client.statusCode(), 200);
+}
+
+// A name server that never answers: the look-up of a name must still end
+// with the client's time-out, end at once on a cancel, and let the main
+// thread's events flow meanwhile. The name server is a silent socket on
+// 127.0.0.1, made the system's only one inside a mount namespace of a child
+// process, so no query leaves this machine.
+TEST(SiteHttpClientAddress, ALookUpThatHangsObeysTheTimeOutAndCancel) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for a mount namespace";
+    QTemporaryDir dir;
+    const QString resolvConf = dir.filePath("resolv.conf");
+    {
+        QFile file(resolvConf);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("nameserver 127.0.0.1\noptions timeout:30 attempts:1\n");
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // 2: no namespace here; 3: no silent name server; then one bit per failed check.
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(QFile::encodeName(resolvConf).constData(), "/etc/resolv.conf", nullptr,
+                    MS_BIND, nullptr) != 0)
+            ::_exit(2);
+        const int silent = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(53);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            ::_exit(3);
+
+        int argc = 1;
+        char name[] = "lookup";
+        char* argv[] = {name};
+        QCoreApplication app(argc, argv);
+        int result = 0;
+        QElapsedTimer took;
+
+        TSiteHttpClient timed;
+        timed.setTimeoutMs(400);
+        took.start();
+        if (failureOf(timed, "HEAD", "http://hanging-name.test/") != HttpErrorKind::TimedOut ||
+            took.elapsed() > 3000)
+            result |= 4;
+
+        TSiteHttpClient cancelled;
+        cancelled.setTimeoutMs(20000);
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(10);
+        QTimer::singleShot(300, [&] { cancelled.cancel(); });
+        took.restart();
+        if (failureOf(cancelled, "GET", "http://hanging-name.test/") != HttpErrorKind::Canceled ||
+            took.elapsed() > 3000)
+            result |= 8;
+        if (ticks < 10)
+            result |= 16; // the main thread's events stood still during the look-up
+        ::_exit(result);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "cannot set up a silent name server here (" << WEXITSTATUS(status) << ")";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
