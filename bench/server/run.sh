@@ -1,41 +1,46 @@
 #!/bin/bash
-# Requests per second of the program's HTTP server against nginx (one
-# worker) serving the same folder, measured side by side in one run with
-# ab (a new connection per request), plus the server's memory while it
-# streams a 1 GiB file.
+# Requests per second of the real pagorama program, started as a user starts
+# it (no display, default settings apart from a free port), against nginx
+# with one worker serving the same files, measured side by side in one run
+# with ab (a new connection per request), plus the program's peak memory.
 #
 # Usage: bench/server/run.sh [requests] [concurrency]
+# BUILD names a build folder that holds (or will hold) the pagorama target;
+# it defaults to ./build. PAGORAMA names an already built program to measure
+# instead (for example one built from an older commit).
 set -euo pipefail
 [ -n "${TRACE:-}" ] && set -x
 
 REQUESTS=${1:-20000}
 CONCURRENCY=${2:-32}
 SOURCE=$(cd "$(dirname "$0")/../.." && pwd)
-BUILD=${BUILD:-$SOURCE/build-bench-server}
+BUILD=${BUILD:-$SOURCE/build}
 WORK=$(mktemp -d /tmp/pagorama-bench.XXXXXX)
 chmod 755 "$WORK" # nginx workers run as an unprivileged user
-SERVER_PID=""
+PROGRAM_PID=""
 NGINX_PID=""
 
 cleanup() {
-    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null || true
+    [ -n "$PROGRAM_PID" ] && kill "$PROGRAM_PID" 2>/dev/null || true
     [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-echo "== building"
-cmake -S "$SOURCE" -B "$BUILD" -DPAGORAMA_BENCH=ON -DPAGORAMA_TESTS=OFF \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" --target pagorama_bench_server -j2 >/dev/null
+for tool in ab nginx curl python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing (see bench/README.md)" >&2; exit 1; }
+done
 
-# The served folder: an 8 KiB page, a 200 KiB picture, a 1 GiB file.
-DOCS=$WORK/docs
-mkdir -p "$DOCS"
-python3 -c 'import base64, os; print(base64.b64encode(os.urandom(6144)).decode()[:8191])' >"$DOCS/page.htm"
-head -c 204800 /dev/urandom >"$DOCS/picture.jpg"
-truncate -s 1G "$DOCS/big.bin"
+PROGRAM=${PAGORAMA:-}
+if [ -z "$PROGRAM" ]; then
+    echo "== building pagorama in $BUILD"
+    if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+        cmake -S "$SOURCE" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    fi
+    cmake --build "$BUILD" --target pagorama -j2 >/dev/null
+    PROGRAM=$BUILD/pagorama
+fi
 
 free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
@@ -43,8 +48,33 @@ free_port() {
 OUR_PORT=$(free_port)
 NGINX_PORT=$(free_port)
 
-"$BUILD/bench/server/pagorama_bench_server" "$OUR_PORT" "$DOCS" >"$WORK/server.out" 2>&1 &
-SERVER_PID=$!
+# The user's home: an empty Favorites folder and a settings file that only
+# sets the port. The served files sit in the program's data folder.
+HOME_DIR=$WORK/home
+DOCS=$HOME_DIR/Documents/pagorama
+mkdir -p "$HOME_DIR/Favorites" "$HOME_DIR/.config/pagorama" "$DOCS"
+chmod 755 "$HOME_DIR" "$HOME_DIR/Documents"
+printf '[Data]\r\nPort=%s\r\n' "$OUR_PORT" >"$HOME_DIR/.config/pagorama/pagorama.ini"
+
+# An 8 KiB page, a 33 KiB picture of the size the program writes (122 x 91,
+# 24 bits), a 2 MiB file.
+python3 - "$DOCS" <<'PY'
+import os, struct, sys
+docs = sys.argv[1]
+page = b"<html><body><p>" + b"x" * (8192 - 33) + b"</p></body></html>\n"
+open(os.path.join(docs, "page.htm"), "wb").write(page[:8192])
+width, height = 122, 91
+row = (width * 3 + 3) & ~3
+pixels = bytes((x * 7 + y * 3) & 255 for y in range(height) for x in range(row))
+header = struct.pack("<2sIHHIIiiHHIIiiII", b"BM", 54 + len(pixels), 0, 0, 54, 40, width, height,
+                     1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+open(os.path.join(docs, "picture.bmp"), "wb").write(header + pixels)
+open(os.path.join(docs, "big.bin"), "wb").write(os.urandom(2 * 1024 * 1024))
+PY
+
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$HOME_DIR" \
+    XDG_CONFIG_HOME="$HOME_DIR/.config" "$PROGRAM" >"$WORK/program.out" 2>&1 &
+PROGRAM_PID=$!
 
 cat >"$WORK/nginx.conf" <<CONF
 worker_processes 1;
@@ -56,7 +86,7 @@ http {
     access_log off;
     sendfile on;
     tcp_nopush on;
-    types { text/html htm; image/jpeg jpg; }
+    types { text/html htm; image/bmp bmp; }
     default_type application/octet-stream;
     client_body_temp_path $WORK/nginx-body;
     proxy_temp_path $WORK/nginx-proxy;
@@ -73,19 +103,22 @@ nginx -c "$WORK/nginx.conf" -p "$WORK" 2>"$WORK/nginx.err" &
 NGINX_PID=$!
 
 wait_port() {
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         curl -s -o /dev/null "http://127.0.0.1:$1/page.htm" && return 0
         sleep 0.1
     done
     echo "server on port $1 did not start" >&2
+    cat "$WORK/program.out" >&2
     exit 1
 }
 wait_port "$OUR_PORT"
 wait_port "$NGINX_PORT"
 
 # Same bytes from both servers.
-cmp <(curl -s "http://127.0.0.1:$OUR_PORT/picture.jpg") "$DOCS/picture.jpg"
-cmp <(curl -s "http://127.0.0.1:$NGINX_PORT/picture.jpg") "$DOCS/picture.jpg"
+for file in page.htm picture.bmp big.bin; do
+    cmp <(curl -s "http://127.0.0.1:$OUR_PORT/$file") "$DOCS/$file"
+    cmp <(curl -s "http://127.0.0.1:$NGINX_PORT/$file") "$DOCS/$file"
+done
 
 rps() { # port path
     local out
@@ -97,8 +130,8 @@ rps() { # port path
 }
 
 echo "== ab -n $REQUESTS -c $CONCURRENCY, a new connection per request"
-for path in /page.htm /picture.jpg; do
-    ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$OUR_PORT$path" >/dev/null 2>&1   # warm-up
+for path in /page.htm /picture.bmp /big.bin; do
+    ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$OUR_PORT$path" >/dev/null 2>&1 # warm-up
     ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$NGINX_PORT$path" >/dev/null 2>&1
     ours=$(rps "$OUR_PORT" "$path")
     theirs=$(rps "$NGINX_PORT" "$path")
@@ -106,19 +139,6 @@ for path in /page.htm /picture.jpg; do
     printf '%-13s pagorama %9s req/s   nginx %9s req/s   ratio %s\n' "$path" "$ours" "$theirs" "$ratio"
 done
 
-echo "== 1 GiB file: resident memory of the server while it streams"
-rss() { awk '/^VmRSS/ {print $2}' "/proc/$SERVER_PID/status"; }
-before=$(rss)
-curl -s -o /dev/null "http://127.0.0.1:$OUR_PORT/big.bin" &
-CURL_PID=$!
-peak=$before
-samples=0
-while kill -0 "$CURL_PID" 2>/dev/null; do
-    now=$(rss)
-    [ "$now" -gt "$peak" ] && peak=$now
-    samples=$((samples + 1))
-    sleep 0.2
-done
-wait "$CURL_PID"
-after=$(rss)
-echo "VmRSS before ${before} kB, peak ${peak} kB during ${samples} samples, after ${after} kB"
+kill -0 "$PROGRAM_PID" 2>/dev/null || { echo "pagorama ended during the run" >&2; exit 1; }
+echo "== pagorama memory: $(awk '/^VmHWM/ {print "peak " $2 " kB"}; /^VmRSS/ {print "now " $2 " kB"}' \
+    "/proc/$PROGRAM_PID/status" | paste -sd, -)"

@@ -185,7 +185,6 @@ void TMain::buildWebServerTab() {
                         QRect(307, 32, 106, 22), QStringLiteral("Stop the internal web server"));
 
     DisplayMemo = make<QPlainTextEdit>(page, "DisplayMemo", QRect(4, 60, 409, 232));
-    DisplayMemo->setReadOnly(true);
     DisplayMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
 }
 

@@ -2,6 +2,7 @@
 // server and its log, the page writer, and the refresh run with its site
 // worker and page renderer.
 #include "app/browser_integration.h"
+#include "app/log_display.h"
 #include "app/main_window.h"
 #include "app/pagora_application.h"
 #include "app/program_refresh_host.h"
@@ -71,11 +72,7 @@ void TMain::createParts() {
             });
     connect(HttpServer1, &webserver::WebServerController::clientCountChanged, this,
             [this](int count) { ClientCountLabel->setText(QString::number(count)); });
-    connect(&HttpServer1->log(), &webserver::ServerLog::lineAdded, this,
-            [this](const QString& line) { DisplayMemo->appendPlainText(line); });
-    connect(&HttpServer1->log(), &webserver::ServerLog::displayChanged, this, [this] {
-        DisplayMemo->setPlainText(HttpServer1->log().displayLines().join(QLatin1Char('\n')));
-    });
+    new LogDisplay(HttpServer1->log(), *DisplayMemo); // owned by the display
     connect(DisplayHeaderCheckBox, &QCheckBox::toggled, HttpServer1,
             &webserver::WebServerController::setDisplayHeader);
 

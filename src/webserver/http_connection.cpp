@@ -24,6 +24,16 @@ void post(QObject* receiver, int type) {
     QCoreApplication::postEvent(receiver, new QEvent(QEvent::Type(type)));
 }
 
+// Reads the next chunk of an answer at the end of the output queue, which
+// keeps its room from one chunk to the next; false when the stream is done.
+bool appendChunk(QIODevice& stream, QByteArray& output) {
+    const qsizetype start = output.size();
+    output.resize(start + THttpConnection::ChunkSize);
+    const qint64 read = stream.read(output.data() + start, THttpConnection::ChunkSize);
+    output.resize(start + std::max<qint64>(read, 0));
+    return read > 0;
+}
+
 } // namespace
 
 THttpConnection::THttpConnection() = default;
@@ -229,17 +239,12 @@ void THttpConnection::sendResponseStream() {
         closeDeferred();
         return;
     }
-    if (!chunk_)
-        chunk_ = std::make_unique<char[]>(ChunkSize);
-    const qint64 read = stream_->read(chunk_.get(), ChunkSize);
-    if (read > 0 && fd_ >= 0) {
-        output_.append(chunk_.get(), read);
-    } else if (read <= 0) {
+    if (fd_ < 0)
+        return;
+    if (!appendChunk(*stream_, output_)) {
         stream_.reset();
         endingResponse_ = true;
     }
-    if (fd_ < 0)
-        return;
     if (flushQueue() == Flush::Drained)
         post(this, dataSentEventType());
 }
@@ -251,11 +256,8 @@ void THttpConnection::pump() {
         if (outputSent_ < output_.size() && flushQueue() != Flush::Drained)
             return;
         if (stream_) {
-            const qint64 read = stream_->read(chunk_.get(), ChunkSize);
-            if (read > 0) {
-                output_.append(chunk_.get(), read);
+            if (appendChunk(*stream_, output_))
                 continue;
-            }
             stream_.reset();
             endingResponse_ = true;
         }

@@ -11,6 +11,8 @@
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "support/temp_home.h"
+#include "webserver/server_log.h"
+#include "webserver/web_server_controller.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -168,7 +171,6 @@ TEST_F(MainWindow, WindowCaptionsHintsAndSizes) {
     EXPECT_EQ(control<QLabel>("Image1")->size(), QSize(122, 122));
     EXPECT_EQ(control<QLabel>("Label5")->text(), QStringLiteral("Clients"));
     EXPECT_EQ(control<QLabel>("Label3")->text(), QStringLiteral("Web Server Port"));
-    EXPECT_TRUE(control<QPlainTextEdit>("DisplayMemo")->isReadOnly());
 
     const struct {
         const char* name;
@@ -512,6 +514,44 @@ void expectTidy(QWidget* container, const QString& where) {
                 << (where + ": " + controls[a]->objectName() + " overlaps " +
                     controls[b]->objectName())
                        .toStdString();
+}
+
+// The server log display is brought up to date a few times a second.
+bool displayShows(QPlainTextEdit* display, const QString& text) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!display->toPlainText().contains(text) && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return display->toPlainText().contains(text);
+}
+
+TEST_F(MainWindow, ServerLogDisplayShowsEachLineOnceAndTakesTyping) {
+    start();
+    auto* display = control<QPlainTextEdit>("DisplayMemo");
+    webserver::ServerLog& log = window->HttpServer1->log();
+    QStringList expected;
+    for (int i = 1; i <= 250; ++i) {
+        log.logLine(QStringLiteral("line %1").arg(i));
+        if (i >= 50)
+            expected << QStringLiteral("line %1").arg(i);
+    }
+    ASSERT_TRUE(displayShows(display, "line 250"));
+    EXPECT_EQ(display->toPlainText().split('\n'), expected);
+
+    // The user can select and type in it; later lines come after the typing.
+    EXPECT_FALSE(display->isReadOnly());
+    display->moveCursor(QTextCursor::End);
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QCoreApplication::sendEvent(display, &key);
+    EXPECT_TRUE(display->toPlainText().endsWith("line 250x"));
+    log.logLine(QStringLiteral("line 251"));
+    ASSERT_TRUE(displayShows(display, "line 251"));
+    const QStringList shown = display->toPlainText().split('\n');
+    EXPECT_EQ(shown.size(), webserver::ServerLog::DisplayLimit);
+    EXPECT_EQ(shown.mid(shown.size() - 2), (QStringList{"line 250x", "line 251"}));
+
+    control<QPushButton>("ClearButton")->click();
+    EXPECT_TRUE(display->toPlainText().isEmpty());
 }
 
 TEST_F(MainWindow, BothTabsAreTidy) {
