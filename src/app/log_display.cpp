@@ -2,6 +2,7 @@
 
 #include "webserver/server_log.h"
 
+#include <QEvent>
 #include <QPlainTextEdit>
 
 namespace app {
@@ -16,6 +17,13 @@ LogDisplay::LogDisplay(webserver::ServerLog& log, QPlainTextEdit& display)
     connect(&timer_, &QTimer::timeout, this, &LogDisplay::flush);
     connect(&log, &webserver::ServerLog::lineAdded, this, &LogDisplay::add);
     connect(&log, &webserver::ServerLog::displayCleared, this, &LogDisplay::clear);
+    display_.installEventFilter(this);
+}
+
+bool LogDisplay::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &display_ && event->type() == QEvent::Show)
+        flush();
+    return false;
 }
 
 void LogDisplay::add(const QString& line) {
@@ -23,7 +31,9 @@ void LogDisplay::add(const QString& line) {
     if (pending_.size() >= webserver::ServerLog::DisplayLimit)
         pending_.removeFirst();
     pending_.append(line);
-    if (!timer_.isActive())
+    // Lines for a display off screen (the window in the tray, or no
+    // display at all) wait until it is shown.
+    if (display_.isVisible() && !timer_.isActive())
         timer_.start();
 }
 

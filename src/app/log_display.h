@@ -1,9 +1,9 @@
 #pragma once
 // Shows the server log on the window's text display. Lines are gathered and
-// added a few times a second at most, the oldest dropped as new ones come,
-// so a busy server costs the window the same per line however full the
-// display is. The user may select and type in the display; nothing reads it
-// back.
+// added a few times a second at most while the display is on screen, and
+// when it comes on screen; the oldest are dropped as new ones come, so a busy
+// server costs the window the same per line however full the display is.
+// The user may select and type in the display; nothing reads it back.
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -25,6 +25,9 @@ public:
 
     // Adds the gathered lines now.
     void flush();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void add(const QString& line);

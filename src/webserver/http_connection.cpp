@@ -241,12 +241,18 @@ void THttpConnection::sendResponseStream() {
     }
     if (fd_ < 0)
         return;
-    if (!appendChunk(*stream_, output_)) {
+    // A stream read to its end in the first chunk (most pages and pictures)
+    // ends the answer as soon as the socket has taken it.
+    if (!appendChunk(*stream_, output_) || stream_->atEnd()) {
         stream_.reset();
         endingResponse_ = true;
     }
-    if (flushQueue() == Flush::Drained)
-        post(this, dataSentEventType());
+    if (flushQueue() == Flush::Drained) {
+        if (endingResponse_)
+            pump();
+        else
+            post(this, dataSentEventType());
+    }
 }
 
 // Writes queued bytes and keeps reading and sending chunks while the socket
@@ -284,7 +290,7 @@ THttpConnection::Flush THttpConnection::flushQueue() {
     while (outputSent_ < output_.size()) {
         // While a stream has more to come, let the system fill whole packets;
         // the shut-down at the end of the answer pushes out the rest.
-        const int more = stream_ ? MSG_MORE : 0;
+        const int more = stream_ || endingResponse_ ? MSG_MORE : 0;
         const ssize_t sent = ::send(fd_, output_.constData() + outputSent_,
                                     size_t(output_.size() - outputSent_), MSG_NOSIGNAL | more);
         if (sent > 0) {

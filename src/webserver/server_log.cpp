@@ -22,6 +22,15 @@ QString ServerLog::stamp() const {
     return clock().toString(QStringLiteral("HH:mm:ss yyyy/MM/dd"));
 }
 
+QString ServerLog::timeOfDay() {
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != timeOfDaySecond_) {
+        timeOfDaySecond_ = second;
+        timeOfDay_ = clock().toString(QStringLiteral("HH:mm:ss"));
+    }
+    return timeOfDay_;
+}
+
 QString ServerLog::cut(const QString& text) {
     if (text.size() <= LineLimit)
         return text;

@@ -43,6 +43,9 @@ public:
 
     // Local time source, replaceable by tests.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+    // clock() as "HH:mm:ss" for the request lines; worked out once a second
+    // only, as the local time costs a look at the time zone each time.
+    QString timeOfDay();
 
 signals:
     // A line was added at the end; when the display was full, its first
@@ -60,6 +63,8 @@ private:
     QFile file_;
     bool open_ = false;
     QStringList display_;
+    qint64 timeOfDaySecond_ = -1;
+    QString timeOfDay_;
 };
 
 // Bytes from a request (a path, a posted body) as log text: at most

@@ -67,7 +67,7 @@ void WebServerController::logHeaders(const THttpConnection& connection) {
 void WebServerController::getDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
     log_.logLine(QStringLiteral("[%1 %2] %3: GET %4")
-                     .arg(log_.clock().toString(QStringLiteral("HH:mm:ss")), connection.peerAddr())
+                     .arg(log_.timeOfDay(), connection.peerAddr())
                      .arg(number)
                      .arg(logText(connection.path())));
     logHeaders(connection);

@@ -535,6 +535,9 @@ TEST_F(MainWindow, ServerLogDisplayShowsEachLineOnceAndTakesTyping) {
         if (i >= 50)
             expected << QStringLiteral("line %1").arg(i);
     }
+    // Lines logged while the window was hidden show when it is shown.
+    window->show();
+    control<QTabWidget>("PageControl1")->setCurrentIndex(1);
     ASSERT_TRUE(displayShows(display, "line 250"));
     EXPECT_EQ(display->toPlainText().split('\n'), expected);
 
