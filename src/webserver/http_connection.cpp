@@ -26,10 +26,17 @@ void post(QObject* receiver, int type) {
 
 // Reads the next chunk of an answer at the end of the output queue, which
 // keeps its room from one chunk to the next; false when the stream is done.
+// A short file takes no more room than it needs.
 bool appendChunk(QIODevice& stream, QByteArray& output) {
+    qint64 wanted = THttpConnection::ChunkSize;
+    if (!stream.isSequential()) {
+        const qint64 left = stream.bytesAvailable();
+        if (left > 0)
+            wanted = std::min(wanted, left);
+    }
     const qsizetype start = output.size();
-    output.resize(start + THttpConnection::ChunkSize);
-    const qint64 read = stream.read(output.data() + start, THttpConnection::ChunkSize);
+    output.resize(start + wanted);
+    const qint64 read = stream.read(output.data() + start, wanted);
     output.resize(start + std::max<qint64>(read, 0));
     return read > 0;
 }
@@ -269,6 +276,7 @@ void THttpConnection::pump() {
         }
         if (endingResponse_) {
             endingResponse_ = false;
+            output_.clear(); // its room is not needed until the connection closes
             shutdownSending();
             post(this, responseDoneEventType());
         } else if (closeWhenFlushed_) {

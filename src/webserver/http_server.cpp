@@ -176,7 +176,11 @@ void THttpServer::stopServer() {
 }
 
 void THttpServer::acceptReady() {
-    while (listenFd_ >= 0) {
+    // A batch at a time: clients that come back as fast as they are served
+    // would otherwise keep this loop going while the connections already
+    // answered wait for the event loop to close them.
+    constexpr int AcceptBatch = 64;
+    for (int taken = 0; listenFd_ >= 0 && taken < AcceptBatch; ++taken) {
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
         const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length,
