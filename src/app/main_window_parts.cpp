@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/pagora_application.h"
 #include "app/program_refresh_host.h"
+#include "app/shown_update.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/refresh_run.h"
 #include "catalogue/shortcut_file.h"
@@ -70,8 +71,17 @@ void TMain::createParts() {
                 StartButton->setEnabled(!listening);
                 StopButton->setEnabled(listening);
             });
-    connect(HttpServer1, &webserver::WebServerController::clientCountChanged, this,
-            [this](int count) { ClientCountLabel->setText(QString::number(count)); });
+    // The count changes twice with every request; the label follows it
+    // while it is on screen.
+    auto shownCount = std::make_shared<int>(0);
+    auto* clientCount = new ShownUpdate(*ClientCountLabel, [this, shownCount] {
+        ClientCountLabel->setText(QString::number(*shownCount));
+    });
+    connect(HttpServer1, &webserver::WebServerController::clientCountChanged, clientCount,
+            [clientCount, shownCount](int count) {
+                *shownCount = count;
+                clientCount->changed();
+            });
     new LogDisplay(HttpServer1->log(), *DisplayMemo); // owned by the display
     connect(DisplayHeaderCheckBox, &QCheckBox::toggled, HttpServer1,
             &webserver::WebServerController::setDisplayHeader);

@@ -557,6 +557,22 @@ TEST_F(MainWindow, ServerLogDisplayShowsEachLineOnceAndTakesTyping) {
     EXPECT_TRUE(display->toPlainText().isEmpty());
 }
 
+TEST_F(MainWindow, ClientCountShowsTheLatestCountWhenItsTabIsShown) {
+    start();
+    auto* label = control<QLabel>("ClientCountLabel"); // on the first tab
+    auto* tabs = control<QTabWidget>("PageControl1");
+    emit window->HttpServer1->clientCountChanged(3);
+    window->show();
+    EXPECT_EQ(label->text(), "3");
+    emit window->HttpServer1->clientCountChanged(5);
+    EXPECT_EQ(label->text(), "5");
+    tabs->setCurrentIndex(1);
+    emit window->HttpServer1->clientCountChanged(1);
+    emit window->HttpServer1->clientCountChanged(0);
+    tabs->setCurrentIndex(0);
+    EXPECT_EQ(label->text(), "0");
+}
+
 TEST_F(MainWindow, BothTabsAreTidy) {
     start();
     window->show();
