@@ -1,6 +1,7 @@
 #include "webserver/http_connection.h"
 
 #include "webserver/document_path.h"
+#include "webserver/file_stream.h"
 #include "webserver/http_answer.h"
 #include "webserver/http_server.h"
 
@@ -39,6 +40,12 @@ bool appendChunk(QIODevice& stream, QByteArray& output) {
     const qint64 read = stream.read(output.data() + start, wanted);
     output.resize(start + std::max<qint64>(read, 0));
     return read > 0;
+}
+
+// A file answer that the system sends straight from the file, if it can.
+FileStream* directFile(QIODevice* stream) {
+    auto* file = dynamic_cast<FileStream*>(stream);
+    return file && file->direct() ? file : nullptr;
 }
 
 } // namespace
@@ -224,14 +231,13 @@ QString THttpConnection::canonicalDocDir() const {
 void THttpConnection::sendFileResponse(bool withBody, const OpenedDocument& opened) {
     documentDate_ = opened.modified;
     documentContentType_ = ContentTypeOf(document_);
-    auto file = std::make_unique<QFile>();
+    // HEAD announces the length and sends none of it.
+    auto file = std::make_unique<FileStream>(withBody ? opened.size : 0);
     if (!file->open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(opened.fd);
         abortConnection();
         return;
     }
-    if (!withBody)
-        file->seek(opened.size);
     stream_ = std::move(file);
     output_ += fileAnswerHeader(version(), documentContentType_, opened.size, documentDate_);
     sendResponseStream();
@@ -248,6 +254,10 @@ void THttpConnection::sendResponseStream() {
     }
     if (fd_ < 0)
         return;
+    if (directFile(stream_.get())) {
+        pump(); // the header, then the file as far as the socket takes it
+        return;
+    }
     // A stream read to its end in the first chunk (most pages and pictures)
     // ends the answer as soon as the socket has taken it.
     if (!appendChunk(*stream_, output_) || stream_->atEnd()) {
@@ -269,8 +279,21 @@ void THttpConnection::pump() {
         if (outputSent_ < output_.size() && flushQueue() != Flush::Drained)
             return;
         if (stream_) {
-            if (appendChunk(*stream_, output_))
+            if (FileStream* file = directFile(stream_.get())) {
+                const FileStream::Sent sent = file->sendTo(fd_, ChunkSize);
+                if (sent == FileStream::Sent::WouldBlock) {
+                    waitForRoom();
+                    return;
+                }
+                if (sent == FileStream::Sent::Failed) {
+                    abortConnection();
+                    return;
+                }
+                if (sent != FileStream::Sent::Done)
+                    continue;
+            } else if (appendChunk(*stream_, output_)) {
                 continue;
+            }
             stream_.reset();
             endingResponse_ = true;
         }

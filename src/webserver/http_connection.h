@@ -31,8 +31,8 @@ enum THttpGetFlag : quint8 {
 class THttpConnection : public QObject {
     Q_OBJECT
 public:
-    // An answer is read from its stream this much at a time, straight into
-    // the output queue, as long as the socket takes what was read.
+    // An answer goes from its stream to the socket this much at a time, as
+    // long as the socket takes it.
     static constexpr int ChunkSize = 65536;
 
     THttpConnection();
