@@ -4,7 +4,7 @@
 # with one worker serving the same files, measured side by side in one run
 # with ab (a new connection per request), plus the program's peak memory.
 #
-# Usage: bench/server/run.sh [requests] [concurrency]
+# Usage: bench/server/run.sh [requests] [concurrency]   (ROUNDS=3 turns each)
 # BUILD names a build folder that holds (or will hold) the pagorama target;
 # it defaults to ./build. PAGORAMA names an already built program to measure
 # instead (for example one built from an older commit).
@@ -129,14 +129,26 @@ rps() { # port path
     echo "$out" | awk '/^Requests per second/ {print $4}'
 }
 
-echo "== ab -n $REQUESTS -c $CONCURRENCY, a new connection per request"
+# Other work on the machine changes the figures from one minute to the next,
+# so the two servers take turns, ROUNDS times each, and the medians count.
+ROUNDS=${ROUNDS:-3}
+median() { python3 -c 'import statistics, sys; print(statistics.median(float(v) for v in sys.argv[1:]))' "$@"; }
+
+echo "== ab -n $REQUESTS -c $CONCURRENCY, a new connection per request, median of $ROUNDS turns"
 for path in /page.htm /picture.bmp /big.bin; do
     ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$OUR_PORT$path" >/dev/null 2>&1 # warm-up
     ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$NGINX_PORT$path" >/dev/null 2>&1
-    ours=$(rps "$OUR_PORT" "$path")
-    theirs=$(rps "$NGINX_PORT" "$path")
-    ratio=$(python3 -c "print(f'{$ours / $theirs:.2f}')")
-    printf '%-13s pagorama %9s req/s   nginx %9s req/s   ratio %s\n' "$path" "$ours" "$theirs" "$ratio"
+    ours=()
+    theirs=()
+    for _ in $(seq "$ROUNDS"); do
+        ours+=("$(rps "$OUR_PORT" "$path")")
+        theirs+=("$(rps "$NGINX_PORT" "$path")")
+    done
+    ours_median=$(median "${ours[@]}")
+    theirs_median=$(median "${theirs[@]}")
+    ratio=$(python3 -c "print(f'{$ours_median / $theirs_median:.2f}')")
+    printf '%-13s pagorama %9.0f req/s   nginx %9.0f req/s   ratio %s   (pagorama %s; nginx %s)\n' \
+        "$path" "$ours_median" "$theirs_median" "$ratio" "${ours[*]}" "${theirs[*]}"
 done
 
 kill -0 "$PROGRAM_PID" 2>/dev/null || { echo "pagorama ended during the run" >&2; exit 1; }
