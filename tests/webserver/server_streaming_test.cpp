@@ -90,3 +90,25 @@ TEST_F(ServerStreamingTest, WaitingClientsAreTakenABatchAtATime) {
     EXPECT_EQ(served, Waiting);
     EXPECT_TRUE(processUntil([&] { return server->connectionCount() == 0; }));
 }
+
+TEST_F(ServerStreamingTest, AFileThatGrowsWhileSentStopsAtItsAnnouncedLength) {
+    const QByteArray original = numbered(24 * 1024 * 1024);
+    write("growing.log", original);
+    start();
+    QByteArray answer;
+    testsupport::runWithEventLoop([&] {
+        HttpTestClient client(port);
+        client.send("GET /growing.log HTTP/1.0\r\n\r\n");
+        answer = client.readAtLeast(100000);
+        // The rest of the answer is still to be sent when the file grows.
+        QFile file(docDir + "/growing.log");
+        if (file.open(QIODevice::Append))
+            file.write(QByteArray(1024 * 1024, '+'));
+        file.close();
+        answer += client.readToEnd();
+    });
+    const HttpReply reply = testsupport::parseReply(answer);
+    EXPECT_EQ(reply.header("Content-Length").toLongLong(), original.size());
+    EXPECT_EQ(reply.body.size(), original.size());
+    EXPECT_TRUE(reply.body == original);
+}
