@@ -120,17 +120,28 @@ for file in page.htm picture.bmp big.bin; do
     cmp <(curl -s "http://127.0.0.1:$NGINX_PORT/$file") "$DOCS/$file"
 done
 
-rps() { # port path
-    local out
+# CPU time (user and system) a process has used, in clock ticks.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+TICK=$(getconf CLK_TCK)
+
+measure() { # port path pid -> "requests-per-second cpu-microseconds-per-request"
+    local out before after
+    before=$(cpu_ticks "$3")
     out=$(ab -q -n "$REQUESTS" -c "$CONCURRENCY" "http://127.0.0.1:$1$2" 2>&1)
+    after=$(cpu_ticks "$3")
     if echo "$out" | grep -q "^Failed requests: *[1-9]"; then
         echo "failed requests on port $1$2" >&2
     fi
-    echo "$out" | awk '/^Requests per second/ {print $4}'
+    echo "$(echo "$out" | awk '/^Requests per second/ {print $4}')" \
+        "$(python3 -c "print(($after - $before) * 1e6 / $TICK / $REQUESTS)")"
 }
+
+NGINX_WORKER=$(pgrep -P "$NGINX_PID" | head -1)
 
 # Other work on the machine changes the figures from one minute to the next,
 # so the two servers take turns, ROUNDS times each, and the medians count.
+# The CPU time each server spends per request depends far less on that
+# other work than requests per second do.
 ROUNDS=${ROUNDS:-3}
 median() { python3 -c 'import statistics, sys; print(statistics.median(float(v) for v in sys.argv[1:]))' "$@"; }
 
@@ -138,17 +149,25 @@ echo "== ab -n $REQUESTS -c $CONCURRENCY, a new connection per request, median o
 for path in /page.htm /picture.bmp /big.bin; do
     ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$OUR_PORT$path" >/dev/null 2>&1 # warm-up
     ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$NGINX_PORT$path" >/dev/null 2>&1
-    ours=()
-    theirs=()
+    ours=() theirs=() ours_cpu=() theirs_cpu=()
     for _ in $(seq "$ROUNDS"); do
-        ours+=("$(rps "$OUR_PORT" "$path")")
-        theirs+=("$(rps "$NGINX_PORT" "$path")")
+        read -r rate cpu < <(measure "$OUR_PORT" "$path" "$PROGRAM_PID")
+        ours+=("$rate") ours_cpu+=("$cpu")
+        read -r rate cpu < <(measure "$NGINX_PORT" "$path" "$NGINX_WORKER")
+        theirs+=("$rate") theirs_cpu+=("$cpu")
     done
     ours_median=$(median "${ours[@]}")
     theirs_median=$(median "${theirs[@]}")
-    ratio=$(python3 -c "print(f'{$ours_median / $theirs_median:.2f}')")
-    printf '%-13s pagorama %9.0f req/s   nginx %9.0f req/s   ratio %s   (pagorama %s; nginx %s)\n' \
-        "$path" "$ours_median" "$theirs_median" "$ratio" "${ours[*]}" "${theirs[*]}"
+    ours_cpu_median=$(median "${ours_cpu[@]}")
+    theirs_cpu_median=$(median "${theirs_cpu[@]}")
+    python3 - "$path" "$ours_median" "$theirs_median" "$ours_cpu_median" "$theirs_cpu_median" <<'PY'
+import sys
+path, ours, theirs, ours_cpu, theirs_cpu = sys.argv[1], *map(float, sys.argv[2:])
+print(f"{path:<13} pagorama {ours:8.0f} req/s  nginx {theirs:8.0f} req/s  ratio {ours / theirs:.2f}"
+      f"   | CPU per request: pagorama {ours_cpu:6.1f} us  nginx {theirs_cpu:6.1f} us"
+      f"  ratio {theirs_cpu / ours_cpu:.2f}")
+PY
+    echo "              turns: pagorama ${ours[*]}; nginx ${theirs[*]}"
 done
 
 kill -0 "$PROGRAM_PID" 2>/dev/null || { echo "pagorama ended during the run" >&2; exit 1; }
