@@ -1,41 +1,46 @@
 #!/bin/bash
-# Requests per second of the program's HTTP server against nginx (one
-# worker) serving the same folder, measured side by side in one run with
-# ab (a new connection per request), plus the server's memory while it
-# streams a 1 GiB file.
+# Requests per second of the real pagorama program, started as a user starts
+# it (no display, default settings apart from a free port), against nginx
+# with one worker serving the same files, measured side by side in one run
+# with ab (a new connection per request), plus the program's peak memory.
 #
-# Usage: bench/server/run.sh [requests] [concurrency]
+# Usage: bench/server/run.sh [requests] [concurrency]   (ROUNDS=3 turns each)
+# BUILD names a build folder that holds (or will hold) the pagorama target;
+# it defaults to ./build. PAGORAMA names an already built program to measure
+# instead (for example one built from an older commit).
 set -euo pipefail
 [ -n "${TRACE:-}" ] && set -x
 
 REQUESTS=${1:-20000}
 CONCURRENCY=${2:-32}
 SOURCE=$(cd "$(dirname "$0")/../.." && pwd)
-BUILD=${BUILD:-$SOURCE/build-bench-server}
+BUILD=${BUILD:-$SOURCE/build}
 WORK=$(mktemp -d /tmp/pagorama-bench.XXXXXX)
 chmod 755 "$WORK" # nginx workers run as an unprivileged user
-SERVER_PID=""
+PROGRAM_PID=""
 NGINX_PID=""
 
 cleanup() {
-    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null || true
+    [ -n "$PROGRAM_PID" ] && kill "$PROGRAM_PID" 2>/dev/null || true
     [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-echo "== building"
-cmake -S "$SOURCE" -B "$BUILD" -DPAGORAMA_BENCH=ON -DPAGORAMA_TESTS=OFF \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" --target pagorama_bench_server -j2 >/dev/null
+for tool in ab nginx curl python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing (see bench/README.md)" >&2; exit 1; }
+done
 
-# The served folder: an 8 KiB page, a 200 KiB picture, a 1 GiB file.
-DOCS=$WORK/docs
-mkdir -p "$DOCS"
-python3 -c 'import base64, os; print(base64.b64encode(os.urandom(6144)).decode()[:8191])' >"$DOCS/page.htm"
-head -c 204800 /dev/urandom >"$DOCS/picture.jpg"
-truncate -s 1G "$DOCS/big.bin"
+PROGRAM=${PAGORAMA:-}
+if [ -z "$PROGRAM" ]; then
+    echo "== building pagorama in $BUILD"
+    if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+        cmake -S "$SOURCE" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    fi
+    cmake --build "$BUILD" --target pagorama -j2 >/dev/null
+    PROGRAM=$BUILD/pagorama
+fi
 
 free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
@@ -43,8 +48,33 @@ free_port() {
 OUR_PORT=$(free_port)
 NGINX_PORT=$(free_port)
 
-"$BUILD/bench/server/pagorama_bench_server" "$OUR_PORT" "$DOCS" >"$WORK/server.out" 2>&1 &
-SERVER_PID=$!
+# The user's home: an empty Favorites folder and a settings file that only
+# sets the port. The served files sit in the program's data folder.
+HOME_DIR=$WORK/home
+DOCS=$HOME_DIR/Documents/pagorama
+mkdir -p "$HOME_DIR/Favorites" "$HOME_DIR/.config/pagorama" "$DOCS"
+chmod 755 "$HOME_DIR" "$HOME_DIR/Documents"
+printf '[Data]\r\nPort=%s\r\n' "$OUR_PORT" >"$HOME_DIR/.config/pagorama/pagorama.ini"
+
+# An 8 KiB page, a 33 KiB picture of the size the program writes (122 x 91,
+# 24 bits), a 2 MiB file.
+python3 - "$DOCS" <<'PY'
+import os, struct, sys
+docs = sys.argv[1]
+page = b"<html><body><p>" + b"x" * (8192 - 33) + b"</p></body></html>\n"
+open(os.path.join(docs, "page.htm"), "wb").write(page[:8192])
+width, height = 122, 91
+row = (width * 3 + 3) & ~3
+pixels = bytes((x * 7 + y * 3) & 255 for y in range(height) for x in range(row))
+header = struct.pack("<2sIHHIIiiHHIIiiII", b"BM", 54 + len(pixels), 0, 0, 54, 40, width, height,
+                     1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+open(os.path.join(docs, "picture.bmp"), "wb").write(header + pixels)
+open(os.path.join(docs, "big.bin"), "wb").write(os.urandom(2 * 1024 * 1024))
+PY
+
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$HOME_DIR" \
+    XDG_CONFIG_HOME="$HOME_DIR/.config" "$PROGRAM" >"$WORK/program.out" 2>&1 &
+PROGRAM_PID=$!
 
 cat >"$WORK/nginx.conf" <<CONF
 worker_processes 1;
@@ -56,7 +86,7 @@ http {
     access_log off;
     sendfile on;
     tcp_nopush on;
-    types { text/html htm; image/jpeg jpg; }
+    types { text/html htm; image/bmp bmp; }
     default_type application/octet-stream;
     client_body_temp_path $WORK/nginx-body;
     proxy_temp_path $WORK/nginx-proxy;
@@ -73,52 +103,73 @@ nginx -c "$WORK/nginx.conf" -p "$WORK" 2>"$WORK/nginx.err" &
 NGINX_PID=$!
 
 wait_port() {
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         curl -s -o /dev/null "http://127.0.0.1:$1/page.htm" && return 0
         sleep 0.1
     done
     echo "server on port $1 did not start" >&2
+    cat "$WORK/program.out" >&2
     exit 1
 }
 wait_port "$OUR_PORT"
 wait_port "$NGINX_PORT"
 
 # Same bytes from both servers.
-cmp <(curl -s "http://127.0.0.1:$OUR_PORT/picture.jpg") "$DOCS/picture.jpg"
-cmp <(curl -s "http://127.0.0.1:$NGINX_PORT/picture.jpg") "$DOCS/picture.jpg"
+for file in page.htm picture.bmp big.bin; do
+    cmp <(curl -s "http://127.0.0.1:$OUR_PORT/$file") "$DOCS/$file"
+    cmp <(curl -s "http://127.0.0.1:$NGINX_PORT/$file") "$DOCS/$file"
+done
 
-rps() { # port path
-    local out
+# CPU time (user and system) a process has used, in clock ticks.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+TICK=$(getconf CLK_TCK)
+
+measure() { # port path pid -> "requests-per-second cpu-microseconds-per-request"
+    local out before after
+    before=$(cpu_ticks "$3")
     out=$(ab -q -n "$REQUESTS" -c "$CONCURRENCY" "http://127.0.0.1:$1$2" 2>&1)
+    after=$(cpu_ticks "$3")
     if echo "$out" | grep -q "^Failed requests: *[1-9]"; then
         echo "failed requests on port $1$2" >&2
     fi
-    echo "$out" | awk '/^Requests per second/ {print $4}'
+    echo "$(echo "$out" | awk '/^Requests per second/ {print $4}')" \
+        "$(python3 -c "print(($after - $before) * 1e6 / $TICK / $REQUESTS)")"
 }
 
-echo "== ab -n $REQUESTS -c $CONCURRENCY, a new connection per request"
-for path in /page.htm /picture.jpg; do
-    ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$OUR_PORT$path" >/dev/null 2>&1   # warm-up
+NGINX_WORKER=$(pgrep -P "$NGINX_PID" | head -1)
+
+# Other work on the machine changes the figures from one minute to the next,
+# so the two servers take turns, ROUNDS times each, and the medians count.
+# The CPU time each server spends per request depends far less on that
+# other work than requests per second do.
+ROUNDS=${ROUNDS:-3}
+median() { python3 -c 'import statistics, sys; print(statistics.median(float(v) for v in sys.argv[1:]))' "$@"; }
+
+echo "== ab -n $REQUESTS -c $CONCURRENCY, a new connection per request, median of $ROUNDS turns"
+for path in /page.htm /picture.bmp /big.bin; do
+    ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$OUR_PORT$path" >/dev/null 2>&1 # warm-up
     ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$NGINX_PORT$path" >/dev/null 2>&1
-    ours=$(rps "$OUR_PORT" "$path")
-    theirs=$(rps "$NGINX_PORT" "$path")
-    ratio=$(python3 -c "print(f'{$ours / $theirs:.2f}')")
-    printf '%-13s pagorama %9s req/s   nginx %9s req/s   ratio %s\n' "$path" "$ours" "$theirs" "$ratio"
+    ours=() theirs=() ours_cpu=() theirs_cpu=()
+    for _ in $(seq "$ROUNDS"); do
+        read -r rate cpu < <(measure "$OUR_PORT" "$path" "$PROGRAM_PID")
+        ours+=("$rate") ours_cpu+=("$cpu")
+        read -r rate cpu < <(measure "$NGINX_PORT" "$path" "$NGINX_WORKER")
+        theirs+=("$rate") theirs_cpu+=("$cpu")
+    done
+    ours_median=$(median "${ours[@]}")
+    theirs_median=$(median "${theirs[@]}")
+    ours_cpu_median=$(median "${ours_cpu[@]}")
+    theirs_cpu_median=$(median "${theirs_cpu[@]}")
+    python3 - "$path" "$ours_median" "$theirs_median" "$ours_cpu_median" "$theirs_cpu_median" <<'PY'
+import sys
+path, ours, theirs, ours_cpu, theirs_cpu = sys.argv[1], *map(float, sys.argv[2:])
+print(f"{path:<13} pagorama {ours:8.0f} req/s  nginx {theirs:8.0f} req/s  ratio {ours / theirs:.2f}"
+      f"   | CPU per request: pagorama {ours_cpu:6.1f} us  nginx {theirs_cpu:6.1f} us"
+      f"  ratio {theirs_cpu / ours_cpu:.2f}")
+PY
+    echo "              turns: pagorama ${ours[*]}; nginx ${theirs[*]}"
 done
 
-echo "== 1 GiB file: resident memory of the server while it streams"
-rss() { awk '/^VmRSS/ {print $2}' "/proc/$SERVER_PID/status"; }
-before=$(rss)
-curl -s -o /dev/null "http://127.0.0.1:$OUR_PORT/big.bin" &
-CURL_PID=$!
-peak=$before
-samples=0
-while kill -0 "$CURL_PID" 2>/dev/null; do
-    now=$(rss)
-    [ "$now" -gt "$peak" ] && peak=$now
-    samples=$((samples + 1))
-    sleep 0.2
-done
-wait "$CURL_PID"
-after=$(rss)
-echo "VmRSS before ${before} kB, peak ${peak} kB during ${samples} samples, after ${after} kB"
+kill -0 "$PROGRAM_PID" 2>/dev/null || { echo "pagorama ended during the run" >&2; exit 1; }
+echo "== pagorama memory: $(awk '/^VmHWM/ {print "peak " $2 " kB"}; /^VmRSS/ {print "now " $2 " kB"}' \
+    "/proc/$PROGRAM_PID/status" | paste -sd, -)"

@@ -1,10 +1,8 @@
 #include "app/exception_log.h"
 
 #include "app/throw_hook.h"
-#include "platform/file_replace.h"
 #include "platform/paths.h"
 
-#include <QFile>
 #include <QLocale>
 
 #include <atomic>
@@ -25,20 +23,13 @@ QByteArray joinLines(const QStringList& lines) {
     return text;
 }
 
-QStringList splitLines(const QByteArray& text) {
-    QStringList lines;
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = text.indexOf('\n', start);
-        if (end < 0)
-            end = text.size();
-        QByteArray line = text.mid(start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        lines << QString::fromUtf8(line);
-        start = end + 1;
-    }
-    return lines;
+QString cutLine(const QString& line) {
+    if (line.size() <= ExceptionLogger::LineLimit)
+        return line;
+    qsizetype keep = ExceptionLogger::LineLimit;
+    if (line[keep - 1].isHighSurrogate())
+        --keep;
+    return line.left(keep) + QStringLiteral("... (%1 characters)").arg(line.size());
 }
 
 struct Escaped {
@@ -63,7 +54,9 @@ ExceptionLogger::ExceptionLogger()
     : IgnoretheseMessages{QStringLiteral("[10061] Connection refused"),
                           QStringLiteral("[11001] Host not found"),
                           QStringLiteral("Operation timed out"), QString()},
-      IgnoretheseExceptions{QStringLiteral("ESocketError"), QStringLiteral("ETimedOutError")} {}
+      IgnoretheseExceptions{QStringLiteral("ESocketError"), QStringLiteral("ETimedOutError")},
+      // The writing thread's own exceptions are not logged.
+      writer_(SizeLimit, [] { reporting = true; }) {}
 
 ExceptionLogger::~ExceptionLogger() {
     stop();
@@ -76,9 +69,16 @@ void ExceptionLogger::start() {
 
 void ExceptionLogger::stop() {
     // Waits for a report in progress on another thread.
-    const std::lock_guard<std::mutex> guard(reportLock);
-    ExceptionLogger* self = this;
-    startedLogger.compare_exchange_strong(self, nullptr);
+    {
+        const std::lock_guard<std::mutex> guard(reportLock);
+        ExceptionLogger* self = this;
+        startedLogger.compare_exchange_strong(self, nullptr);
+    }
+    flush();
+}
+
+void ExceptionLogger::flush() {
+    writer_.flush();
 }
 
 bool ExceptionLogger::anyStarted() {
@@ -111,6 +111,8 @@ QStringList ExceptionLogger::composeEntry(const ExceptionRecord& record,
         entry << QStringLiteral("Call stack: ");
         entry << record.stack;
     }
+    for (QString& line : entry)
+        line = cutLine(line);
     return entry;
 }
 
@@ -119,20 +121,7 @@ QString ExceptionLogger::logFilePath() const {
 }
 
 bool ExceptionLogger::writeEntry(const QStringList& entry, QString* error) const {
-    const QString path = logFilePath();
-    QStringList lines = entry;
-    QFile old(path);
-    if (AppendLogFile && old.exists()) {
-        // An old log that cannot be read is left alone rather than replaced
-        // by the new entry alone.
-        if (!old.open(QIODevice::ReadOnly)) {
-            if (error)
-                *error = old.errorString();
-            return false;
-        }
-        lines << QString() << QString() << splitLines(old.readAll());
-    }
-    return platform::replaceFileWhole(path, joinLines(lines), error);
+    return prependEntries(logFilePath(), AppendLogFile, {joinLines(entry)}, SizeLimit, error);
 }
 
 void ExceptionLogger::report(const ExceptionRecord& record) {
@@ -146,8 +135,8 @@ void ExceptionLogger::report(const ExceptionRecord& record) {
             // The file still gets the entry.
         }
     }
-    if (CreateLogFile)
-        writeEntry(entry); // a log that cannot be written changes nothing else
+    if (CreateLogFile) // a log that cannot be written changes nothing else
+        writer_.add(logFilePath(), AppendLogFile, joinLines(entry));
 }
 
 void ExceptionLogger::notify(ReportSource source, ExceptionRecord (*describe)(const void*),

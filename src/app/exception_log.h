@@ -5,6 +5,8 @@
 // the settings. Expected network failures are filtered out by two ignore
 // lists. Logging changes nothing for the exception itself, and a log that
 // cannot be written never stops it.
+#include "app/exception_log_file.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -29,6 +31,12 @@ enum class ReportSource { Raise, TopLevel };
 
 class ExceptionLogger {
 public:
+    // The file keeps its newest entries up to this size.
+    static constexpr qint64 SizeLimit = 1024 * 1024;
+    // A longer line of an entry (a huge message) is cut to this many
+    // characters and its length.
+    static constexpr int LineLimit = 4096;
+
     ExceptionLogger();
     ~ExceptionLogger();
     ExceptionLogger(const ExceptionLogger&) = delete;
@@ -47,16 +55,20 @@ public:
     std::function<void(const QStringList&)> OnOtherDestination;
 
     // Makes this the process's logger, which the raise notices and the
-    // top-level handler report to; stop() (and the destructor) ends that.
+    // top-level handler report to; stop() (and the destructor) ends that
+    // and writes the entries still waiting.
     void start();
     void stop();
 
     bool isIgnored(const ExceptionRecord& record) const;
     QStringList composeEntry(const ExceptionRecord& record, const QDateTime& now) const;
-    // Filters, composes, hands the entry to OnOtherDestination and writes it.
+    // Filters, composes, hands the entry to OnOtherDestination and queues
+    // it for the file, which gets the entries of a burst in one write.
     void report(const ExceptionRecord& record);
+    // Returns once the entries reported so far are written.
+    void flush();
     // Puts the entry at the top of the file (or makes it the whole file),
-    // two empty lines between it and the older entries. False, with the
+    // two empty lines between it and the older entries, now. False, with the
     // reason, when the file could not be read or replaced; it is then unchanged.
     bool writeEntry(const QStringList& entry, QString* error = nullptr) const;
     QString logFilePath() const;
@@ -75,6 +87,9 @@ public:
     // The top-level handler's report of an exception that escaped: its
     // dynamic type and, for a std::exception, its message (else null).
     static void notifyEscaped(const std::type_info* type, const char* message) noexcept;
+
+private:
+    ExceptionLogWriter writer_;
 };
 
 // The place text of an entry: "at address " and the address in hexadecimal.

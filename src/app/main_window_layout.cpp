@@ -191,7 +191,6 @@ void TMain::buildWebServerTab() {
                        "Editing and the browsing history stay on this computer."));
 
     DisplayMemo = make<QPlainTextEdit>(page, "DisplayMemo", QRect(4, 82, 409, 210));
-    DisplayMemo->setReadOnly(true);
     DisplayMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
 }
 

@@ -2,9 +2,11 @@
 // server and its log, the page writer, and the refresh run with its site
 // worker and page renderer.
 #include "app/browser_integration.h"
+#include "app/log_display.h"
 #include "app/main_window.h"
 #include "app/pagora_application.h"
 #include "app/program_refresh_host.h"
+#include "app/shown_update.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/refresh_run.h"
 #include "catalogue/shortcut_file.h"
@@ -69,13 +71,18 @@ void TMain::createParts() {
                 StartButton->setEnabled(!listening);
                 StopButton->setEnabled(listening);
             });
-    connect(HttpServer1, &webserver::WebServerController::clientCountChanged, this,
-            [this](int count) { ClientCountLabel->setText(QString::number(count)); });
-    connect(&HttpServer1->log(), &webserver::ServerLog::lineAdded, this,
-            [this](const QString& line) { DisplayMemo->appendPlainText(line); });
-    connect(&HttpServer1->log(), &webserver::ServerLog::displayChanged, this, [this] {
-        DisplayMemo->setPlainText(HttpServer1->log().displayLines().join(QLatin1Char('\n')));
+    // The count changes twice with every request; the label follows it
+    // while it is on screen.
+    auto shownCount = std::make_shared<int>(0);
+    auto* clientCount = new ShownUpdate(*ClientCountLabel, [this, shownCount] {
+        ClientCountLabel->setText(QString::number(*shownCount));
     });
+    connect(HttpServer1, &webserver::WebServerController::clientCountChanged, clientCount,
+            [clientCount, shownCount](int count) {
+                *shownCount = count;
+                clientCount->changed();
+            });
+    new LogDisplay(HttpServer1->log(), *DisplayMemo); // owned by the display
     connect(DisplayHeaderCheckBox, &QCheckBox::toggled, HttpServer1,
             &webserver::WebServerController::setDisplayHeader);
     // Takes effect at once: a listening server listens again on the new address.

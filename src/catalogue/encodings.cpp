@@ -130,17 +130,41 @@ QByteArray HexEncode(const QByteArray& bytes) {
     return bytes.toHex().toUpper();
 }
 
-QByteArray HexDecode(const QByteArray& hex) {
+namespace {
+
+// Decodes up to the first pair that is not hexadecimal; *bad is its position.
+QByteArray decodeHexPairs(const QByteArray& hex, qsizetype* bad) {
     QByteArray out;
     out.reserve(hex.size() / 2);
+    *bad = -1;
     for (qsizetype pos = 0; pos + 1 < hex.size(); pos += 2) {
         const int high = hexValue(hex[pos]);
         const int low = hexValue(hex[pos + 1]);
-        if (high < 0 || low < 0)
-            throw ConversionError("'" + std::string(hex.constData() + pos, 2) +
-                                  "' is not a valid hexadecimal value");
+        if (high < 0 || low < 0) {
+            *bad = pos;
+            break;
+        }
         out += char(high * 16 + low);
     }
+    return out;
+}
+
+} // namespace
+
+QByteArray HexDecode(const QByteArray& hex) {
+    qsizetype bad = -1;
+    QByteArray out = decodeHexPairs(hex, &bad);
+    if (bad >= 0)
+        throw ConversionError("'" + std::string(hex.constData() + bad, 2) +
+                              "' is not a valid hexadecimal value");
+    return out;
+}
+
+std::optional<QByteArray> HexDecodeChecked(const QByteArray& hex) {
+    qsizetype bad = -1;
+    QByteArray out = decodeHexPairs(hex, &bad);
+    if (bad >= 0)
+        return std::nullopt;
     return out;
 }
 

@@ -2,6 +2,7 @@
 // The value encodings of the catalogue files and of the edit pages' posts.
 // Every function works on bytes: names and titles arrive as UTF-8.
 #include <QByteArray>
+#include <optional>
 #include <stdexcept>
 
 namespace catalogue {
@@ -34,5 +35,8 @@ QByteArray HexEncode(const QByteArray& bytes);
 // Reads two characters at a time as one byte; a single character left at the
 // end is ignored. Throws ConversionError for a pair that is not hexadecimal.
 QByteArray HexDecode(const QByteArray& hex);
+// HexDecode for text from outside (a form post): nothing where HexDecode
+// would throw, so a flood of bad values costs no exceptions.
+std::optional<QByteArray> HexDecodeChecked(const QByteArray& hex);
 
 } // namespace catalogue

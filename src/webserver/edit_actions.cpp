@@ -94,14 +94,13 @@ void EditActions::applyField(const QByteArray& field) {
     const QString value =
         QString::fromUtf8(DecodeFormValue(equals < 0 ? QByteArray() : field.mid(equals + 1)));
 
-    QString path;
-    try {
-        path = QString::fromUtf8(catalogue::HexDecode(identity));
-    } catch (const catalogue::ConversionError&) {
+    const std::optional<QByteArray> decoded = catalogue::HexDecodeChecked(identity);
+    if (!decoded) {
         addResult(QStringLiteral("Refused %1: not a favourite's identity<br>")
                       .arg(esc(QString::fromUtf8(identity))));
         return;
     }
+    QString path = QString::fromUtf8(*decoded);
     if (path.contains(QChar(0)) || QDir::cleanPath(path) != path || !isInside(path, favorites_)) {
         addResult(QStringLiteral("Refused %1: not a favourite in the Favorites folder<br>")
                       .arg(esc(path.replace(QChar(0), QChar(0xFFFD)))));

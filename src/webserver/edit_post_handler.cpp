@@ -127,7 +127,7 @@ void EditPostHandler::logBody(const Upload& upload, bool) {
     if (controller_)
         controller_->log().logLine(
             QStringLiteral("Data: '%1'")
-                .arg(QString::fromUtf8(untilZero(upload.body.left(upload.received)))));
+                .arg(logText(untilZero(upload.body.left(upload.received)))));
 }
 
 void EditPostHandler::complete(THttpConnection& connection, Upload upload) {

@@ -1,6 +1,7 @@
 #include "webserver/http_connection.h"
 
 #include "webserver/document_path.h"
+#include "webserver/file_stream.h"
 #include "webserver/http_answer.h"
 #include "webserver/http_server.h"
 
@@ -23,6 +24,29 @@ constexpr qsizetype ReadSize = 65536;
 
 void post(QObject* receiver, int type) {
     QCoreApplication::postEvent(receiver, new QEvent(QEvent::Type(type)));
+}
+
+// Reads the next chunk of an answer at the end of the output queue, which
+// keeps its room from one chunk to the next; false when the stream is done.
+// A short file takes no more room than it needs.
+bool appendChunk(QIODevice& stream, QByteArray& output) {
+    qint64 wanted = THttpConnection::ChunkSize;
+    if (!stream.isSequential()) {
+        const qint64 left = stream.bytesAvailable();
+        if (left > 0)
+            wanted = std::min(wanted, left);
+    }
+    const qsizetype start = output.size();
+    output.resize(start + wanted);
+    const qint64 read = stream.read(output.data() + start, wanted);
+    output.resize(start + std::max<qint64>(read, 0));
+    return read > 0;
+}
+
+// A file answer that the system sends straight from the file, if it can.
+FileStream* directFile(QIODevice* stream) {
+    auto* file = dynamic_cast<FileStream*>(stream);
+    return file && file->direct() ? file : nullptr;
 }
 
 } // namespace
@@ -233,14 +257,13 @@ QString THttpConnection::canonicalDocDir() const {
 void THttpConnection::sendFileResponse(bool withBody, const OpenedDocument& opened) {
     documentDate_ = opened.modified;
     documentContentType_ = ContentTypeOf(document_);
-    auto file = std::make_unique<QFile>();
+    // HEAD announces the length and sends none of it.
+    auto file = std::make_unique<FileStream>(withBody ? opened.size : 0);
     if (!file->open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(opened.fd);
         abortConnection();
         return;
     }
-    if (!withBody)
-        file->seek(opened.size);
     stream_ = std::move(file);
     output_ += fileAnswerHeader(version(), documentContentType_, opened.size, documentDate_);
     sendResponseStream();
@@ -256,19 +279,24 @@ void THttpConnection::sendResponseStream() {
         closeDeferred();
         return;
     }
-    if (!chunk_)
-        chunk_ = std::make_unique<char[]>(ChunkSize);
-    const qint64 read = stream_->read(chunk_.get(), ChunkSize);
-    if (read > 0 && fd_ >= 0) {
-        output_.append(chunk_.get(), read);
-    } else if (read <= 0) {
+    if (fd_ < 0)
+        return;
+    if (directFile(stream_.get())) {
+        pump(); // the header, then the file as far as the socket takes it
+        return;
+    }
+    // A stream read to its end in the first chunk (most pages and pictures)
+    // ends the answer as soon as the socket has taken it.
+    if (!appendChunk(*stream_, output_) || stream_->atEnd()) {
         stream_.reset();
         endingResponse_ = true;
     }
-    if (fd_ < 0)
-        return;
-    if (flushQueue() == Flush::Drained)
-        post(this, dataSentEventType());
+    if (flushQueue() == Flush::Drained) {
+        if (endingResponse_)
+            pump();
+        else
+            post(this, dataSentEventType());
+    }
 }
 
 // Writes queued bytes and keeps reading and sending chunks while the socket
@@ -278,9 +306,22 @@ void THttpConnection::pump() {
         if (outputSent_ < output_.size() && flushQueue() != Flush::Drained)
             return;
         if (stream_) {
-            const qint64 read = stream_->read(chunk_.get(), ChunkSize);
-            if (read > 0) {
-                output_.append(chunk_.get(), read);
+            if (FileStream* file = directFile(stream_.get())) {
+                const FileStream::Sent sent = file->sendTo(fd_, ChunkSize);
+                if (sent == FileStream::Sent::WouldBlock) {
+                    waitForRoom();
+                    watchAnswer();
+                    return;
+                }
+                if (sent == FileStream::Sent::Some && watching_ == Watch::Answer)
+                    lastProgress_.start();
+                if (sent == FileStream::Sent::Failed) {
+                    abortConnection();
+                    return;
+                }
+                if (sent != FileStream::Sent::Done)
+                    continue;
+            } else if (appendChunk(*stream_, output_)) {
                 continue;
             }
             stream_.reset();
@@ -288,6 +329,7 @@ void THttpConnection::pump() {
         }
         if (endingResponse_) {
             endingResponse_ = false;
+            output_.clear(); // its room is not needed until the connection closes
             shutdownSending();
             post(this, responseDoneEventType());
         } else if (closeWhenFlushed_) {
@@ -309,7 +351,7 @@ THttpConnection::Flush THttpConnection::flushQueue() {
     while (outputSent_ < output_.size()) {
         // While a stream has more to come, let the system fill whole packets;
         // the shut-down at the end of the answer pushes out the rest.
-        const int more = stream_ ? MSG_MORE : 0;
+        const int more = stream_ || endingResponse_ ? MSG_MORE : 0;
         const ssize_t sent = ::send(fd_, output_.constData() + outputSent_,
                                     size_t(output_.size() - outputSent_), MSG_NOSIGNAL | more);
         if (sent > 0) {

@@ -2,7 +2,7 @@
 // One client of the HTTP server: a non-blocking socket watched by socket
 // notifiers on the main event loop. It reads request lines, hands complete
 // requests to the server's handlers and streams answers from a stream in
-// small chunks, so a file is never held in memory whole.
+// chunks, so a file is never held in memory whole.
 #include "webserver/document_path.h"
 #include "webserver/http_request.h"
 
@@ -33,7 +33,9 @@ enum THttpGetFlag : quint8 {
 class THttpConnection : public QObject {
     Q_OBJECT
 public:
-    static constexpr int ChunkSize = 1460;
+    // An answer goes from its stream to the socket this much at a time, as
+    // long as the socket takes it.
+    static constexpr int ChunkSize = 65536;
 
     THttpConnection();
     ~THttpConnection() override;
@@ -140,7 +142,6 @@ private:
     bool emptyBodyNotice_ = false; // raise the posted-data handler once for an empty body
 
     std::unique_ptr<QIODevice> stream_;
-    std::unique_ptr<char[]> chunk_;
     QDateTime documentDate_;
     QByteArray documentContentType_;
 

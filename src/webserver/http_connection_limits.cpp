@@ -72,7 +72,7 @@ void THttpConnection::watchExpired() {
         abortConnection();
         return;
     }
-    if (expired != Watch::Answer || outputSent_ >= output_.size())
+    if (expired != Watch::Answer || (outputSent_ >= output_.size() && !stream_))
         return; // not blocked any more; a later block watches again
     // The system wakes a blocked writer only once much of its buffer is
     // free, so a slow reader is seen by what it took from the socket.

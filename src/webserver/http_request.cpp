@@ -9,8 +9,8 @@ namespace webserver {
 namespace {
 
 bool startsWithNoCase(const QByteArray& line, const char* name) {
-    const QByteArray prefix(name);
-    return line.size() >= prefix.size() && line.left(prefix.size()).toLower() == prefix.toLower();
+    const qsizetype length = qsizetype(qstrlen(name));
+    return line.size() >= length && qstrnicmp(line.constData(), name, length) == 0;
 }
 
 // The text after the first ":" and the spaces that follow it; trailing spaces stay.

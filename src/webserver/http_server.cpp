@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -87,7 +88,13 @@ int clientClosedEventType() {
 ClientClosedEvent::ClientClosedEvent(THttpConnection* connection)
     : QEvent(QEvent::Type(clientClosedEventType())), connection(connection) {}
 
-THttpServer::THttpServer(QObject* parent) : QObject(parent) {}
+THttpServer::THttpServer(QObject* parent) : QObject(parent) {
+    // Files go to the socket through sendfile, which has no MSG_NOSIGNAL: a
+    // client that resets its connection must not end the program.
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        ::signal(SIGPIPE, SIG_IGN);
+}
 
 THttpServer::~THttpServer() {
     destroying_ = true;
@@ -192,7 +199,11 @@ void THttpServer::stopServer() {
 }
 
 void THttpServer::acceptReady() {
-    while (listenFd_ >= 0) {
+    // A batch at a time: clients that come back as fast as they are served
+    // would otherwise keep this loop going while the connections already
+    // answered wait for the event loop to close them.
+    constexpr int AcceptBatch = 64;
+    for (int taken = 0; listenFd_ >= 0 && taken < AcceptBatch; ++taken) {
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
         const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length,

@@ -22,13 +22,41 @@ QString ServerLog::stamp() const {
     return clock().toString(QStringLiteral("HH:mm:ss yyyy/MM/dd"));
 }
 
+QString ServerLog::timeOfDay() {
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != timeOfDaySecond_) {
+        timeOfDaySecond_ = second;
+        timeOfDay_ = clock().toString(QStringLiteral("HH:mm:ss"));
+    }
+    return timeOfDay_;
+}
+
+QString ServerLog::cut(const QString& text) {
+    if (text.size() <= LineLimit)
+        return text;
+    qsizetype keep = LineLimit;
+    if (text[keep - 1].isHighSurrogate())
+        --keep;
+    return text.left(keep) + QStringLiteral("... (%1 characters)").arg(text.size());
+}
+
+QString logText(const QByteArray& bytes) {
+    if (bytes.size() <= ServerLog::ValueLimit)
+        return QString::fromUtf8(bytes);
+    // End before a character whose bytes would be cut apart.
+    qsizetype end = ServerLog::ValueLimit;
+    for (int step = 0; step < 3 && end > 0 && (uchar(bytes[end]) & 0xC0) == 0x80; ++step)
+        --end;
+    return QString::fromUtf8(bytes.constData(), end) +
+           QStringLiteral("... (%1 bytes)").arg(bytes.size());
+}
+
 void ServerLog::addToDisplay(const QString& text) {
-    const bool dropped = display_.size() >= DisplayLimit;
-    while (display_.size() >= DisplayLimit)
+    // Dropping the first line and adding one costs the same whatever the
+    // display holds; a view follows with lineAdded alone.
+    if (display_.size() >= DisplayLimit)
         display_.removeFirst();
     display_.append(text);
-    if (dropped)
-        emit displayChanged();
     emit lineAdded(text);
 }
 
@@ -42,7 +70,8 @@ bool ServerLog::writeToFile(const QString& text, QString* error) {
     return true;
 }
 
-void ServerLog::logLine(const QString& text) {
+void ServerLog::logLine(const QString& line) {
+    const QString text = cut(line);
     addToDisplay(text);
     if (!open_)
         return;
@@ -87,7 +116,7 @@ bool ServerLog::setWriteToFile(bool on) {
 
 void ServerLog::clearDisplay() {
     display_.clear();
-    emit displayChanged();
+    emit displayCleared();
 }
 
 } // namespace webserver

@@ -107,28 +107,28 @@ void WebServerController::logHeaders(const THttpConnection& connection) {
         return;
     int number = 0;
     for (const QByteArray& line : connection.headerLines())
-        log_.logLine(QStringLiteral("HDR%1) %2").arg(++number).arg(QString::fromUtf8(line)));
+        log_.logLine(QStringLiteral("HDR%1) %2").arg(++number).arg(logText(line)));
 }
 
 void WebServerController::getDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
     log_.logLine(QStringLiteral("[%1 %2] %3: GET %4")
-                     .arg(log_.clock().toString(QStringLiteral("HH:mm:ss")), connection.peerAddr())
+                     .arg(log_.timeOfDay(), connection.peerAddr())
                      .arg(number)
-                     .arg(QString::fromUtf8(connection.path())));
+                     .arg(logText(connection.path())));
     logHeaders(connection);
 }
 
 void WebServerController::headDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
     log_.logLine(
-        QStringLiteral("%1: HEAD %2").arg(number).arg(QString::fromUtf8(connection.path())));
+        QStringLiteral("%1: HEAD %2").arg(number).arg(logText(connection.path())));
 }
 
 THttpGetFlag WebServerController::postDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
     log_.logLine(
-        QStringLiteral("%1: POST %2").arg(number).arg(QString::fromUtf8(connection.path())));
+        QStringLiteral("%1: POST %2").arg(number).arg(logText(connection.path())));
     logHeaders(connection);
     return postHandler_ ? postHandler_->postDocument(connection) : gfNotFound;
 }

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFile>
 #include <QObject>
 #include <QRegularExpression>
@@ -60,7 +61,11 @@ int entryCount(const QStringList& lines) {
 class ExceptionLog : public ::testing::Test {
 protected:
     void SetUp() override { logger.LogFileName = home.path() + QStringLiteral("/errors.txt"); }
-    QStringList lines() const { return fileLines(logger.LogFileName); }
+    // The file as it is once the entries reported so far are written.
+    QStringList lines() {
+        logger.flush();
+        return fileLines(logger.LogFileName);
+    }
 
     testsupport::TempHome home;
     app::ExceptionLogger logger;
@@ -82,6 +87,7 @@ TEST_F(ExceptionLog, IgnoreListsAndEmptyMessagesProduceNoEntry) {
     logger.report(record(QStringLiteral("ESocketError"), QStringLiteral("anything at all")));
     logger.report(record(QStringLiteral("ETimedOutError"), std::nullopt));
     logger.report(record(QStringLiteral("app::Error"), QString()));
+    logger.flush();
     EXPECT_FALSE(QFile::exists(logger.LogFileName));
 
     // An object without any message is logged; only the empty message is ignored.
@@ -140,7 +146,48 @@ TEST_F(ExceptionLog, AFileThatCannotBeReadOrWrittenIsLeftAlone) {
     home.write(QStringLiteral("plain"), "x");
     logger.LogFileName = blocker + QStringLiteral("/errors.txt");
     EXPECT_NO_THROW(logger.report(record(QStringLiteral("Error"), QStringLiteral("lost"))));
+    logger.flush();
     EXPECT_FALSE(QFile::exists(logger.LogFileName));
+}
+
+TEST_F(ExceptionLog, ABurstKeepsTheNewestMegabyteNewestFirst) {
+    // An older log already past the limit: only its newest entries may stay.
+    QByteArray old;
+    for (int i = 0; old.size() < 3 * app::ExceptionLogger::SizeLimit; ++i)
+        old += "01/01/2020 Exception Old occured at address 0\r\nMessage: old " +
+               QByteArray::number(i) + "\r\nCall stack: \r\n\r\n\r\n";
+    home.write(QStringLiteral("errors.txt"), old);
+
+    logger.report(record(QStringLiteral("Single"), QStringLiteral("first")));
+    QStringList all = lines();
+    EXPECT_LE(QFileInfo(logger.LogFileName).size(), app::ExceptionLogger::SizeLimit);
+    ASSERT_GT(all.size(), 12);
+    EXPECT_EQ(all[1], "Message: first");
+    EXPECT_EQ(all.mid(5, 2), (QStringList{"", ""}));
+    EXPECT_EQ(all[8], "Message: old 0");
+    EXPECT_EQ(all.last(), "Call stack: ") << "cut after a whole entry";
+
+    // A burst of entries much larger than the limit.
+    const QString filler(1000, QLatin1Char('m'));
+    constexpr int Burst = 3000;
+    for (int i = 0; i < Burst; ++i)
+        logger.report(record(QStringLiteral("Burst"), QStringLiteral("%1 ").arg(i) + filler));
+    all = lines();
+    EXPECT_LE(QFileInfo(logger.LogFileName).size(), app::ExceptionLogger::SizeLimit);
+    const QStringList messages = all.filter(QStringLiteral("Message: "));
+    ASSERT_GT(messages.size(), 500);
+    for (int i = 0; i < messages.size(); ++i)
+        ASSERT_EQ(messages[i], QStringLiteral("Message: %1 ").arg(Burst - 1 - i) + filler);
+    EXPECT_EQ(all.last(), "frame two") << "cut after a whole entry";
+}
+
+TEST_F(ExceptionLog, LongLinesAreCutAndStopWritesWhatIsWaiting) {
+    logger.report(record(QStringLiteral("Long"), QString(100000, QLatin1Char('w'))));
+    logger.stop();
+    const QStringList all = fileLines(logger.LogFileName);
+    ASSERT_GE(all.size(), 2);
+    EXPECT_EQ(all[1], "Message: " + QString(app::ExceptionLogger::LineLimit - 9, 'w') +
+                          "... (100009 characters)");
 }
 
 class RaisedExceptions : public ExceptionLog {

@@ -12,6 +12,7 @@
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "support/temp_home.h"
+#include "webserver/server_log.h"
 #include "webserver/web_server_controller.h"
 
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -171,7 +173,6 @@ TEST_F(MainWindow, WindowCaptionsHintsAndSizes) {
     EXPECT_EQ(control<QLabel>("Image1")->size(), QSize(122, 122));
     EXPECT_EQ(control<QLabel>("Label5")->text(), QStringLiteral("Clients"));
     EXPECT_EQ(control<QLabel>("Label3")->text(), QStringLiteral("Web Server Port"));
-    EXPECT_TRUE(control<QPlainTextEdit>("DisplayMemo")->isReadOnly());
 
     const struct {
         const char* name;
@@ -545,6 +546,63 @@ void expectTidy(QWidget* container, const QString& where) {
                 << (where + ": " + controls[a]->objectName() + " overlaps " +
                     controls[b]->objectName())
                        .toStdString();
+}
+
+// The server log display is brought up to date a few times a second.
+bool displayShows(QPlainTextEdit* display, const QString& text) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!display->toPlainText().contains(text) && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return display->toPlainText().contains(text);
+}
+
+TEST_F(MainWindow, ServerLogDisplayShowsEachLineOnceAndTakesTyping) {
+    start();
+    auto* display = control<QPlainTextEdit>("DisplayMemo");
+    webserver::ServerLog& log = window->HttpServer1->log();
+    QStringList expected;
+    for (int i = 1; i <= 250; ++i) {
+        log.logLine(QStringLiteral("line %1").arg(i));
+        if (i >= 50)
+            expected << QStringLiteral("line %1").arg(i);
+    }
+    // Lines logged while the window was hidden show when it is shown.
+    window->show();
+    control<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    ASSERT_TRUE(displayShows(display, "line 250"));
+    EXPECT_EQ(display->toPlainText().split('\n'), expected);
+
+    // The user can select and type in it; later lines come after the typing.
+    EXPECT_FALSE(display->isReadOnly());
+    display->moveCursor(QTextCursor::End);
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QCoreApplication::sendEvent(display, &key);
+    EXPECT_TRUE(display->toPlainText().endsWith("line 250x"));
+    log.logLine(QStringLiteral("line 251"));
+    ASSERT_TRUE(displayShows(display, "line 251"));
+    const QStringList shown = display->toPlainText().split('\n');
+    EXPECT_EQ(shown.size(), webserver::ServerLog::DisplayLimit);
+    EXPECT_EQ(shown.mid(shown.size() - 2), (QStringList{"line 250x", "line 251"}));
+
+    control<QPushButton>("ClearButton")->click();
+    EXPECT_TRUE(display->toPlainText().isEmpty());
+}
+
+TEST_F(MainWindow, ClientCountShowsTheLatestCountWhenItsTabIsShown) {
+    start();
+    auto* label = control<QLabel>("ClientCountLabel"); // on the first tab
+    auto* tabs = control<QTabWidget>("PageControl1");
+    emit window->HttpServer1->clientCountChanged(3);
+    window->show();
+    EXPECT_EQ(label->text(), "3");
+    emit window->HttpServer1->clientCountChanged(5);
+    EXPECT_EQ(label->text(), "5");
+    tabs->setCurrentIndex(1);
+    emit window->HttpServer1->clientCountChanged(1);
+    emit window->HttpServer1->clientCountChanged(0);
+    tabs->setCurrentIndex(0);
+    EXPECT_EQ(label->text(), "0");
 }
 
 TEST_F(MainWindow, BothTabsAreTidy) {

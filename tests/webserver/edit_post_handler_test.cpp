@@ -123,3 +123,21 @@ TEST_F(EditPostTest, EmptyFormOtherPathsAndSplitBodies) {
     EXPECT_TRUE(reply.body.contains("there were 1 results from"));
     EXPECT_TRUE(exists("Links/Forecast.URL"));
 }
+
+TEST_F(EditPostTest, HugeBodiesAndBadIdentitiesCostOneShortLineEach) {
+    // An 8 MiB body is logged as its first few KiB and its length.
+    const QByteArray huge = "x=" + QByteArray(8 * 1024 * 1024 - 2, 'y');
+    const HttpReply reply = post("/cgi-bin/cgifrm1.exe", huge);
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK");
+    const QStringList data = controller->log().displayLines().filter(QStringLiteral("Data: '"));
+    ASSERT_EQ(data.size(), 1);
+    EXPECT_EQ(data[0], "Data: 'x=" + QString(ServerLog::ValueLimit - 2, 'y') +
+                           "... (8388608 bytes)'");
+
+    // Identities that are not hexadecimal are refused, one line each, and
+    // the valid field after them is still applied.
+    const QByteArray body = "EditZZ=a&Edit4G=b&Edit%41=c&" + renameBody();
+    const HttpReply mixed = post("/cgi-bin/cgifrm1.exe", body);
+    EXPECT_EQ(mixed.body.count("not a favourite's identity"), 3) << mixed.body.constData();
+    EXPECT_TRUE(exists("Links/Forecast.URL"));
+}

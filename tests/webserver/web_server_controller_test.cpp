@@ -183,6 +183,24 @@ TEST_F(ControllerTest, ForeignHostsAreRefusedAndLoggedSharingListensAgain) {
     EXPECT_TRUE(controller->isListening());
 }
 
+TEST_F(ControllerTest, HugeRequestPathsAndHeadersAreLoggedCut) {
+    ASSERT_TRUE(controller->start("0", docDir));
+    controller->setDisplayHeader(true);
+    // A path of 65,000 bytes of two-byte characters: the cut keeps whole ones.
+    QByteArray path = "/";
+    while (path.size() < 65000)
+        path += "\xc3\xa9";
+    path.truncate(65000);
+    request("GET " + path + " HTTP/1.0\r\nX-Long: " + QByteArray(60000, 'h') + "\r\n\r\n");
+    const QStringList lines = controller->log().displayLines();
+    ASSERT_GE(lines.size(), 2);
+    const QString expectedPath = QString::fromUtf8(path.left(ServerLog::ValueLimit - 1));
+    EXPECT_EQ(lines[lines.size() - 2],
+              "[14:05:09 127.0.0.1] 1: GET " + expectedPath + "... (65000 bytes)");
+    EXPECT_EQ(lines.last(),
+              "HDR1) X-Long: " + QString(ServerLog::ValueLimit - 8, 'h') + "... (60008 bytes)");
+}
+
 TEST_F(ControllerTest, ClientCountFollowsConnections) {
     ASSERT_TRUE(controller->start("0", docDir));
     const quint16 port = controller->server().listeningPort();
@@ -225,6 +243,19 @@ TEST(ServerLog, DisplayKeepsTheLast201Lines) {
     EXPECT_EQ(added, 250);
     log.clearDisplay();
     EXPECT_TRUE(log.displayLines().isEmpty());
+}
+
+TEST(ServerLog, LongLinesAreCutOnTheDisplayAndInTheFile) {
+    testsupport::TempHome home;
+    ServerLog log;
+    ASSERT_TRUE(log.setWriteToFile(true));
+    log.logLine(QString(100000, 'a'));
+    const QString cut = QString(ServerLog::LineLimit, 'a') + "... (100000 characters)";
+    EXPECT_EQ(log.displayLines(), QStringList{cut});
+    log.closeLogFile();
+    const QStringList written = fileLines(platform::serverLogFilePath());
+    ASSERT_EQ(written.size(), 3);
+    EXPECT_EQ(written[1], cut);
 }
 
 TEST(ServerLog, FileOpenCloseAndClear) {
