@@ -123,7 +123,8 @@ public:
                 return false;
         }
         if (receivedAny)
-            ++summary_.folders;
+            receivers_.insert(path);
+        summary_.folders = int(receivers_.size());
         for (const auto& child : folder.folders) {
             const QString base = webserver::CleanFileName(child->name);
             bool exists = false;
@@ -185,6 +186,7 @@ private:
 
     ImportSummary& summary_;
     const NoteCreated& noteCreated_;
+    QSet<QString> receivers_; // the folders that received a favourite
 };
 
 } // namespace
