@@ -2,6 +2,7 @@
 
 #include "catalogue/shortcut_file.h"
 #include "platform/dir_enum.h"
+#include "platform/file_create.h"
 #include "webserver/edit_form.h"
 
 #include <QDir>
@@ -89,6 +90,7 @@ public:
         taken_.insert(fileName.toLower());
         addresses_.insert(url);
     }
+    void nameTaken(const QString& fileName) { taken_.insert(fileName.toLower()); }
     void addedFolder(const QString& name) {
         taken_.insert(name.toLower());
         folders_.insert(name.toLower(), name);
@@ -166,22 +168,32 @@ private:
             ++summary_.alreadyThere;
             return true;
         }
-        const QString name = state.freeShortcutName(webserver::SafeNameFromTitle(bookmark.name, url));
-        const QString file = state.path() + '/' + name + Extension;
-        if (!fitsFileSystem(file)) {
-            ++summary_.pathTooLong;
-            return true;
+        const QString base = webserver::SafeNameFromTitle(bookmark.name, url);
+        // A name taken since the folder was listed is passed over as well.
+        for (;;) {
+            const QString name = state.freeShortcutName(base);
+            const QString file = state.path() + '/' + name + Extension;
+            if (!fitsFileSystem(file)) {
+                ++summary_.pathTooLong;
+                return true;
+            }
+            if (noteCreated_)
+                noteCreated_(file);
+            QString error;
+            switch (catalogue::CreateUrlFile(file, url, &error)) {
+            case platform::CreateResult::Created:
+                state.addedShortcut(name + Extension, url);
+                ++summary_.imported;
+                *receivedAny = true;
+                return true;
+            case platform::CreateResult::NameTaken:
+                state.nameTaken(name + Extension);
+                continue;
+            case platform::CreateResult::Failed:
+                summary_.error = QStringLiteral("Cannot write the favourite %1").arg(error);
+                return false;
+            }
         }
-        if (noteCreated_)
-            noteCreated_(file);
-        if (!catalogue::WriteUrlFile(file, url, {})) {
-            summary_.error = QStringLiteral("Cannot write the favourite %1").arg(file);
-            return false;
-        }
-        state.addedShortcut(name + Extension, url);
-        ++summary_.imported;
-        *receivedAny = true;
-        return true;
     }
 
     ImportSummary& summary_;
@@ -232,6 +244,8 @@ ImportSummary WriteIntoFavorites(const BookmarkTree& tree, const QString& favori
         return summary;
     }
     Importer(summary, noteCreated).importFolder(tree.root, root);
+    // The shortcuts are not flushed one by one: once for all of them.
+    platform::syncFileSystem(root);
     return summary;
 }
 
