@@ -21,7 +21,7 @@ struct ImportResult {
 // "firefox" (every profile in profiles.ini) or the path of a bookmarks HTML
 // file. Every source is read before anything is written, so a source that
 // cannot be read or is broken leaves the Favorites folder untouched.
-ImportResult ImportBookmarks(const QString& source, const QString& favoritesFolder,
+ImportResult importBookmarks(const QString& source, const QString& favoritesFolder,
                              const NoteCreated& noteCreated = {});
 
 struct ExportResult {
@@ -32,6 +32,6 @@ struct ExportResult {
 
 // Writes the Favorites tree to file as a bookmarks HTML file, replacing it
 // whole (a failed write leaves any old file as it was).
-ExportResult ExportBookmarks(const QString& favoritesFolder, const QString& file);
+ExportResult exportBookmarks(const QString& favoritesFolder, const QString& file);
 
 } // namespace bookmarks

@@ -10,7 +10,9 @@ namespace {
 
 constexpr int UrlPropertyId = 2; // the address in a shortcut's first property set
 
-QByteArray indent(int depth) { return QByteArray(4 * depth, ' '); }
+QByteArray indent(int depth) {
+    return QByteArray(4 * depth, ' ');
+}
 
 void writeFolder(const QString& folder, int depth, QByteArray& out, ExportSummary& summary) {
     const QList<platform::DirEntry> entries = platform::listDirectory(folder);

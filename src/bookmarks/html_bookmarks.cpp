@@ -10,7 +10,9 @@ namespace {
 
 const QByteArray Doctype = "<!DOCTYPE NETSCAPE-Bookmark-file-1>";
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 // The position of needle (lower case) in text from `from` on, without regard
 // to ASCII letter case; -1 when absent.
@@ -178,7 +180,8 @@ public:
 
 private:
     bool fail(QString* error, qsizetype at, const char* what) {
-        *error = QStringLiteral("broken bookmarks file: %1 at byte %2").arg(QLatin1String(what)).arg(at);
+        *error =
+            QStringLiteral("broken bookmarks file: %1 at byte %2").arg(QLatin1String(what)).arg(at);
         return false;
     }
 
@@ -226,11 +229,20 @@ QByteArray EscapeHtml(const QString& text) {
     out.reserve(utf8.size());
     for (const char c : utf8) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -253,12 +265,18 @@ QString UnescapeHtml(const QByteArray& text) {
         }
         const QByteArray entity = text.mid(i + 1, semicolon - i - 1);
         QByteArray replacement;
-        if (entity == "amp") replacement = "&";
-        else if (entity == "lt") replacement = "<";
-        else if (entity == "gt") replacement = ">";
-        else if (entity == "quot") replacement = "\"";
-        else if (entity == "apos") replacement = "'";
-        else if (entity == "nbsp") replacement = "\xC2\xA0";
+        if (entity == "amp")
+            replacement = "&";
+        else if (entity == "lt")
+            replacement = "<";
+        else if (entity == "gt")
+            replacement = ">";
+        else if (entity == "quot")
+            replacement = "\"";
+        else if (entity == "apos")
+            replacement = "'";
+        else if (entity == "nbsp")
+            replacement = "\xC2\xA0";
         else if (entity.startsWith('#')) {
             bool ok = false;
             const uint code = entity.size() > 1 && (entity[1] == 'x' || entity[1] == 'X')

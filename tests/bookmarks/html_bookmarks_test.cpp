@@ -145,8 +145,9 @@ TEST(HtmlBookmarks, DeepListsKeepThirtyTwoLevelsAndCountTheRest) {
     QByteArray html = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n";
     const int levels = 500;
     for (int i = 1; i <= levels; ++i)
-        html += "<DT><H3>Level " + QByteArray::number(i) + "</H3>\n<DL><p>\n<DT><A HREF=\"http://d" +
-                QByteArray::number(i) + ".example/\">D</A>\n";
+        html += "<DT><H3>Level " + QByteArray::number(i) +
+                "</H3>\n<DL><p>\n<DT><A HREF=\"http://d" + QByteArray::number(i) +
+                ".example/\">D</A>\n";
     for (int i = 0; i <= levels; ++i)
         html += "</DL><p>\n";
     QString error;

@@ -33,16 +33,21 @@ TEST(BookmarksRunningProgram, ImportStartsARunThatShowsTheFavourites) {
     home.write("bookmarks.html",
                "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<TITLE>Bookmarks</TITLE>\n<DL><p>\n"
                "<DT><H3 PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks bar</H3>\n<DL><p>\n"
-               "<DT><A HREF=\"" + site.url("/title").toUtf8() + "\">Imported title</A>\n"
-               "</DL><p>\n"
-               "<DT><A HREF=\"" + site.url("/a/b").toUtf8() + "\">Imported top</A>\n"
-               "</DL><p>\n");
+               "<DT><A HREF=\"" +
+                   site.url("/title").toUtf8() +
+                   "\">Imported title</A>\n"
+                   "</DL><p>\n"
+                   "<DT><A HREF=\"" +
+                   site.url("/a/b").toUtf8() +
+                   "\">Imported top</A>\n"
+                   "</DL><p>\n");
     const e2e::CommandResult imported =
         e2e::runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/bookmarks.html"});
     ASSERT_EQ(imported.exitCode, 0) << imported.err.constData();
 
     // The watch notices within its interval and the run finds both.
-    EXPECT_TRUE(program.waitForStderr("Found 2 web favourites.", 90000)) << qPrintable(program.stderrText());
+    EXPECT_TRUE(program.waitForStderr("Found 2 web favourites.", 90000))
+        << qPrintable(program.stderrText());
     ASSERT_TRUE(ProgramRun::waitUntil([&] { return count("All Done") >= 2; }, 180000))
         << qPrintable(program.stderrText());
 
