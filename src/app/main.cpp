@@ -7,9 +7,6 @@ PAGORAMA_DEFINE_THROW_HOOK()
 
 int main(int argc, char** argv) {
     app::ExceptionLogger ExceptionLogger1;
-    // The site probe's client failures (refused, not found, timed out, ...)
-    // are expected for dead favourites and kept as probe results instead.
-    ExceptionLogger1.IgnoretheseExceptions << QStringLiteral("catalogue::HttpClientError");
     ExceptionLogger1.start();
     return app::runPagorama(argc, argv);
 }

@@ -109,6 +109,8 @@ void TMain::FormCreate() {
     FolderMonitor1 = new platform::FolderMonitor(this);
     FolderMonitor1->setObjectName(QStringLiteral("FolderMonitor1"));
     connect(FolderMonitor1, &platform::FolderMonitor::change, this, &TMain::FolderMonitor1Change);
+    FolderMonitor1->setIgnored(
+        [this](const QString& path) { return OwnFavouriteChanges.isOwn(path); });
     FolderMonitor1->setFolder(platform::favoritesFolder());
     FolderMonitor1->setActive(true);
 
@@ -180,6 +182,7 @@ void TMain::connectControlsToModel() {
     bindBox(cb_autostart, &platform::SettingsModel::autoStart);
     bindBox(DisplayHeaderCheckBox, &platform::SettingsModel::displayHeader);
     bindBox(WriteLogFileCheckBox, &platform::SettingsModel::logToFile);
+    bindBox(ShareOnNetworkCheckBox, &platform::SettingsModel::shareOnNetwork);
     connect(SpinEdit1, &QSpinBox::valueChanged, this, [this](int minutes) {
         Settings.interval = minutes;
         refreshTrayToolTips();
@@ -225,6 +228,7 @@ void TMain::ShowSettings() {
     cb_autostart->setChecked(values.autoStart);
     DisplayHeaderCheckBox->setChecked(values.displayHeader);
     WriteLogFileCheckBox->setChecked(values.logToFile);
+    ShareOnNetworkCheckBox->setChecked(values.shareOnNetwork);
     PortEdit->setText(values.port);
 }
 
@@ -409,7 +413,8 @@ void TMain::Timer1Timer() {
 }
 
 void TMain::FolderMonitor1Change() {
-    if (cb_autorefresh->isChecked() && !Run->writingFavourites())
+    // The program's own shortcut writes never arrive here (see setIgnored).
+    if (cb_autorefresh->isChecked())
         Run->setFavouritesChanged(true);
 }
 

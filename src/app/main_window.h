@@ -8,6 +8,7 @@
 #include "app/refresh_schedule.h"
 #include "app/status_text.h"
 #include "platform/folder_monitor.h"
+#include "platform/own_changes.h"
 #include "platform/settings_model.h"
 
 #include <QEvent>
@@ -75,12 +76,19 @@ public:
     QString IniFileName, LogFileName;
 
     // Start-up and close state. The run's own state (CancelRequested,
-    // FavouritesChanged, WritingFavourites, progress) lives in Run.
+    // FavouritesChanged, progress) lives in Run.
     bool Initialised = false;
     bool CloseRequested = false;
 
     // The timer's tick counter and the timed refresh rule.
     RefreshSchedule Schedule;
+
+    // The shortcut files the program itself writes into the Favorites tree
+    // (and removes again): the folder monitor passes over their notices.
+    platform::OwnChanges OwnFavouriteChanges;
+    platform::NoteOwnChange noteOwnFavouriteChange() {
+        return [this](const QString& path) { OwnFavouriteChanges.note(path); };
+    }
 
     // Components.
     QTimer* Timer1 = nullptr;
@@ -127,6 +135,7 @@ public:
     QLabel* Image1 = nullptr;
     QCheckBox* DisplayHeaderCheckBox = nullptr;
     QCheckBox* WriteLogFileCheckBox = nullptr;
+    QCheckBox* ShareOnNetworkCheckBox = nullptr;
     QLabel* Label3 = nullptr;
     QLineEdit* PortEdit = nullptr;
     QPushButton* ClearButton = nullptr;

@@ -78,6 +78,9 @@ void TMain::createParts() {
     });
     connect(DisplayHeaderCheckBox, &QCheckBox::toggled, HttpServer1,
             &webserver::WebServerController::setDisplayHeader);
+    // Takes effect at once: a listening server listens again on the new address.
+    connect(ShareOnNetworkCheckBox, &QCheckBox::toggled, HttpServer1,
+            &webserver::WebServerController::setShareOnNetwork);
 
     // Local links in the pages point at the port the server was last started on.
     PageWriter1 = std::make_unique<pages::PageWriter>(
@@ -88,7 +91,7 @@ void TMain::createParts() {
     Run = std::make_unique<catalogue::RefreshRun>(*RunHost, Settings);
     SiteWorker1 = std::make_unique<catalogue::SiteWorker>(
         Settings, Run->trace(), platform::dataFolder(), [this] { ShowStatus(); },
-        [this] { Run->setWritingFavourites(true); }, PageRenderer1.get());
+        noteOwnFavouriteChange(), PageRenderer1.get());
     Run->setSiteFetcher(SiteWorker1.get(), [this] { return SiteWorker1->fetchRunning(); });
 
     HistoryAnalyser1 = std::make_unique<history::HistoryAnalyser>(
@@ -96,12 +99,12 @@ void TMain::createParts() {
         history::HistoryAnalyserHooks{
             [this] { return Run->cancelRequested(); },
             [this] { Run->setFavouritesChanged(false); },
-            [this](bool writing) { Run->setWritingFavourites(writing); },
+            noteOwnFavouriteChange(),
             [this](const QByteArray& text) { PageWriter1->writeHistoryPage(text); }});
 
     // The favourites editor and the history page post their forms here.
     EditPosts = new webserver::EditPostHandler(*HttpServer1, platform::favoritesFolder(),
-                                               [this] { Run->setWritingFavourites(true); }, this);
+                                               noteOwnFavouriteChange(), this);
 }
 
 void TMain::ShowPicturePreview(const QByteArray& link) {
@@ -146,9 +149,9 @@ void TMain::WriteSupportPagesAtStart() {
 void TMain::TakeOverStartPage() {
     // Only when the registry store holds the browser's Main key, which
     // nothing on Linux creates. A failure is shown and start-up goes on.
-    const auto markWriting = [this] { Run->setWritingFavourites(true); };
-    const auto writeUrlFile = [&markWriting](const QString& fileName, const QString& url) {
-        return catalogue::WriteUrlFile(fileName, url, markWriting);
+    const platform::NoteOwnChange noteOwnChange = noteOwnFavouriteChange();
+    const auto writeUrlFile = [&noteOwnChange](const QString& fileName, const QString& url) {
+        return catalogue::WriteUrlFile(fileName, url, noteOwnChange);
     };
     try {
         app::TakeOverStartPage(HttpServer1->lastStartedPort(), platform::favoritesFolder(),
@@ -168,6 +171,7 @@ void TMain::Button2Click() {
 }
 
 void TMain::StartButtonClick() {
+    HttpServer1->setShareOnNetwork(Settings.shareOnNetwork);
     HttpServer1->start(PortEdit->text(), platform::documentFolder());
     // "Port" is saved from the port last handed to the server, whether or
     // not the server could start on it.

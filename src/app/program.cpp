@@ -10,7 +10,9 @@
 #include "app/termination_signals.h"
 #include "platform/message_service.h"
 
+#include <QDeadlineTimer>
 #include <QSystemTrayIcon>
+#include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +36,18 @@ int reportAlreadyRunning(bool desktop) {
     Trunning dialog;
     dialog.exec();
     return 0;
+}
+
+// Asks the copy that holds the claim to come forward, again and again for a
+// few seconds while it has not started listening yet.
+SingleInstance::RunningCopy askRunningCopyWhileStarting(const QString& name) {
+    QDeadlineTimer deadline(10000);
+    for (;;) {
+        const SingleInstance::RunningCopy answer = SingleInstance::askRunningCopy(name);
+        if (answer != SingleInstance::RunningCopy::None || deadline.hasExpired())
+            return answer;
+        QThread::msleep(100);
+    }
 }
 
 } // namespace
@@ -65,15 +79,18 @@ int runPagorama(int argc, char** argv) {
         platform::setMessageService(&dialogs);
 
     const QString name = SingleInstance::serverName();
-    switch (SingleInstance::askRunningCopy(name)) {
-    case SingleInstance::RunningCopy::Shown:
-        return 0;
-    case SingleInstance::RunningCopy::Minimised:
-        return reportAlreadyRunning(desktop);
-    case SingleInstance::RunningCopy::None:
-        break;
-    }
     SingleInstance instance;
+    if (!instance.claim(name)) {
+        // Another copy is alive; it may still be starting, so give it time
+        // to answer before saying where it is.
+        switch (askRunningCopyWhileStarting(name)) {
+        case SingleInstance::RunningCopy::Shown:
+            return 0;
+        case SingleInstance::RunningCopy::Minimised:
+        case SingleInstance::RunningCopy::None:
+            return reportAlreadyRunning(desktop);
+        }
+    }
     if (!instance.listen(name))
         std::fprintf(stderr, "Pagorama: cannot listen for other copies on %s\n",
                      name.toUtf8().constData());

@@ -3,7 +3,14 @@
 #include "platform/paths.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QLocalSocket>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace app {
 
@@ -11,6 +18,11 @@ namespace {
 const QByteArray Request = "forward\n";
 const QByteArray AnswerShown = "shown\n";
 const QByteArray AnswerMinimised = "minimised\n";
+
+// Beside the socket, which a plain name puts in the temporary folder.
+QString lockFilePath(const QString& name) {
+    return QDir::tempPath() + QLatin1Char('/') + name + QStringLiteral(".lock");
+}
 } // namespace
 
 QString SingleInstance::serverName() {
@@ -46,12 +58,54 @@ SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {
     connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::answer);
 }
 
+SingleInstance::~SingleInstance() {
+    if (lockFd_ < 0)
+        return;
+    // Removed while still held, so the next copy makes a fresh one and no
+    // copy can be holding a lock on a file that is gone.
+    ::unlink(QFile::encodeName(lockPath_).constData());
+    ::close(lockFd_);
+}
+
+bool SingleInstance::claim(const QString& name) {
+    if (lockFd_ >= 0)
+        return true;
+    const QByteArray path = QFile::encodeName(lockFilePath(name));
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        // Close-on-exec: the renderer and other children must not keep the
+        // claim alive after this copy has gone.
+        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            return true; // no place for a lock: listen() then decides alone
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return false;
+        }
+        // A copy that was ending may have removed the file between the open
+        // and the lock: the lock only counts on the file that is there now.
+        struct stat held {}, current {};
+        if (::fstat(fd, &held) == 0 && ::stat(path.constData(), &current) == 0 &&
+            held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
+            lockFd_ = fd;
+            lockPath_ = lockFilePath(name);
+            return true;
+        }
+        ::close(fd);
+    }
+    return false;
+}
+
 bool SingleInstance::listen(const QString& name) {
     server_.setSocketOptions(QLocalServer::UserAccessOption);
+    if (lockFd_ >= 0) {
+        QLocalServer::removeServer(name); // no live copy can be behind it
+        return server_.listen(name);
+    }
+    // Without a lock, a socket file is removed only when nobody answers on it.
     if (server_.listen(name))
         return true;
-    // Nobody answered on the name (the caller asked first), so the socket
-    // file is a leftover of a copy that ended without cleaning up.
+    if (askRunningCopy(name, 1000) != RunningCopy::None)
+        return false;
     QLocalServer::removeServer(name);
     return server_.listen(name);
 }

@@ -3,7 +3,9 @@
 // after the program and the user's home folder; a later copy connects and
 // asks it to come forward. The first copy answers "shown" when its
 // configuration window is on screen (and raises it), or "minimised" when the
-// program sits in the tray only.
+// program sits in the tray only. Which copy is the first is settled by an
+// exclusive lock on a file beside the socket, held for the copy's life, so
+// copies started at the same moment never take the socket from each other.
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
@@ -26,8 +28,16 @@ public:
     static RunningCopy askRunningCopy(const QString& name, int timeoutMs = 5000);
 
     explicit SingleInstance(QObject* parent = nullptr);
+    ~SingleInstance() override;
 
-    // Starts listening, removing a socket left behind by a copy that died.
+    // Takes the lock that makes this copy the running one; false when a
+    // live copy holds it. The system releases it when the process ends,
+    // however it ends; a normal end also removes the lock file.
+    bool claim(const QString& name);
+
+    // Starts listening. A socket file found there while this copy holds the
+    // claim was left by a copy that died, and is removed; without the claim
+    // it is removed only when no copy answers on it.
     bool listen(const QString& name);
 
     // Called for each request; returns true when the window was shown and
@@ -37,6 +47,8 @@ public:
 private:
     void answer();
     QLocalServer server_;
+    int lockFd_ = -1;
+    QString lockPath_;
 };
 
 } // namespace app

@@ -133,45 +133,60 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
     const int code = probe.FetchStatus(in.finalUrl, false);
     currentLink += "CODE = \"" + QByteArray::number(code) + "\" " + kLineEnd;
 
+    // A picture under this run's name already: a favourite of the same
+    // name made it earlier in this run, and with "Get only if a new site"
+    // the two share it.
+    const bool sharedThisRun = in.newOnly && pictureExists(O, M);
     const PicturePath previous =
         PicturePathFor(O, in.favouriteName, in.evenFileName - 1, in.forHistory);
+    bool carried = false;
     auto carryPreviousForward = [&] {
-        if (!pictureExists(O, M) && pictureExists(O, previous.relative))
+        if (!pictureExists(O, M) && pictureExists(O, previous.relative)) {
             copyPicture(nativePath(O, previous.relative), nativePath(O, M));
+            carried = pictureExists(O, M);
+        }
     };
-
-    bool done = false;
-    if (in.newOnly) {
-        // Only new favourites are captured: one that had a picture in the
-        // previous run keeps it under this run's name. An error card from a
-        // run when the site was down is not kept once the site answers.
+    // "Get only if a new site": a favourite that had a picture in the
+    // previous run keeps it under this run's name. Everything else about
+    // the favourite (its probe, code and title) is learnt as usual.
+    if (in.newOnly && !sharedThisRun)
         carryPreviousForward();
-        done = pictureExists(O, M) &&
-               !(IsReachableCode(code) && IsErrorCard(QImage(nativePath(O, M), "BMP")));
-    }
 
-    if (!done && !IsReachableCode(code)) {
-        carryPreviousForward();
-        if (in.showCode || !pictureExists(O, M))
-            DrawPlaceholder(code, O, M, trace);
-    } else if (!done && probe.IsPageOrPicture(in.finalUrl)) {
+    if (!IsReachableCode(code)) {
+        if (!sharedThisRun) {
+            carryPreviousForward();
+            if (in.showCode || !pictureExists(O, M))
+                DrawPlaceholder(code, O, M, trace);
+        }
+    } else if (probe.IsPageOrPicture(in.finalUrl)) {
         const QByteArray title = trimmedTitle(probe.PageTitle(in.finalUrl));
         currentLink += "GIVEN_TITLE = \"" + EscapeQuotedValue(title) + "\" " + kLineEnd;
 
-        QImage surface = renderer ? renderer->capture(in.finalUrl) : QImage();
-        if (surface.isNull())
-            surface = HostCardPicture(hostOf(in.finalUrl)); // no browser, or it failed
-        if (IsBlankPicture(surface)) {
-            DrawPlaceholder(kScriptedSiteCode, O, M, trace);
-        } else if (!SaveBmp(surface, nativePath(O, M))) {
-            DrawPlaceholder(-99, O, M, trace);
-            showProblem(QStringLiteral("problem"));
+        // A carried picture that only stands in for a capture (an error,
+        // "Scripted Site" or host-name card) is captured again.
+        const bool keep = sharedThisRun ||
+                          (carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"),
+                                                     hostOf(in.finalUrl)));
+        if (!keep) {
+            QImage surface = renderer ? renderer->capture(in.finalUrl) : QImage();
+            if (surface.isNull())
+                surface = HostCardPicture(hostOf(in.finalUrl)); // no browser, or it failed
+            if (IsBlankPicture(surface)) {
+                DrawPlaceholder(kScriptedSiteCode, O, M, trace);
+            } else if (!SaveBmp(surface, nativePath(O, M))) {
+                DrawPlaceholder(-99, O, M, trace);
+                showProblem(QStringLiteral("problem"));
+            }
         }
-    } else if (!done) {
-        const QImage surface = fileTypeCard(probe.FileTypeIcon(in.finalUrl));
-        trace.add(
-            {QStringLiteral("picture_pathEZ = ") + O, QStringLiteral("picture_filenameEZ = ") + M});
-        SaveBmp(surface, nativePath(O, M));
+    } else {
+        const bool keep = sharedThisRun ||
+                          (carried && !IsErrorCard(QImage(nativePath(O, M), "BMP")));
+        if (!keep) {
+            const QImage surface = fileTypeCard(probe.FileTypeIcon(in.finalUrl));
+            trace.add({QStringLiteral("picture_pathEZ = ") + O,
+                       QStringLiteral("picture_filenameEZ = ") + M});
+            SaveBmp(surface, nativePath(O, M));
+        }
     }
 
     if (pictureExists(O, M))

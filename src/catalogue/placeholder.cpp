@@ -96,11 +96,15 @@ bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativ
     return SaveBmp(surface, dataFolder + platform::fromBackslashForm(relativePath));
 }
 
-bool IsErrorCard(const QImage& picture) {
+namespace {
+
+// True when the picture is a khaki card with the given code's built-in
+// picture in the middle; the text below it is not compared.
+bool isKhakiCardOf(const QImage& picture, int code) {
     if (picture.size() != QSize(kPictureSide, kPictureSide) ||
         (picture.pixel(0, 0) & 0xffffff) != (kKhaki.rgb() & 0xffffff))
         return false;
-    const QImage card = PlaceholderPicture(-99); // same background and picture
+    const QImage card = PlaceholderPicture(code);
     const int left = centred(kPictureSide, 64);
     const int top = centred(kPictureSide, 64);
     for (int y = top; y < top + 64; ++y)
@@ -108,6 +112,27 @@ bool IsErrorCard(const QImage& picture) {
             if ((picture.pixel(x, y) & 0xffffff) != (card.pixel(x, y) & 0xffffff))
                 return false;
     return true;
+}
+
+bool samePixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return false;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if ((a.pixel(x, y) & 0xffffff) != (b.pixel(x, y) & 0xffffff))
+                return false;
+    return true;
+}
+
+} // namespace
+
+bool IsErrorCard(const QImage& picture) {
+    return isKhakiCardOf(picture, -99); // every code shows the same picture
+}
+
+bool IsStandInCard(const QImage& picture, const QString& host) {
+    return IsErrorCard(picture) || isKhakiCardOf(picture, kScriptedSiteCode) ||
+           samePixels(picture, HostCardPicture(host));
 }
 
 QImage HostCardPicture(const QString& host) {

@@ -38,6 +38,11 @@ bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativ
 // "ERROR" picture in the middle), whatever its code.
 bool IsErrorCard(const QImage& picture);
 
+// True for a picture that stands in for a page capture: an error card, the
+// "Scripted Site" card, or the host-name card of host. A page that had one
+// is captured again when it is kept otherwise.
+bool IsStandInCard(const QImage& picture, const QString& host);
+
 // A white 122 x 122 card with the host name in navy: what is stored for a
 // page when no capture could be made at all (no browser on the machine).
 QImage HostCardPicture(const QString& host);

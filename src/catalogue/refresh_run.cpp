@@ -129,7 +129,6 @@ void RefreshRun::BuildCatalogue() {
             host_.restoreCursor();
             host_.pumpEvents();
             host_.setStatusLight(RunLight::Idle);
-            writingFavourites_ = false;
             host_.setTrayAnimated(false);
         });
 }

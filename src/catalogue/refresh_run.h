@@ -58,10 +58,6 @@ public:
     bool runInProgress() const { return runInProgress_; }
     bool favouritesChanged() const { return favouritesChanged_; }
     void setFavouritesChanged(bool changed) { favouritesChanged_ = changed; }
-    // Set while the program itself writes shortcut files, so the folder
-    // monitor ignores the change; cleared at the end of each build.
-    bool writingFavourites() const { return writingFavourites_; }
-    void setWritingFavourites(bool writing) { writingFavourites_ = writing; }
 
     int sitesTotal() const { return sitesTotal_; }
     int sitesFetched() const { return sitesFetched_; }
@@ -92,7 +88,6 @@ private:
 
     bool cancelRequested_ = false;
     bool favouritesChanged_ = false;
-    bool writingFavourites_ = false;
     bool runInProgress_ = false;
     int sitesTotal_ = 0;
     int sitesFetched_ = 0;

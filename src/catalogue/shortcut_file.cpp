@@ -140,9 +140,9 @@ PropertyValue ReadShortcutProperty(const ShortcutFile& file, PropertySet set, in
 }
 
 bool WriteUrlFile(const QString& fileName, const QString& url,
-                  const std::function<void()>& markWritingFavourites) {
-    if (markWritingFavourites)
-        markWritingFavourites();
+                  const platform::NoteOwnChange& noteOwnChange) {
+    if (noteOwnChange)
+        noteOwnChange(fileName);
     const bool written = platform::replaceFileWhole(fileName, UrlFileText(url));
     const QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() == app->thread())

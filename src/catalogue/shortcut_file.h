@@ -5,6 +5,7 @@
 // "PropN=type,value" lines. Sections and keys are matched without regard to
 // letter case.
 #include "catalogue/property_text.h"
+#include "platform/own_changes.h"
 
 #include <QMap>
 #include <QString>
@@ -57,10 +58,10 @@ platform::CreateResult CreateUrlFile(const QString& fileName, const QString& url
 PropertyValue ReadShortcutProperty(const ShortcutFile& file, PropertySet set, int id);
 
 // Writes a shortcut file of the two lines "[InternetShortcut]" and
-// "URL=" + url (CR LF line ends), replacing any file of that name. Calls
-// markWritingFavourites first, so the Favorites monitor ignores the change,
-// and lets pending events run once when called on the main thread.
+// "URL=" + url (CR LF line ends), replacing any file of that name. Tells
+// noteOwnChange the path first, so the Favorites monitor ignores the
+// change, and lets pending events run once when called on the main thread.
 bool WriteUrlFile(const QString& fileName, const QString& url,
-                  const std::function<void()>& markWritingFavourites);
+                  const platform::NoteOwnChange& noteOwnChange);
 
 } // namespace catalogue

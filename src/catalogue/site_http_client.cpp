@@ -50,9 +50,8 @@ public:
         const int result =
             ::getaddrinfo(host.toUtf8().constData(), service.constData(), &hints, &found);
         if (result != 0 || !found)
-            throw HttpClientError(HttpErrorKind::Other,
-                                  QStringLiteral("Host not found: %1 (%2)")
-                                      .arg(host, QString::fromLocal8Bit(gai_strerror(result))));
+            throw ESocketError(QStringLiteral("Host not found: %1 (%2)")
+                               .arg(host, QString::fromLocal8Bit(gai_strerror(result))));
         int lastError = ECONNREFUSED;
         for (addrinfo* address = found; address; address = address->ai_next) {
             fd_ = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
@@ -79,7 +78,7 @@ public:
             fd_ = -1;
         }
         ::freeaddrinfo(found);
-        throw HttpClientError(HttpErrorKind::Other, socketError(lastError));
+        throw ESocketError(socketError(lastError));
     }
 
     void sendAll(const QByteArray& bytes) {
@@ -92,7 +91,7 @@ public:
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 wait(POLLOUT);
             } else if (n < 0 && errno != EINTR) {
-                throw HttpClientError(HttpErrorKind::Other, socketError(errno));
+                throw ESocketError(socketError(errno));
             }
         }
     }
@@ -113,7 +112,7 @@ public:
             else if (errno == ECONNRESET)
                 return false;
             else if (errno != EINTR)
-                throw HttpClientError(HttpErrorKind::Other, socketError(errno));
+                throw ESocketError(socketError(errno));
         }
     }
 
@@ -135,15 +134,14 @@ private:
                 throw HttpClientError(HttpErrorKind::Canceled, QStringLiteral("Canceled"));
             const qint64 left = deadline.remainingTime();
             if (left == 0)
-                throw HttpClientError(HttpErrorKind::TimedOut,
-                                      QStringLiteral("Operation timed out"));
+                throw ETimedOutError(QStringLiteral("Operation timed out"));
             pollfd descriptor{fd_, events, 0};
             const int slice = pumpEvents ? 0 : int(qMin<qint64>(left, 200));
             const int ready = ::poll(&descriptor, 1, slice);
             if (ready > 0)
                 return;
             if (ready < 0 && errno != EINTR)
-                throw HttpClientError(HttpErrorKind::Other, socketError(errno));
+                throw ESocketError(socketError(errno));
             if (pumpEvents)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }

@@ -35,6 +35,27 @@ private:
     HttpErrorKind kind_;
 };
 
+} // namespace catalogue
+
+// The failures a dead or slow favourite causes every day: a socket that
+// cannot connect or breaks (name not found, connection refused) and a wait
+// that ran out. They carry the class names that the exception log's ignore
+// list names, so the log keeps only the client's unexpected failures
+// (cancel, message, transfer, MIME and server errors).
+class ESocketError : public catalogue::HttpClientError {
+public:
+    explicit ESocketError(const QString& message)
+        : HttpClientError(catalogue::HttpErrorKind::Other, message) {}
+};
+
+class ETimedOutError : public catalogue::HttpClientError {
+public:
+    explicit ETimedOutError(const QString& message)
+        : HttpClientError(catalogue::HttpErrorKind::TimedOut, message) {}
+};
+
+namespace catalogue {
+
 class TSiteHttpClient {
 public:
     static constexpr int DefaultTimeoutMs = 60000;

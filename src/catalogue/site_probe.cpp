@@ -1,6 +1,7 @@
 #include "catalogue/site_probe.h"
 
 #include "catalogue/file_type_icon.h"
+#include "catalogue/html_text.h"
 #include "platform/urlcache.h"
 
 #include <QSet>
@@ -186,7 +187,7 @@ QByteArray SiteProbe::PageTitle(const QString& url) {
         return {};
     const qsizetype start = open + 7;
     const qsizetype close = lower.indexOf("</title>", start);
-    return close < 0 ? QByteArray() : text.mid(start, close - start);
+    return close < 0 ? QByteArray() : DecodeHtmlText(text.mid(start, close - start));
 }
 
 int SiteProbe::CacheVisits(const QString& url) const {

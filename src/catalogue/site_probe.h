@@ -49,8 +49,9 @@ public:
     // True when the first pass changed the address without an error.
     bool ResolveRedirects(QString& url);
     bool IsPageOrPicture(const QString& url) override;
-    // The title bytes as the page has them (line breaks as CR LF), empty
-    // when the page has no complete title element.
+    // The title as the page shows it: its character references decoded to
+    // UTF-8, line breaks as CR LF; empty when the page has no complete title
+    // element.
     QByteArray PageTitle(const QString& url) override;
     int CacheVisits(const QString& url) const;
     QImage FileTypeIcon(const QString& url) override;

@@ -9,6 +9,7 @@
 #include "catalogue/site_probe.h"
 #include "platform/message_service.h"
 #include "platform/settings_model.h"
+#include "platform/thread_priority.h"
 #include "platform/urlcache.h"
 
 #include <QCoreApplication>
@@ -54,6 +55,7 @@ QString withoutExtension(const QString& fileName) {
 } // namespace
 
 void TGet_Web::run() {
+    platform::runCallingThreadInBackground();
     // Whatever goes wrong ends this favourite's work quietly; the run goes on.
     try {
         GetInfo();
@@ -98,12 +100,10 @@ void TGet_Web::GetInfo() {
         RunTrace scratchTrace;
         RunPictureStep(input, probe, job_.renderer, job_.trace ? *job_.trace : scratchTrace, link_);
     } catch (...) {
-        if (!temporaryShortcut.isEmpty())
-            QFile::remove(temporaryShortcut);
+        removeTemporaryShortcut(temporaryShortcut);
         throw;
     }
-    if (!temporaryShortcut.isEmpty())
-        QFile::remove(temporaryShortcut);
+    removeTemporaryShortcut(temporaryShortcut);
 }
 
 void TGet_Web::readShortcutAndProbe(SiteProbe& probe, QString& url) {
@@ -122,6 +122,15 @@ void TGet_Web::readShortcutAndProbe(SiteProbe& probe, QString& url) {
     link_ += "VISITS=\"" + QByteArray::number(probe.CacheVisits(url)) + "\"" + lineEnd;
 }
 
+void TGet_Web::removeTemporaryShortcut(const QString& path) {
+    if (path.isEmpty())
+        return;
+    // The capture may have taken long: the removal is noted on its own.
+    if (job_.noteOwnChange)
+        job_.noteOwnChange(path);
+    QFile::remove(path);
+}
+
 QString TGet_Web::writeTemporaryShortcut(const QString& url) {
     // "temp" + the catalogue time number; a later number when a file of that
     // name exists, so no favourite of the user's is ever overwritten.
@@ -130,18 +139,15 @@ QString TGet_Web::writeTemporaryShortcut(const QString& url) {
     do {
         path = job_.FolderPath + QStringLiteral("temp%1.URL").arg(number++);
     } while (QFileInfo::exists(path));
-    WriteUrlFile(path, url, [this] {
-        if (job_.markWritingFavourites)
-            onMainThread(job_.markWritingFavourites);
-    });
+    WriteUrlFile(path, url, job_.noteOwnChange);
     return path;
 }
 
 SiteWorker::SiteWorker(platform::SettingsModel& settings, RunTrace& trace, QString dataFolder,
-                       std::function<void()> showStatus, std::function<void()> setWritingFavourites,
+                       std::function<void()> showStatus, platform::NoteOwnChange noteOwnChange,
                        PageRenderer* renderer)
     : settings_(settings), trace_(trace), dataFolder_(std::move(dataFolder)),
-      showStatus_(std::move(showStatus)), setWritingFavourites_(std::move(setWritingFavourites)),
+      showStatus_(std::move(showStatus)), noteOwnChange_(std::move(noteOwnChange)),
       renderer_(renderer) {}
 
 SiteWorker::~SiteWorker() = default;
@@ -172,14 +178,15 @@ void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileNam
     job.trace = &trace_;
     job.renderer = renderer_;
     job.urlCache = urlCache_;
-    job.markWritingFavourites = setWritingFavourites_;
+    job.noteOwnChange = noteOwnChange_;
 
     TGet_Web worker(std::move(job));
     TGet_Web* const outer = current_;
     current_ = &worker;
     QEventLoop loop;
     QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit);
-    worker.start(QThread::IdlePriority);
+    worker.setObjectName(QStringLiteral("site worker"));
+    worker.start();
     if (!worker.isFinished())
         loop.exec();
     worker.wait();

@@ -1,9 +1,11 @@
 #pragma once
-// The site worker: for one favourite, a thread at idle priority reads the
-// shortcut's two property sets, probes the site, makes the picture and
-// appends what it learnt to the favourite's Link record. The main thread
+// The site worker: for one favourite, a background thread (normal scheduling,
+// raised nice value) reads the shortcut's two property sets, probes the
+// site, makes the picture and appends what it learnt to the favourite's Link
+// record. The main thread
 // waits for it while events keep flowing, and wakes as soon as it ends.
 #include "catalogue/site_fetcher.h"
+#include "platform/own_changes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -37,8 +39,9 @@ struct SiteWorkerJob {
     RunTrace* trace = nullptr;
     PageRenderer* renderer = nullptr; // may be null: no page captures
     std::shared_ptr<const platform::UrlCache> urlCache;
-    // Sets WritingFavourites on the main thread; the worker waits for it.
-    std::function<void()> markWritingFavourites;
+    // Told the path of the temporary shortcut before it is written and
+    // before it is removed; called on the worker thread.
+    platform::NoteOwnChange noteOwnChange;
 };
 
 class TGet_Web : public QThread {
@@ -58,6 +61,7 @@ private:
     void GetInfo();
     void readShortcutAndProbe(SiteProbe& probe, QString& url);
     QString writeTemporaryShortcut(const QString& url);
+    void removeTemporaryShortcut(const QString& path);
 
     SiteWorkerJob job_;
     QByteArray link_;
@@ -69,10 +73,11 @@ class SiteWorker : public SiteFetcher {
 public:
     // settings gives newOnly, showCode and the run counter evenFileName;
     // dataFolder is the native data folder ending in "/"; showStatus
-    // refreshes the tray status before each favourite; setWritingFavourites
-    // sets the run's WritingFavourites flag. renderer may be null.
+    // refreshes the tray status before each favourite; noteOwnChange is told
+    // of each temporary shortcut (from the worker thread). renderer may be
+    // null.
     SiteWorker(platform::SettingsModel& settings, RunTrace& trace, QString dataFolder,
-               std::function<void()> showStatus, std::function<void()> setWritingFavourites,
+               std::function<void()> showStatus, platform::NoteOwnChange noteOwnChange,
                PageRenderer* renderer = nullptr);
     ~SiteWorker() override;
 
@@ -94,7 +99,7 @@ private:
     RunTrace& trace_;
     QString dataFolder_;
     std::function<void()> showStatus_;
-    std::function<void()> setWritingFavourites_;
+    platform::NoteOwnChange noteOwnChange_;
     PageRenderer* renderer_;
     std::shared_ptr<const platform::UrlCache> urlCache_;
     TGet_Web* current_ = nullptr;

@@ -106,8 +106,6 @@ void HistoryAnalyser::restoreIdle() {
     host_.setRefreshControlsEnabled(true);
     host_.restoreCursor();
     host_.setStatusLight(catalogue::RunLight::Idle);
-    if (hooks_.setWritingFavourites)
-        hooks_.setWritingFavourites(false);
     host_.setTrayAnimated(false);
 }
 
@@ -206,10 +204,7 @@ void HistoryAnalyser::analyseEntry(const platform::UrlCache& cache, catalogue::S
         qint64(catalogue::DateTimeNumber(QDateTime::currentDateTime()) * 10000000.0));
     {
         const RemoveOnExit removeShortcut(shortcutPath);
-        catalogue::WriteUrlFile(shortcutPath, pageAddress, [this] {
-            if (hooks_.setWritingFavourites)
-                hooks_.setWritingFavourites(true);
-        });
+        catalogue::WriteUrlFile(shortcutPath, pageAddress, hooks_.noteOwnChange);
         currentLink_.clear();
         try {
             fetcher_.FetchSiteInfo(platform::tempFolder(), QFileInfo(shortcutPath).fileName(), true,

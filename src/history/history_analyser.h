@@ -10,6 +10,7 @@
 #include "catalogue/catalogue_writer.h"
 #include "catalogue/refresh_host.h"
 #include "catalogue/site_fetcher.h"
+#include "platform/own_changes.h"
 
 #include <QByteArray>
 #include <QSet>
@@ -36,9 +37,8 @@ struct HistoryAnalyserHooks {
     std::function<bool()> cancelRequested;
     // Clears a pending refresh request (FavouritesChanged).
     std::function<void()> clearFavouritesChanged;
-    // Sets or clears WritingFavourites: set while shortcut files are written,
-    // cleared when the analysis ends.
-    std::function<void(bool)> setWritingFavourites;
+    // Told the path of each temporary shortcut before it is written.
+    platform::NoteOwnChange noteOwnChange;
     // Writes "history.htm" from the history catalogue text; may throw.
     std::function<void(const QByteArray&)> writeHistoryPage;
 };

@@ -120,10 +120,13 @@ void FolderMonitor::processPending() {
                 rewalk = true; // a watched folder has gone somewhere else
             if (!watches_.contains(event->wd))
                 continue; // a folder that has left the tree
-            changed = true;
+            const QString parent = watches_.value(event->wd);
+            const bool own = ignored_ && event->len &&
+                             ignored_(parent + QLatin1Char('/') + QFile::decodeName(event->name));
+            if (!own)
+                changed = true;
             if (!(event->mask & IN_ISDIR))
                 continue;
-            const QString parent = watches_.value(event->wd);
             if (event->mask & IN_CREATE && !parent.isEmpty())
                 watchTree(parent + QLatin1Char('/') + QFile::decodeName(event->name));
             else if (event->mask & (IN_MOVED_TO | IN_MOVED_FROM))

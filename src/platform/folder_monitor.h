@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QSocketNotifier;
 
 namespace platform {
@@ -28,6 +30,12 @@ public:
     bool isActive() const { return active_; }
     // True while the kernel watches at least the root folder.
     bool isWatching() const { return !watches_.isEmpty(); }
+
+    // Notices about a path for which this answers true are no change (the
+    // program's own writes); folders among them are still watched.
+    void setIgnored(std::function<bool(const QString& path)> ignored) {
+        ignored_ = std::move(ignored);
+    }
 
     // Handles every notice already queued, without waiting (the event loop
     // does this by itself when notices arrive).
@@ -48,6 +56,7 @@ private:
     QSocketNotifier* notifier_ = nullptr;
     int parentWatch_ = -1;        // on the parent while the folder is missing
     QHash<int, QString> watches_; // watch descriptor -> folder path
+    std::function<bool(const QString&)> ignored_;
 };
 
 } // namespace platform

@@ -1,11 +1,11 @@
 #include "platform/urlcache.h"
 
 #include "platform/paths.h"
+#include "platform/sqlite_copy.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <sqlite3.h>
 
@@ -73,20 +73,11 @@ bool UrlCache::addTextStore(const QString& path) {
 }
 
 bool UrlCache::addSqlite(const QString& path, const char* query) {
-    if (!QFileInfo::exists(path))
+    const SqliteCopy copy(path);
+    if (!copy.isOpen())
         return false;
-    QTemporaryDir copyFolder;
-    const QString copy = copyFolder.filePath("history.sqlite");
-    if (!copyFolder.isValid() || !QFile::copy(path, copy))
-        return false;
-    sqlite3* db = nullptr;
-    const QByteArray uri = QFile::encodeName(copy);
-    if (sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return false;
-    }
     sqlite3_stmt* statement = nullptr;
-    bool ok = sqlite3_prepare_v2(db, query, -1, &statement, nullptr) == SQLITE_OK;
+    bool ok = sqlite3_prepare_v2(copy.handle(), query, -1, &statement, nullptr) == SQLITE_OK;
     const QString prefix = visitedPrefix();
     while (ok && sqlite3_step(statement) == SQLITE_ROW) {
         const auto* url = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
@@ -95,7 +86,6 @@ bool UrlCache::addSqlite(const QString& path, const char* query) {
         add({prefix + QString::fromUtf8(url), true, sqlite3_column_int(statement, 1)});
     }
     sqlite3_finalize(statement);
-    sqlite3_close(db);
     return ok;
 }
 

@@ -25,8 +25,9 @@ public:
     // Lines that do not parse are skipped.
     bool addTextStore(const QString& path);
     // Adds the addresses of a Chromium ("urls") or Firefox ("moz_places")
-    // history database. The file is copied first and the copy opened
-    // read-only, so a browser holding the file locked does not matter.
+    // history database. The file is copied first, with the recent changes
+    // a running browser keeps beside it, and the copy read, so a browser
+    // holding the file locked does not matter.
     bool addChromiumHistory(const QString& path);
     bool addFirefoxHistory(const QString& path);
 

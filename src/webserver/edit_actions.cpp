@@ -49,8 +49,8 @@ constexpr int UrlPropertyId = 2; // the address in a shortcut's first property s
 } // namespace
 
 EditActions::EditActions(const QString& favoritesFolder,
-                         std::function<void()> markWritingFavourites, TitleFetcher fetchTitle)
-    : favorites_(QDir::cleanPath(favoritesFolder)), markWriting_(std::move(markWritingFavourites)),
+                         platform::NoteOwnChange noteOwnChange, TitleFetcher fetchTitle)
+    : favorites_(QDir::cleanPath(favoritesFolder)), noteOwnChange_(std::move(noteOwnChange)),
       fetchTitle_(std::move(fetchTitle)) {
     if (!fetchTitle_)
         fetchTitle_ = [](const QString& url) { return catalogue::SiteProbe().PageTitle(url); };
@@ -437,7 +437,7 @@ void EditActions::AddFavouriteFromHistory(const QByteArray& name) {
         return;
     }
     const QString file = favorites_ + '/' + baseName + QStringLiteral(".URL");
-    if (!catalogue::WriteUrlFile(file, address, markWriting_)) {
+    if (!catalogue::WriteUrlFile(file, address, noteOwnChange_)) {
         addResult(QStringLiteral("Favourite %1 could not be written<br>").arg(esc(baseName)));
         return;
     }

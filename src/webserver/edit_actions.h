@@ -4,6 +4,7 @@
 // result lines and working texts belong to that form alone, so a form posted
 // while another is being applied cannot change the first one's results.
 #include "platform/dir_enum.h"
+#include "platform/own_changes.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -20,10 +21,11 @@ public:
     // The page title of an address, as the page has it (empty: no title).
     using TitleFetcher = std::function<QByteArray(const QString& url)>;
 
-    // favoritesFolder: native, without a final "/". markWritingFavourites
-    // runs before a shortcut is written, so the Favorites monitor ignores it.
-    // Without fetchTitle each title is fetched by a site probe of its own.
-    EditActions(const QString& favoritesFolder, std::function<void()> markWritingFavourites,
+    // favoritesFolder: native, without a final "/". noteOwnChange is told
+    // the path of a shortcut before it is written, so the Favorites monitor
+    // ignores it. Without fetchTitle each title is fetched by a site probe of
+    // its own.
+    EditActions(const QString& favoritesFolder, platform::NoteOwnChange noteOwnChange,
                 TitleFetcher fetchTitle = {});
 
     // Runs the editor's fields ("Combo", "Edit", "OB", "CB" + identity =
@@ -76,7 +78,7 @@ private:
                             bool* alreadyThere) const;
 
     QString favorites_;
-    std::function<void()> markWriting_;
+    platform::NoteOwnChange noteOwnChange_;
     TitleFetcher fetchTitle_;
     QStringList results_;
 

@@ -60,9 +60,9 @@ bool ProcessEditForm(FormKind kind, const QByteArray& body, const QString& peerA
 }
 
 EditPostHandler::EditPostHandler(WebServerController& controller, const QString& favoritesFolder,
-                                 std::function<void()> markWritingFavourites, QObject* parent)
+                                 platform::NoteOwnChange noteOwnChange, QObject* parent)
     : QObject(parent), controller_(&controller), favorites_(favoritesFolder),
-      markWriting_(std::move(markWritingFavourites)) {
+      noteOwnChange_(std::move(noteOwnChange)) {
     controller.setPostHandler(this);
 }
 
@@ -79,10 +79,8 @@ THttpGetFlag EditPostHandler::postDocument(THttpConnection& connection) {
     Upload upload;
     upload.kind = kind;
     upload.refused = !IsEditPostAllowed(connection.peerAddr(), connection.request(), port);
-    // The server core has refused bodies that are missing, malformed or too
-    // large before any byte is stored.
-    if (!upload.refused && connection.contentLength() > 0)
-        upload.body.resize(connection.contentLength());
+    // Nothing is reserved here: the server core checks the declared length
+    // only after this returns, and the body grows as its bytes arrive.
     THttpConnection* key = &connection;
     uploads_.insert(key, std::move(upload));
     connect(&connection, &QObject::destroyed, this, [this, key] { uploads_.remove(key); });
@@ -107,7 +105,10 @@ void EditPostHandler::postedData(THttpConnection& connection, int) {
             char discard[4096];
             received = connection.receiveRaw(discard, std::min<qint64>(remaining, sizeof discard));
         } else {
-            received = connection.receiveRaw(upload.body.data() + upload.received, remaining);
+            char chunk[65536];
+            received = connection.receiveRaw(chunk, std::min<qint64>(remaining, sizeof chunk));
+            if (received > 0)
+                upload.body.append(chunk, received);
         }
         if (received <= 0)
             return;
@@ -143,7 +144,7 @@ void EditPostHandler::complete(THttpConnection& connection, Upload upload) {
     QPointer<EditPostHandler> self(this);
     const QByteArray version = connection.version();
     const QString peer = connection.peerAddr();
-    EditActions actions(favorites_, markWriting_, fetchTitle_);
+    EditActions actions(favorites_, noteOwnChange_, fetchTitle_);
     QByteArray record;
     QString error;
     const bool recorded =

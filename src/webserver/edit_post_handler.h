@@ -26,10 +26,9 @@ class EditPostHandler : public QObject, public PostHandler {
     Q_OBJECT
 public:
     // Registers itself with controller and logs to its server log.
-    // markWritingFavourites sets the WritingFavourites flag before a new
-    // shortcut is written.
+    // noteOwnChange is told the path of a new shortcut before it is written.
     EditPostHandler(WebServerController& controller, const QString& favoritesFolder,
-                    std::function<void()> markWritingFavourites, QObject* parent = nullptr);
+                    platform::NoteOwnChange noteOwnChange, QObject* parent = nullptr);
     ~EditPostHandler() override;
 
     THttpGetFlag postDocument(THttpConnection& connection) override;
@@ -50,7 +49,7 @@ private:
 
     QPointer<WebServerController> controller_;
     QString favorites_;
-    std::function<void()> markWriting_;
+    platform::NoteOwnChange noteOwnChange_;
     EditActions::TitleFetcher fetchTitle_;
     QHash<THttpConnection*, Upload> uploads_;
 };

@@ -4,8 +4,10 @@
 #include "app/exception_log.h"
 #include "app/pagora_application.h"
 #include "app/throw_hook.h"
+#include "catalogue/site_http_client.h"
 #include "platform/message_service.h"
 #include "support/temp_home.h"
+#include "support/test_site.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,11 +24,6 @@
 #include <vector>
 
 PAGORAMA_DEFINE_THROW_HOOK()
-
-// Named like the socket failure class on the default ignore list.
-struct ESocketError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 namespace {
 
@@ -207,7 +204,7 @@ TEST_F(RaisedExceptions, CaughtThrowsAreLoggedAndGoOnUnchanged) {
 
 TEST_F(RaisedExceptions, IgnoredThrowsAndStoppedLoggerLeaveNoFile) {
     try {
-        throw ESocketError("Winsock error no 111");
+        throw ESocketError(QStringLiteral("Winsock error no 111")); // the site client's class
     } catch (const std::exception&) {
     }
     try {
@@ -302,3 +299,36 @@ TEST_F(RaisedExceptions, AnExceptionThatEscapesAHandlerIsShownAndLoggedOnce) {
 }
 
 } // namespace
+
+// The site probe's client as the program runs it, with the logger's own
+// lists: a dead favourite (refused, unknown host, time-out) leaves no entry,
+// while the client's unexpected failures are written.
+TEST_F(RaisedExceptions, SiteClientLogsAllButSocketFailuresAndTimeOuts) {
+    testsupport::TestSite site;
+    QString gone;
+    {
+        testsupport::TestSite closed;
+        gone = closed.url("/");
+    }
+    catalogue::TSiteHttpClient client;
+    client.setTimeoutMs(300);
+    const auto failure = [&client](const QString& url) {
+        try {
+            client.get(url);
+        } catch (const catalogue::HttpClientError& error) {
+            return error.kind();
+        }
+        return catalogue::HttpErrorKind::Client;
+    };
+    EXPECT_EQ(failure(gone), catalogue::HttpErrorKind::Other);
+    EXPECT_EQ(failure(site.url("/stall")), catalogue::HttpErrorKind::TimedOut);
+    EXPECT_FALSE(QFile::exists(logger.LogFileName)) << qPrintable(lines().join('\n'));
+
+    EXPECT_EQ(failure(site.url("/bad-chunk")), catalogue::HttpErrorKind::Transfer);
+    client.cancel();
+    EXPECT_EQ(failure(site.url("/title")), catalogue::HttpErrorKind::Canceled);
+    const QStringList all = lines();
+    ASSERT_EQ(entryCount(all), 2);
+    EXPECT_TRUE(all.contains("Message: Canceled"));
+    EXPECT_TRUE(all.contains("Message: Error receiving the stream"));
+}

@@ -8,9 +8,11 @@
 #include "app/status_light.h"
 #include "app/window_refresh_host.h"
 #include "catalogue/refresh_run.h"
+#include "platform/file_replace.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "support/temp_home.h"
+#include "webserver/web_server_controller.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -96,6 +98,7 @@ const BoxDefault Boxes[] = {
     {"cb_autostart", "Start Pagorama with Windows", true},
     {"DisplayHeaderCheckBox", "Display Header", false},
     {"WriteLogFileCheckBox", "Write web server to log file", false},
+    {"ShareOnNetworkCheckBox", "Let other computers view the pages", false},
 };
 
 void expectDefaults(MainWindow& test) {
@@ -235,10 +238,28 @@ TEST_F(MainWindow, ControlsShowTheFileAndWriteChangesToTheModelAtOnce) {
     window->Close1Click();
     const QByteArray saved = settingsText();
     EXPECT_TRUE(saved.contains("Port=8080")) << saved.constData();
+    EXPECT_TRUE(saved.contains("ShareOnNetwork=0")) << saved.constData();
     EXPECT_TRUE(saved.contains("NewPage=0"));
     EXPECT_TRUE(saved.contains("Interval=45"));
     EXPECT_TRUE(saved.contains("SortBy=3"));
     EXPECT_TRUE(saved.contains("History_threshhold=1000"));
+}
+
+TEST_F(MainWindow, SharingTheServerListensOnEveryInterfaceUntilUnticked) {
+    writeSettings("[Data]\nPort=0\nShareOnNetwork=1\n[General]\nStartup=0\nAutoStart=0\n");
+    start();
+    auto* share = control<QCheckBox>("ShareOnNetworkCheckBox");
+    ASSERT_TRUE(window->HttpServer1->isListening());
+    EXPECT_TRUE(share->isChecked());
+    EXPECT_EQ(window->HttpServer1->server().addr(), QStringLiteral("0.0.0.0"));
+
+    // Unticking takes effect at once: the server listens on loopback only.
+    share->setChecked(false);
+    EXPECT_TRUE(window->HttpServer1->isListening());
+    EXPECT_EQ(window->HttpServer1->server().addr(), QStringLiteral("127.0.0.1"));
+    EXPECT_FALSE(window->Settings.shareOnNetwork);
+    window->Close1Click();
+    EXPECT_TRUE(settingsText().contains("ShareOnNetwork=0")) << settingsText().constData();
 }
 
 TEST_F(MainWindow, CloseBoxWithAutostartSavesAndStays) {
@@ -328,11 +349,23 @@ TEST_F(MainWindow, FavoritesChangesWaitForTheTimerUnlessIgnored) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     EXPECT_TRUE(window->Run->favouritesChanged());
 
+    // A shortcut the program writes itself is no change; one the user puts
+    // there right after it is.
     window->Run->setFavouritesChanged(false);
-    window->Run->setWritingFavourites(true);
-    window->FolderMonitor1Change();
+    const QString own = home.favorites() + "/News/own.url";
+    window->OwnFavouriteChanges.note(own);
+    ASSERT_TRUE(platform::replaceFileWhole(own, "[InternetShortcut]\r\nURL=http://a/\r\n"));
+    waited.restart();
+    while (waited.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     EXPECT_FALSE(window->Run->favouritesChanged());
-    window->Run->setWritingFavourites(false);
+    home.write("Favorites/News/users.url", "[InternetShortcut]\nURL=http://b/\n");
+    waited.restart();
+    while (!window->Run->favouritesChanged() && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_TRUE(window->Run->favouritesChanged());
+
+    window->Run->setFavouritesChanged(false);
     control<QCheckBox>("cb_autorefresh")->setChecked(false);
     window->FolderMonitor1Change();
     EXPECT_FALSE(window->Run->favouritesChanged());

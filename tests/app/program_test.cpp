@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -136,6 +138,7 @@ TEST_F(Program, SecondCopyWhileTheFirstIsInTheTraySaysAlreadyRunning) {
     EXPECT_TRUE(saved.contains("[WindowMain]")) << saved.constData();
     EXPECT_TRUE(saved.contains("Startup=0"));
     EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name)); // socket removed at exit
+    EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name + ".lock")); // and its lock
 }
 
 TEST_F(Program, InterruptEndsLikeCloseAndSavesTheSettings) {
@@ -158,6 +161,7 @@ TEST_F(Program, SecondCopyWhileTheFirstShowsItsWindowOnlyBringsItForward) {
         ++asked;
         return true; // the configuration window is on screen
     };
+    ASSERT_TRUE(first.claim(app::SingleInstance::serverName()));
     ASSERT_TRUE(first.listen(app::SingleInstance::serverName()));
 
     QProcess second;
@@ -172,11 +176,56 @@ TEST_F(Program, SecondCopyWhileTheFirstShowsItsWindowOnlyBringsItForward) {
 TEST_F(Program, AMinimisedFirstCopyInThisProcessMakesTheSecondReport) {
     app::SingleInstance first;
     first.comeForward = [] { return false; };
+    ASSERT_TRUE(first.claim(app::SingleInstance::serverName()));
     ASSERT_TRUE(first.listen(app::SingleInstance::serverName()));
     QProcess second;
     QByteArray errors;
     EXPECT_EQ(runToEnd(second, &errors), 1);
     EXPECT_TRUE(saysAlreadyRunning(errors)) << errors.constData();
+}
+
+TEST_F(Program, TenCopiesStartedAtOnceLeaveExactlyOneRunning) {
+    // A socket left by a crash must not let two of them in either.
+    leaveStaleSocket(app::SingleInstance::serverName());
+    std::vector<std::unique_ptr<QProcess>> copies;
+    for (int i = 0; i < 10; ++i) {
+        copies.push_back(std::make_unique<QProcess>());
+        prepare(*copies.back());
+    }
+    for (auto& copy : copies)
+        copy->start();
+    for (auto& copy : copies)
+        ASSERT_TRUE(copy->waitForStarted());
+
+    // The nine later copies end by themselves, each saying why.
+    const auto running = [&copies] {
+        int count = 0;
+        for (auto& copy : copies)
+            count += copy->state() != QProcess::NotRunning;
+        return count;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (running() > 1 && waited.elapsed() < 60000) {
+        for (auto& copy : copies)
+            copy->waitForFinished(50);
+    }
+    // And the one left is really serving the name, not just slow to go.
+    QThread::msleep(1000);
+    ASSERT_EQ(running(), 1);
+    ASSERT_TRUE(waitUntilListening());
+    for (auto& copy : copies) {
+        if (copy->state() != QProcess::NotRunning)
+            continue;
+        EXPECT_EQ(copy->exitCode(), 1);
+        EXPECT_TRUE(saysAlreadyRunning(copy->readAllStandardError()));
+    }
+    for (auto& copy : copies) {
+        if (copy->state() == QProcess::NotRunning)
+            continue;
+        copy->terminate();
+        EXPECT_TRUE(copy->waitForFinished(30000));
+    }
 }
 
 } // namespace

@@ -206,31 +206,64 @@ TEST_F(PictureStepTest, GetOnlyNewSitesKeepsPicturesOfExistingFavourites) {
     earlier.fill(qRgb(0, 160, 0));
     PictureStepInput newOnly = input(site.url("/red-news"));
     newOnly.newOnly = true;
+    // Keeping the picture changes nothing else: the code and the title are
+    // still learnt from the site.
+    const QByteArray pieces = "CODE = \"200\" \n\rGIVEN_TITLE = \"Red&#32;News\" \n\r" + imagePiece(5);
 
     // Pictured in the previous run: carried forward, not captured again.
     savePrevious(earlier);
-    EXPECT_EQ(run(newOnly), "CODE = \"200\" \n\r" + imagePiece(5));
+    EXPECT_EQ(run(newOnly), pieces);
     EXPECT_EQ(picture(5), earlier);
     EXPECT_EQ(browserRequestCount(site), 0);
 
     // Pictured earlier in this run under the same name: kept as it is.
     QFile::remove(pictureFile(4));
-    EXPECT_EQ(run(newOnly), "CODE = \"200\" \n\r" + imagePiece(5));
+    EXPECT_EQ(run(newOnly), pieces);
     EXPECT_EQ(picture(5), earlier);
     EXPECT_EQ(browserRequestCount(site), 0);
 
-    // A new favourite is captured, and so is one whose earlier picture is
-    // the error card of a run when its site was down.
-    for (const bool errorBefore : {false, true}) {
-        SCOPED_TRACE(errorBefore);
+    // A new favourite is captured, and so is one whose earlier picture only
+    // stood in for a capture: the error card of a run when its site was
+    // down, the "Scripted Site" card, the card naming the host.
+    const QList<QImage> before = {QImage(), PlaceholderPicture(503),
+                                  PlaceholderPicture(kScriptedSiteCode),
+                                  HostCardPicture("127.0.0.1")};
+    for (const QImage& previous : before) {
+        SCOPED_TRACE(before.indexOf(previous));
         QFile::remove(pictureFile(5));
-        if (errorBefore)
-            savePrevious(PlaceholderPicture(503));
-        const int before = browserRequestCount(site);
-        run(newOnly);
+        QFile::remove(pictureFile(4));
+        if (!previous.isNull())
+            savePrevious(previous);
+        const int requests = browserRequestCount(site);
+        EXPECT_EQ(run(newOnly), pieces);
         EXPECT_TRUE(isStrongRed(dominantColour(picture(5))));
-        EXPECT_GT(browserRequestCount(site), before);
+        EXPECT_GT(browserRequestCount(site), requests);
     }
+}
+
+TEST_F(PictureStepTest, GetOnlyNewSitesStillShowsTheCodeOfAnUnavailableSite) {
+    QImage earlier(122, 91, QImage::Format_RGB32);
+    earlier.fill(qRgb(0, 160, 0));
+    PictureStepInput down = input("http://127.0.0.1:1/");
+    down.newOnly = true;
+
+    // "Display Error Code if page unavailable": the card, not the old picture.
+    savePrevious(earlier);
+    EXPECT_EQ(run(down, nullptr), "CODE = \"-99\" \n\r" + imagePiece(5));
+    EXPECT_EQ(picture(5), PlaceholderPicture(-99));
+
+    // Codes hidden: the old picture is kept.
+    QFile::remove(pictureFile(5));
+    down.showCode = false;
+    run(down, nullptr);
+    EXPECT_EQ(picture(5), earlier);
+
+    // A picture a favourite of the same name made earlier in this run stays
+    // shared, codes shown or not.
+    QFile::remove(pictureFile(4));
+    down.showCode = true;
+    run(down, nullptr);
+    EXPECT_EQ(picture(5), earlier);
 }
 
 TEST_F(PictureStepTest, WithoutABrowserPagesGetACardWithTheirHost) {

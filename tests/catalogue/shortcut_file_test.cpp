@@ -78,13 +78,14 @@ TEST(ShortcutFileRead, OddLinesAreSkippedAndMissingFilesHoldNothing) {
     EXPECT_EQ(shortcutText(file, 2), "") << "a failed load forgets the old values";
 }
 
-TEST(ShortcutFileWrite, TwoLinesWithCrLfAndTheWritingFlag) {
+TEST(ShortcutFileWrite, TwoLinesWithCrLfAnnouncedByPath) {
     testsupport::TempHome home;
     const QString path = home.favorites() + "/temp123.URL";
     home.write("Favorites/temp123.URL", "old contents that are longer than the new ones");
-    bool writing = false;
-    ASSERT_TRUE(WriteUrlFile(path, "http://example.org/x", [&] { writing = true; }));
-    EXPECT_TRUE(writing);
+    QStringList announced;
+    ASSERT_TRUE(WriteUrlFile(path, "http://example.org/x",
+                             [&](const QString& written) { announced << written; }));
+    EXPECT_EQ(announced, QStringList{path});
     EXPECT_EQ(home.read("Favorites/temp123.URL"),
               "[InternetShortcut]\r\nURL=http://example.org/x\r\n");
 

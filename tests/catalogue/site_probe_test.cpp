@@ -178,6 +178,11 @@ TEST(SiteProbeContent, PageOrPictureAndTitles) {
     site.setRawRoute("/multiline",
                      TestSite::response(200, "text/html", "<TITLE> Two\nLines </Title>"));
     EXPECT_EQ(probe.PageTitle(site.url("/multiline")), " Two\r\nLines ");
+    // The title is HTML text: its references come back as the characters.
+    site.setRawRoute("/references", TestSite::response(200, "text/html",
+                                                       "<title>Caf&eacute; &amp; Cr&#232;me "
+                                                       "&#xE8;&lt;b&gt;</title>"));
+    EXPECT_EQ(probe.PageTitle(site.url("/references")), "Caf\xC3\xA9 & Cr\xC3\xA8me \xC3\xA8<b>");
     EXPECT_EQ(probe.PageTitle("https://example.invalid/"), "");
 }
 

@@ -8,6 +8,7 @@
 #include "support/test_site.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QThread>
@@ -16,6 +17,10 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+
+#include <QFile>
+#include <sched.h>
+#include <sys/resource.h>
 
 using namespace catalogue;
 using testsupport::TestSite;
@@ -53,9 +58,9 @@ protected:
         settings.showCode = true;
         worker = std::make_unique<SiteWorker>(
             settings, trace, home.dataFolder(), [this] { ++statusShown; },
-            [this] {
-                writingSetOnMainThread = QThread::currentThread() == app().thread();
-                writingFavourites = true;
+            [this](const QString& path) {
+                const std::lock_guard lock(ownChangesMutex);
+                ownChanges << path;
             });
         auto cache = std::make_shared<platform::UrlCache>();
         home.write("cache.txt", "9\t1\t" + platform::UrlCache::visitedPrefix().toUtf8() +
@@ -81,8 +86,8 @@ protected:
     platform::ScopedMessageRecorder messages;
     std::unique_ptr<SiteWorker> worker;
     int statusShown = 0;
-    bool writingFavourites = false;
-    bool writingSetOnMainThread = false;
+    std::mutex ownChangesMutex;
+    QStringList ownChanges; // the paths the worker announced it would write or remove
 };
 
 const QStringList shortcutNames = {"PID_IS_URL",         "PID_IS_NAME",     "PID_IS_WORKINGDIR",
@@ -189,8 +194,13 @@ TEST_F(SiteWorkerTest, RedirectedFavouriteUsesATemporaryShortcutThatIsRemoved) {
         sawTemporary = sawTemporary || temporary.match(name).hasMatch();
     EXPECT_TRUE(sawTemporary) << seenDuringPicture.join(' ').toStdString();
     EXPECT_EQ(QDir(favorites).entryList(QDir::Files), QStringList({"Moved.url"}));
-    EXPECT_TRUE(writingFavourites);
-    EXPECT_TRUE(writingSetOnMainThread);
+    // The temporary shortcut is announced before it is written and again
+    // before it is removed, and nothing else is.
+    const std::lock_guard lock(ownChangesMutex);
+    ASSERT_EQ(ownChanges.size(), 2);
+    EXPECT_EQ(ownChanges[0], ownChanges[1]);
+    EXPECT_EQ(QFileInfo(ownChanges[0]).path(), QFileInfo(favorites + "/x").path());
+    EXPECT_TRUE(temporary.match(QFileInfo(ownChanges[0]).fileName()).hasMatch());
 }
 
 TEST_F(SiteWorkerTest, TemporaryShortcutNeverReplacesAUserFile) {
@@ -249,4 +259,35 @@ TEST_F(SiteWorkerTest, ShellFailuresAreShownOnTheMainThreadAndTheWorkGoesOn) {
     worker->FetchSiteInfo(home.path() + "/NoSuchFolder", "A.url", false, link);
     EXPECT_EQ(messages.texts, QStringList({"error FMTID_Intshcut", "error ParseDisplayName",
                                            "error ParseDisplayName 2"}));
+}
+
+// The worker runs in the background without being starved: normal
+// scheduling (never the idle class, which stops it for seconds on a busy
+// machine) with a nice value above the program's own.
+TEST_F(SiteWorkerTest, WorkerRunsAtNormalSchedulingWithARaisedNiceValue) {
+    int policy = -1;
+    int nice = -100;
+    bool found = false;
+    site.setRoute("/observed", [&](const TestSite::Request&, TestSite::Connection& connection) {
+        // The worker waits in this request: look at its thread now.
+        for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm("/proc/self/task/" + task + "/comm");
+            if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "site worker")
+                continue;
+            found = true;
+            policy = ::sched_getscheduler(pid_t(task.toInt()));
+            errno = 0;
+            nice = ::getpriority(PRIO_PROCESS, id_t(task.toInt()));
+        }
+        connection.send(TestSite::response(200, "text/html", TestSite::page("Observed")));
+    });
+    shortcut("Observed.url", "[InternetShortcut]\r\nURL=" + site.url("/observed").toUtf8() + "\r\n");
+    errno = 0;
+    const int ownNice = ::getpriority(PRIO_PROCESS, id_t(::getpid()));
+    fetch("Observed.url");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(policy, SCHED_OTHER);
+    EXPECT_EQ(nice, std::min(ownNice + 10, 19));
+    // The program's own threads keep their priority.
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, id_t(::getpid())), ownNice);
 }

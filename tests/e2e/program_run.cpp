@@ -29,6 +29,10 @@ quint16 freePort() {
     return ntohs(addr.sin_port);
 }
 
+QByteArray shortcutText(const QString& url) {
+    return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
+}
+
 ProgramRun::ProgramRun(testsupport::TempHome& home) : home_(home) {}
 
 ProgramRun::~ProgramRun() {

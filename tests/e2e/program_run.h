@@ -16,7 +16,11 @@ namespace e2e {
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 quint16 freePort();
 
-// Posts a form body to the program's server as its own pages would.
+// The text of an Internet shortcut to url.
+QByteArray shortcutText(const QString& url);
+
+// Posts a form to the program's server as its own pages do (from a page the
+// server itself served).
 testsupport::HttpReply postForm(quint16 port, const QByteArray& path, const QByteArray& body);
 
 class ProgramRun {

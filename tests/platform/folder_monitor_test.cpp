@@ -1,10 +1,13 @@
+#include "platform/file_replace.h"
 #include "platform/folder_monitor.h"
+#include "platform/own_changes.h"
 #include "support/temp_home.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -174,4 +177,53 @@ TEST(FolderMonitor, UnwatchableFolderReportsNothing) {
     home.write("plain.txt", "y");
     monitor.processPending();
     EXPECT_EQ(counter.count, 0);
+}
+
+// The program's own shortcut writes are passed over by path: the whole-file
+// write (temporary file, rename), a later removal, for a short while only;
+// the user's changes next to them still count.
+TEST(FolderMonitor, OwnChangesAreIgnoredByPathAndOnlyThose) {
+    app();
+    TempHome home;
+    QDir().mkpath(home.favorites() + "/Sub");
+    platform::OwnChanges own(1500);
+    FolderMonitor monitor;
+    Counter counter(monitor);
+    monitor.setIgnored([&own](const QString& path) { return own.isOwn(path); });
+    monitor.setFolder(home.favorites());
+    monitor.setActive(true);
+
+    const QString written = home.favorites() + "/Sub/temp1.URL";
+    own.note(written);
+    ASSERT_TRUE(platform::replaceFileWhole(written, "[InternetShortcut]\r\nURL=http://a/\r\n"));
+    monitor.processPending();
+    ASSERT_TRUE(QFile::remove(written));
+    monitor.processPending();
+    EXPECT_EQ(counter.count, 0);
+
+    // Another name in the same folder, also one that only starts alike.
+    home.write("Favorites/Sub/temp1.URL.user", "x");
+    monitor.processPending();
+    EXPECT_EQ(counter.count, 1);
+    home.write("Favorites/Sub/other.url", "x");
+    monitor.processPending();
+    EXPECT_EQ(counter.count, 2);
+
+    // Once its window has passed, the same path is the user's again.
+    QThread::msleep(1600);
+    home.write("Favorites/Sub/temp1.URL", "x");
+    monitor.processPending();
+    EXPECT_EQ(counter.count, 3);
+}
+
+TEST(OwnChanges, PathsAndTheirWholeFileTemporariesWithinTheWindow) {
+    platform::OwnChanges own(60000);
+    own.note("/f/Sub//a.URL");
+    EXPECT_TRUE(own.isOwn("/f/Sub/a.URL"));
+    EXPECT_TRUE(own.isOwn("/f/Sub/.a.URL.Ab12Cd"));
+    EXPECT_FALSE(own.isOwn("/f/Sub/.a.URL.Ab12C"));
+    EXPECT_FALSE(own.isOwn("/f/Sub/a.url")); // names are case-sensitive here
+    EXPECT_FALSE(own.isOwn("/f/Other/a.URL"));
+    EXPECT_FALSE(own.isOwn("/f/Sub/.b.URL.Ab12Cd"));
+    EXPECT_FALSE(own.isOwn(""));
 }

@@ -86,3 +86,32 @@ TEST(UrlCacheUser, NoSourcesGiveAnEmptyCache) {
     EXPECT_TRUE(cache.entries().isEmpty());
     EXPECT_EQ(cache.hitCount("http://any.example/"), 0);
 }
+
+// A running Firefox keeps its latest visits in "places.sqlite-wal" until a
+// checkpoint: they count as well, and the browser's files stay untouched.
+TEST(UrlCacheUser, RecentVisitsStillInTheWriteAheadLogCount) {
+    testsupport::TempHome home;
+    qputenv("USER", "tester");
+    const QString places = home.path() + "/.mozilla/firefox/abc.default/places.sqlite";
+    makeHistoryDatabase(places, "moz_places", {{"http://old.example/", 3}});
+
+    // The browser's connection stays open with checkpoints off, as while it runs.
+    sqlite3* browser = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(places).constData(), &browser), SQLITE_OK);
+    for (const char* statement :
+         {"PRAGMA journal_mode=WAL", "PRAGMA wal_autocheckpoint=0",
+          "INSERT INTO moz_places (url, visit_count) VALUES ('http://recent.example/', 12)",
+          "UPDATE moz_places SET visit_count = 7 WHERE url = 'http://old.example/'"})
+        ASSERT_EQ(sqlite3_exec(browser, statement, nullptr, nullptr, nullptr), SQLITE_OK)
+            << statement;
+    ASSERT_TRUE(QFileInfo(places + "-wal").size() > 0);
+    const QByteArray mainBefore = home.read(".mozilla/firefox/abc.default/places.sqlite");
+    const QByteArray logBefore = home.read(".mozilla/firefox/abc.default/places.sqlite-wal");
+
+    const UrlCache cache = UrlCache::loadUser();
+    EXPECT_EQ(cache.hitCount("http://recent.example/"), 12);
+    EXPECT_EQ(cache.hitCount("http://old.example/"), 7);
+    EXPECT_EQ(home.read(".mozilla/firefox/abc.default/places.sqlite"), mainBefore);
+    EXPECT_EQ(home.read(".mozilla/firefox/abc.default/places.sqlite-wal"), logBefore);
+    sqlite3_close(browser);
+}

@@ -38,7 +38,7 @@ protected:
     }
     bool exists(const QString& relative) const { return QFileInfo::exists(fav + "/" + relative); }
     QStringList apply(const QList<QByteArray>& fields) {
-        EditActions actions(fav, [this] { ++marks; });
+        EditActions actions(fav, [this](const QString& path) { marked << path; });
         actions.ApplyEditFields(fields);
         return actions.ActionResults();
     }
@@ -47,7 +47,7 @@ protected:
     testsupport::TempHome home;
     QString fav = home.favorites();
     platform::ScopedMessageRecorder messages;
-    int marks = 0;
+    QStringList marked; // paths the actions said they write
 };
 
 } // namespace
@@ -228,7 +228,7 @@ TEST_F(EditActionsTest, HistoryAddNamesTheShortcutAfterTitleOrHost) {
     testsupport::TestSite site;
     // As a browser posts a field named by the address.
     auto formName = [&](const QString& path) { return QUrl::toPercentEncoding(site.url(path)); };
-    EditActions actions(fav, [this] { ++marks; });
+    EditActions actions(fav, [this](const QString& path) { marked << path; });
     actions.AddFavouriteFromHistory(formName("/title"));
     actions.AddFavouriteFromHistory(formName("/notitle"));
     // Another page of the same title gets a number; a second press on the
@@ -250,13 +250,26 @@ TEST_F(EditActionsTest, HistoryAddNamesTheShortcutAfterTitleOrHost) {
     EXPECT_EQ(home.read("Favorites/Test Title (2).URL"),
               "[InternetShortcut]\r\nURL=" + site.url("/title?q=a&b=c").toUtf8() + "\r\n");
     EXPECT_FALSE(exists("Test Title (3).URL"));
-    EXPECT_EQ(marks, 3);
+    // Each file is announced by its own path before it is written, so the
+    // Favorites monitor passes over exactly these.
+    EXPECT_EQ(marked, (QStringList{fav + "/Test Title.URL", fav + "/127.0.0.1.URL",
+                                   fav + "/Test Title (2).URL"}));
+}
+
+TEST_F(EditActionsTest, HistoryAddNamesTheShortcutAfterTheTitleAsThePageShowsIt) {
+    testsupport::TestSite site;
+    site.setRawRoute("/cafe", testsupport::TestSite::response(
+                                  200, "text/html", "<title>Caf&eacute; &amp; Cr&#232;me</title>"));
+    EditActions actions(fav, [](const QString&) {});
+    actions.AddFavouriteFromHistory(QUrl::toPercentEncoding(site.url("/cafe")));
+    EXPECT_TRUE(exists(QStringLiteral("Caf\u00e9 & Cr\u00e8me.URL")))
+        << QDir(fav).entryList(QDir::Files).join(' ').toStdString();
 }
 
 TEST_F(EditActionsTest, HistoryTitlesAndAddressesNeverBecomePaths) {
     QByteArray title;
     EditActions actions(
-        fav, [] {}, [&](const QString&) { return title; });
+        fav, [](const QString&) {}, [&](const QString&) { return title; });
     title = "  ../../Evil/Name\r\n";
     actions.AddFavouriteFromHistory("http://a.example/x%3Fq=1%26r=2");
     EXPECT_EQ(home.read("Favorites/-..-Evil-Name.URL"),
@@ -269,7 +282,7 @@ TEST_F(EditActionsTest, HistoryTitlesAndAddressesNeverBecomePaths) {
 }
 
 TEST_F(EditActionsTest, FormRecordsWritten) {
-    EditActions edit(fav, [] {});
+    EditActions edit(fav, [](const QString&) {});
     QByteArray record;
     QString error;
     ASSERT_TRUE(ProcessEditForm(FormKind::Edit, "Edit" + weather() + "=Fore+cast&Other=a%20b&",
@@ -281,7 +294,7 @@ TEST_F(EditActionsTest, FormRecordsWritten) {
               "Edit" + weather() + "=Fore+cast\r\nOther=a%20b\r\n\r\n");
 
     EditActions history(
-        fav, [] {}, [](const QString&) { return QByteArray(); });
+        fav, [](const QString&) {}, [](const QString&) { return QByteArray(); });
     QByteArray second;
     ASSERT_TRUE(ProcessEditForm(FormKind::History, "=Add+to+favourites", "127.0.0.1", history,
                                 &second, &error));
@@ -294,7 +307,7 @@ TEST_F(EditActionsTest, UnwritableRecordsAreReportedAndActionsStayDone) {
     home.write("blocker", "a regular file");
     const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", (home.path() + "/blocker/config").toUtf8());
-    EditActions edit(fav, [] {});
+    EditActions edit(fav, [](const QString&) {});
     QByteArray record;
     QString error;
     const bool written = ProcessEditForm(FormKind::Edit, "Edit" + weather() + "=Forecast",

@@ -35,7 +35,7 @@ protected:
         return QDir(fav + "/" + folder).entryList(QDir::Files, QDir::Name);
     }
     QStringList apply(const QList<QByteArray>& fields) {
-        EditActions actions(fav, [] {});
+        EditActions actions(fav, [](const QString&) {});
         actions.ApplyEditFields(fields);
         return actions.ActionResults();
     }
@@ -215,7 +215,7 @@ TEST_F(EditIdentityTest, CarriedFieldsAreNeitherResultsNorRecordedValues) {
     QByteArray body;
     for (const QByteArray& field : fields)
         body += (body.isEmpty() ? "" : "&") + field;
-    EditActions actions(fav, [] {});
+    EditActions actions(fav, [](const QString&) {});
     QByteArray record;
     QString error;
     ASSERT_TRUE(ProcessEditForm(FormKind::Edit, body, "127.0.0.1", actions, &record, &error));

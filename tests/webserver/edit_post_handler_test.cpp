@@ -27,7 +27,7 @@ protected:
         QDir().mkpath(home.path() + "/doc");
         controller = std::make_unique<WebServerController>(nullptr, home.path() + "/server.log");
         handler =
-            std::make_unique<EditPostHandler>(*controller, home.favorites(), [this] { ++marks; });
+            std::make_unique<EditPostHandler>(*controller, home.favorites(), [this](const QString&) { ++marks; });
         controller->server().setAddr("127.0.0.1");
         ASSERT_TRUE(controller->start("0", home.path() + "/doc"));
         port = controller->server().listeningPort();

@@ -1,0 +1,70 @@
+// The Favorites folder watch of the whole program: the shortcuts it writes
+// itself (the temporary shortcut of a redirected favourite, a favourite
+// added from the suggestions page) start no run, and a favourite the user
+// puts into the folder afterwards starts one within the watch interval.
+#include "program_run.h"
+#include "support/temp_home.h"
+#include "support/test_site.h"
+
+#include <QFile>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using e2e::ProgramRun;
+using e2e::shortcutText;
+using testsupport::TempHome;
+using testsupport::TestSite;
+
+namespace {
+
+// One tick of the program's timer, which starts a run for a change, and
+// some time for the run to show that it started.
+constexpr int WatchIntervalMs = 30000;
+constexpr int QuietMs = WatchIntervalMs + 10000;
+
+} // namespace
+
+TEST(FolderWatch, OwnShortcutsStartNoRunAndTheUsersNextChangeDoes) {
+    TempHome home;
+    TestSite site;
+    const quint16 port = e2e::freePort();
+    home.write("Favorites/Moved.url", shortcutText(site.url("/redirect/302")));
+    ProgramRun program(home);
+    program.writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
+                          "\r\n[General]\r\nStartup=1\r\nHistory=0\r\nAutoStart=0\r\n"
+                          "Autorefresh=1\r\nTime_refresh=0\r\n");
+    program.start();
+    const auto runsStarted = [&program] {
+        program.waitForStderr("", 10);
+        return int(program.stderrText().count("web favourites."));
+    };
+    ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
+    ASSERT_EQ(runsStarted(), 1);
+
+    // The redirected favourite's temporary shortcut came and went during
+    // that run: no second run.
+    QThread::msleep(QuietMs);
+    EXPECT_EQ(runsStarted(), 1) << qPrintable(program.stderrText());
+
+    // "Add to favourites" on the suggestions page writes a favourite: no run.
+    QByteArray address = site.url("/x/c.html").toUtf8();
+    address.replace(":", "%3A").replace("/", "%2F");
+    const auto added = e2e::postForm(port, "/cgi-bin/cgifrm2.exe", address + "=Add+to+favourites");
+    ASSERT_TRUE(added.statusLine.contains(" 200")) << added.statusLine.constData();
+    ASSERT_TRUE(QFile::exists(home.favorites() + "/X C.URL"));
+    QThread::msleep(QuietMs);
+    EXPECT_EQ(runsStarted(), 1) << qPrintable(program.stderrText());
+
+    // The user's own new favourite starts a run within the interval.
+    home.write("Favorites/Mine.url", shortcutText(site.url("/title")));
+    EXPECT_TRUE(ProgramRun::waitUntil([&] { return runsStarted() >= 2; }, QuietMs))
+        << qPrintable(program.stderrText());
+    EXPECT_TRUE(program.waitForStderr("Found 3 web favourites.", 5000));
+    EXPECT_TRUE(ProgramRun::waitUntil(
+        [&] {
+            program.waitForStderr("", 10);
+            return program.stderrText().count("All Done") >= 2;
+        },
+        180000));
+    EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
+}
