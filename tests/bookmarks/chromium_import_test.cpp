@@ -1,7 +1,7 @@
 // The Bookmarks files of Chromium-family profiles, imported into the
 // Favorites folder of a temporary HOME.
 #include "bookmarks/bookmarks.h"
-#include "favorites_tree.h"
+#include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 // nothing is replaced, names stay safe and unique without regard to case,
 // and nothing lands outside the folder.
 #include "bookmarks/favorites_import.h"
-#include "favorites_tree.h"
+#include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // table layout, open in write-ahead-log mode as a running browser keeps it,
 // with one bookmark that so far lives only in the -wal file.
 #include "bookmarks/bookmarks.h"
-#include "favorites_tree.h"
+#include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
 #include <QDir>

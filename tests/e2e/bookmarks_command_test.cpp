@@ -3,6 +3,7 @@
 // with a summary and exit status 0, or a clear message and a non-zero
 // status that leaves Favorites as it was.
 #include "program_command.h"
+#include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
 #include <QDir>
@@ -20,24 +21,7 @@ using testsupport::TempHome;
 namespace {
 
 QByteArray shortcut(const QString& url) {
-    return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
-}
-
-// Every file and folder below root (folders end in "/") with its bytes.
-QMap<QString, QByteArray> treeOf(const QString& root) {
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        const bool folder = it.fileInfo().isDir();
-        if (!folder)
-            file.open(QIODevice::ReadOnly);
-        tree.insert(path.mid(root.size() + 1) + (folder ? "/" : ""),
-                    folder ? QByteArray() : file.readAll());
-    }
-    return tree;
+    return testsupport::shortcutBytes(url);
 }
 
 // The favourites of a tree as path (".url" in any case as ".URL") ->
@@ -45,7 +29,7 @@ QMap<QString, QByteArray> treeOf(const QString& root) {
 QMap<QString, QString> favouritesOf(const QString& root) {
     QMap<QString, QString> favourites;
     static const QRegularExpression urlLine("^URL=(.*?)\\r?$", QRegularExpression::MultilineOption);
-    const QMap<QString, QByteArray> tree = treeOf(root);
+    const QMap<QString, QByteArray> tree = testsupport::favoritesTree(root);
     for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
         QString path = it.key();
         if (path.endsWith('/')) {
@@ -124,14 +108,14 @@ TEST(BookmarksCommand, ImportsABookmarksFileOnceAndRefusesBrokenOnesWhole) {
         {"Bookmarks bar/", {}},
         {"Bookmarks bar/A & B.URL", shortcut("https://a.example/?q=1&r=2#top")},
     };
-    EXPECT_EQ(treeOf(home.favorites()), expected);
+    EXPECT_EQ(testsupport::favoritesTree(home.favorites()), expected);
 
     const CommandResult second =
         runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/bookmarks.html"});
     EXPECT_EQ(second.exitCode, 0) << qPrintable(message(second));
     EXPECT_TRUE(
         second.out.startsWith("Imported 0 favourites into 0 folders; 2 already there; 1 skipped"));
-    EXPECT_EQ(treeOf(home.favorites()), expected);
+    EXPECT_EQ(testsupport::favoritesTree(home.favorites()), expected);
 
     // Cut short in the middle of its list, a file writes nothing at all.
     QByteArray cut = Exported;
@@ -143,7 +127,7 @@ TEST(BookmarksCommand, ImportsABookmarksFileOnceAndRefusesBrokenOnesWhole) {
     EXPECT_TRUE(broken.out.isEmpty());
     EXPECT_TRUE(broken.err.contains("cannot import bookmarks")) << qPrintable(message(broken));
     EXPECT_TRUE(broken.err.contains("cut short")) << qPrintable(message(broken));
-    EXPECT_EQ(treeOf(home.favorites()), expected);
+    EXPECT_EQ(testsupport::favoritesTree(home.favorites()), expected);
 
     const CommandResult missing =
         runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/none.html"});
@@ -154,7 +138,7 @@ TEST(BookmarksCommand, ImportsABookmarksFileOnceAndRefusesBrokenOnesWhole) {
     EXPECT_EQ(noBrowser.exitCode, 1) << qPrintable(message(noBrowser));
     EXPECT_TRUE(noBrowser.err.contains("No Firefox bookmarks found"))
         << qPrintable(message(noBrowser));
-    EXPECT_EQ(treeOf(home.favorites()), expected);
+    EXPECT_EQ(testsupport::favoritesTree(home.favorites()), expected);
 }
 
 TEST(BookmarksCommand, ExportThenImportIntoEmptyFavoritesGivesTheSameTree) {
@@ -209,7 +193,7 @@ TEST(BookmarksCommand, HugeDeepAndNamelessInputStaysBoundedAndInsideFavorites) {
     writeText(home.path() + "/.config/pagorama/keep.txt", "the program folder's own file");
     // Everything in the home folder but Favorites and the test's own files.
     const auto outsideFavorites = [&home] {
-        QMap<QString, QByteArray> tree = treeOf(home.path());
+        QMap<QString, QByteArray> tree = testsupport::favoritesTree(home.path());
         for (auto it = tree.begin(); it != tree.end();)
             it = it.key().startsWith("Favorites/") || it.key().endsWith(".html") ? tree.erase(it)
                                                                                  : std::next(it);
