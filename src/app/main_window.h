@@ -79,6 +79,7 @@ public:
     // FavouritesChanged, progress) lives in Run.
     bool Initialised = false;
     bool CloseRequested = false;
+    bool Ending = false; // a close that ends the program is under way
 
     // The timer's tick counter and the timed refresh rule.
     RefreshSchedule Schedule;
@@ -217,6 +218,7 @@ private:
     void buildWebServerTab();
     void connectControlsToModel();
     void createTray();
+    void removeLeftovers(const QString& dataFolder);
     void hideToTray();
     void refreshTrayToolTips();
     void stepAnimation();

@@ -162,7 +162,7 @@ void TMain::TakeOverStartPage() {
 }
 
 void TMain::Button2Click() {
-    if (Run->runInProgress())
+    if (Run->runInProgress() || Ending)
         return;
     SiteWorker1->reloadUrlCache();
     Run->Button2Click();
