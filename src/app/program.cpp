@@ -1,5 +1,6 @@
 #include "app/program.h"
 
+#include "app/command_line.h"
 #include "app/dialog_message_service.h"
 #include "app/main_window.h"
 #include "app/pagora_application.h"
@@ -56,6 +57,8 @@ bool environmentHasDisplay() {
 }
 
 int runPagorama(int argc, char** argv) {
+    if (const std::optional<int> status = runCommandLineOptions(argc, argv))
+        return *status;
     if (!environmentHasDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");
     else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -127,6 +127,15 @@ PropertyValue ShortcutFile::value(PropertySet set, int id) const {
     return (set == PropertySet::Shortcut ? shortcut_ : site_).value(id);
 }
 
+QByteArray UrlFileText(const QString& url) {
+    return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
+}
+
+platform::CreateResult CreateUrlFile(const QString& fileName, const QString& url,
+                                     QString* error) {
+    return platform::createFileWhole(fileName, UrlFileText(url), error);
+}
+
 PropertyValue ReadShortcutProperty(const ShortcutFile& file, PropertySet set, int id) {
     return file.value(set, id);
 }
@@ -136,7 +145,7 @@ bool WriteUrlFile(const QString& fileName, const QString& url,
     if (noteOwnChange)
         noteOwnChange(fileName);
     const bool written =
-        platform::replaceFileWhole(fileName, "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n");
+        platform::replaceFileWhole(fileName, UrlFileText(url));
     const QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() == app->thread())
         QCoreApplication::processEvents();

@@ -13,6 +13,8 @@
 #include <array>
 #include <functional>
 
+#include "platform/file_create.h"
+
 namespace catalogue {
 
 enum class PropertySet {
@@ -42,6 +44,15 @@ public:
 private:
     QMap<int, PropertyValue> shortcut_, site_;
 };
+
+// The text of a shortcut file of the two lines "[InternetShortcut]" and
+// "URL=" + url, with CR LF line ends.
+QByteArray UrlFileText(const QString& url);
+
+// Creates a new shortcut file of that text, never replacing a file: NameTaken
+// when the name is in use. Nothing is flushed; see platform::syncFileSystem.
+platform::CreateResult CreateUrlFile(const QString& fileName, const QString& url,
+                                     QString* error = nullptr);
 
 // One property of an opened shortcut, by set and identifier.
 PropertyValue ReadShortcutProperty(const ShortcutFile& file, PropertySet set, int id);

@@ -7,21 +7,24 @@
 
 namespace webserver {
 
-namespace {
-
-// Room for ".URL" and a " (N)" suffix within the 255 bytes of a file name.
-constexpr int MaxNameBytes = 240;
-
-QString cutToBytes(QString name, int maxBytes) {
-    while (name.toUtf8().size() > maxBytes) {
-        name.chop(1);
-        if (!name.isEmpty() && name.back().isHighSurrogate())
-            name.chop(1);
+QString CutToUtf8Bytes(const QString& name, int maxBytes) {
+    // One pass over the characters: a title may be megabytes long.
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        int width = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < name.size() &&
+                          QChar::isLowSurrogate(name[i + 1].unicode());
+        if (pair)
+            width = 4;
+        if (bytes + width > maxBytes)
+            return name.left(i);
+        bytes += width;
+        if (pair)
+            ++i;
     }
     return name;
 }
-
-} // namespace
 
 FormKind FormKindOf(const QByteArray& path) {
     if (path.compare(EditFormPath, Qt::CaseInsensitive) == 0)
@@ -116,7 +119,7 @@ bool IsSafeName(const QString& name) {
     return true;
 }
 
-QString SafeNameFromTitle(const QString& title, const QString& address) {
+QString CleanFileName(const QString& title) {
     QString name;
     name.reserve(title.size());
     for (const QChar c : title) {
@@ -132,11 +135,16 @@ QString SafeNameFromTitle(const QString& title, const QString& address) {
     name = name.simplified();
     while (name.startsWith('.'))
         name.remove(0, 1);
-    name = cutToBytes(name, MaxNameBytes).trimmed();
-    if (IsSafeName(name))
+    name = CutToUtf8Bytes(name, MaxNameBytes).trimmed();
+    return IsSafeName(name) ? name : QString();
+}
+
+QString SafeNameFromTitle(const QString& title, const QString& address) {
+    const QString name = CleanFileName(title);
+    if (!name.isEmpty())
         return name;
     QString host = QUrl(address).host();
-    host = cutToBytes(host, MaxNameBytes);
+    host = CutToUtf8Bytes(host, MaxNameBytes);
     if (IsSafeName(host) && !host.startsWith('.'))
         return host;
     return QStringLiteral("Favourite");

@@ -50,6 +50,20 @@ std::optional<qint64> ParseSortOrder(const QString& text);
 // or "..", and free of "/", "\", NUL and control characters.
 bool IsSafeName(const QString& name);
 
+// The longest name (in UTF-8 bytes) CleanFileName gives: room for ".URL",
+// a " (N)" suffix and the temporary name of a whole-file write within the
+// 255 bytes of a file name.
+inline constexpr int MaxNameBytes = 240;
+
+// The longest start of name that fits in maxBytes of UTF-8 (never half a
+// surrogate pair).
+QString CutToUtf8Bytes(const QString& name, int maxBytes);
+
+// A title as one file or folder name: "/" and "\" as "-", control characters
+// as blanks, runs of blanks as one, no blanks at either end and no leading
+// dots, cut to MaxNameBytes. Empty when nothing usable is left.
+QString CleanFileName(const QString& title);
+
 // A file name (without extension) for a page title: control characters and
 // path separators replaced, blanks trimmed, cut to fit a file name. A title
 // that leaves nothing usable gives the address's host name.

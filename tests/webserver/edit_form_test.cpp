@@ -142,3 +142,18 @@ TEST(EditOriginCheck, OriginOrRefererMustBeThisServer) {
     EXPECT_FALSE(allowed({"Referer: http://localhost:8080/", "Origin: http://evil.example"}));
     EXPECT_FALSE(allowed({"Host: mybox:8080", "Origin: http://otherbox:8080"}));
 }
+
+TEST(EditFormNames, LongTitlesAreCutInOnePass) {
+    // Megabytes of title (a remote page, a bookmarks file) cost time in
+    // proportion to their size, not to its square.
+    const QString huge = QString(4 * 1024 * 1024, QChar('x')) + "tail";
+    const QString name = SafeNameFromTitle(huge, "http://x/");
+    EXPECT_EQ(name, QString(MaxNameBytes, QChar('x')));
+    // Cuts never split a character or a surrogate pair.
+    const QString emoji = QString::fromUtf8("\U0001F600");
+    EXPECT_EQ(CutToUtf8Bytes("ab" + emoji, 5), "ab");
+    EXPECT_EQ(CutToUtf8Bytes("ab" + emoji, 6), "ab" + emoji);
+    EXPECT_EQ(CutToUtf8Bytes(QString::fromUtf8("\u00e9\u00e9"), 3), QString::fromUtf8("\u00e9"));
+    EXPECT_EQ(CleanFileName(" . .. "), "");
+    EXPECT_EQ(CleanFileName("a\tb/c"), "a b-c");
+}

@@ -1,0 +1,106 @@
+#include "app/command_line.h"
+
+#include "bookmarks/bookmarks.h"
+#include "platform/paths.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace app {
+
+namespace {
+
+const char* const HelpText =
+    "Usage: pagorama [OPTION]\n"
+    "Without an option Pagorama starts: it turns the favourites in ~/Favorites into\n"
+    "picture pages and serves them from its own web server.\n"
+    "\n"
+    "Options:\n"
+    "  --import-bookmarks SOURCE  bring a browser's bookmarks into ~/Favorites and end;\n"
+    "                             SOURCE is chromium (every Chromium and Google Chrome\n"
+    "                             profile), firefox (every Firefox profile) or the path\n"
+    "                             of a bookmarks HTML file exported by a browser.\n"
+    "                             Nothing in Favorites is replaced; running it again\n"
+    "                             imports only what is new.\n"
+    "  --export-bookmarks FILE    write ~/Favorites to FILE as a bookmarks HTML file\n"
+    "                             that browsers import, and end\n"
+    "  -h, --help                 show this text and end\n"
+    "\n"
+    "Exit status: 0 done, 1 failed (the message says why), 2 wrong options.\n";
+
+void print(FILE* stream, const QString& text) {
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+int usageError(const QString& message) {
+    print(stderr, QStringLiteral("pagorama: %1\nTry 'pagorama --help' for the options.").arg(message));
+    return ExitUsage;
+}
+
+int importBookmarks(const QString& source) {
+    const bookmarks::ImportResult result =
+        bookmarks::ImportBookmarks(source, platform::favoritesFolder());
+    // A write that failed part way still says what was imported before it.
+    if (result.ok || result.summary.imported > 0)
+        print(stdout, result.summary.text());
+    if (!result.ok) {
+        print(stderr, QStringLiteral("pagorama: cannot import bookmarks: %1").arg(result.error));
+        return ExitFailed;
+    }
+    return ExitSucceeded;
+}
+
+int exportBookmarks(const QString& file) {
+    const bookmarks::ExportResult result =
+        bookmarks::ExportBookmarks(platform::favoritesFolder(), file);
+    if (!result.ok) {
+        print(stderr, QStringLiteral("pagorama: cannot export bookmarks: %1").arg(result.error));
+        return ExitFailed;
+    }
+    QString text = QStringLiteral("Exported %1 favourites in %2 folders to %3")
+                       .arg(result.summary.bookmarks)
+                       .arg(result.summary.folders)
+                       .arg(file);
+    if (result.summary.withoutAddress)
+        text += QStringLiteral("; %1 shortcuts without an address left out")
+                    .arg(result.summary.withoutAddress);
+    print(stdout, text);
+    return ExitSucceeded;
+}
+
+} // namespace
+
+std::optional<int> runCommandLineOptions(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QFile::decodeName(argv[i]);
+    if (args.isEmpty())
+        return std::nullopt;
+
+    const QString& option = args.first();
+    if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
+        std::fputs(HelpText, stdout);
+        return ExitSucceeded;
+    }
+    const bool importing = option == QLatin1String("--import-bookmarks");
+    const bool exporting = option == QLatin1String("--export-bookmarks");
+    if (importing || exporting) {
+        if (args.size() < 2 || args.at(1).isEmpty())
+            return usageError(QStringLiteral("%1 needs %2").arg(option, importing ? "SOURCE" : "FILE"));
+        if (args.size() > 2)
+            return usageError(QStringLiteral("unexpected argument %1").arg(args.at(2)));
+        return importing ? importBookmarks(args.at(1)) : exportBookmarks(args.at(1));
+    }
+    // Single-dash arguments stay for Qt (-platform, -style, ...).
+    if (option.startsWith(QLatin1String("--")))
+        return usageError(QStringLiteral("unknown option %1").arg(option));
+    return std::nullopt;
+}
+
+} // namespace app

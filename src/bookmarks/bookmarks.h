@@ -1,0 +1,37 @@
+#pragma once
+// Bringing the browsers' bookmarks into the Favorites folder and taking the
+// Favorites back out as a bookmarks file. Whole operations, without any
+// window: the command line uses them, and so can a running program.
+#include "bookmarks/favorites_export.h"
+#include "bookmarks/favorites_import.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace bookmarks {
+
+struct ImportResult {
+    bool ok = false;
+    QString error;       // why nothing, or not everything, was imported
+    QStringList sources; // the files read
+    ImportSummary summary;
+};
+
+// source is "chromium" (every profile of Chromium and Google Chrome),
+// "firefox" (every profile in profiles.ini) or the path of a bookmarks HTML
+// file. Every source is read before anything is written, so a source that
+// cannot be read or is broken leaves the Favorites folder untouched.
+ImportResult ImportBookmarks(const QString& source, const QString& favoritesFolder,
+                             const NoteCreated& noteCreated = {});
+
+struct ExportResult {
+    bool ok = false;
+    QString error;
+    ExportSummary summary;
+};
+
+// Writes the Favorites tree to file as a bookmarks HTML file, replacing it
+// whole (a failed write leaves any old file as it was).
+ExportResult ExportBookmarks(const QString& favoritesFolder, const QString& file);
+
+} // namespace bookmarks

@@ -1,0 +1,43 @@
+#pragma once
+// Writes a bookmark tree into the Favorites folder as Internet shortcuts, in
+// folders that mirror the bookmark folders. Nothing there is ever replaced:
+// a bookmark whose address is already a favourite of its folder is passed
+// over, and one whose name is taken gets " (2)", " (3)", ...
+#include "bookmarks/bookmark_tree.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace bookmarks {
+
+// Told the path of every file and folder the import is about to create.
+using NoteCreated = std::function<void(const QString& path)>;
+
+struct ImportSummary {
+    int imported = 0;     // shortcuts written
+    int folders = 0;      // folders that received at least one of them
+    int alreadyThere = 0; // addresses already a favourite of their folder
+    int notWeb = 0;       // addresses other than http, https, ftp and file
+    int unusable = 0;     // empty, too long, or with control characters
+    int tooDeep = 0;      // in folders nested deeper than MaxFolderDepth
+    int pathTooLong = 0;  // the path would be longer than the file system allows
+    QString error;        // why writing stopped; empty when it did not
+
+    int skipped() const { return notWeb + unusable + tooDeep + pathTooLong; }
+    // "Imported N favourites into F folders; A already there; S skipped",
+    // then a line naming the reasons when anything was skipped.
+    QString text() const;
+};
+
+// Whether the address may become a favourite; false for script, data and
+// browser-internal addresses.
+bool IsWebAddress(const QString& url);
+
+// Imports tree into favoritesFolder (native, created when missing). Stops
+// at the first file or folder that cannot be written, with summary.error
+// set; everything written before that stays.
+ImportSummary WriteIntoFavorites(const BookmarkTree& tree, const QString& favoritesFolder,
+                                 const NoteCreated& noteCreated = {});
+
+} // namespace bookmarks
