@@ -86,7 +86,11 @@ public:
 
     // The worker of the favourite in progress, null between favourites.
     TGet_Web* currentFetch() const { return current_; }
-    bool fetchRunning() const { return current_ != nullptr; }
+    // Whether the worker thread of the favourite in progress still runs. It
+    // turns false as soon as the thread ends, even while the wait inside
+    // FetchSiteInfo has not returned yet (a cancel that waits for the worker
+    // may sit above that wait on the stack).
+    bool fetchRunning() const { return current_ && !current_->isFinished(); }
 
     // The browser history the VISITS values come from. Without one, the
     // user's history is read (copied) at the first fetch; a new run may call
