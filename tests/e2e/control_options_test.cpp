@@ -28,7 +28,7 @@ constexpr uid_t Nobody = 65534;
 
 QByteArray settings(quint16 port) {
     return "[Data]\r\nPort=" + QByteArray::number(port) +
-           "\r\n[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\nTimeRefresh=0\r\n";
+           "\r\n[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\nTime_refresh=0\r\n";
 }
 
 // Runs the program with options as the user nobody (the test runs as root).
@@ -141,7 +141,7 @@ TEST_F(ControlOptions, StatusRefreshCancelAndQuitDriveTheRunningCopy) {
     const QByteArray ini = home.read(".config/pagorama/pagorama.ini");
     EXPECT_TRUE(ini.contains("[WindowMain]")) << ini.constData();
     EXPECT_TRUE(ini.contains("Port=" + QByteArray::number(port))) << ini.constData();
-    EXPECT_TRUE(ini.contains("TimeRefresh=0")) << ini.constData();
+    EXPECT_TRUE(ini.contains("Time_refresh=0")) << ini.constData();
     EXPECT_EQ(runPagoramaCommand(home, {"--status"}).exitCode, 2);
 }
 
