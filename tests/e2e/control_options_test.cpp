@@ -87,6 +87,17 @@ TEST_F(ControlOptions, EachOptionExitsTwoAndStartsNothingWhenNoCopyRuns) {
     EXPECT_FALSE(QFileInfo::exists(home.dataFolder()));
 }
 
+TEST_F(ControlOptions, HelpListsEveryOption) {
+    const CommandResult help = runPagoramaCommand(home, {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* option : {"--import-bookmarks SOURCE", "--export-bookmarks FILE", "--refresh",
+                               "--cancel", "--quit", "--status", "--help"})
+        EXPECT_TRUE(help.out.contains(option)) << option;
+    const CommandResult wrong = runPagoramaCommand(home, {"--status", "now"});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_TRUE(wrong.err.contains("unexpected argument now")) << wrong.err.constData();
+}
+
 TEST_F(ControlOptions, StatusRefreshCancelAndQuitDriveTheRunningCopy) {
     site.setRoute("/hold", [this](const TestSite::Request&, TestSite::Connection& connection) {
         for (int waited = 0; !release && waited < 60000; waited += 20)

@@ -1,6 +1,7 @@
 // The first start of the real program without a display: with an empty
 // Favorites folder it names the command that brings in the bookmarks of the
-// browsers found, and carries on; with favourites it says nothing of it.
+// browsers found (so does the page shown until the first catalogue), and
+// carries on; with favourites it says nothing of it.
 #include "program_run.h"
 #include "support/temp_home.h"
 
@@ -25,6 +26,11 @@ TEST(FirstStart, EmptyFavoritesNamesTheImportCommandAndCarriesOn) {
     ASSERT_TRUE(program.waitForStderr("run: pagorama --import-bookmarks chromium\n", 20000))
         << qPrintable(program.stderrText());
     EXPECT_TRUE(program.stderrText().contains("Favorites has no favourites"));
+    // The page shown until the first catalogue says the same.
+    EXPECT_TRUE(ProgramRun::waitUntil(
+        [&] { return home.read("Documents/pagorama/view.htm").contains("pagorama --import-bookmarks chromium"); },
+        10000))
+        << home.read("Documents/pagorama/view.htm").constData();
     EXPECT_EQ(program.process().state(), QProcess::Running);
     EXPECT_EQ(program.terminate(), 0);
 }
