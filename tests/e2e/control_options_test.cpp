@@ -24,25 +24,28 @@ using testsupport::TestSite;
 
 namespace {
 
-constexpr uid_t Nobody = 65534;
-
 QByteArray settings(quint16 port) {
     return "[Data]\r\nPort=" + QByteArray::number(port) +
            "\r\n[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\nTime_refresh=0\r\n";
 }
 
-// Runs the program with options as the user nobody (the test runs as root).
-CommandResult runAsNobody(const TempHome& home, const QStringList& arguments) {
-    QProcess process;
+// Starts the program with arguments as the user nobody (the test runs as
+// root), in home and without a display.
+void startAsNobody(QProcess& process, const TempHome& home, const QStringList& arguments = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home.path());
     env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(variable);
     process.setProcessEnvironment(env);
     process.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
                                          PAGORAMA_BINARY_DIR "/pagorama"} +
                                  arguments);
+}
+
+CommandResult runAsNobody(const TempHome& home, const QStringList& arguments) {
+    QProcess process;
+    startAsNobody(process, home, arguments);
     CommandResult result;
     if (!process.waitForFinished(30000))
         return result;
@@ -183,15 +186,7 @@ TEST_F(ControlOptions, ACopyOfAnotherUserRefusesEvenRoot) {
     QDir().mkpath(home.favorites());
     ASSERT_EQ(QProcess::execute("chown", {"-R", "65534:65534", home.path()}), 0);
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    program.setProcessEnvironment(env);
-    program.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                              PAGORAMA_BINARY_DIR "/pagorama"});
+    startAsNobody(program, home);
     ASSERT_TRUE(program.waitForStarted(10000));
     // Its own user is answered.
     CommandResult own;
