@@ -62,13 +62,14 @@ void print(FILE* stream, const QString& text) {
 }
 
 int usageError(const QString& message) {
-    print(stderr, QStringLiteral("pagorama: %1\nTry 'pagorama --help' for the options.").arg(message));
+    print(stderr,
+          QStringLiteral("pagorama: %1\nTry 'pagorama --help' for the options.").arg(message));
     return ExitUsage;
 }
 
-int importBookmarks(const QString& source) {
+int runImport(const QString& source) {
     const bookmarks::ImportResult result =
-        bookmarks::ImportBookmarks(source, platform::favoritesFolder());
+        bookmarks::importBookmarks(source, platform::favoritesFolder());
     // A write that failed part way still says what was imported before it.
     if (result.ok || result.summary.imported > 0)
         print(stdout, result.summary.text());
@@ -79,9 +80,9 @@ int importBookmarks(const QString& source) {
     return ExitSucceeded;
 }
 
-int exportBookmarks(const QString& file) {
+int runExport(const QString& file) {
     const bookmarks::ExportResult result =
-        bookmarks::ExportBookmarks(platform::favoritesFolder(), file);
+        bookmarks::exportBookmarks(platform::favoritesFolder(), file);
     if (!result.ok) {
         print(stderr, QStringLiteral("pagorama: cannot export bookmarks: %1").arg(result.error));
         return ExitFailed;
@@ -115,10 +116,11 @@ std::optional<int> runCommandLineOptions(int argc, char** argv) {
     const bool exporting = option == QLatin1String("--export-bookmarks");
     if (importing || exporting) {
         if (args.size() < 2 || args.at(1).isEmpty())
-            return usageError(QStringLiteral("%1 needs %2").arg(option, importing ? "SOURCE" : "FILE"));
+            return usageError(
+                QStringLiteral("%1 needs %2").arg(option, importing ? "SOURCE" : "FILE"));
         if (args.size() > 2)
             return usageError(QStringLiteral("unexpected argument %1").arg(args.at(2)));
-        return importing ? importBookmarks(args.at(1)) : exportBookmarks(args.at(1));
+        return importing ? runImport(args.at(1)) : runExport(args.at(1));
     }
     for (const ControlOption& control : ControlOptions) {
         if (option != QLatin1String(control.option))

@@ -30,7 +30,7 @@ QString browserNames(const QStringList& browsers) {
 QString importAndSummarise(const QStringList& browsers, const QString& favorites) {
     QStringList lines;
     for (const QString& browser : browsers) {
-        const bookmarks::ImportResult result = bookmarks::ImportBookmarks(browser, favorites);
+        const bookmarks::ImportResult result = bookmarks::importBookmarks(browser, favorites);
         if (result.ok || result.summary.imported > 0)
             lines << browserName(browser) + QStringLiteral(": ") + result.summary.text();
         if (!result.ok)

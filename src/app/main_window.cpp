@@ -14,6 +14,7 @@
 #include "catalogue/site_worker.h"
 #include "history/history_analyser.h"
 #include "pages/page_writer.h"
+#include "platform/file_replace.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 
@@ -118,9 +119,20 @@ void TMain::FormCreate() {
 
     const QString dataFolder = platform::dataFolder();
     QDir().mkpath(dataFolder);
+    removeLeftovers(dataFolder);
     QString error;
     if (!ensureDefaultBackground(dataFolder, &error))
         writeLineToStderr(QStringLiteral("Unable to write the default background: ") + error);
+}
+
+// What an earlier copy of the program that ended abruptly may have left:
+// temporary files of writes it did not finish, and browser profiles.
+void TMain::removeLeftovers(const QString& dataFolder) {
+    for (const QString& folder :
+         {dataFolder, dataFolder + QStringLiteral("images"),
+          dataFolder + QStringLiteral("images/history"), platform::programFolder()})
+        platform::removeStaleTemporaryFiles(folder);
+    catalogue::PageRenderer::removeStaleProfiles();
 }
 
 void TMain::createTray() {
@@ -184,6 +196,7 @@ void TMain::connectControlsToModel() {
     bindBox(cb_autostart, &platform::SettingsModel::autoStart);
     bindBox(DisplayHeaderCheckBox, &platform::SettingsModel::displayHeader);
     bindBox(WriteLogFileCheckBox, &platform::SettingsModel::logToFile);
+    bindBox(ShareOnNetworkCheckBox, &platform::SettingsModel::shareOnNetwork);
     connect(SpinEdit1, &QSpinBox::valueChanged, this, [this](int minutes) {
         Settings.interval = minutes;
         refreshTrayToolTips();
@@ -229,6 +242,7 @@ void TMain::ShowSettings() {
     cb_autostart->setChecked(values.autoStart);
     DisplayHeaderCheckBox->setChecked(values.displayHeader);
     WriteLogFileCheckBox->setChecked(values.logToFile);
+    ShareOnNetworkCheckBox->setChecked(values.shareOnNetwork);
     PortEdit->setText(values.port);
 }
 
@@ -248,8 +262,14 @@ bool TMain::WriteSettings() {
     Settings.left = frame.left();
     Settings.width = frame.width();
     Settings.height = frame.height();
+    // A close during a run saves the counter of the pictures the pages on
+    // disk show, not the one of the unfinished run.
+    const int runCounter = Settings.evenFileName;
+    Settings.evenFileName = Run->committedEvenFileName();
     QString error;
-    if (Settings.write(IniFileName, &error))
+    const bool written = Settings.write(IniFileName, &error);
+    Settings.evenFileName = runCounter;
+    if (written)
         return true;
     platform::showMessage(error, ErrorCaption, platform::MessageKind::Error);
     return false;
@@ -292,8 +312,14 @@ void TMain::customEvent(QEvent* event) {
 }
 
 void TMain::FormCloseQuery() {
-    if (!cb_autostart->isChecked() || CloseRequested)
+    if (!cb_autostart->isChecked() || CloseRequested) {
+        // The program ends: the site fetch in progress is cut short rather
+        // than waited for (its time-outs may add up to minutes), and no run
+        // starts any more.
+        Ending = true;
+        SiteWorker1->abandonFetch();
         Button3Click();
+    }
 }
 
 bool TMain::FormClose() {

@@ -79,6 +79,7 @@ public:
     // FavouritesChanged, progress) lives in Run.
     bool Initialised = false;
     bool CloseRequested = false;
+    bool Ending = false; // a close that ends the program is under way
 
     // The timer's tick counter and the timed refresh rule.
     RefreshSchedule Schedule;
@@ -135,6 +136,7 @@ public:
     QLabel* Image1 = nullptr;
     QCheckBox* DisplayHeaderCheckBox = nullptr;
     QCheckBox* WriteLogFileCheckBox = nullptr;
+    QCheckBox* ShareOnNetworkCheckBox = nullptr;
     QLabel* Label3 = nullptr;
     QLineEdit* PortEdit = nullptr;
     QPushButton* ClearButton = nullptr;
@@ -219,6 +221,7 @@ private:
     void buildWebServerTab();
     void connectControlsToModel();
     void createTray();
+    void removeLeftovers(const QString& dataFolder);
     void hideToTray();
     void refreshTrayToolTips();
     void stepAnimation();

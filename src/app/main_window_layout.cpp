@@ -184,7 +184,13 @@ void TMain::buildWebServerTab() {
     StopButton = button(page, "StopButton", QStringLiteral("St&op Web Server"),
                         QRect(307, 32, 106, 22), QStringLiteral("Stop the internal web server"));
 
-    DisplayMemo = make<QPlainTextEdit>(page, "DisplayMemo", QRect(4, 60, 409, 232));
+    ShareOnNetworkCheckBox = checkBox(
+        page, "ShareOnNetworkCheckBox", QStringLiteral("Let other computers view the pages"),
+        QRect(6, 58, 300, 20),
+        QStringLiteral("Check this box to let other computers on your network view the pages. "
+                       "Editing and the browsing history stay on this computer."));
+
+    DisplayMemo = make<QPlainTextEdit>(page, "DisplayMemo", QRect(4, 82, 409, 210));
     DisplayMemo->setReadOnly(true);
     DisplayMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
 }

@@ -79,6 +79,9 @@ void TMain::createParts() {
     });
     connect(DisplayHeaderCheckBox, &QCheckBox::toggled, HttpServer1,
             &webserver::WebServerController::setDisplayHeader);
+    // Takes effect at once: a listening server listens again on the new address.
+    connect(ShareOnNetworkCheckBox, &QCheckBox::toggled, HttpServer1,
+            &webserver::WebServerController::setShareOnNetwork);
 
     // Local links in the pages point at the port the server was last started on.
     PageWriter1 = std::make_unique<pages::PageWriter>(
@@ -160,7 +163,7 @@ void TMain::TakeOverStartPage() {
 }
 
 void TMain::Button2Click() {
-    if (Run->runInProgress())
+    if (Run->runInProgress() || Ending)
         return;
     ImportNewBookmarksBeforeRun();
     SiteWorker1->reloadUrlCache();
@@ -180,7 +183,7 @@ void TMain::ImportNewBookmarksBeforeRun() {
     }
     // The folder monitor passes over the files the import writes, so they
     // start no run of their own; this run takes them in.
-    const bookmarks::ImportResult result = bookmarks::ImportNewBookmarks(
+    const bookmarks::ImportResult result = bookmarks::importNewBookmarks(
         source, platform::favoritesFolder(),
         platform::programFolder() + QStringLiteral("bookmarks-imported.txt"),
         noteOwnFavouriteChange());
@@ -193,6 +196,7 @@ void TMain::ImportNewBookmarksBeforeRun() {
 }
 
 void TMain::StartButtonClick() {
+    HttpServer1->setShareOnNetwork(Settings.shareOnNetwork);
     HttpServer1->start(PortEdit->text(), platform::documentFolder());
     // "Port" is saved from the port last handed to the server, whether or
     // not the server could start on it.

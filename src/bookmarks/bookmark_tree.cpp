@@ -2,7 +2,9 @@
 
 namespace bookmarks {
 
-TreeBuilder::TreeBuilder(BookmarkTree& tree) : tree_(tree) { open_.append(&tree_.root); }
+TreeBuilder::TreeBuilder(BookmarkTree& tree) : tree_(tree) {
+    open_.append(&tree_.root);
+}
 
 void TreeBuilder::openFolder(const QString& name) {
     ++depth_;

@@ -16,9 +16,9 @@ namespace {
 bool readChromium(TreeBuilder& builder, ImportResult& result) {
     const QStringList files = ChromiumBookmarkFiles();
     if (files.isEmpty()) {
-        result.error = QStringLiteral(
-            "No Chromium bookmarks found (no profile with a Bookmarks file in "
-            "~/.config/chromium or ~/.config/google-chrome)");
+        result.error =
+            QStringLiteral("No Chromium bookmarks found (no profile with a Bookmarks file in "
+                           "~/.config/chromium or ~/.config/google-chrome)");
         return false;
     }
     for (const QString& file : files) {
@@ -40,9 +40,9 @@ bool readChromium(TreeBuilder& builder, ImportResult& result) {
 bool readFirefox(TreeBuilder& builder, ImportResult& result) {
     const QStringList files = FirefoxPlacesFiles();
     if (files.isEmpty()) {
-        result.error = QStringLiteral(
-            "No Firefox bookmarks found (no profile with a places.sqlite in "
-            "~/.mozilla/firefox/profiles.ini)");
+        result.error =
+            QStringLiteral("No Firefox bookmarks found (no profile with a places.sqlite in "
+                           "~/.mozilla/firefox/profiles.ini)");
         return false;
     }
     for (const QString& file : files) {
@@ -73,7 +73,7 @@ bool readHtmlFile(const QString& path, TreeBuilder& builder, ImportResult& resul
 
 } // namespace
 
-bool ReadBookmarks(const QString& source, BookmarkTree& tree, ImportResult& result) {
+bool readBookmarks(const QString& source, BookmarkTree& tree, ImportResult& result) {
     TreeBuilder builder(tree);
     if (source.compare(QLatin1String("chromium"), Qt::CaseInsensitive) == 0)
         return readChromium(builder, result);
@@ -82,11 +82,11 @@ bool ReadBookmarks(const QString& source, BookmarkTree& tree, ImportResult& resu
     return readHtmlFile(source, builder, result);
 }
 
-ImportResult ImportBookmarks(const QString& source, const QString& favoritesFolder,
+ImportResult importBookmarks(const QString& source, const QString& favoritesFolder,
                              const NoteCreated& noteCreated) {
     ImportResult result;
     BookmarkTree tree;
-    if (!ReadBookmarks(source, tree, result))
+    if (!readBookmarks(source, tree, result))
         return result;
     result.summary = WriteIntoFavorites(tree, favoritesFolder, noteCreated);
     result.error = result.summary.error;
@@ -94,7 +94,7 @@ ImportResult ImportBookmarks(const QString& source, const QString& favoritesFold
     return result;
 }
 
-ExportResult ExportBookmarks(const QString& favoritesFolder, const QString& file) {
+ExportResult exportBookmarks(const QString& favoritesFolder, const QString& file) {
     ExportResult result;
     if (!QFileInfo(favoritesFolder).isDir()) {
         result.error = QStringLiteral("%1: no Favorites folder to export").arg(favoritesFolder);

@@ -19,13 +19,13 @@ struct ImportResult {
 
 // Reads every file of source (as below) into tree; false with
 // result.error set when a source file is missing, unreadable or broken.
-bool ReadBookmarks(const QString& source, BookmarkTree& tree, ImportResult& result);
+bool readBookmarks(const QString& source, BookmarkTree& tree, ImportResult& result);
 
 // source is "chromium" (every profile of Chromium and Google Chrome),
 // "firefox" (every profile in profiles.ini) or the path of a bookmarks HTML
 // file. Every source is read before anything is written, so a source that
 // cannot be read or is broken leaves the Favorites folder untouched.
-ImportResult ImportBookmarks(const QString& source, const QString& favoritesFolder,
+ImportResult importBookmarks(const QString& source, const QString& favoritesFolder,
                              const NoteCreated& noteCreated = {});
 
 struct ExportResult {
@@ -36,6 +36,6 @@ struct ExportResult {
 
 // Writes the Favorites tree to file as a bookmarks HTML file, replacing it
 // whole (a failed write leaves any old file as it was).
-ExportResult ExportBookmarks(const QString& favoritesFolder, const QString& file);
+ExportResult exportBookmarks(const QString& favoritesFolder, const QString& file);
 
 } // namespace bookmarks

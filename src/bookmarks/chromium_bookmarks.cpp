@@ -17,7 +17,8 @@ const char* const KnownRoots[] = {"bookmark_bar", "other", "synced"};
 
 bool isFolder(const QJsonObject& node) {
     return node.value(QLatin1String("type")).toString() == QLatin1String("folder") ||
-           (!node.contains(QLatin1String("type")) && node.value(QLatin1String("children")).isArray());
+           (!node.contains(QLatin1String("type")) &&
+            node.value(QLatin1String("children")).isArray());
 }
 
 void readChildren(const QJsonArray& children, TreeBuilder& builder) {

@@ -1,8 +1,8 @@
 #include "bookmarks/favorites_export.h"
 
-#include "bookmarks/html_bookmarks.h"
 #include "catalogue/shortcut_file.h"
 #include "platform/dir_enum.h"
+#include "webserver/http_answer.h"
 
 namespace bookmarks {
 
@@ -10,7 +10,13 @@ namespace {
 
 constexpr int UrlPropertyId = 2; // the address in a shortcut's first property set
 
-QByteArray indent(int depth) { return QByteArray(4 * depth, ' '); }
+QByteArray indent(int depth) {
+    return QByteArray(4 * depth, ' ');
+}
+
+QByteArray escaped(const QString& text) {
+    return webserver::htmlEscape(text.toUtf8());
+}
 
 void writeFolder(const QString& folder, int depth, QByteArray& out, ExportSummary& summary) {
     const QList<platform::DirEntry> entries = platform::listDirectory(folder);
@@ -18,7 +24,7 @@ void writeFolder(const QString& folder, int depth, QByteArray& out, ExportSummar
         if (!entry.isDirectory || entry.isSymLink)
             continue;
         ++summary.folders;
-        out += indent(depth) + "<DT><H3>" + EscapeHtml(entry.name) + "</H3>\n";
+        out += indent(depth) + "<DT><H3>" + escaped(entry.name) + "</H3>\n";
         out += indent(depth) + "<DL><p>\n";
         writeFolder(folder + '/' + entry.name, depth + 1, out, summary);
         out += indent(depth) + "</DL><p>\n";
@@ -37,8 +43,7 @@ void writeFolder(const QString& folder, int depth, QByteArray& out, ExportSummar
         }
         ++summary.bookmarks;
         const QString name = entry.name.left(entry.name.size() - 4);
-        out += indent(depth) + "<DT><A HREF=\"" + EscapeHtml(url) + "\">" + EscapeHtml(name) +
-               "</A>\n";
+        out += indent(depth) + "<DT><A HREF=\"" + escaped(url) + "\">" + escaped(name) + "</A>\n";
     }
 }
 

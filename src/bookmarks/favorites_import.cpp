@@ -51,8 +51,8 @@ public:
 
     // The first of base, "base (2)", ... for which usable() holds, each
     // candidate cut so that it stays within a file name.
-    template <typename Usable> QString numbered(const QString& base, const QString& extension,
-                                                Usable usable) {
+    template <typename Usable>
+    QString numbered(const QString& base, const QString& extension, Usable usable) {
         int& number = nextNumber_[base.toLower() + extension.toLower()];
         if (number == 0) {
             if (usable(base))
@@ -71,8 +71,9 @@ public:
 
     // A free shortcut name (without extension) for a bookmark.
     QString freeShortcutName(const QString& base) {
-        return numbered(base, Extension,
-                        [&](const QString& name) { return !taken_.contains((name + Extension).toLower()); });
+        return numbered(base, Extension, [&](const QString& name) {
+            return !taken_.contains((name + Extension).toLower());
+        });
     }
 
     // The folder of that name (without regard to case) that is already
@@ -101,7 +102,7 @@ private:
     QSet<QString> taken_;             // every entry name, lower case
     QHash<QString, QString> folders_; // real folders: lower case -> name
     QSet<QString> addresses_;
-    QHash<QString, int> nextNumber_;  // where the numbering of a base name goes on
+    QHash<QString, int> nextNumber_; // where the numbering of a base name goes on
 };
 
 int countBookmarks(const BookmarkFolder& folder) {
@@ -156,7 +157,8 @@ private:
     bool importBookmark(const Bookmark& bookmark, FolderState& state, bool* receivedAny) {
         const QString url = bookmark.url.trimmed();
         if (url.isEmpty() || url.size() > MaxAddressLength ||
-            std::any_of(url.cbegin(), url.cend(), [](QChar c) { return c.unicode() < 32 || c.unicode() == 127; })) {
+            std::any_of(url.cbegin(), url.cend(),
+                        [](QChar c) { return c.unicode() < 32 || c.unicode() == 127; })) {
             ++summary_.unusable;
             return true;
         }
@@ -213,14 +215,16 @@ bool IsWebAddress(const QString& url) {
 }
 
 QString ImportSummary::text() const {
-    QString text = QStringLiteral("Imported %1 favourites into %2 folders; %3 already there; %4 skipped")
-                       .arg(imported)
-                       .arg(folders)
-                       .arg(alreadyThere)
-                       .arg(skipped());
+    QString text =
+        QStringLiteral("Imported %1 favourites into %2 folders; %3 already there; %4 skipped")
+            .arg(imported)
+            .arg(folders)
+            .arg(alreadyThere)
+            .arg(skipped());
     QStringList reasons;
     if (notWeb)
-        reasons << QStringLiteral("%1 not web addresses (javascript:, place:, data:, ...)").arg(notWeb);
+        reasons
+            << QStringLiteral("%1 not web addresses (javascript:, place:, data:, ...)").arg(notWeb);
     if (unusable)
         reasons << QStringLiteral("%1 without a usable address").arg(unusable);
     if (tooDeep)
@@ -228,7 +232,8 @@ QString ImportSummary::text() const {
                        .arg(tooDeep)
                        .arg(MaxFolderDepth);
     if (pathTooLong)
-        reasons << QStringLiteral("%1 whose path would be too long for the file system").arg(pathTooLong);
+        reasons << QStringLiteral("%1 whose path would be too long for the file system")
+                       .arg(pathTooLong);
     if (!reasons.isEmpty())
         text += QStringLiteral("\nSkipped: ") + reasons.join(QStringLiteral(", "));
     return text;

@@ -4,15 +4,15 @@
 // a bookmark whose address is already a favourite of its folder is passed
 // over, and one whose name is taken gets " (2)", " (3)", ...
 #include "bookmarks/bookmark_tree.h"
+#include "platform/own_changes.h"
 
 #include <QString>
 
-#include <functional>
-
 namespace bookmarks {
 
-// Told the path of every file and folder the import is about to create.
-using NoteCreated = std::function<void(const QString& path)>;
+// Told the path of every file and folder the import is about to create, so
+// a running program's folder watch can pass over its own writes.
+using NoteCreated = platform::NoteOwnChange;
 
 struct ImportSummary {
     int imported = 0;     // shortcuts written

@@ -1,5 +1,7 @@
 #include "bookmarks/html_bookmarks.h"
 
+#include "catalogue/html_text.h"
+
 #include <QList>
 
 #include <algorithm>
@@ -10,7 +12,9 @@ namespace {
 
 const QByteArray Doctype = "<!DOCTYPE NETSCAPE-Bookmark-file-1>";
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 // The position of needle (lower case) in text from `from` on, without regard
 // to ASCII letter case; -1 when absent.
@@ -105,6 +109,10 @@ QByteArray attribute(const QByteArray& attributes, const char* name) {
     return {};
 }
 
+QString decoded(const QByteArray& html) {
+    return QString::fromUtf8(catalogue::DecodeHtmlText(html));
+}
+
 // Reads the lists of a bookmarks file. A "<DL>" opens the folder of the
 // "<H3>" before it; one without a heading opens no folder of its own.
 class HtmlReader {
@@ -151,7 +159,7 @@ public:
                 openPendingAsEmpty();
                 if (lists_.isEmpty())
                     return fail(error, open, "a bookmark outside every list");
-                builder_.addBookmark(name, UnescapeHtml(attribute(tag.attributes, "href")));
+                builder_.addBookmark(name, decoded(attribute(tag.attributes, "href")));
             } else if (tag.name == "dl") {
                 const bool opensFolder = hasPending_ && !lists_.isEmpty();
                 if (opensFolder)
@@ -178,7 +186,8 @@ public:
 
 private:
     bool fail(QString* error, qsizetype at, const char* what) {
-        *error = QStringLiteral("broken bookmarks file: %1 at byte %2").arg(QLatin1String(what)).arg(at);
+        *error =
+            QStringLiteral("broken bookmarks file: %1 at byte %2").arg(QLatin1String(what)).arg(at);
         return false;
     }
 
@@ -189,7 +198,7 @@ private:
             return false;
         // The name is cut long before it could cost memory.
         const qsizetype kept = std::min<qsizetype>(end - *at, 4 * MaxKeptNameLength);
-        *text = UnescapeHtml(html_.mid(*at, kept)).trimmed();
+        *text = decoded(html_.mid(*at, kept)).trimmed();
         const qsizetype close = html_.indexOf('>', end);
         *at = close < 0 ? html_.size() : close + 1;
         return true;
@@ -218,65 +227,6 @@ private:
 
 bool ReadHtmlBookmarks(const QByteArray& html, TreeBuilder& builder, QString* error) {
     return HtmlReader(html, builder).read(error);
-}
-
-QByteArray EscapeHtml(const QString& text) {
-    QByteArray out;
-    const QByteArray utf8 = text.toUtf8();
-    out.reserve(utf8.size());
-    for (const char c : utf8) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-QString UnescapeHtml(const QByteArray& text) {
-    if (!text.contains('&'))
-        return QString::fromUtf8(text);
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != '&') {
-            out += text[i];
-            continue;
-        }
-        const qsizetype semicolon = text.indexOf(';', i + 1);
-        if (semicolon < 0 || semicolon - i > 12) {
-            out += '&';
-            continue;
-        }
-        const QByteArray entity = text.mid(i + 1, semicolon - i - 1);
-        QByteArray replacement;
-        if (entity == "amp") replacement = "&";
-        else if (entity == "lt") replacement = "<";
-        else if (entity == "gt") replacement = ">";
-        else if (entity == "quot") replacement = "\"";
-        else if (entity == "apos") replacement = "'";
-        else if (entity == "nbsp") replacement = "\xC2\xA0";
-        else if (entity.startsWith('#')) {
-            bool ok = false;
-            const uint code = entity.size() > 1 && (entity[1] == 'x' || entity[1] == 'X')
-                                  ? entity.mid(2).toUInt(&ok, 16)
-                                  : entity.mid(1).toUInt(&ok, 10);
-            if (ok && code > 0 && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF)) {
-                const char32_t c = char32_t(code);
-                replacement = QString::fromUcs4(&c, 1).toUtf8();
-            }
-        }
-        if (replacement.isNull()) {
-            out += '&';
-            continue;
-        }
-        out += replacement;
-        i = semicolon;
-    }
-    return QString::fromUtf8(out);
 }
 
 } // namespace bookmarks

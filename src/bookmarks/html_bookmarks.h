@@ -17,10 +17,4 @@ namespace bookmarks {
 // name or list, a list closed that was never opened).
 bool ReadHtmlBookmarks(const QByteArray& html, TreeBuilder& builder, QString* error);
 
-// "&", "<", ">" and '"' as character references.
-QByteArray EscapeHtml(const QString& text);
-// Character references (named &amp; &lt; &gt; &quot; &apos; &nbsp; and
-// numeric ones) as the characters they stand for; others stay as written.
-QString UnescapeHtml(const QByteArray& text);
-
 } // namespace bookmarks

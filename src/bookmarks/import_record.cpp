@@ -33,7 +33,7 @@ void dropSeen(BookmarkFolder& folder, const QSet<QString>& seen) {
 
 } // namespace
 
-QSet<QString> ReadImportRecord(const QString& recordPath) {
+QSet<QString> readImportRecord(const QString& recordPath) {
     QSet<QString> addresses;
     QFile file(recordPath);
     if (!file.open(QIODevice::ReadOnly))
@@ -47,13 +47,13 @@ QSet<QString> ReadImportRecord(const QString& recordPath) {
     return addresses;
 }
 
-ImportResult ImportNewBookmarks(const QString& source, const QString& favoritesFolder,
+ImportResult importNewBookmarks(const QString& source, const QString& favoritesFolder,
                                 const QString& recordPath, const NoteCreated& noteCreated) {
     ImportResult result;
     BookmarkTree tree;
-    if (!ReadBookmarks(source, tree, result))
+    if (!readBookmarks(source, tree, result))
         return result;
-    QSet<QString> seen = ReadImportRecord(recordPath);
+    QSet<QString> seen = readImportRecord(recordPath);
     const qsizetype before = seen.size();
     dropSeen(tree.root, seen);
     result.summary = WriteIntoFavorites(tree, favoritesFolder, noteCreated);

@@ -10,13 +10,13 @@
 namespace bookmarks {
 
 // The addresses of the record file, one a line (a missing file: none).
-QSet<QString> ReadImportRecord(const QString& recordPath);
+QSet<QString> readImportRecord(const QString& recordPath);
 
-// Imports from source (as ImportBookmarks) the bookmarks whose address the
+// Imports from source (as importBookmarks) the bookmarks whose address the
 // record does not hold, then adds every address of the source to the record
 // (replaced whole). A source that cannot be read changes nothing; a record
 // that cannot be written is reported in the result's error.
-ImportResult ImportNewBookmarks(const QString& source, const QString& favoritesFolder,
+ImportResult importNewBookmarks(const QString& source, const QString& favoritesFolder,
                                 const QString& recordPath, const NoteCreated& noteCreated = {});
 
 } // namespace bookmarks

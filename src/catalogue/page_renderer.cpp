@@ -1,8 +1,10 @@
 #include "catalogue/page_renderer.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,13 +17,15 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <poll.h>
 #include <pthread.h>
-#include <spawn.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +47,11 @@ constexpr int kStartUpMs = 30000;
 constexpr int kStartRequestMs = 20000;
 // A message larger than this is no answer we asked for.
 constexpr qsizetype kMaxMessageBytes = 256 * 1024 * 1024;
+// The browser profiles in the temporary folder, and the lock file in each
+// that tells whether its program still runs.
+constexpr char kProfilePrefix[] = "pagorama-browser-";
+constexpr char kOwnerFile[] = ".owner-lock";
+constexpr int kProfileGraceSeconds = 600;
 
 void closeFd(int& fd) {
     if (fd >= 0)
@@ -101,6 +110,66 @@ bool writeAll(int fd, const QByteArray& bytes, const QDeadlineTimer& deadline) {
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return ok;
+}
+
+// Starts argv[0] with the pipe ends as its descriptors 3 and 4 and its
+// standard streams on /dev/null, in a process group of its own (so stopping
+// it reaches every process it starts) and with signals as a fresh program
+// expects them. It is killed when the calling thread (the program's main
+// thread) ends, also by kill -9, so no browser ever outlives the program.
+pid_t spawnInOwnGroup(char* const argv[], char* const envp[], int toChild, int fromChild) {
+    // The child reports a failed exec through this pipe; it closes unread
+    // when the exec succeeds.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return -1;
+    report[0] = moveHigh(report[0]);
+    report[1] = moveHigh(report[1]);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The child: only calls that are safe after fork in a threaded program.
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127); // the program ended before the line above
+        const int null = ::open("/dev/null", O_RDWR);
+        for (int fd = 0; fd <= 2; ++fd)
+            ::dup2(null, fd);
+        ::dup2(toChild, 3);
+        ::dup2(fromChild, 4);
+        ::close_range(5, unsigned(report[1]) - 1, 0);
+        ::close_range(unsigned(report[1]) + 1, ~0U, 0);
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+            ::sigaction(signalNumber, &byDefault, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execve(argv[0], argv, envp);
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = ::write(report[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(report[0]);
+        return -1;
+    }
+    ::setpgid(pid, pid); // also here, so the group exists when this returns
+    int error = 0;
+    ssize_t got;
+    do
+        got = ::read(report[0], &error, sizeof error);
+    while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (got == ssize_t(sizeof error)) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return -1;
+    }
+    return pid;
 }
 
 } // namespace
@@ -236,6 +305,8 @@ void PageRenderer::setTimeouts(int loadMs, int commandMs) {
 }
 
 bool PageRenderer::start() {
+    if (shutDown_)
+        return false;
     QMutexLocker lock(&stateMutex_);
     if (pid_ > 0 && !reaped_) {
         int status = 0;
@@ -252,10 +323,26 @@ bool PageRenderer::spawnBrowser() {
     if (program.isEmpty())
         return false;
 
-    QByteArray profileTemplate = QDir::tempPath().toLocal8Bit() + "/pagorama-browser-XXXXXX";
+    QByteArray profileTemplate =
+        QFile::encodeName(QDir::tempPath()) + '/' + kProfilePrefix + "XXXXXX";
     if (!::mkdtemp(profileTemplate.data()))
         return false;
     profileDir_ = QString::fromLocal8Bit(profileTemplate);
+    // Held while the folder is in use; a folder whose lock nobody holds is
+    // left over from a copy of the program that has ended.
+    const QByteArray ownerPath = profileTemplate + '/' + kOwnerFile;
+    profileLock_ = ::open(ownerPath.constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+    if (profileLock_ >= 0)
+        ::flock(profileLock_, LOCK_EX);
+    // The browser's crash handler keeps its reports in the profile too,
+    // never in the user's own browser folders.
+    QByteArray crashFolder = "BREAKPAD_DUMP_LOCATION=" + profileTemplate + "/Crash Reports";
+    std::vector<char*> childEnvironment;
+    for (char** variable = environ; *variable; ++variable)
+        if (std::strncmp(*variable, "BREAKPAD_DUMP_LOCATION=", 23) != 0)
+            childEnvironment.push_back(*variable);
+    childEnvironment.push_back(crashFolder.data());
+    childEnvironment.push_back(nullptr);
 
     int toChild[2], fromChild[2];
     if (::pipe2(toChild, O_CLOEXEC) != 0) {
@@ -291,35 +378,11 @@ bool PageRenderer::spawnBrowser() {
         argv.push_back(arg.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, toChild[0], 3);
-    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 4);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 5);
-
-    // Its own process group, so stopping it reaches every process it starts;
-    // signals as a fresh program expects them.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const pid_t pid =
+        spawnInOwnGroup(argv.data(), childEnvironment.data(), toChild[0], fromChild[1]);
     ::close(toChild[0]);
     ::close(fromChild[1]);
-    if (rc != 0) {
+    if (pid <= 0) {
         ::close(toChild[1]);
         ::close(fromChild[0]);
         endBrowser(); // removes the profile folder
@@ -366,6 +429,32 @@ void PageRenderer::endBrowser() {
         QDir(profileDir_).removeRecursively();
         profileDir_.clear();
     }
+    closeFd(profileLock_);
+}
+
+void PageRenderer::removeStaleProfiles() {
+    const QDir temp(QDir::tempPath());
+    const QStringList names = temp.entryList({QLatin1String(kProfilePrefix) + '*'},
+                                             QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString& name : names) {
+        const QString folder = temp.filePath(name);
+        const QFileInfo info(folder);
+        if (info.isSymLink() || info.ownerId() != ::geteuid())
+            continue;
+        const QByteArray ownerPath = QFile::encodeName(folder + '/' + QLatin1String(kOwnerFile));
+        const int lock = ::open(ownerPath.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        bool stale;
+        if (lock < 0) {
+            // Without its lock file the folder is either just being made or
+            // was made before the lock existed: only an old one is stale.
+            stale = info.lastModified().secsTo(QDateTime::currentDateTime()) > kProfileGraceSeconds;
+        } else {
+            stale = ::flock(lock, LOCK_EX | LOCK_NB) == 0;
+            ::close(lock);
+        }
+        if (stale)
+            QDir(folder).removeRecursively();
+    }
 }
 
 void PageRenderer::stop() {
@@ -378,6 +467,13 @@ void PageRenderer::stop() {
     QMutexLocker captureLock(&captureMutex_);
     QMutexLocker lock(&stateMutex_);
     endBrowser();
+}
+
+void PageRenderer::shutDown() {
+    shutDown_ = true;
+    QMutexLocker lock(&stateMutex_);
+    if (pid_ > 0 && !reaped_)
+        ::kill(-pid_, SIGTERM);
 }
 
 bool PageRenderer::isRunning() const {
@@ -424,7 +520,7 @@ bool PageRenderer::ensureRunning() {
 
 QImage PageRenderer::capture(const QString& url) {
     QMutexLocker captureLock(&captureMutex_);
-    if (!ensureRunning())
+    if (shutDown_ || !ensureRunning())
         return {};
     const QImage shot = captureWithBrowser(url);
     return shot.isNull() ? shot : scaleToThumbnail(shot);

@@ -19,6 +19,8 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+
 namespace catalogue {
 
 class PageRenderer : public QObject {
@@ -32,6 +34,10 @@ public:
     QString browserPath() const;
     // The installed Chromium, empty when there is none.
     static QString findBrowser();
+    // Removes the browser profiles that copies of the program which have
+    // ended (also by a crash) left in the temporary folder; those of
+    // running copies stay.
+    static void removeStaleProfiles();
 
     // How long a page may take to finish loading before it is captured as it
     // stands, and how long any single exchange with the browser may take
@@ -44,6 +50,10 @@ public:
     bool start();
     // Ends the browser and every process it started, and removes its profile.
     void stop();
+    // For the end of the program: the capture in progress ends at once (its
+    // browser is told to quit), and no capture or browser start follows.
+    // Safe from any thread; stop() or the destructor then cleans up.
+    void shutDown();
     bool isRunning() const;
     // The browser's process id while it runs, else 0 (for tests and diagnostics).
     pid_t browserProcessId() const;
@@ -65,6 +75,7 @@ private:
     QImage captureInTab(Session& session, const QString& targetId, const QString& url, int loadMs,
                         int commandMs);
 
+    std::atomic<bool> shutDown_{false};
     mutable QMutex stateMutex_;
     QMutex captureMutex_;
     QString browserPath_;
@@ -77,6 +88,7 @@ private:
     bool reaped_ = false;       // the browser's process has been waited for
     bool freshBrowser_ = false; // the next exchange includes the browser's start-up
     QString profileDir_;
+    int profileLock_ = -1; // holds the profile's lock while it is in use
     // Owned by the capture in progress (captureMutex_).
     QByteArray pipeBuffer_;
     int nextMessageId_ = 1;

@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 
 #include <QDateTime>
+#include <QFile>
 
 #include <exception>
 #include <new>
@@ -70,14 +71,23 @@ void RefreshRun::Button2Click() {
     if (runInProgress_)
         return;
     runInProgress_ = true;
+    catalogueSaved_ = false;
+    previousCounter_ = lastSavedCounter(settings_.evenFileName);
     try {
         cancelRequested_ = false;
-        const int previousCounter = settings_.evenFileName;
-        settings_.evenFileName = previousCounter + 1;
-        runSteps(previousCounter);
+        settings_.evenFileName = previousCounter_ + 1;
+        runSteps(previousCounter_);
+    } catch (const std::exception& error) {
+        reportFailure(QString::fromUtf8(error.what()));
     } catch (...) {
-        // A failed run is over; the next one starts afresh.
+        reportFailure(QStringLiteral("unexpected error"));
     }
+    // The counter names this run's pictures. It counts as used only once a
+    // catalogue that shows them is saved; otherwise the next run takes the
+    // same value again, so the pictures that the pages on disk show stay
+    // those of the previous counter, which only a complete run removes.
+    if (!catalogueSaved_)
+        settings_.evenFileName = previousCounter_;
     try {
         host_.showStatus();
     } catch (...) {
@@ -85,10 +95,23 @@ void RefreshRun::Button2Click() {
     runInProgress_ = false;
 }
 
+int RefreshRun::committedEvenFileName() const {
+    return runInProgress_ && !catalogueSaved_ ? previousCounter_ : settings_.evenFileName;
+}
+
+void RefreshRun::reportFailure(const QString& reason) {
+    try {
+        host_.setStatusText(QStringLiteral("Refresh failed: ") + reason);
+    } catch (...) {
+    }
+}
+
 void RefreshRun::requestCancel() {
     cancelRequested_ = true;
     if (host_.statusLight() == RunLight::Running)
         host_.setStatusLight(RunLight::Cancelling);
+    // fetchRunning turns false when the worker thread ends, so this wait
+    // also ends when it sits above the run's own wait for the worker.
     while (fetchRunning_ && fetchRunning_())
         host_.waitForEvents();
 }
@@ -99,15 +122,17 @@ void RefreshRun::runSteps(int previousCounter) {
         SetScriptDebuggerDisabled(true);
     withFinally(
         [&] {
-            if (!cancelRequested_) {
-                withFinally(
-                    [&] { BuildCatalogue(); },
-                    [&] { deletePreviousPictures(QStringLiteral("images"), previousCounter); });
-            }
-            if (!cancelRequested_ && settings_.history) {
+            if (cancelRequested_)
+                return;
+            // Only once this run's catalogue and pages are written do the
+            // previous run's pictures go: until then the pages on disk show
+            // them. An offline, cancelled or failed run removes nothing.
+            if (!BuildCatalogue())
+                return;
+            deletePreviousPictures(QStringLiteral("images"), previousCounter);
+            // The analysis replaces its own pictures once its page is written.
+            if (!cancelRequested_ && settings_.history)
                 host_.runHistoryAnalysis();
-                deletePreviousPictures(QStringLiteral("images/history"), previousCounter);
-            }
         },
         [&] {
             clearWorkLists();
@@ -116,14 +141,16 @@ void RefreshRun::runSteps(int previousCounter) {
         });
 }
 
-void RefreshRun::BuildCatalogue() {
+bool RefreshRun::BuildCatalogue() {
+    bool written = false;
     host_.rememberCursor();
     host_.setTrayAnimated(true);
     withFinally(
         [&] {
             host_.setRefreshControlsEnabled(false);
             favouritesChanged_ = false;
-            withFinally([&] { buildSteps(); }, [&] { host_.setRefreshControlsEnabled(true); });
+            withFinally([&] { written = buildSteps(); },
+                        [&] { host_.setRefreshControlsEnabled(true); });
         },
         [&] {
             host_.restoreCursor();
@@ -131,13 +158,15 @@ void RefreshRun::BuildCatalogue() {
             host_.setStatusLight(RunLight::Idle);
             host_.setTrayAnimated(false);
         });
+    return written;
 }
 
-void RefreshRun::buildSteps() {
+bool RefreshRun::buildSteps() {
     if (platform::isOffline())
-        return;
+        return false;
     host_.setStatusText(QStringLiteral("Initializing..."));
     host_.setStatusLight(RunLight::Running);
+    removeUnusedPictures(settings_.evenFileName);
 
     favoritesRoot_ = platform::favoritesFolder();
     if (!favoritesRoot_.endsWith('/'))
@@ -171,15 +200,23 @@ void RefreshRun::buildSteps() {
         },
         pump);
 
+    // A cancelled run has only some of the favourites: the catalogue and
+    // the pages of the previous run stay as they are.
+    if (cancelRequested_) {
+        host_.setStatusText(QStringLiteral("Refresh cancelled"));
+        return false;
+    }
     completeFolder();
     catalogue_.finish();
     const QByteArray text = catalogue_.text();
     QString error;
     if (!SaveCatalogue(platform::dataFolder() + QStringLiteral("listings.xml"), text, &error))
         throw std::runtime_error(error.toStdString());
+    catalogueSaved_ = true;
     host_.WriteSupportPages(text);
     host_.WriteCataloguePages(text);
     host_.setStatusText(QStringLiteral("All Done"));
+    return true;
 }
 
 bool RefreshRun::CountFavourite(const QString&, const platform::DirEntry&) {
@@ -247,12 +284,45 @@ QString RefreshRun::locationOf(const QString& folderPath) const {
     return platform::toBackslashForm(relative);
 }
 
-void RefreshRun::deletePreviousPictures(const QString& subfolder, int previousCounter) {
+QString RefreshRun::pictureMask(int counter) {
     // Every picture of a run starts with the hexadecimal form of its counter.
-    const QByteArray prefix = HexEncode(QString::asprintf("%4d", previousCounter).toLatin1());
-    const QString mask = QString::fromLatin1(prefix) + QStringLiteral("*.BMP");
-    if (!platform::deleteMatchingFiles(platform::dataFolder() + subfolder, mask, false))
+    const QByteArray prefix = HexEncode(QString::asprintf("%4d", counter).toLatin1());
+    return QString::fromLatin1(prefix) + QStringLiteral("*.BMP");
+}
+
+void RefreshRun::deletePreviousPictures(const QString& subfolder, int previousCounter) {
+    if (!platform::deleteMatchingFiles(platform::dataFolder() + subfolder,
+                                       pictureMask(previousCounter), false))
         platform::showMessage(QStringLiteral("Delete Failed"));
+}
+
+int RefreshRun::lastSavedCounter(int counter) {
+    // The settings keep the counter only when the program closes normally:
+    // after a crash the saved catalogues may already name pictures of later
+    // counters, which must count as used.
+    QByteArray saved;
+    for (const QString& name : {QStringLiteral("listings.xml"), QStringLiteral("history.xml")}) {
+        QFile file(platform::dataFolder() + name);
+        if (file.open(QIODevice::ReadOnly))
+            saved += file.readAll();
+    }
+    const auto names = [&saved](int candidate) {
+        const QByteArray prefix = HexEncode(QString::asprintf("%4d", candidate).toLatin1());
+        return saved.contains("IMAGE =\"images\\" + prefix) ||
+               saved.contains("IMAGE =\"images\\history\\" + prefix);
+    };
+    while (names(counter + 1))
+        ++counter;
+    return counter;
+}
+
+void RefreshRun::removeUnusedPictures(int counter) {
+    // No saved catalogue names pictures of a counter that is not yet used:
+    // these are left over from a run that never finished (cancelled, failed
+    // or killed), and must not pass for pictures made earlier in this run.
+    for (const QString& subfolder : {QStringLiteral("images"), QStringLiteral("images/history")})
+        platform::deleteMatchingFiles(platform::dataFolder() + subfolder, pictureMask(counter),
+                                      false);
 }
 
 void RefreshRun::clearWorkLists() {

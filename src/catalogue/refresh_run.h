@@ -47,14 +47,19 @@ public:
     // the favourite in progress has finished, handling events meanwhile.
     void requestCancel();
 
-    // The run's body up to the page writing. Throws when saving the
+    // The run's body up to the page writing. True when the catalogue and
+    // the pages were written; false when the system is offline or the run
+    // was cancelled (nothing is written then). Throws when saving the
     // catalogue or writing a page fails; the indicators are reset either way.
-    void BuildCatalogue();
+    bool BuildCatalogue();
     // Scan callbacks of the counting and the building pass.
     bool CountFavourite(const QString& folderPath, const platform::DirEntry& entry);
     bool AddFavourite(const QString& folderPath, const platform::DirEntry& entry);
 
     bool cancelRequested() const { return cancelRequested_; }
+    // The run counter as it should be saved: during a run whose catalogue
+    // is not saved yet, the previous run's value (the one the pages show).
+    int committedEvenFileName() const;
     bool runInProgress() const { return runInProgress_; }
     bool favouritesChanged() const { return favouritesChanged_; }
     void setFavouritesChanged(bool changed) { favouritesChanged_ = changed; }
@@ -74,7 +79,11 @@ public:
 
 private:
     void runSteps(int previousCounter);
-    void buildSteps();
+    bool buildSteps();
+    void reportFailure(const QString& reason);
+    static QString pictureMask(int counter);
+    static int lastSavedCounter(int counter);
+    void removeUnusedPictures(int counter);
     void completeFolder();
     QString locationOf(const QString& folderPath) const;
     void deletePreviousPictures(const QString& subfolder, int previousCounter);
@@ -89,6 +98,8 @@ private:
     bool cancelRequested_ = false;
     bool favouritesChanged_ = false;
     bool runInProgress_ = false;
+    bool catalogueSaved_ = false; // this run has replaced listings.xml
+    int previousCounter_ = 0;
     int sitesTotal_ = 0;
     int sitesFetched_ = 0;
     int progressPosition_ = 0;

@@ -131,8 +131,7 @@ QByteArray UrlFileText(const QString& url) {
     return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
 }
 
-platform::CreateResult CreateUrlFile(const QString& fileName, const QString& url,
-                                     QString* error) {
+platform::CreateResult CreateUrlFile(const QString& fileName, const QString& url, QString* error) {
     return platform::createFileWhole(fileName, UrlFileText(url), error);
 }
 
@@ -144,8 +143,7 @@ bool WriteUrlFile(const QString& fileName, const QString& url,
                   const platform::NoteOwnChange& noteOwnChange) {
     if (noteOwnChange)
         noteOwnChange(fileName);
-    const bool written =
-        platform::replaceFileWhole(fileName, UrlFileText(url));
+    const bool written = platform::replaceFileWhole(fileName, UrlFileText(url));
     const QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() == app->thread())
         QCoreApplication::processEvents();

@@ -6,8 +6,14 @@
 #include <QThread>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 #include <netdb.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +24,8 @@ namespace catalogue {
 namespace {
 
 std::atomic<int> defaultTimeout{TSiteHttpClient::DefaultTimeoutMs};
+// Raised by cancelEveryClient: a client made before the raise is cancelled.
+std::atomic<int> generation{0};
 
 QString socketError(int number) {
     return QStringLiteral("Winsock error no %1").arg(number);
@@ -28,12 +36,45 @@ bool onMainThread() {
     return app && QThread::currentThread() == app->thread();
 }
 
+// A host name look-up on a thread of its own. The waiter may give up (time-out,
+// cancel) before it ends: the thread then drops the answer itself.
+struct NameLookUp {
+    NameLookUp() : doneFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~NameLookUp() {
+        if (result)
+            ::freeaddrinfo(result);
+        if (doneFd >= 0)
+            ::close(doneFd);
+    }
+    void finish(int rc, addrinfo* found) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            code = rc;
+            result = found;
+        }
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(doneFd, &one, sizeof one);
+    }
+    addrinfo* take(int* rc) {
+        std::lock_guard<std::mutex> lock(mutex);
+        *rc = code;
+        addrinfo* found = result;
+        result = nullptr;
+        return found;
+    }
+
+    const int doneFd;
+    std::mutex mutex;
+    int code = EAI_AGAIN;
+    addrinfo* result = nullptr;
+};
+
 // One connection: waits for readiness with the client's time-out, which
 // restarts with every bit of progress.
 class Connection {
 public:
-    Connection(int timeoutMs, std::atomic<bool>& canceled)
-        : timeoutMs_(timeoutMs), canceled_(canceled) {}
+    Connection(int timeoutMs, std::function<bool()> canceled)
+        : timeoutMs_(timeoutMs), canceled_(std::move(canceled)) {}
     ~Connection() {
         if (fd_ >= 0)
             ::close(fd_);
@@ -42,16 +83,7 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     void open(const QString& host, quint16 port) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        const QByteArray service = QByteArray::number(port);
-        const int result =
-            ::getaddrinfo(host.toUtf8().constData(), service.constData(), &hints, &found);
-        if (result != 0 || !found)
-            throw ESocketError(QStringLiteral("Host not found: %1 (%2)")
-                               .arg(host, QString::fromLocal8Bit(gai_strerror(result))));
+        addrinfo* found = resolve(host, port);
         int lastError = ECONNREFUSED;
         for (addrinfo* address = found; address; address = address->ai_next) {
             fd_ = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
@@ -66,7 +98,12 @@ public:
             }
             lastError = errno;
             if (lastError == EINPROGRESS) {
-                wait(POLLOUT);
+                try {
+                    wait(fd_, POLLOUT);
+                } catch (...) {
+                    ::freeaddrinfo(found);
+                    throw;
+                }
                 socklen_t length = sizeof lastError;
                 ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &lastError, &length);
                 if (lastError == 0) {
@@ -89,7 +126,7 @@ public:
             if (n > 0) {
                 done += n;
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                wait(POLLOUT);
+                wait(fd_, POLLOUT);
             } else if (n < 0 && errno != EINTR) {
                 throw ESocketError(socketError(errno));
             }
@@ -108,7 +145,7 @@ public:
             if (n == 0)
                 return false;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
-                wait(POLLIN);
+                wait(fd_, POLLIN);
             else if (errno == ECONNRESET)
                 return false;
             else if (errno != EINTR)
@@ -117,25 +154,66 @@ public:
     }
 
 private:
-    // Returns when the socket is ready for events; throws on time-out or cancel.
-    void wait(short events) {
+    // The addresses of host. A name (not a literal address) is looked up
+    // on a thread of its own, so the look-up obeys the time-out and cancel
+    // like every other wait and never holds up the main thread's events.
+    addrinfo* resolve(const QString& host, quint16 port) {
+        QString name = host;
+        if (name.startsWith('[') && name.endsWith(']'))
+            name = name.mid(1, name.size() - 2); // an IPv6 literal
+        const QByteArray nameBytes = name.toUtf8();
+        const QByteArray service = QByteArray::number(port);
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICHOST;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(nameBytes.constData(), service.constData(), &hints, &found) == 0 && found)
+            return found;
+
+        auto lookUp = std::make_shared<NameLookUp>();
+        if (lookUp->doneFd < 0)
+            throw HttpClientError(HttpErrorKind::Other, socketError(errno));
+        std::thread([lookUp, nameBytes, service] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* result = nullptr;
+            const int rc =
+                ::getaddrinfo(nameBytes.constData(), service.constData(), &hints, &result);
+            lookUp->finish(rc, result);
+        }).detach();
+        wait(lookUp->doneFd, POLLIN);
+        int rc = 0;
+        found = lookUp->take(&rc);
+        if (rc != 0 || !found) {
+            if (found)
+                ::freeaddrinfo(found);
+            throw ESocketError(QStringLiteral("Host not found: %1 (%2)")
+                                   .arg(host, QString::fromLocal8Bit(gai_strerror(rc))));
+        }
+        return found;
+    }
+
+    // Returns when fd is ready for events; throws on time-out or cancel.
+    void wait(int fd, short events) {
         const QDeadlineTimer deadline(timeoutMs_);
         const bool pumpEvents = onMainThread();
         std::unique_ptr<QSocketNotifier> notifier;
         QTimer tick;
         if (pumpEvents) {
             notifier = std::make_unique<QSocketNotifier>(
-                fd_, events == POLLIN ? QSocketNotifier::Read : QSocketNotifier::Write);
+                fd, events == POLLIN ? QSocketNotifier::Read : QSocketNotifier::Write);
             // Wakes the event wait now and then to look at cancel and time-out.
             tick.start(100);
         }
         for (;;) {
-            if (canceled_.exchange(false))
+            if (canceled_())
                 throw HttpClientError(HttpErrorKind::Canceled, QStringLiteral("Canceled"));
             const qint64 left = deadline.remainingTime();
             if (left == 0)
                 throw ETimedOutError(QStringLiteral("Operation timed out"));
-            pollfd descriptor{fd_, events, 0};
+            pollfd descriptor{fd, events, 0};
             const int slice = pumpEvents ? 0 : int(qMin<qint64>(left, 200));
             const int ready = ::poll(&descriptor, 1, slice);
             if (ready > 0)
@@ -149,7 +227,7 @@ private:
 
     int fd_ = -1;
     int timeoutMs_;
-    std::atomic<bool>& canceled_;
+    std::function<bool()> canceled_;
 };
 
 // Reads the header lines and the body of one answer from a connection.
@@ -282,7 +360,16 @@ private:
 
 } // namespace
 
-TSiteHttpClient::TSiteHttpClient() : timeoutMs_(defaultTimeout.load()) {}
+TSiteHttpClient::TSiteHttpClient()
+    : timeoutMs_(defaultTimeout.load()), generation_(generation.load()) {}
+
+void TSiteHttpClient::cancelEveryClient() {
+    ++generation;
+}
+
+int TSiteHttpClient::cancelGeneration() {
+    return generation.load();
+}
 
 void TSiteHttpClient::setDefaultTimeoutMs(int ms) {
     defaultTimeout = ms;
@@ -296,8 +383,9 @@ TSiteHttpClient::Address TSiteHttpClient::splitAddress(const QString& url) {
     const qsizetype slash = rest.indexOf('/');
     address.host = slash < 0 ? rest : rest.left(slash);
     address.path = slash < 0 ? QStringLiteral("/") : rest.mid(slash);
+    // The port follows the last ":" that is not inside an IPv6 literal's brackets.
     const qsizetype colon = address.host.lastIndexOf(':');
-    if (colon >= 0) {
+    if (colon >= 0 && colon > address.host.lastIndexOf(']')) {
         bool ok = false;
         address.port = address.host.mid(colon + 1).toUShort(&ok);
         if (!ok)
@@ -339,8 +427,8 @@ void TSiteHttpClient::exchange(const QByteArray& method, const QString& url) {
     const Address address = splitAddress(url);
     if (address.port == 0)
         throw HttpClientError(HttpErrorKind::Other, QStringLiteral("Invalid port in %1").arg(url));
-    Connection connection(timeoutMs_, canceled_);
-    if (canceled_.exchange(false))
+    Connection connection(timeoutMs_, [this] { return canceled(); });
+    if (canceled())
         throw HttpClientError(HttpErrorKind::Canceled, QStringLiteral("Canceled"));
     connection.open(address.host, address.port);
     connection.sendAll(requestText(method, url));

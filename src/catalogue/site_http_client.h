@@ -91,9 +91,15 @@ public:
     // The time-out new clients start with (tests).
     static void setDefaultTimeoutMs(int ms);
 
-    // Makes the request in progress (or the next one) fail as cancelled.
-    // Safe from any thread.
+    // Makes the request in progress fail as cancelled, and every later one
+    // at once, without connecting, until resetCancel(): a probe that was
+    // cancelled sends nothing more. Safe from any thread.
     void cancel() { canceled_ = true; }
+    void resetCancel() { canceled_ = false; }
+    bool canceled() const { return canceled_ || generation_ != cancelGeneration(); }
+    // cancel() for every client that exists now, on any thread (the program
+    // is ending). Clients made afterwards are not affected.
+    static void cancelEveryClient();
 
     // The request text sent for a method and address (exposed for tests).
     static QByteArray requestText(const QByteArray& method, const QString& url);
@@ -107,8 +113,11 @@ public:
 private:
     void exchange(const QByteArray& method, const QString& url);
 
+    static int cancelGeneration();
+
     int timeoutMs_;
     std::atomic<bool> canceled_{false};
+    int generation_; // the cancelGeneration() at construction
     QStringList headers_;
     QByteArray body_;
 };

@@ -2,10 +2,12 @@
 
 #include "catalogue/date_number.h"
 #include "catalogue/encodings.h"
+#include "catalogue/page_renderer.h"
 #include "catalogue/picture_step.h"
 #include "catalogue/property_text.h"
 #include "catalogue/run_trace.h"
 #include "catalogue/shortcut_file.h"
+#include "catalogue/site_http_client.h"
 #include "catalogue/site_probe.h"
 #include "platform/message_service.h"
 #include "platform/settings_model.h"
@@ -17,6 +19,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 namespace catalogue {
 
@@ -158,6 +162,12 @@ void SiteWorker::setUrlCache(std::shared_ptr<const platform::UrlCache> cache) {
 
 void SiteWorker::reloadUrlCache() {
     urlCache_ = std::make_shared<const platform::UrlCache>(platform::UrlCache::loadUser());
+}
+
+void SiteWorker::abandonFetch() {
+    if (renderer_)
+        renderer_->shutDown();
+    TSiteHttpClient::cancelEveryClient();
 }
 
 void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileName, bool forHistory,

@@ -91,6 +91,11 @@ public:
     // FetchSiteInfo has not returned yet (a cancel that waits for the worker
     // may sit above that wait on the stack).
     bool fetchRunning() const { return current_ && !current_->isFinished(); }
+    // For a close that ends the program: the fetch in progress is cut short
+    // instead of waited for, however long its time-outs. Every probe request
+    // in progress fails as cancelled (also those of the main thread) and
+    // its probe sends nothing more; the page renderer takes no more pictures.
+    void abandonFetch();
 
     // The browser history the VISITS values come from. Without one, the
     // user's history is read (copied) at the first fetch; a new run may call

@@ -4,6 +4,7 @@
 #include "catalogue/directory_scan.h"
 #include "catalogue/shortcut_file.h"
 #include "catalogue/site_probe.h"
+#include "platform/dir_enum.h"
 #include "platform/file_ops.h"
 #include "platform/offline.h"
 #include "platform/paths.h"
@@ -55,6 +56,22 @@ public:
 private:
     QString path_;
 };
+
+const QString PictureMask = QStringLiteral("*.bmp");
+
+// The file names of the history pictures that a history catalogue shows.
+QSet<QString> picturesNamedBy(const QByteArray& catalogueText) {
+    static const QByteArray marker = "IMAGE =\"images\\history\\";
+    QSet<QString> names;
+    for (qsizetype at = catalogueText.indexOf(marker); at >= 0;
+         at = catalogueText.indexOf(marker, at + 1)) {
+        const qsizetype from = at + marker.size();
+        const qsizetype end = catalogueText.indexOf('"', from);
+        if (end > from)
+            names.insert(QString::fromUtf8(catalogueText.mid(from, end - from)));
+    }
+    return names;
+}
 
 } // namespace
 
@@ -119,10 +136,14 @@ void HistoryAnalyser::analyse() {
     catalogue_.startHistory(catalogue::CatalogueTimeValue(QDateTime::currentDateTime()));
 
     knownTitles_.clear();
-    // Last analysis' pictures go to the Trash, where the user can get them back.
+    // The last analysis' pictures stay until the new page is written: the
+    // page on disk shows them until then.
     const QString pictureFolder = platform::dataFolder() + QStringLiteral("images/history");
     QDir().mkpath(pictureFolder);
-    platform::deleteMatchingFiles(pictureFolder, QStringLiteral("*.bmp"), true);
+    QStringList oldPictures;
+    for (const platform::DirEntry& entry : platform::listDirectory(pictureFolder, PictureMask))
+        if (!entry.isDirectory)
+            oldPictures << entry.name;
 
     gatherKnownTitles();
 
@@ -137,6 +158,12 @@ void HistoryAnalyser::analyse() {
             break;
         analyseEntry(*cache, probe, address);
     }
+    // A cancelled analysis has only some of the entries: the page of the
+    // last one stays, with its pictures.
+    if (cancelRequested()) {
+        host_.setStatusText(QStringLiteral("Refresh cancelled"));
+        return;
+    }
 
     catalogue_.finish();
     const QByteArray text = catalogue_.text();
@@ -146,6 +173,13 @@ void HistoryAnalyser::analyse() {
         throw std::runtime_error(error.toStdString());
     if (hooks_.writeHistoryPage)
         hooks_.writeHistoryPage(text);
+    // Now the last analysis' pictures go to the Trash, where the user can
+    // get them back; those this analysis has made again under the same name
+    // belong to the new page.
+    const QSet<QString> shown = picturesNamedBy(text);
+    for (const QString& name : std::as_const(oldPictures))
+        if (!shown.contains(name))
+            platform::deleteMatchingFiles(pictureFolder, name, true);
     host_.setStatusText(QStringLiteral("All Done"));
 }
 

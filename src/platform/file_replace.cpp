@@ -1,5 +1,7 @@
 #include "platform/file_replace.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -11,6 +13,9 @@
 namespace platform {
 
 namespace {
+
+// The temporary file of "name" is ".name" + this + six random characters.
+constexpr char TemporaryMarker[] = ".partial-";
 
 bool fail(QString* error, const QString& text) {
     if (error)
@@ -54,7 +59,8 @@ bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* 
         mode = st.st_mode & 07777;
 
     const QFileInfo info(path);
-    QByteArray temp = QFile::encodeName(info.absolutePath() + "/." + info.fileName() + ".XXXXXX");
+    QByteArray temp = QFile::encodeName(info.absolutePath() + "/." + info.fileName() +
+                                        QLatin1String(TemporaryMarker) + "XXXXXX");
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
@@ -71,6 +77,32 @@ bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* 
         return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(renameErrno))));
     }
     return true;
+}
+
+} // namespace platform
+
+namespace platform {
+
+QString fileWrittenThrough(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    const qsizetype marker = name.size() - 6 - qsizetype(sizeof TemporaryMarker - 1);
+    if (marker < 2 || !name.startsWith(QLatin1Char('.')) ||
+        !QStringView(name).mid(marker).startsWith(QLatin1String(TemporaryMarker)))
+        return {};
+    return path.left(slash + 1) + name.mid(1, marker - 1);
+}
+
+int removeStaleTemporaryFiles(const QString& folder) {
+    int removed = 0;
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList({QLatin1String(".*") + QLatin1String(TemporaryMarker) + "??????"},
+                      QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names)
+        if (QFile::remove(dir.filePath(name)))
+            ++removed;
+    return removed;
 }
 
 } // namespace platform

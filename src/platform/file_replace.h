@@ -12,6 +12,15 @@ namespace platform {
 // permission bits deny every kind of writing is refused even for root.
 bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* error = nullptr);
 
+// The file whose whole-file write uses the temporary file at path, or an
+// empty text when path names no such temporary file.
+QString fileWrittenThrough(const QString& path);
+
+// Removes the temporary files that writes interrupted by the end of the
+// program (a crash, a kill) left in folder; returns how many. Call only
+// while nothing writes there.
+int removeStaleTemporaryFiles(const QString& folder);
+
 // True when the permission bits of an existing file deny writing to everyone.
 bool isWriteProtected(const QString& path);
 

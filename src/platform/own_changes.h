@@ -31,8 +31,8 @@ public:
     void note(const QString& path);
 
     // True for a notice about a recorded path within its window, or about
-    // the temporary file that writing it whole uses beside it ("." + name +
-    // "." + six characters). Safe from any thread.
+    // the temporary file that writing it whole uses beside it.
+    // Safe from any thread.
     bool isOwn(const QString& path) const;
 
 private:

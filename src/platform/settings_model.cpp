@@ -42,6 +42,7 @@ void SettingsModel::read(const QString& iniPath, int screenWidth, int screenHeig
     serverPort = port.trimmed();
     displayHeader = ini.readInt(data, QStringLiteral("DisplayHeader"), 0) != 0;
     logToFile = ini.readInt(data, QStringLiteral("LogToFile"), 0) != 0;
+    shareOnNetwork = ini.readInt(data, QStringLiteral("ShareOnNetwork"), 0) != 0;
 
     autorefresh = readFlag(ini, QStringLiteral("Autorefresh"), true);
     history = readFlag(ini, QStringLiteral("History"), true);
@@ -77,6 +78,7 @@ bool SettingsModel::write(const QString& iniPath, QString* error) {
     ini.writeString(data, QStringLiteral("Port"), serverPort);
     writeFlag(ini, data, QStringLiteral("DisplayHeader"), displayHeader);
     writeFlag(ini, data, QStringLiteral("LogToFile"), logToFile);
+    writeFlag(ini, data, QStringLiteral("ShareOnNetwork"), shareOnNetwork);
 
     writeFlag(ini, general, QStringLiteral("Autorefresh"), autorefresh);
     writeFlag(ini, general, QStringLiteral("History"), history);

@@ -25,6 +25,7 @@ public:
     QString port = QStringLiteral("80"); // text of PortEdit
     bool displayHeader = false;          // DisplayHeaderCheckBox
     bool logToFile = false;              // WriteLogFileCheckBox
+    bool shareOnNetwork = false;         // ShareOnNetworkCheckBox: listen on every interface
     // Written from the last start of the web server; never read back.
     QString serverPort = QStringLiteral("80");
     QString docDir;

@@ -32,12 +32,6 @@ bool isLoopbackHost(const QString& host) {
     return address.setAddress(host) && IsLoopbackPeer(address.toString());
 }
 
-// The host part of a Host header ("name:port", "[::1]:port").
-QString hostOfHostHeader(const QByteArray& host) {
-    const QUrl url(QStringLiteral("http://") + QString::fromUtf8(host.trimmed()));
-    return url.isValid() ? url.host() : QString();
-}
-
 } // namespace
 
 bool IsLoopbackPeer(const QString& peerAddr) {
@@ -67,11 +61,9 @@ bool IsEditPostAllowed(const QString& peerAddr, const HttpRequest& request, quin
     const QString host = url.host();
     if (host.isEmpty())
         return false;
-    const QString ownHost = hostOfHostHeader(request.host);
-    const bool hostAllowed =
-        isLoopbackHost(host) ||
-        (!ownHost.isEmpty() && host.compare(ownHost, Qt::CaseInsensitive) == 0);
-    return hostAllowed && url.port(80) == int(serverPort);
+    // The request's own Host is no evidence: a page of another site whose
+    // name now points at this machine sends that same name as Host.
+    return isLoopbackHost(host) && url.port(80) == int(serverPort);
 }
 
 } // namespace webserver

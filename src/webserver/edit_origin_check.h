@@ -13,8 +13,8 @@ bool IsLoopbackPeer(const QString& peerAddr);
 
 // The peer must be a loopback address. When the request carries Origin
 // (else Referer), that origin's host must be a loopback name or address
-// (localhost, 127.x.x.x, [::1]) or the request's own Host, and its port (80
-// when absent) must be serverPort. A request with neither header passes.
+// (localhost, 127.x.x.x, [::1]) and its port (80 when absent) must be
+// serverPort. A request with neither header passes.
 bool IsEditPostAllowed(const QString& peerAddr, const HttpRequest& request, quint16 serverPort);
 
 } // namespace webserver

@@ -79,10 +79,8 @@ THttpGetFlag EditPostHandler::postDocument(THttpConnection& connection) {
     Upload upload;
     upload.kind = kind;
     upload.refused = !IsEditPostAllowed(connection.peerAddr(), connection.request(), port);
-    // The server core has refused bodies that are missing, malformed or too
-    // large before any byte is stored.
-    if (!upload.refused && connection.contentLength() > 0)
-        upload.body.resize(connection.contentLength());
+    // Nothing is reserved here: the server core checks the declared length
+    // only after this returns, and the body grows as its bytes arrive.
     THttpConnection* key = &connection;
     uploads_.insert(key, std::move(upload));
     connect(&connection, &QObject::destroyed, this, [this, key] { uploads_.remove(key); });
@@ -107,7 +105,10 @@ void EditPostHandler::postedData(THttpConnection& connection, int) {
             char discard[4096];
             received = connection.receiveRaw(discard, std::min<qint64>(remaining, sizeof discard));
         } else {
-            received = connection.receiveRaw(upload.body.data() + upload.received, remaining);
+            char chunk[65536];
+            received = connection.receiveRaw(chunk, std::min<qint64>(remaining, sizeof chunk));
+            if (received > 0)
+                upload.body.append(chunk, received);
         }
         if (received <= 0)
             return;

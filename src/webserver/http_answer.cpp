@@ -73,10 +73,12 @@ QByteArray notFoundAnswer(const QByteArray& version, const QByteArray& path) {
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& reason) {
+QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& reason,
+                        const QByteArray& explanation) {
     const QByteArray status = QByteArray::number(code) + ' ' + reason;
+    const QByteArray text = explanation.isEmpty() ? QByteArray() : htmlEscape(explanation) + "<P>";
     const QByteArray body = "<HTML><HEAD><TITLE>" + status + "</TITLE></HEAD><BODY><H1>" + status +
-                            "</H1></BODY></HTML>\r\n";
+                            "</H1>" + text + "</BODY></HTML>\r\n";
     return version + ' ' + status +
            "\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size()) +
            "\r\n\r\n" + body;

@@ -19,8 +19,10 @@ QByteArray htmlEscape(const QByteArray& text);
 // The whole 404 answer (header and body) for a request path.
 QByteArray notFoundAnswer(const QByteArray& version, const QByteArray& path);
 
-// A short answer for a refused request (400, 411, 413, ...), header and body.
-QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& reason);
+// A short answer for a refused request (400, 411, 413, ...), header and body;
+// explanation, when given, is a sentence for the reader under the heading.
+QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& reason,
+                        const QByteArray& explanation = {});
 
 // Header lines of a served file, blank line included. An invalid
 // lastModified leaves out the Last-Modified line.

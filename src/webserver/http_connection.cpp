@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -42,6 +43,17 @@ void THttpConnection::attach(THttpServer* server, int fd, const QString& peerAdd
     defaultDoc_ = server->defaultDoc;
     readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(readNotifier_, &QSocketNotifier::activated, this, [this] { readReady(); });
+    watchRequest();
+}
+
+void THttpConnection::watch(Watch what, int ms) {
+    if (!watchdog_) {
+        watchdog_ = new QTimer(this);
+        watchdog_->setSingleShot(true);
+        connect(watchdog_, &QTimer::timeout, this, [this] { guarded([this] { watchExpired(); }); });
+    }
+    watching_ = what;
+    watchdog_->start(std::max(ms, 1));
 }
 
 void THttpConnection::waitForRoom() {
@@ -88,6 +100,9 @@ void THttpConnection::readReady() {
         if (state() == csProcessing && !bodyAccepted_)
             return; // nobody wants bytes while an answer is under way
         if (raw) {
+            // Each arrival of an accepted body gives the client time for the next.
+            if (bodyAccepted_ && !lingering_ && watching_ == Watch::Request)
+                watchRequest();
             input_.pending().append(buffer, received);
             deliverRaw();
             return;
@@ -117,7 +132,17 @@ void THttpConnection::handleLine(QByteArray line) {
 }
 
 void THttpConnection::dispatch() {
+    stopWatchingRequest();
     document_ = mapDocumentPath(docDir_, defaultDoc_, path()).value_or(QString());
+    if (!request().versionValid) {
+        answerStatusAndClose(400, "Bad Request");
+        return;
+    }
+    QByteArray refusal;
+    if (server_->onAdmitRequest && !server_->onAdmitRequest(*server_, *this, refusal)) {
+        answerStatusAndClose(403, "Forbidden", refusal);
+        return;
+    }
     const QByteArray& verb = method();
     const bool get = verb == "GET";
     if (get || verb == "HEAD") {
@@ -168,6 +193,7 @@ void THttpConnection::dispatch() {
                 break;
             }
             bodyAccepted_ = true;
+            watchRequest();
             // An empty body is complete at once; bytes that came with the
             // header are handed over from the event loop.
             if (length == 0 || !input_.isEmpty()) {
@@ -225,6 +251,7 @@ void THttpConnection::setResponseStream(std::unique_ptr<QIODevice> stream) {
 }
 
 void THttpConnection::sendResponseStream() {
+    stopWatchingRequest();
     if (!stream_) {
         closeDeferred();
         return;
@@ -264,7 +291,7 @@ void THttpConnection::pump() {
             shutdownSending();
             post(this, responseDoneEventType());
         } else if (closeWhenFlushed_) {
-            closeNow();
+            closeGracefully();
         }
         return;
     }
@@ -287,12 +314,15 @@ THttpConnection::Flush THttpConnection::flushQueue() {
                                     size_t(output_.size() - outputSent_), MSG_NOSIGNAL | more);
         if (sent > 0) {
             outputSent_ += sent;
+            if (watching_ == Watch::Answer)
+                lastProgress_.start();
             continue;
         }
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             waitForRoom();
+            watchAnswer();
             return Flush::Blocked;
         }
         // The peer is gone (reset, not connected, sending direction shut
@@ -308,6 +338,7 @@ THttpConnection::Flush THttpConnection::flushQueue() {
 void THttpConnection::queueBytes(const QByteArray& bytes) {
     if (fd_ < 0)
         return;
+    stopWatchingRequest();
     output_ += bytes;
     flushQueue();
 }
@@ -316,8 +347,10 @@ void THttpConnection::answerNotFound() {
     queueBytes(notFoundAnswer(version(), path()));
 }
 
-void THttpConnection::answerStatusAndClose(int code, const QByteArray& reason) {
-    queueBytes(statusAnswer(version(), code, reason));
+void THttpConnection::answerStatusAndClose(int code, const QByteArray& reason,
+                                           const QByteArray& explanation) {
+    queueBytes(statusAnswer(version(), code, reason, explanation));
+    lingering_ = true;
     closeDeferred();
 }
 
@@ -391,6 +424,8 @@ void THttpConnection::responseDone() {
     // Not kept alive: close now, this is already the deferred step.
     if (request().connection.compare("Keep-Alive", Qt::CaseInsensitive) != 0)
         closeGracefully();
+    else
+        watchRequest();
 }
 
 void THttpConnection::closeGracefully() {
@@ -401,6 +436,11 @@ void THttpConnection::closeGracefully() {
         return;
     }
     shutdownSending();
+    if (lingering_ && !peerGone_) {
+        // Read and drop until the client closes, for a limited time.
+        watchRequest();
+        return;
+    }
     closeNow();
 }
 
@@ -437,6 +477,9 @@ void THttpConnection::closeNow() {
             notifier->setEnabled(false);
     }
     readNotifier_ = writeNotifier_ = nullptr;
+    if (watchdog_)
+        watchdog_->stop();
+    watching_ = Watch::None;
     ::close(fd_);
     fd_ = -1;
     stream_.reset();

@@ -8,12 +8,14 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QObject>
 #include <QString>
 #include <memory>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace webserver {
 
@@ -57,6 +59,11 @@ public:
     THttpServer* server() const { return server_; }
     // True while one of this connection's events is being handled.
     bool isBusy() const { return busy_ > 0; }
+    // True while the client holds the connection without a request under
+    // way: it may be closed to make room for another client.
+    bool isIdle() const;
+    // Milliseconds this connection has been waiting for a request.
+    qint64 idleMs() const { return idleSince_.isValid() ? idleSince_.elapsed() : 0; }
 
     // Operations for handlers.
     void setResponseStream(std::unique_ptr<QIODevice> stream);
@@ -66,8 +73,11 @@ public:
     void sendResponseStream();
     // Sends the 404 answer; does not close.
     void answerNotFound();
-    // Sends a short status answer (400, 411, 413, ...) and closes afterwards.
-    void answerStatusAndClose(int code, const QByteArray& reason);
+    // Sends a short status answer (400, 403, 411, 413, ...) and closes
+    // afterwards; what the client still sends is read and dropped until it
+    // closes, so the close does not reset the answer away.
+    void answerStatusAndClose(int code, const QByteArray& reason,
+                              const QByteArray& explanation = {});
     // Switching line mode off delivers pending and later bytes raw.
     void setLineMode(bool on);
     bool lineMode() const { return lineMode_; }
@@ -91,6 +101,7 @@ protected:
 private:
     friend class THttpServer;
     enum class Flush { Drained, Blocked, Closed };
+    enum class Watch { None, Request, Answer };
 
     void handleLine(QByteArray line);
     void dispatch();
@@ -109,6 +120,11 @@ private:
     void shutdownSending();
     void waitForRoom();
     template <typename Work> void guarded(Work&& work);
+    void watch(Watch what, int ms);
+    void watchRequest();
+    void watchAnswer();
+    void stopWatchingRequest();
+    void watchExpired();
 
     THttpServer* server_ = nullptr;
     int fd_ = -1;
@@ -136,6 +152,13 @@ private:
     bool closing_ = false;  // closed, or a close is pending
     bool sendingShut_ = false;
     int busy_ = 0; // depth of this object's own event handling
+    bool lingering_ = false; // answered and closing: input is dropped
+
+    QTimer* watchdog_ = nullptr; // made on first use
+    Watch watching_ = Watch::None;
+    QElapsedTimer idleSince_;    // valid while waiting for a request
+    QElapsedTimer lastProgress_; // the client last took bytes of its answer
+    int unsentAtCheck_ = -1;     // of the socket's buffer, at the last look
 };
 
 } // namespace webserver

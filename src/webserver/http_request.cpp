@@ -1,5 +1,6 @@
 #include "webserver/http_request.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -47,31 +48,31 @@ void parseRequestLine(const QByteArray& line, HttpRequest& request) {
         request.params.clear();
     }
     request.version = nextToken(line, &at).toUpper().trimmed();
-    if (request.version.isEmpty())
+    request.versionValid = true;
+    if (request.version.isEmpty()) {
         request.version = "HTTP/1.0";
+    } else if (request.version != "HTTP/1.0" && request.version != "HTTP/1.1") {
+        // Whatever else came there (control characters included) must not
+        // reach the status line of the answer.
+        request.version = "HTTP/1.0";
+        request.versionValid = false;
+    }
 }
 
-bool parseInt32(const QByteArray& text, qint32* value) {
-    qsizetype at = 0;
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
-        negative = text[at++] == '-';
-    if (at == text.size())
+bool parseContentLength(const QByteArray& text, qint64* value) {
+    const QByteArray digits = text.trimmed();
+    if (digits.isEmpty())
         return false;
     qint64 result = 0;
-    for (; at < text.size(); ++at) {
-        const char c = text[at];
+    for (const char c : digits) {
         if (c < '0' || c > '9')
             return false;
-        result = result * 10 + (c - '0');
-        if (result > qint64(std::numeric_limits<qint32>::max()) + 1)
-            return false;
+        if (result > (std::numeric_limits<qint64>::max() - 9) / 10)
+            result = std::numeric_limits<qint64>::max();
+        else
+            result = result * 10 + (c - '0');
     }
-    if (negative)
-        result = -result;
-    if (result > std::numeric_limits<qint32>::max())
-        return false;
-    *value = qint32(result);
+    *value = result;
     return true;
 }
 
@@ -81,11 +82,18 @@ void applyHeaderLine(const QByteArray& line, HttpRequest& request) {
         if (startsWithNoCase(line, "content-type:")) {
             request.contentType = value;
         } else if (startsWithNoCase(line, "content-length:")) {
+            qint64 number = 0;
+            if (!parseContentLength(value, &number)) {
+                request.contentLengthValid = false;
+            } else {
+                // Two lines that disagree leave the length unknown.
+                if (request.hasContentLength && number != request.contentLengthValue)
+                    request.contentLengthValid = false;
+                request.contentLengthValue = number;
+                if (number <= std::numeric_limits<qint32>::max())
+                    request.contentLength = qint32(number);
+            }
             request.hasContentLength = true;
-            request.contentLengthText = value;
-            qint32 number = 0;
-            if (parseInt32(value, &number))
-                request.contentLength = number;
         } else if (startsWithNoCase(line, "Accept:")) {
             request.accept = value;
         } else if (startsWithNoCase(line, "Referer:")) {
@@ -98,6 +106,7 @@ void applyHeaderLine(const QByteArray& line, HttpRequest& request) {
             request.userAgent = value;
         } else if (startsWithNoCase(line, "Host:")) {
             request.host = value;
+            ++request.hostLines;
         } else if (startsWithNoCase(line, "Connection:")) {
             request.connection = value;
         }
@@ -141,7 +150,10 @@ void LineSplitter::append(const char* data, qsizetype size) {
             skippingLong_ = !lf;
         } else if (buffer_.size() - lineStart + (lf ? take - 1 : take) > LineLimit) {
             // Too long: drop what was kept of it and the rest up to its LF.
+            // The scan position must not point past what is left, or the
+            // next line's LF would be looked for beyond it.
             buffer_.truncate(lineStart);
+            scanned_ = std::min(scanned_, lineStart);
             skippingLong_ = !lf;
         } else {
             buffer_.append(data, take);
@@ -176,20 +188,9 @@ BodyVerdict checkPostBody(const HttpRequest& request, qint64* length) {
     *length = 0;
     if (!request.hasContentLength)
         return BodyVerdict::LengthRequired;
-    // Digits only: a sign, blanks inside or any other byte make it no number.
-    const QByteArray text = request.contentLengthText.trimmed();
-    if (text.isEmpty())
+    if (!request.contentLengthValid)
         return BodyVerdict::BadRequest;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return BodyVerdict::BadRequest;
-    }
-    qsizetype first = 0;
-    while (first < text.size() - 1 && text[first] == '0')
-        ++first;
-    if (text.size() - first > 18)
-        return BodyVerdict::TooLarge;
-    const qint64 value = text.mid(first).toLongLong();
+    const qint64 value = request.contentLengthValue;
     if (value > PostBodyLimit)
         return BodyVerdict::TooLarge;
     *length = value;

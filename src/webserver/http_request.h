@@ -20,15 +20,22 @@ struct HttpRequest {
     QByteArray method;  // upper-cased
     QByteArray path;    // target before the first "?", not decoded
     QByteArray params;  // target after the first "?", not decoded
-    QByteArray version; // upper-cased; "HTTP/1.0" when absent
+    QByteArray version; // upper-cased; "HTTP/1.0" when absent or not understood
+    // False when the request line named a version other than HTTP/1.0 or
+    // HTTP/1.1: the request is answered 400 and the text never echoed.
+    bool versionValid = true;
     QList<QByteArray> headerLines;
 
     QByteArray contentType, accept, referer, acceptLanguage, acceptEncoding, userAgent, host,
         connection;
+    int hostLines = 0; // Host header lines seen; more than one is refused
+    // Content-Length as read by parseContentLength; 0 when absent, not a
+    // number, or above the 32-bit range (a post of that size is refused).
     qint32 contentLength = 0;
-    // The raw Content-Length value, kept for the post body checks.
     bool hasContentLength = false;
-    QByteArray contentLengthText;
+    // Every Content-Length line was a number and all gave the same value.
+    bool contentLengthValid = true;
+    qint64 contentLengthValue = 0; // meaningful when hasContentLength and valid
 
     qint64 headerBytes = 0; // bytes of the request line and header lines so far
 };
@@ -41,8 +48,11 @@ void parseRequestLine(const QByteArray& line, HttpRequest& request);
 // with or without ":", is appended to headerLines.
 void applyHeaderLine(const QByteArray& line, HttpRequest& request);
 
-// A decimal 32-bit integer with an optional sign; anything else is invalid.
-bool parseInt32(const QByteArray& text, qint32* value);
+// The one reading of a Content-Length value: decimal digits, with blanks
+// around them allowed. A sign, blanks inside or any other byte make it no
+// number (false). Values beyond 18 digits read as INT64_MAX, which every
+// limit refuses.
+bool parseContentLength(const QByteArray& text, qint64* value);
 
 // The line state machine of one connection.
 class RequestParser {
@@ -84,6 +94,7 @@ public:
 private:
     QByteArray buffer_;
     qsizetype scanned_ = 0;     // bytes of buffer_ already known to hold no LF
+                                // (never beyond buffer_'s size)
     bool skippingLong_ = false; // dropping the rest of an over-long line
 };
 

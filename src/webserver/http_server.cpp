@@ -1,5 +1,6 @@
 #include "webserver/http_server.h"
 
+#include "webserver/http_answer.h"
 #include "webserver/port_resolve.h"
 
 #include <QCoreApplication>
@@ -37,6 +38,21 @@ int listenBacklog() {
             return value;
     }
     return SOMAXCONN;
+}
+
+// Answers a client that cannot be taken on and closes its socket. What it
+// has sent is read first, so the close does not reset the answer away.
+void refuseBusy(int fd) {
+    char discard[4096];
+    for (int reads = 0; reads < 16 && ::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0;
+         ++reads) {
+    }
+    static const QByteArray answer =
+        statusAnswer("HTTP/1.0", 503, "Service Unavailable",
+                     "Too many clients are connected to this server; try again in a moment.");
+    ::send(fd, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::shutdown(fd, SHUT_WR);
+    ::close(fd);
 }
 
 QString lastError(const char* step) {
@@ -195,6 +211,10 @@ void THttpServer::acceptReady() {
             }
             return;
         }
+        if (!makeRoom()) {
+            refuseBusy(fd);
+            continue;
+        }
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
         THttpConnection* connection = factory_ ? factory_() : new THttpConnection;
@@ -211,6 +231,27 @@ void THttpServer::acceptReady() {
         // than on the next pass of the event loop.
         connection->readReady();
     }
+}
+
+bool THttpServer::makeRoom() {
+    if (int(connections_.size()) < maxConnections_)
+        return true;
+    // Closed connections stay in the list until their closing notice is
+    // handled; only open ones count.
+    int open = 0;
+    for (const THttpConnection* connection : connections_)
+        open += connection->isConnected() ? 1 : 0;
+    if (open < maxConnections_)
+        return true;
+    THttpConnection* longest = nullptr;
+    for (THttpConnection* connection : connections_) {
+        if (connection->isIdle() && (!longest || connection->idleMs() > longest->idleMs()))
+            longest = connection;
+    }
+    if (!longest)
+        return false;
+    longest->abortConnection();
+    return true;
 }
 
 void THttpServer::clientClosed(THttpConnection* connection) {

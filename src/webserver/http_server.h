@@ -29,6 +29,16 @@ public:
     using PostedDataHandler = std::function<void(THttpServer&, THttpConnection&, int error)>;
     using NotifyHandler = std::function<void(THttpServer&)>;
     using ClientFactory = std::function<THttpConnection*()>;
+    // Decides whether a complete request is answered at all; false answers
+    // it 403, with the sentence left in explanation, and closes. Called
+    // before the method's handler.
+    using AdmitHandler =
+        std::function<bool(THttpServer&, THttpConnection&, QByteArray& explanation)>;
+
+    // Limits of clients that hold a connection without using it.
+    static constexpr int DefaultRequestTimeoutMs = 30000; // no complete request
+    static constexpr int DefaultAnswerTimeoutMs = 60000;  // answer not read
+    static constexpr int DefaultMaxConnections = 500;
 
     explicit THttpServer(QObject* parent = nullptr);
     ~THttpServer() override;
@@ -48,6 +58,20 @@ public:
     ConnectHandler onClientConnect, onClientDisconnect;
     DocumentHandler onGetDocument, onHeadDocument, onPostDocument;
     PostedDataHandler onPostedData;
+    AdmitHandler onAdmitRequest;
+
+    // A client that sends no complete request (or no body byte of an
+    // accepted post) within requestTimeoutMs, or takes no byte of its answer
+    // within answerTimeoutMs, is disconnected. Tests shorten them.
+    int requestTimeoutMs() const { return requestTimeoutMs_; }
+    void setRequestTimeoutMs(int ms) { requestTimeoutMs_ = ms; }
+    int answerTimeoutMs() const { return answerTimeoutMs_; }
+    void setAnswerTimeoutMs(int ms) { answerTimeoutMs_ = ms; }
+    // At most this many open connections. A new client beyond it takes the
+    // place of the one that has waited longest without asking anything;
+    // when every connection is busy it is answered 503.
+    int maxConnections() const { return maxConnections_; }
+    void setMaxConnections(int count) { maxConnections_ = count; }
 
     // Throws ServerError; does nothing when already listening.
     void startServer();
@@ -70,6 +94,7 @@ private:
     void acceptReady();
     void closeListening(bool notify);
     void clientClosed(THttpConnection* connection);
+    bool makeRoom();
 
     QString port_ = QStringLiteral("80");
     QString addr_ = QStringLiteral("0.0.0.0");
@@ -80,6 +105,9 @@ private:
     std::vector<THttpConnection*> connections_; // owned, in accept order
     bool destroying_ = false;
     QString canonicalFor_, canonical_;
+    int requestTimeoutMs_ = DefaultRequestTimeoutMs;
+    int answerTimeoutMs_ = DefaultAnswerTimeoutMs;
+    int maxConnections_ = DefaultMaxConnections;
 };
 
 // Posted to the server when a connection's socket has closed.

@@ -35,6 +35,52 @@ WebServerController::WebServerController(QObject* parent, const QString& logFile
         if (postHandler_)
             postHandler_->postedData(connection, error);
     };
+    server_.onAdmitRequest = [this](THttpServer&, THttpConnection& connection,
+                                    QByteArray& explanation) {
+        return admitRequest(connection, explanation);
+    };
+    server_.setAddr(bindAddress(share_));
+}
+
+QString WebServerController::bindAddress(bool share) {
+    return share ? QStringLiteral("0.0.0.0") : QStringLiteral("127.0.0.1");
+}
+
+bool WebServerController::setShareOnNetwork(bool on) {
+    share_ = on;
+    try {
+        server_.setAddr(bindAddress(on));
+    } catch (const std::exception&) {
+        platform::showMessage(QString::fromLatin1(StartErrorText), QStringLiteral("Pagorama"),
+                              platform::MessageKind::Error);
+        return false;
+    }
+    return true;
+}
+
+const MachineNames& WebServerController::machineNames() {
+    // Addresses change (a new network, a new lease); reading them costs a
+    // few system calls, so once every few seconds at most.
+    if (!machineRead_.isValid() || machineRead_.elapsed() > 5000) {
+        machine_ = MachineNames::current();
+        machineRead_.start();
+    }
+    return machine_;
+}
+
+bool WebServerController::admitRequest(THttpConnection& connection, QByteArray& explanation) {
+    const Refusal refusal = CheckRequestAccess(
+        connection.peerAddr(), connection.request(), server_.docDir, connection.document(), share_,
+        [this]() -> const MachineNames& { return machineNames(); });
+    if (refusal == Refusal::None)
+        return true;
+    explanation = RefusalAnswerText(refusal);
+    log_.logLine(QStringLiteral("[%1 %2] Refused %3 %4: %5")
+                     .arg(log_.clock().toString(QStringLiteral("HH:mm:ss")), connection.peerAddr(),
+                          QString::fromLatin1(connection.method().left(16)),
+                          QString::fromUtf8(connection.path().left(200)),
+                          RefusalText(refusal, connection.request())));
+    return false;
 }
 
 bool WebServerController::start(const QString& portText, const QString& docDir,

@@ -4,8 +4,10 @@
 // keeps the server log. The configuration window shows its state and calls
 // it from its controls.
 #include "webserver/http_server.h"
+#include "webserver/request_guard.h"
 #include "webserver/server_log.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -46,6 +48,16 @@ public:
     void stop();
     bool isListening() const { return server_.isListening(); }
 
+    // Off: the server listens on the loopback interface only and answers
+    // this machine only. On: it listens on every interface; the history
+    // pages and the form posts still answer this machine only. Changing it
+    // while listening listens again at once; false (after the start error
+    // box) when that fails.
+    bool shareOnNetwork() const { return share_; }
+    bool setShareOnNetwork(bool on);
+    // The address bound for the current setting.
+    static QString bindAddress(bool share);
+
     int clientCount() const { return server_.connectionCount(); }
     int requestCount() const { return requestCount_; }
     // Raises the request count by one and returns it (every logged request).
@@ -76,12 +88,17 @@ private:
     void getDocument(THttpConnection& connection);
     void headDocument(THttpConnection& connection);
     THttpGetFlag postDocument(THttpConnection& connection);
+    bool admitRequest(THttpConnection& connection, QByteArray& explanation);
+    const MachineNames& machineNames();
 
     ServerLog log_;
     THttpServer server_;
     int requestCount_ = 0;
     bool displayHeader_ = false;
     PostHandler* postHandler_ = nullptr;
+    bool share_ = false;
+    MachineNames machine_; // read again when older than a few seconds
+    QElapsedTimer machineRead_;
 };
 
 } // namespace webserver

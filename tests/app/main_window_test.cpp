@@ -12,6 +12,7 @@
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "support/temp_home.h"
+#include "webserver/web_server_controller.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -97,6 +98,7 @@ const BoxDefault Boxes[] = {
     {"cb_autostart", "Start Pagorama with Windows", true},
     {"DisplayHeaderCheckBox", "Display Header", false},
     {"WriteLogFileCheckBox", "Write web server to log file", false},
+    {"ShareOnNetworkCheckBox", "Let other computers view the pages", false},
 };
 
 void expectDefaults(MainWindow& test) {
@@ -236,10 +238,28 @@ TEST_F(MainWindow, ControlsShowTheFileAndWriteChangesToTheModelAtOnce) {
     window->Close1Click();
     const QByteArray saved = settingsText();
     EXPECT_TRUE(saved.contains("Port=8080")) << saved.constData();
+    EXPECT_TRUE(saved.contains("ShareOnNetwork=0")) << saved.constData();
     EXPECT_TRUE(saved.contains("NewPage=0"));
     EXPECT_TRUE(saved.contains("Interval=45"));
     EXPECT_TRUE(saved.contains("SortBy=3"));
     EXPECT_TRUE(saved.contains("History_threshhold=1000"));
+}
+
+TEST_F(MainWindow, SharingTheServerListensOnEveryInterfaceUntilUnticked) {
+    writeSettings("[Data]\nPort=0\nShareOnNetwork=1\n[General]\nStartup=0\nAutoStart=0\n");
+    start();
+    auto* share = control<QCheckBox>("ShareOnNetworkCheckBox");
+    ASSERT_TRUE(window->HttpServer1->isListening());
+    EXPECT_TRUE(share->isChecked());
+    EXPECT_EQ(window->HttpServer1->server().addr(), QStringLiteral("0.0.0.0"));
+
+    // Unticking takes effect at once: the server listens on loopback only.
+    share->setChecked(false);
+    EXPECT_TRUE(window->HttpServer1->isListening());
+    EXPECT_EQ(window->HttpServer1->server().addr(), QStringLiteral("127.0.0.1"));
+    EXPECT_FALSE(window->Settings.shareOnNetwork);
+    window->Close1Click();
+    EXPECT_TRUE(settingsText().contains("ShareOnNetwork=0")) << settingsText().constData();
 }
 
 TEST_F(MainWindow, CloseBoxWithAutostartSavesAndStays) {

@@ -1,7 +1,7 @@
 // The Bookmarks files of Chromium-family profiles, imported into the
 // Favorites folder of a temporary HOME.
 #include "bookmarks/bookmarks.h"
-#include "favorites_tree.h"
+#include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
 #include <QFile>
@@ -123,7 +123,7 @@ TEST(ChromiumImport, ProfilesBecomeFoldersOfShortcutsAndASecondRunAddsNothing) {
     home.write(".config/chromium/Profile 1/Bookmarks", SecondProfile);
     home.write(".config/chromium/Local State", "{}");
 
-    const bookmarks::ImportResult result = bookmarks::ImportBookmarks("chromium", home.favorites());
+    const bookmarks::ImportResult result = bookmarks::importBookmarks("chromium", home.favorites());
     ASSERT_TRUE(result.ok) << qPrintable(result.error);
     EXPECT_EQ(result.sources.size(), 2);
     EXPECT_EQ(result.summary.text(),
@@ -135,7 +135,8 @@ TEST(ChromiumImport, ProfilesBecomeFoldersOfShortcutsAndASecondRunAddsNothing) {
         {"Bookmarks bar/Search: a-b-c.URL",
          shortcutBytes("https://search.example/find?q=caf%C3%A9&lang=fr#results")},
         {QString::fromUtf8("Bookmarks bar/Caf\u00e9 \u2615/"), {}},
-        {QString::fromUtf8("Bookmarks bar/Caf\u00e9 \u2615/\u00dcn\u00efc\u00f6d\u00e9 \u65e5\u672c.URL"),
+        {QString::fromUtf8(
+             "Bookmarks bar/Caf\u00e9 \u2615/\u00dcn\u00efc\u00f6d\u00e9 \u65e5\u672c.URL"),
          shortcutBytes("http://unicode.example/")},
         {"Bookmarks bar/Twin.URL", shortcutBytes("https://one.example/")},
         {"Bookmarks bar/Twin (2).URL", shortcutBytes("https://two.example/")},
@@ -145,7 +146,7 @@ TEST(ChromiumImport, ProfilesBecomeFoldersOfShortcutsAndASecondRunAddsNothing) {
     };
     EXPECT_EQ(favoritesTree(home.favorites()), expected);
 
-    const bookmarks::ImportResult again = bookmarks::ImportBookmarks("chromium", home.favorites());
+    const bookmarks::ImportResult again = bookmarks::importBookmarks("chromium", home.favorites());
     ASSERT_TRUE(again.ok) << qPrintable(again.error);
     EXPECT_EQ(again.summary.imported, 0);
     EXPECT_EQ(again.summary.alreadyThere, 7);
@@ -155,7 +156,7 @@ TEST(ChromiumImport, ProfilesBecomeFoldersOfShortcutsAndASecondRunAddsNothing) {
 TEST(ChromiumImport, GoogleChromeProfilesAreReadToo) {
     TempHome home;
     home.write(".config/google-chrome/Default/Bookmarks", SecondProfile);
-    const bookmarks::ImportResult result = bookmarks::ImportBookmarks("Chromium", home.favorites());
+    const bookmarks::ImportResult result = bookmarks::importBookmarks("Chromium", home.favorites());
     ASSERT_TRUE(result.ok) << qPrintable(result.error);
     EXPECT_EQ(result.summary.imported, 2);
     EXPECT_TRUE(QFile::exists(home.favorites() + "/Bookmarks bar/Own.URL"));
@@ -163,20 +164,20 @@ TEST(ChromiumImport, GoogleChromeProfilesAreReadToo) {
 
 TEST(ChromiumImport, MissingOrBrokenProfilesWriteNothing) {
     TempHome home;
-    bookmarks::ImportResult result = bookmarks::ImportBookmarks("chromium", home.favorites());
+    bookmarks::ImportResult result = bookmarks::importBookmarks("chromium", home.favorites());
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.error.contains("No Chromium bookmarks found")) << qPrintable(result.error);
 
     // One good profile and one cut short: the good one is not imported either.
     home.write(".config/chromium/Default/Bookmarks", DefaultProfile);
     home.write(".config/chromium/Profile 2/Bookmarks", SecondProfile.left(200));
-    result = bookmarks::ImportBookmarks("chromium", home.favorites());
+    result = bookmarks::importBookmarks("chromium", home.favorites());
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.error.contains("Profile 2/Bookmarks")) << qPrintable(result.error);
     EXPECT_TRUE(favoritesTree(home.favorites()).isEmpty());
 
     home.write(".config/chromium/Profile 2/Bookmarks", "{\"version\": 1}");
-    result = bookmarks::ImportBookmarks("chromium", home.favorites());
+    result = bookmarks::importBookmarks("chromium", home.favorites());
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.error.contains("roots")) << qPrintable(result.error);
     EXPECT_TRUE(favoritesTree(home.favorites()).isEmpty());

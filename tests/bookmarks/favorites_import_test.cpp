@@ -2,7 +2,7 @@
 // nothing is replaced, names stay safe and unique without regard to case,
 // and nothing lands outside the folder.
 #include "bookmarks/favorites_import.h"
-#include "favorites_tree.h"
+#include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
 #include <QDir>
@@ -38,9 +38,9 @@ TEST(FavoritesImport, ExistingFavouritesAreNeverReplaced) {
     builder.addBookmark("Renamed news", "https://news.example/"); // already a favourite here
     builder.addBookmark("NEWS", "https://other-news.example/");   // name taken, other address
     builder.addBookmark("Weather", "https://sun.example/");
-    builder.addBookmark("Weather", "https://snow.example/");     // "(2)" is taken by a file
-    builder.addBookmark("Weather", "https://sun.example/");      // came before in this import
-    builder.addBookmark("Notes.txt", "https://notes.example/");  // a name only as a file
+    builder.addBookmark("Weather", "https://snow.example/");    // "(2)" is taken by a file
+    builder.addBookmark("Weather", "https://sun.example/");     // came before in this import
+    builder.addBookmark("Notes.txt", "https://notes.example/"); // a name only as a file
     const ImportSummary summary = WriteIntoFavorites(tree, fav);
 
     EXPECT_EQ(summary.imported, 4);
@@ -184,5 +184,6 @@ TEST(FavoritesImport, AFolderThatCannotBeWrittenStopsWithTheReason) {
     builder.addBookmark("A", "https://a.example/");
     const ImportSummary summary = WriteIntoFavorites(tree, home.path() + "/plain/Favorites");
     EXPECT_EQ(summary.imported, 0);
-    EXPECT_TRUE(summary.error.contains("Cannot create the Favorites folder")) << qPrintable(summary.error);
+    EXPECT_TRUE(summary.error.contains("Cannot create the Favorites folder"))
+        << qPrintable(summary.error);
 }

@@ -2,7 +2,7 @@
 // table layout, open in write-ahead-log mode as a running browser keeps it,
 // with one bookmark that so far lives only in the -wal file.
 #include "bookmarks/bookmarks.h"
-#include "favorites_tree.h"
+#include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
 #include <QDir>
@@ -143,7 +143,7 @@ TEST(FirefoxImport, BookmarksOfTheLiveDatabaseAndItsLogBecomeFavorites) {
     const QByteArray databaseBefore = fileBytes(places);
     const QByteArray logBefore = fileBytes(places + "-wal");
 
-    const bookmarks::ImportResult result = bookmarks::ImportBookmarks("firefox", home.favorites());
+    const bookmarks::ImportResult result = bookmarks::importBookmarks("firefox", home.favorites());
     ASSERT_TRUE(result.ok) << qPrintable(result.error);
     EXPECT_EQ(result.sources, QStringList{places});
     EXPECT_EQ(result.summary.text(),
@@ -164,11 +164,12 @@ TEST(FirefoxImport, BookmarksOfTheLiveDatabaseAndItsLogBecomeFavorites) {
     // The browser's own files are as they were, and it goes on writing.
     EXPECT_EQ(fileBytes(places), databaseBefore);
     EXPECT_EQ(fileBytes(places + "-wal"), logBefore);
-    browser.exec("INSERT INTO moz_places (id, url, guid) VALUES (6, 'https://later.example/', 'pl6')");
+    browser.exec(
+        "INSERT INTO moz_places (id, url, guid) VALUES (6, 'https://later.example/', 'pl6')");
     browser.exec("INSERT INTO moz_bookmarks (id, type, fk, parent, position, title, guid) VALUES "
                  "(31, 1, 6, 3, 1, 'Later', 'bm31')");
 
-    const bookmarks::ImportResult again = bookmarks::ImportBookmarks("firefox", home.favorites());
+    const bookmarks::ImportResult again = bookmarks::importBookmarks("firefox", home.favorites());
     ASSERT_TRUE(again.ok) << qPrintable(again.error);
     EXPECT_EQ(again.summary.imported, 1);
     EXPECT_EQ(again.summary.alreadyThere, 4);
@@ -177,13 +178,13 @@ TEST(FirefoxImport, BookmarksOfTheLiveDatabaseAndItsLogBecomeFavorites) {
 
 TEST(FirefoxImport, NoProfileOrNoDatabaseIsAClearError) {
     TempHome home;
-    bookmarks::ImportResult result = bookmarks::ImportBookmarks("firefox", home.favorites());
+    bookmarks::ImportResult result = bookmarks::importBookmarks("firefox", home.favorites());
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.error.contains("No Firefox bookmarks found")) << qPrintable(result.error);
 
     home.write(".mozilla/firefox/profiles.ini", ProfilesIni);
     home.write(".mozilla/firefox/abcd1234.default-release/places.sqlite", "not a database at all");
-    result = bookmarks::ImportBookmarks("firefox", home.favorites());
+    result = bookmarks::importBookmarks("firefox", home.favorites());
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.error.contains("places.sqlite")) << qPrintable(result.error);
     EXPECT_TRUE(favoritesTree(home.favorites()).isEmpty());

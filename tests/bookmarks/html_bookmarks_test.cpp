@@ -1,6 +1,7 @@
 // Bookmarks HTML files as the two browser families export them, read into a
 // tree; broken files are refused as a whole.
 #include "bookmarks/html_bookmarks.h"
+#include "webserver/http_answer.h"
 
 #include <gtest/gtest.h>
 
@@ -130,23 +131,30 @@ TEST(HtmlBookmarks, BrokenFilesAreRefusedWithTheReason) {
     }
 }
 
-TEST(HtmlBookmarks, ReferencesDecodeOnceAndEscapeRoundTrips) {
-    EXPECT_EQ(UnescapeHtml("a&lt;b&gt;c&amp;d&quot;e&#39;f&apos;"), "a<b>c&d\"e'f'");
-    EXPECT_EQ(UnescapeHtml("&#128512; &#x1F600;"), QString::fromUtf8("\U0001F600 \U0001F600"));
-    // Not references: kept as written, never turned into NUL or half pairs.
-    EXPECT_EQ(UnescapeHtml("&#0; &#xD800; &bogus; & alone &#99999999;"),
-              "&#0; &#xD800; &bogus; & alone &#99999999;");
-    const QString text = QString::fromUtf8("<a href=\"x\">&amp; \u00e9</a>");
-    EXPECT_EQ(EscapeHtml(text), "&lt;a href=&quot;x&quot;&gt;&amp;amp; \xC3\xA9&lt;/a&gt;");
-    EXPECT_EQ(UnescapeHtml(EscapeHtml(text)), text);
+TEST(HtmlBookmarks, EscapedNamesAndAddressesReadBackAsWritten) {
+    // What the export writes for a name and an address with every special
+    // character reads back unchanged.
+    const QString name = QString::fromUtf8("<b>\"Tom\" & 'Jerry'</b> &amp; \u00e9 \U0001F600");
+    const QString url = "https://x.example/?a=1&b=\"2\"&c=<3>#'f'";
+    const QByteArray html = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n<DT><A HREF=\"" +
+                            webserver::htmlEscape(url.toUtf8()) + "\">" +
+                            webserver::htmlEscape(name.toUtf8()) + "</A>\n</DL><p>\n";
+    QString error;
+    bool ok = false;
+    const BookmarkTree tree = read(html, &error, &ok);
+    ASSERT_TRUE(ok) << qPrintable(error);
+    ASSERT_EQ(tree.root.bookmarks.size(), 1);
+    EXPECT_EQ(tree.root.bookmarks[0].name, name);
+    EXPECT_EQ(tree.root.bookmarks[0].url, url);
 }
 
 TEST(HtmlBookmarks, DeepListsKeepThirtyTwoLevelsAndCountTheRest) {
     QByteArray html = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n";
     const int levels = 500;
     for (int i = 1; i <= levels; ++i)
-        html += "<DT><H3>Level " + QByteArray::number(i) + "</H3>\n<DL><p>\n<DT><A HREF=\"http://d" +
-                QByteArray::number(i) + ".example/\">D</A>\n";
+        html += "<DT><H3>Level " + QByteArray::number(i) +
+                "</H3>\n<DL><p>\n<DT><A HREF=\"http://d" + QByteArray::number(i) +
+                ".example/\">D</A>\n";
     for (int i = 0; i <= levels; ++i)
         html += "</DL><p>\n";
     QString error;

@@ -3,7 +3,7 @@
 // deleted, and a source that cannot be read changes neither the Favorites
 // folder nor the record.
 #include "bookmarks/import_record.h"
-#include "favorites_tree.h"
+#include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
 #include <QFile>
@@ -27,7 +27,7 @@ class ImportRecord : public ::testing::Test {
 protected:
     QString record() const { return home.path() + "/.config/pagorama/bookmarks-imported.txt"; }
     bookmarks::ImportResult importAgain() {
-        return bookmarks::ImportNewBookmarks("chromium", home.favorites(), record());
+        return bookmarks::importNewBookmarks("chromium", home.favorites(), record());
     }
 
     testsupport::TempHome home;
@@ -39,7 +39,7 @@ TEST_F(ImportRecord, OnlyNewAddressesComeInAndDeletedFavouritesStayDeleted) {
     bookmarks::ImportResult result = importAgain();
     ASSERT_TRUE(result.ok) << qPrintable(result.error);
     EXPECT_EQ(result.summary.imported, 2);
-    EXPECT_EQ(bookmarks::ReadImportRecord(record()),
+    EXPECT_EQ(bookmarks::readImportRecord(record()),
               (QSet<QString>{"http://one.test/", "http://two.test/"}));
 
     // The user deletes one; the browser gains another.
@@ -49,7 +49,7 @@ TEST_F(ImportRecord, OnlyNewAddressesComeInAndDeletedFavouritesStayDeleted) {
                              {"Two", "http://two.test/"},
                              {"Three", "http://three.test/?a=1#b"}}));
     std::vector<QString> created;
-    result = bookmarks::ImportNewBookmarks("chromium", home.favorites(), record(),
+    result = bookmarks::importNewBookmarks("chromium", home.favorites(), record(),
                                            [&](const QString& path) { created.push_back(path); });
     ASSERT_TRUE(result.ok) << qPrintable(result.error);
     EXPECT_EQ(result.summary.imported, 1);

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <sys/wait.h>
@@ -259,13 +260,13 @@ TEST_F(RefreshRunTest, EmptyOrMissingFavoritesGiveAnEmptyCatalogue) {
     }
 }
 
-TEST_F(RefreshRunTest, CancelDuringTheThirdOfTenKeepsTheFirstThree) {
+TEST_F(RefreshRunTest, CancelDuringTheThirdOfTenKeepsThePreviousCatalogueAndPictures) {
     for (int i = 0; i < 10; ++i)
         favourite(QString("f%1.url").arg(i));
     settings.history = true;
+    home.write("Documents/pagorama/listings.xml", "previous");
     touch(picture(5, "images/", "old"));
     touch(picture(5, "images/history/", "oldhistory"));
-    touch(picture(6, "images/", "current"));
     FakeFetcher fetcher;
     fetcher.during = [&](int call) {
         if (call == 3) {
@@ -277,25 +278,67 @@ TEST_F(RefreshRunTest, CancelDuringTheThirdOfTenKeepsTheFirstThree) {
 
     run.Button2Click();
 
+    // The favourite in progress is finished, then nothing more: no partial
+    // catalogue, no pages, no history, and the pictures stay.
     EXPECT_EQ(fetcher.calls, 3);
-    const auto folders = parseFolders(listings());
-    ASSERT_TRUE(folders);
-    ASSERT_EQ(folders->size(), 1);
-    EXPECT_EQ(descriptions((*folders)[0]), QStringList({"f0", "f1", "f2"}));
+    EXPECT_EQ(listings(), "previous");
+    EXPECT_EQ(host.supportPagesText, "unset");
     EXPECT_EQ(host.historyRuns, 0);
-    EXPECT_FALSE(QFile::exists(picture(5, "images/", "old")));
+    EXPECT_TRUE(QFile::exists(picture(5, "images/", "old")));
     EXPECT_TRUE(QFile::exists(picture(5, "images/history/", "oldhistory")));
-    EXPECT_TRUE(QFile::exists(picture(6, "images/", "current")));
-    EXPECT_EQ(host.statusTexts.last(), "All Done");
+    EXPECT_EQ(host.statusTexts.last(), "Refresh cancelled");
     EXPECT_EQ(host.light, RunLight::Idle);
     EXPECT_TRUE(run.cancelRequested());
+    EXPECT_EQ(settings.evenFileName, 5); // the counter of the pictures the pages show
 
-    // The next run starts afresh and takes every favourite.
+    // The next run starts afresh, takes every favourite and only then
+    // removes the previous pictures.
     run.Button2Click();
     EXPECT_FALSE(run.cancelRequested());
     EXPECT_EQ(fetcher.calls, 13);
     EXPECT_EQ(host.historyRuns, 1);
-    EXPECT_FALSE(QFile::exists(picture(6, "images/", "current")));
+    EXPECT_EQ(settings.evenFileName, 6);
+    const auto folders = parseFolders(listings());
+    ASSERT_TRUE(folders && folders->size() == 1);
+    EXPECT_EQ((*folders)[0].links.size(), 10);
+    EXPECT_FALSE(QFile::exists(picture(5, "images/", "old")));
+}
+
+TEST_F(RefreshRunTest, PicturesLeftByAnUnfinishedRunOfTheSameCounterGoFirst) {
+    favourite("a.url");
+    touch(picture(6, "images/", "a"));
+    touch(picture(6, "images/history/", "h"));
+    touch(picture(5, "images/", "a"));
+    FakeFetcher fetcher;
+    bool leftoverSeen = true;
+    fetcher.during = [&](int) { leftoverSeen = QFile::exists(picture(6, "images/", "a")); };
+    run.setSiteFetcher(&fetcher);
+    run.Button2Click();
+    EXPECT_FALSE(leftoverSeen);
+    EXPECT_FALSE(QFile::exists(picture(6, "images/history/", "h")));
+    EXPECT_FALSE(QFile::exists(picture(5, "images/", "a")));
+    EXPECT_EQ(host.statusTexts.last(), "All Done");
+}
+
+TEST_F(RefreshRunTest, ACounterUsedByARunWhoseSettingsWereNeverSavedStaysUsed) {
+    // A complete run with counter 6, then a crash before the settings were
+    // saved: the catalogue names pictures of 6 while the settings say 5.
+    favourite("a.url");
+    touch(picture(6, "images/", "a"));
+    home.write("Documents/pagorama/listings.xml",
+               "<Link IMAGE =\"images\\" +
+                   QFileInfo(picture(6, "images/", "a")).fileName().toUtf8() + "\" ></Link>");
+    FakeFetcher fetcher;
+    bool shownPictureKept = false;
+    fetcher.during = [&](int) {
+        shownPictureKept = QFile::exists(picture(6, "images/", "a"));
+        EXPECT_EQ(settings.evenFileName, 7);
+    };
+    run.setSiteFetcher(&fetcher);
+    run.Button2Click();
+    EXPECT_TRUE(shownPictureKept);
+    EXPECT_EQ(settings.evenFileName, 7);
+    EXPECT_FALSE(QFile::exists(picture(6, "images/", "a"))); // replaced by this run's
 }
 
 TEST_F(RefreshRunTest, CancelWaitsForTheWorkerWhileHandlingEvents) {
@@ -326,7 +369,7 @@ TEST_F(RefreshRunTest, StartRequestDuringARunIsIgnored) {
     EXPECT_EQ(host.showStatusCalls, 1);
 }
 
-TEST_F(RefreshRunTest, OfflineChangesNothingButTheOldPictures) {
+TEST_F(RefreshRunTest, OfflineChangesNothing) {
     favourite("a.url");
     home.write("Documents/pagorama/listings.xml", "previous");
     touch(picture(5, "images/", "old"));
@@ -336,8 +379,8 @@ TEST_F(RefreshRunTest, OfflineChangesNothingButTheOldPictures) {
     EXPECT_EQ(listings(), "previous");
     EXPECT_TRUE(host.statusTexts.isEmpty());
     EXPECT_EQ(host.supportPagesText, "unset");
-    EXPECT_FALSE(QFile::exists(picture(5, "images/", "old")));
-    EXPECT_EQ(settings.evenFileName, 6);
+    EXPECT_TRUE(QFile::exists(picture(5, "images/", "old")));
+    EXPECT_EQ(settings.evenFileName, 5);
     EXPECT_EQ(host.trayStates, QList<bool>({true, false}));
     EXPECT_EQ(host.controlStates, QList<bool>({false, true}));
     EXPECT_EQ(host.light, RunLight::Idle);
@@ -395,7 +438,10 @@ TEST_F(RefreshRunTest, FailedSaveEndsTheBuildButNotTheRun) {
     home.write("Documents", "a regular file where the documents folder should be");
     run.Button2Click();
     EXPECT_FALSE(host.statusTexts.contains("All Done"));
+    EXPECT_TRUE(host.statusTexts.last().startsWith("Refresh failed: "))
+        << qPrintable(host.statusTexts.last());
     EXPECT_EQ(host.supportPagesText, "unset");
+    EXPECT_EQ(settings.evenFileName, 5);
     EXPECT_EQ(host.controlStates, QList<bool>({false, true}));
     EXPECT_EQ(host.light, RunLight::Idle);
     EXPECT_EQ(host.trayStates.last(), false);
@@ -404,13 +450,19 @@ TEST_F(RefreshRunTest, FailedSaveEndsTheBuildButNotTheRun) {
     EXPECT_TRUE(messages.texts.isEmpty());
 }
 
-TEST_F(RefreshRunTest, FailedPageWriteKeepsTheSavedCatalogue) {
+TEST_F(RefreshRunTest, FailedPageWriteKeepsTheSavedCatalogueAndEveryPicture) {
     favourite("a.url");
+    touch(picture(5, "images/", "old"));
     host.failPages = true;
     settings.history = true;
     run.Button2Click();
     EXPECT_TRUE(listings().contains("DESCRIPTION=\"a\""));
     EXPECT_FALSE(host.statusTexts.contains("All Done"));
+    EXPECT_EQ(host.statusTexts.last(), "Refresh failed: page write failed");
+    // Pages not rewritten still show the previous pictures; the saved
+    // catalogue names this run's, so its counter counts as used.
+    EXPECT_TRUE(QFile::exists(picture(5, "images/", "old")));
+    EXPECT_EQ(settings.evenFileName, 6);
     EXPECT_EQ(host.historyRuns, 0); // the failed build ends the run's steps
     EXPECT_EQ(host.controlStates, QList<bool>({false, true}));
     host.failPages = false;

@@ -3,6 +3,7 @@
 // with a summary and exit status 0, or a clear message and a non-zero
 // status that leaves Favorites as it was.
 #include "program_command.h"
+#include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
 #include <QDir>
@@ -20,23 +21,7 @@ using testsupport::TempHome;
 namespace {
 
 QByteArray shortcut(const QString& url) {
-    return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
-}
-
-// Every file and folder below root (folders end in "/") with its bytes.
-QMap<QString, QByteArray> treeOf(const QString& root) {
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        const bool folder = it.fileInfo().isDir();
-        if (!folder)
-            file.open(QIODevice::ReadOnly);
-        tree.insert(path.mid(root.size() + 1) + (folder ? "/" : ""), folder ? QByteArray() : file.readAll());
-    }
-    return tree;
+    return testsupport::shortcutBytes(url);
 }
 
 // The favourites of a tree as path (".url" in any case as ".URL") ->
@@ -44,7 +29,7 @@ QMap<QString, QByteArray> treeOf(const QString& root) {
 QMap<QString, QString> favouritesOf(const QString& root) {
     QMap<QString, QString> favourites;
     static const QRegularExpression urlLine("^URL=(.*?)\\r?$", QRegularExpression::MultilineOption);
-    const QMap<QString, QByteArray> tree = treeOf(root);
+    const QMap<QString, QByteArray> tree = testsupport::favoritesTree(root);
     for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
         QString path = it.key();
         if (path.endsWith('/')) {
@@ -71,18 +56,20 @@ QString message(const CommandResult& result) {
         .arg(QString::fromUtf8(result.out), QString::fromUtf8(result.err));
 }
 
-const QByteArray Header = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
-                          "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
-                          "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks</H1>\n<DL><p>\n";
+const QByteArray Header =
+    "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+    "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+    "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks</H1>\n<DL><p>\n";
 
 const QByteArray Exported =
-    Header + "    <DT><H3 ADD_DATE=\"1700000000\" PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks bar</H3>\n"
-             "    <DL><p>\n"
-             "        <DT><A HREF=\"https://a.example/?q=1&amp;r=2#top\" ADD_DATE=\"1\">A &amp; B</A>\n"
-             "        <DT><A HREF=\"javascript:void(0)\" ADD_DATE=\"1\">Script</A>\n"
-             "    </DL><p>\n"
-             "    <DT><A HREF=\"http://top.example/\" ADD_DATE=\"1\">Top</A>\n"
-             "</DL><p>\n";
+    Header +
+    "    <DT><H3 ADD_DATE=\"1700000000\" PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks bar</H3>\n"
+    "    <DL><p>\n"
+    "        <DT><A HREF=\"https://a.example/?q=1&amp;r=2#top\" ADD_DATE=\"1\">A &amp; B</A>\n"
+    "        <DT><A HREF=\"javascript:void(0)\" ADD_DATE=\"1\">Script</A>\n"
+    "    </DL><p>\n"
+    "    <DT><A HREF=\"http://top.example/\" ADD_DATE=\"1\">Top</A>\n"
+    "</DL><p>\n";
 
 } // namespace
 
@@ -110,7 +97,8 @@ TEST(BookmarksCommand, ImportsABookmarksFileOnceAndRefusesBrokenOnesWhole) {
     writeText(home.path() + "/bookmarks.html", Exported);
     writeText(home.favorites() + "/Mine.url", shortcut("https://mine.example/"));
 
-    const CommandResult first = runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/bookmarks.html"});
+    const CommandResult first =
+        runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/bookmarks.html"});
     EXPECT_EQ(first.exitCode, 0) << qPrintable(message(first));
     EXPECT_EQ(first.out, "Imported 2 favourites into 2 folders; 0 already there; 1 skipped\n"
                          "Skipped: 1 not web addresses (javascript:, place:, data:, ...)\n");
@@ -120,32 +108,37 @@ TEST(BookmarksCommand, ImportsABookmarksFileOnceAndRefusesBrokenOnesWhole) {
         {"Bookmarks bar/", {}},
         {"Bookmarks bar/A & B.URL", shortcut("https://a.example/?q=1&r=2#top")},
     };
-    EXPECT_EQ(treeOf(home.favorites()), expected);
+    EXPECT_EQ(testsupport::favoritesTree(home.favorites()), expected);
 
-    const CommandResult second = runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/bookmarks.html"});
+    const CommandResult second =
+        runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/bookmarks.html"});
     EXPECT_EQ(second.exitCode, 0) << qPrintable(message(second));
-    EXPECT_TRUE(second.out.startsWith("Imported 0 favourites into 0 folders; 2 already there; 1 skipped"));
-    EXPECT_EQ(treeOf(home.favorites()), expected);
+    EXPECT_TRUE(
+        second.out.startsWith("Imported 0 favourites into 0 folders; 2 already there; 1 skipped"));
+    EXPECT_EQ(testsupport::favoritesTree(home.favorites()), expected);
 
     // Cut short in the middle of its list, a file writes nothing at all.
     QByteArray cut = Exported;
     cut.replace("https://a.example/", "https://b.example/").chop(10);
     writeText(home.path() + "/cut.html", cut);
-    const CommandResult broken = runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/cut.html"});
+    const CommandResult broken =
+        runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/cut.html"});
     EXPECT_EQ(broken.exitCode, 1) << qPrintable(message(broken));
     EXPECT_TRUE(broken.out.isEmpty());
     EXPECT_TRUE(broken.err.contains("cannot import bookmarks")) << qPrintable(message(broken));
     EXPECT_TRUE(broken.err.contains("cut short")) << qPrintable(message(broken));
-    EXPECT_EQ(treeOf(home.favorites()), expected);
+    EXPECT_EQ(testsupport::favoritesTree(home.favorites()), expected);
 
-    const CommandResult missing = runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/none.html"});
+    const CommandResult missing =
+        runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/none.html"});
     EXPECT_EQ(missing.exitCode, 1) << qPrintable(message(missing));
     EXPECT_TRUE(missing.err.contains("none.html: no such file")) << qPrintable(message(missing));
 
     const CommandResult noBrowser = runPagoramaCommand(home, {"--import-bookmarks", "firefox"});
     EXPECT_EQ(noBrowser.exitCode, 1) << qPrintable(message(noBrowser));
-    EXPECT_TRUE(noBrowser.err.contains("No Firefox bookmarks found")) << qPrintable(message(noBrowser));
-    EXPECT_EQ(treeOf(home.favorites()), expected);
+    EXPECT_TRUE(noBrowser.err.contains("No Firefox bookmarks found"))
+        << qPrintable(message(noBrowser));
+    EXPECT_EQ(testsupport::favoritesTree(home.favorites()), expected);
 }
 
 TEST(BookmarksCommand, ExportThenImportIntoEmptyFavoritesGivesTheSameTree) {
@@ -154,7 +147,8 @@ TEST(BookmarksCommand, ExportThenImportIntoEmptyFavoritesGivesTheSameTree) {
     writeText(fav + "/Plain.URL", shortcut("http://plain.example/"));
     writeText(fav + "/lower case.url", shortcut("https://lower.example/path?a=1&b=\"2\"<x>"));
     writeText(fav + "/Tom & Jerry <3 \"quoted\".URL", shortcut("https://tj.example/#frag"));
-    writeText(fav + QString::fromUtf8("/News/Caf\u00e9 \u65e5\u672c.URL"), shortcut("http://cafe.example/"));
+    writeText(fav + QString::fromUtf8("/News/Caf\u00e9 \u65e5\u672c.URL"),
+              shortcut("http://cafe.example/"));
     writeText(fav + "/News/Tech/Deep: one.URL",
               "[InternetShortcut]\r\nURL=ftp://files.example/pub/\r\nIconIndex=0\r\n"
               "[{000214A0-0000-0000-C000-000000000046}]\r\nProp3=19,2\r\n");
@@ -170,7 +164,9 @@ TEST(BookmarksCommand, ExportThenImportIntoEmptyFavoritesGivesTheSameTree) {
     ASSERT_TRUE(html.open(QIODevice::ReadOnly));
     const QByteArray text = html.readAll();
     EXPECT_TRUE(text.startsWith("<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"));
-    EXPECT_TRUE(text.contains("<DT><A HREF=\"https://lower.example/path?a=1&amp;b=&quot;2&quot;&lt;x&gt;\">lower case</A>"))
+    EXPECT_TRUE(text.contains(
+        "<DT><A HREF=\"https://lower.example/path?a=1&amp;b=&quot;2&quot;&lt;x&gt;\">lower "
+        "case</A>"))
         << text.constData();
     EXPECT_TRUE(text.contains("<DT><H3>Empty folder</H3>"));
 
@@ -178,14 +174,16 @@ TEST(BookmarksCommand, ExportThenImportIntoEmptyFavoritesGivesTheSameTree) {
     QDir(other.favorites()).removeRecursively(); // a new user without any Favorites
     const CommandResult imported = runPagoramaCommand(other, {"--import-bookmarks", file});
     ASSERT_EQ(imported.exitCode, 0) << qPrintable(message(imported));
-    EXPECT_TRUE(imported.out.startsWith("Imported 5 favourites into 3 folders; 0 already there; 0 skipped"))
+    EXPECT_TRUE(
+        imported.out.startsWith("Imported 5 favourites into 3 folders; 0 already there; 0 skipped"))
         << qPrintable(message(imported));
     QMap<QString, QString> expected = favouritesOf(fav);
     expected.remove("notes.txt");
     EXPECT_EQ(favouritesOf(other.favorites()), expected);
 
     // An export over a file that cannot be replaced says so and keeps it.
-    const CommandResult refused = runPagoramaCommand(home, {"--export-bookmarks", fav + "/notes.txt/x.html"});
+    const CommandResult refused =
+        runPagoramaCommand(home, {"--export-bookmarks", fav + "/notes.txt/x.html"});
     EXPECT_EQ(refused.exitCode, 1) << qPrintable(message(refused));
     EXPECT_TRUE(refused.err.contains("cannot export bookmarks")) << qPrintable(message(refused));
 }
@@ -195,10 +193,10 @@ TEST(BookmarksCommand, HugeDeepAndNamelessInputStaysBoundedAndInsideFavorites) {
     writeText(home.path() + "/.config/pagorama/keep.txt", "the program folder's own file");
     // Everything in the home folder but Favorites and the test's own files.
     const auto outsideFavorites = [&home] {
-        QMap<QString, QByteArray> tree = treeOf(home.path());
+        QMap<QString, QByteArray> tree = testsupport::favoritesTree(home.path());
         for (auto it = tree.begin(); it != tree.end();)
             it = it.key().startsWith("Favorites/") || it.key().endsWith(".html") ? tree.erase(it)
-                                                                                  : std::next(it);
+                                                                                 : std::next(it);
         return tree;
     };
     const QMap<QString, QByteArray> homeBefore = outsideFavorites();
@@ -206,29 +204,34 @@ TEST(BookmarksCommand, HugeDeepAndNamelessInputStaysBoundedAndInsideFavorites) {
     // 50 MB: a name and an address of 25 MB each beside two ordinary bookmarks.
     QByteArray big = Header;
     big += "<DT><A HREF=\"http://big.example/\">" + QByteArray(25 * 1000 * 1000, 'n') + "</A>\n";
-    big += "<DT><A HREF=\"http://big.example/" + QByteArray(25 * 1000 * 1000, 'p') + "\">Long address</A>\n";
+    big += "<DT><A HREF=\"http://big.example/" + QByteArray(25 * 1000 * 1000, 'p') +
+           "\">Long address</A>\n";
     big += "<DT><A HREF=\"http://small.example/\">Small</A>\n</DL><p>\n";
     writeText(home.path() + "/big.html", big);
     big.clear();
-    const CommandResult huge = runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/big.html"});
+    const CommandResult huge =
+        runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/big.html"});
     EXPECT_EQ(huge.exitCode, 0) << qPrintable(message(huge));
-    EXPECT_TRUE(huge.out.startsWith("Imported 2 favourites into 1 folders; 0 already there; 1 skipped\n"
-                                    "Skipped: 1 without a usable address"))
+    EXPECT_TRUE(
+        huge.out.startsWith("Imported 2 favourites into 1 folders; 0 already there; 1 skipped\n"
+                            "Skipped: 1 without a usable address"))
         << qPrintable(message(huge));
     EXPECT_TRUE(QFile::exists(home.favorites() + "/" + QString(240, 'n') + ".URL"));
-    std::cout << "50 MB bookmarks file: " << huge.elapsedMs << " ms, at most " << huge.maxRssKiB / 1024
-              << " MiB resident\n";
+    std::cout << "50 MB bookmarks file: " << huge.elapsedMs << " ms, at most "
+              << huge.maxRssKiB / 1024 << " MiB resident\n";
     EXPECT_LT(huge.maxRssKiB, 1024L * 1024) << "more than 1 GiB for a 50 MB file";
 
     // 500 nested folders, each with a bookmark; names of dots and blanks.
     QByteArray deep = Header;
     for (int i = 1; i <= 500; ++i)
-        deep += "<DT><H3>" + QByteArray(i % 2 ? ".." : " ") + "</H3>\n<DL><p>\n<DT><A HREF=\"http://d" +
-                QByteArray::number(i) + ".example/\">" + (i % 2 ? "..." : " . ") + "</A>\n";
+        deep += "<DT><H3>" + QByteArray(i % 2 ? ".." : " ") +
+                "</H3>\n<DL><p>\n<DT><A HREF=\"http://d" + QByteArray::number(i) + ".example/\">" +
+                (i % 2 ? "..." : " . ") + "</A>\n";
     for (int i = 0; i <= 500; ++i)
         deep += "</DL><p>\n";
     writeText(home.path() + "/deep.html", deep);
-    const CommandResult nested = runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/deep.html"});
+    const CommandResult nested =
+        runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/deep.html"});
     EXPECT_EQ(nested.exitCode, 0) << qPrintable(message(nested));
     EXPECT_EQ(nested.out, "Imported 32 favourites into 32 folders; 0 already there; 468 skipped\n"
                           "Skipped: 468 in folders nested deeper than 32 levels\n");
@@ -261,8 +264,8 @@ TEST(BookmarksCommand, HundredThousandBookmarks) {
         html += "<DT><H3>Folder " + QByteArray::number(f) + "</H3>\n<DL><p>\n";
         for (int b = 0; b < 1000; ++b)
             html += "<DT><A HREF=\"https://site" + QByteArray::number(b) + ".example/" +
-                    QByteArray::number(f) + "\" ADD_DATE=\"1700000000\">Site " + QByteArray::number(b) +
-                    "</A>\n";
+                    QByteArray::number(f) + "\" ADD_DATE=\"1700000000\">Site " +
+                    QByteArray::number(b) + "</A>\n";
         html += "</DL><p>\n";
     }
     html += "</DL><p>\n";
@@ -270,7 +273,8 @@ TEST(BookmarksCommand, HundredThousandBookmarks) {
     const CommandResult many =
         runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/many.html"}, 280000);
     ASSERT_EQ(many.exitCode, 0) << qPrintable(message(many));
-    EXPECT_EQ(many.out, "Imported 100000 favourites into 100 folders; 0 already there; 0 skipped\n");
+    EXPECT_EQ(many.out,
+              "Imported 100000 favourites into 100 folders; 0 already there; 0 skipped\n");
     std::cout << "100,000 bookmarks imported in " << many.elapsedMs << " ms, at most "
               << many.maxRssKiB / 1024 << " MiB resident\n";
     EXPECT_EQ(QDir(home.favorites() + "/Folder 99").entryList(QDir::Files).size(), 1000);

@@ -1,12 +1,10 @@
 #include "program_run.h"
 
+#include "support/free_port.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QThread>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace e2e {
 
@@ -18,19 +16,16 @@ testsupport::HttpReply postForm(quint16 port, const QByteArray& path, const QByt
 }
 
 quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
+    return testsupport::freePort();
 }
 
 QByteArray shortcutText(const QString& url) {
     return "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n";
+}
+
+QByteArray settingsText(quint16 port, const QByteArray& general) {
+    return "[Data]\r\nPort=" + QByteArray::number(port) +
+           "\r\n[General]\r\nStartup=1\r\nHistory=0\r\nAutoStart=0\r\n" + general;
 }
 
 ProgramRun::ProgramRun(testsupport::TempHome& home) : home_(home) {}

@@ -15,9 +15,11 @@ namespace e2e {
 
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 quint16 freePort();
-
 // The text of an Internet shortcut to url.
 QByteArray shortcutText(const QString& url);
+// A settings file: the server on port, a refresh at start, no history
+// analysis, no autostart, and the given further lines of [General].
+QByteArray settingsText(quint16 port, const QByteArray& general = {});
 
 // Posts a form to the program's server as its own pages do (from a page the
 // server itself served).

@@ -358,19 +358,21 @@ TEST(FreeShortcutPath, SkipsNamesThatAreTaken) {
     EXPECT_EQ(FreeShortcutPath(folder, 5), folder + "p7.URL");
 }
 
-TEST_F(HistoryAnalyserTest, CancelStopsBeforeTheNextEntryAndTheResultIsStillWritten) {
+TEST_F(HistoryAnalyserTest, CancelStopsBeforeTheNextEntryAndKeepsTheLastAnalysis) {
     visited("ann", page("/t/one", "One"), 20);
     visited("ann", page("/t/two", "Two"), 20);
     visited("ann", page("/t/three", "Three"), 20);
+    home.write("Documents/pagorama/history.xml", "previous");
+    home.write("Documents/pagorama/images/history/old.bmp", "old");
     fetcher.afterFetch = [this] { cancel = true; };
     analyse();
 
+    // A page of only the first entries would replace the whole last one.
     EXPECT_EQ(fetcher.files.size(), 1);
-    const HistoryFile file = parseHistory(historyXml());
-    ASSERT_TRUE(file.wellFormed);
-    EXPECT_EQ(descriptions(file), QStringList({"One"}));
-    EXPECT_EQ(historyPage().count("Add to favourites"), 1);
-    EXPECT_EQ(host.statusTexts.last(), "All Done");
+    EXPECT_EQ(historyXml(), "previous");
+    EXPECT_FALSE(QFile::exists(home.dataFolder() + "history.htm"));
+    EXPECT_TRUE(QFile::exists(home.dataFolder() + "images/history/old.bmp"));
+    EXPECT_EQ(host.statusTexts.last(), "Refresh cancelled");
     EXPECT_TRUE(analyser.cancelRequested());
     EXPECT_EQ(analyser.sitesFetched(), 1);
     expectIdleAtEnd();
@@ -401,7 +403,18 @@ TEST_F(HistoryAnalyserTest, LastAnalysisPicturesGoToTheTrash) {
     home.write("Documents/pagorama/images/history/B.BMP", "b");
     home.write("Documents/pagorama/images/history/keep.txt", "keep");
     home.write("Documents/pagorama/images/other.bmp", "other");
+    visited("ann", page("/t/one", "One"), 20);
+    bool shownWhileWriting = false;
+    fetcher.afterFetch = [&] {
+        shownWhileWriting = QFile::exists(home.dataFolder() + "images/history/a.bmp");
+    };
     analyse();
+    // Gone only after the new page was written, and not the new picture.
+    EXPECT_TRUE(shownWhileWriting);
+    const QStringList left =
+        QDir(home.dataFolder() + "images/history").entryList({"*.BMP"}, QDir::Files);
+    EXPECT_EQ(left.size(), 1) << qPrintable(left.join(' '));
+    EXPECT_TRUE(historyXml().contains("images\\history\\" + left.value(0).toUtf8()));
 
     const QString pictures = home.dataFolder() + "images/history/";
     EXPECT_FALSE(QFile::exists(pictures + "a.bmp"));
@@ -417,10 +430,13 @@ TEST_F(HistoryAnalyserTest, LastAnalysisPicturesGoToTheTrash) {
 TEST_F(HistoryAnalyserTest, ACatalogueThatCannotBeSavedEndsTheAnalysisAndLeavesItIdle) {
     // A folder where the file should be: the file cannot replace it.
     home.write("Documents/pagorama/history.xml/inside", "x");
+    home.write("Documents/pagorama/images/history/old.bmp", "old");
     visited("ann", page("/t/one", "One"), 20);
     EXPECT_THROW(analyse(), std::exception);
     EXPECT_FALSE(host.statusTexts.contains("All Done"));
     EXPECT_FALSE(QFile::exists(home.dataFolder() + "history.htm"));
+    // The page on disk is not replaced, so the pictures it shows stay.
+    EXPECT_TRUE(QFile::exists(home.dataFolder() + "images/history/old.bmp"));
     expectIdleAtEnd();
 }
 

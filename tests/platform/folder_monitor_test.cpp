@@ -220,10 +220,10 @@ TEST(OwnChanges, PathsAndTheirWholeFileTemporariesWithinTheWindow) {
     platform::OwnChanges own(60000);
     own.note("/f/Sub//a.URL");
     EXPECT_TRUE(own.isOwn("/f/Sub/a.URL"));
-    EXPECT_TRUE(own.isOwn("/f/Sub/.a.URL.Ab12Cd"));
-    EXPECT_FALSE(own.isOwn("/f/Sub/.a.URL.Ab12C"));
+    EXPECT_TRUE(own.isOwn("/f/Sub/.a.URL.partial-Ab12Cd"));
+    EXPECT_FALSE(own.isOwn("/f/Sub/.a.URL.partial-Ab12C"));
     EXPECT_FALSE(own.isOwn("/f/Sub/a.url")); // names are case-sensitive here
     EXPECT_FALSE(own.isOwn("/f/Other/a.URL"));
-    EXPECT_FALSE(own.isOwn("/f/Sub/.b.URL.Ab12Cd"));
+    EXPECT_FALSE(own.isOwn("/f/Sub/.b.URL.partial-Ab12Cd"));
     EXPECT_FALSE(own.isOwn(""));
 }

@@ -33,6 +33,7 @@ TEST(SettingsModel, MissingFileGivesDefaults) {
     EXPECT_EQ(model.port, "80");
     EXPECT_FALSE(model.displayHeader);
     EXPECT_FALSE(model.logToFile);
+    EXPECT_FALSE(model.shareOnNetwork) << "the pages are for this computer until shared";
     EXPECT_TRUE(model.autorefresh && model.history && model.newPage && model.startup &&
                 model.autoStart && model.timeRefresh && model.newOnly);
     EXPECT_FALSE(model.showCode);
@@ -101,6 +102,7 @@ TEST(SettingsModel, NewFileHasEveryKeyInOrder) {
     model.docDir = home.path() + "/Documents/pagorama";
     model.defaultDoc = "viewer.htm";
     model.showCode = true;
+    model.shareOnNetwork = true;
     model.sortBy = 4;
     model.evenFileName = 17;
     QString error;
@@ -109,7 +111,7 @@ TEST(SettingsModel, NewFileHasEveryKeyInOrder) {
                                 "[Data]\r\nDocDir=" +
                                 QFile::encodeName(home.path()) +
                                 "/Documents/pagorama\r\nDefaultDoc=viewer.htm\r\nPort=8080\r\n"
-                                "DisplayHeader=0\r\nLogToFile=0\r\n"
+                                "DisplayHeader=0\r\nLogToFile=0\r\nShareOnNetwork=1\r\n"
                                 "[General]\r\nAutorefresh=1\r\nHistory=1\r\nAutoStart=1\r\n"
                                 "NewPage=1\r\nStartup=1\r\nTime_refresh=1\r\nNew_only=1\r\n"
                                 "Showcode=1\r\nHomePage=0\r\nInterval=120\r\n"
@@ -123,6 +125,7 @@ TEST(SettingsModel, NewFileHasEveryKeyInOrder) {
     EXPECT_EQ(again.sortBy, 4);
     EXPECT_EQ(again.evenFileName, 17);
     EXPECT_TRUE(again.showCode);
+    EXPECT_TRUE(again.shareOnNetwork);
 }
 
 TEST(SettingsModel, PortIsKeptWhenServerNeverStarted) {

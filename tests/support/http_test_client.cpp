@@ -5,6 +5,7 @@
 #include <QMetaObject>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <limits>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -73,17 +74,28 @@ HttpReply parseReply(const QByteArray& raw) {
 }
 
 HttpTestClient::HttpTestClient(quint16 port, int timeoutMs) {
+    connectTo("127.0.0.1", port, timeoutMs);
+}
+
+HttpTestClient::HttpTestClient(const QByteArray& address, quint16 port, int timeoutMs) {
+    connectTo(address, port, timeoutMs);
+}
+
+void HttpTestClient::connectTo(const QByteArray& host, quint16 port, int timeoutMs) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    if (fd < 0) {
+        connectError_ = errno;
         return;
+    }
     timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, host.constData(), &address.sin_addr);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        connectError_ = errno;
         ::close(fd);
         return;
     }

@@ -33,11 +33,15 @@ class HttpTestClient {
 public:
     // Connects to 127.0.0.1:port; every later wait ends after timeoutMs.
     explicit HttpTestClient(quint16 port, int timeoutMs = 10000);
+    // Connects to another address of this machine (dotted IPv4).
+    HttpTestClient(const QByteArray& address, quint16 port, int timeoutMs = 10000);
     ~HttpTestClient();
     HttpTestClient(const HttpTestClient&) = delete;
     HttpTestClient& operator=(const HttpTestClient&) = delete;
 
     bool isConnected() const { return fd_ >= 0; }
+    // The errno of a failed connect (ECONNREFUSED, ...), 0 when connected.
+    int connectError() const { return connectError_; }
     bool send(const QByteArray& bytes);
     // Reads until the server closes (or the time-out); returns what came.
     QByteArray readToEnd();
@@ -52,7 +56,9 @@ public:
     void setReceiveBuffer(int bytes);
 
 private:
+    void connectTo(const QByteArray& address, quint16 port, int timeoutMs);
     int fd_ = -1;
+    int connectError_ = 0;
     bool sawEnd_ = false;
 };
 

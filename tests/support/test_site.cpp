@@ -188,6 +188,22 @@ QList<TestSite::Request> TestSite::requests() const {
     return log_;
 }
 
+int TestSite::requestCount(const QByteArray& route) const {
+    std::lock_guard lock(mutex_);
+    int count = 0;
+    for (const Request& request : log_)
+        count += request.route == route ? 1 : 0;
+    return count;
+}
+
+int TestSite::browserRequestCount() const {
+    std::lock_guard lock(mutex_);
+    int count = 0;
+    for (const Request& request : log_)
+        count += request.raw.toLower().contains("\nuser-agent:") ? 1 : 0;
+    return count;
+}
+
 void TestSite::clearLog() {
     std::lock_guard lock(mutex_);
     log_.clear();
@@ -274,6 +290,16 @@ void TestSite::addBuiltInRoutes() {
                                    "<body style=\"background:#ffffff\"></body></html>"));
     setRoute("/stall",
              [](const Request&, Connection& connection) { connection.waitUntilClosed(); });
+    setRoute("/stall-for-browsers", [](const Request& request, Connection& connection) {
+        // The probe sends no User-Agent; a browser does.
+        if (request.raw.toLower().contains("\nuser-agent:")) {
+            connection.waitUntilClosed();
+            return;
+        }
+        const QByteArray answer = response(200, "text/html", page("Stalls for browsers"));
+        connection.send(request.method == "HEAD" ? answer.left(answer.indexOf("\r\n\r\n") + 4)
+                                                 : answer);
+    });
     setRawRoute("/garbage", "\x01\x02 this is not HTTP at all \xff\xfe");
     setRawRoute("/garbage-status", "HTTP/1.1 abc Nonsense\r\nContent-Length: 0\r\n\r\n");
     setRoute("/endless-headers", [](const Request&, Connection& connection) {

@@ -27,6 +27,8 @@
 //   /colour              page with a strongly coloured (red) background
 //   /blank               blank white page
 //   /stall               reads the request and sends nothing until the site stops
+//   /stall-for-browsers  a page for the probe (no User-Agent); a browser's
+//                        request gets nothing until the site stops
 //   /garbage             sends bytes that are no HTTP answer, then closes
 //   /garbage-status      a status line whose status is not a number
 //   /endless-headers     header lines without end (until the peer goes away)
@@ -85,6 +87,11 @@ public:
 
     // Every request received, in arrival order.
     QList<Request> requests() const;
+    // How many requests came for a route.
+    int requestCount(const QByteArray& route) const;
+    // How many requests came from a browser (they carry a User-Agent; the
+    // program's probe sends none).
+    int browserRequestCount() const;
     int connectionCount() const { return connections_.load(); }
     void clearLog();
 

@@ -129,7 +129,10 @@ TEST(EditOriginCheck, OriginOrRefererMustBeThisServer) {
     EXPECT_TRUE(allowed({"Origin: http://127.0.0.1:8080"}));
     EXPECT_TRUE(allowed({"Origin: http://[::1]:8080"}));
     EXPECT_TRUE(allowed({"Origin: http://localhost"}, 80));
-    EXPECT_TRUE(allowed({"Host: mybox:8080", "Origin: http://MyBox:8080"}));
+    // An Origin that only repeats the request's own Host proves nothing: a
+    // page of another site whose name points at this machine sends both.
+    EXPECT_FALSE(allowed({"Host: evil.example:8080", "Origin: http://evil.example:8080"}));
+    EXPECT_FALSE(allowed({"Host: mybox:8080", "Origin: http://MyBox:8080"}));
     EXPECT_TRUE(allowed({"Referer: http://localhost:8080/editfolder.htm"}));
     EXPECT_FALSE(allowed({"Origin: http://evil.example"}));
     EXPECT_FALSE(allowed({"Origin: http://evil.example:8080"}));

@@ -39,6 +39,21 @@ TEST(RequestLine, TokensQueryAndVersion) {
     EXPECT_EQ(r.path, "/a%20b.htm");
     EXPECT_EQ(r.version, "HTTP/1.0");
 
+    // Only the two versions this server speaks; anything else is marked and
+    // never kept, so it cannot reach the status line of the answer.
+    for (const QByteArray& version : {QByteArray("HTTP/1.0"), QByteArray("http/1.1")}) {
+        r = requestLine("GET / " + version);
+        EXPECT_TRUE(r.versionValid) << version.constData();
+        EXPECT_EQ(r.version, version.toUpper());
+    }
+    for (const QByteArray& version :
+         {QByteArray("HTTP/1.1\rSet-Cookie: a=b"), QByteArray("HTTP/2.0"), QByteArray("HTTP/1"),
+          QByteArray("HTTP/1.10"), QByteArray("FOO"), QByteArray("HTTP/1.1\x01")}) {
+        r = requestLine("GET / " + version);
+        EXPECT_FALSE(r.versionValid) << version.constData();
+        EXPECT_EQ(r.version, "HTTP/1.0") << version.constData();
+    }
+
     r = requestLine(" GET /x");
     EXPECT_EQ(r.method, "");
     EXPECT_EQ(r.path, "GET");
@@ -73,15 +88,21 @@ TEST(HeaderLines, ContentLengthRange) {
     const struct {
         QByteArray text;
         qint32 expected;
-    } cases[] = {{"0", 0},          {"-1", -1},        {"2147483647", 2147483647},
-                 {"2147483648", 7}, {"4294967296", 7}, {"-2147483648", -2147483647 - 1},
-                 {"", 7},           {"12 ", 7},        {"+5", 5},
-                 {"0x10", 7}};
+    } cases[] = {{"0", 0},          {"-1", 7},         {"2147483647", 2147483647},
+                 {"2147483648", 7}, {"4294967296", 7}, {"-2147483648", 7},
+                 {"", 7},           {"12 ", 12},       {"\t12\t", 12},
+                 {"+5", 7},         {"1 2", 7},        {"0x10", 7}};
     for (const auto& c : cases) {
         HttpRequest r;
         r.contentLength = 7;
         applyHeaderLine("Content-Length: " + c.text, r);
         EXPECT_EQ(r.contentLength, c.expected) << c.text.constData();
+        // The body check reads the same value: what a handler is told to
+        // read is what the check let through.
+        qint64 checked = -1;
+        if (checkPostBody(r, &checked) == BodyVerdict::Accept) {
+            EXPECT_EQ(checked, r.contentLength) << c.text.constData();
+        }
     }
 }
 
@@ -160,6 +181,17 @@ TEST(LineSplitter, LinesPartialAndOverLong) {
     ASSERT_TRUE(splitter.nextLine(&line));
     EXPECT_EQ(line, "last\n");
 
+    // A line that goes over the limit only with its second piece, followed
+    // by a request in that same piece: the request is found.
+    LineSplitter fresh;
+    const QByteArray firstPiece(LineLimit, 'u');
+    fresh.append(firstPiece.constData(), firstPiece.size());
+    EXPECT_FALSE(fresh.nextLine(&line));
+    const QByteArray secondPiece = "uuuu\nGET / HTTP/1.0\r\n";
+    fresh.append(secondPiece.constData(), secondPiece.size());
+    ASSERT_TRUE(fresh.nextLine(&line));
+    EXPECT_EQ(line, "GET / HTTP/1.0\r\n");
+
     // Exactly the limit is still a line.
     const QByteArray atLimit = QByteArray(LineLimit, 'z') + '\n';
     splitter.append(atLimit.constData(), atLimit.size());
@@ -176,6 +208,7 @@ TEST(PostBody, Verdicts) {
         {nullptr, BodyVerdict::LengthRequired, 0},
         {"0", BodyVerdict::Empty, 0},
         {"12", BodyVerdict::Accept, 12},
+        {"5 ", BodyVerdict::Accept, 5},
         {"-1", BodyVerdict::BadRequest, 0},
         {"abc", BodyVerdict::BadRequest, 0},
         {"", BodyVerdict::BadRequest, 0},
@@ -193,4 +226,20 @@ TEST(PostBody, Verdicts) {
         EXPECT_EQ(checkPostBody(r, &length), c.verdict) << (c.header ? c.header : "(none)");
         EXPECT_EQ(length, c.length) << (c.header ? c.header : "(none)");
     }
+
+    // Two lengths that disagree, or a second one that is no number, leave
+    // the body's end unknown.
+    for (const QByteArray& second : {QByteArray("13"), QByteArray("x")}) {
+        HttpRequest r;
+        applyHeaderLine("Content-Length: 12", r);
+        applyHeaderLine("Content-Length: " + second, r);
+        qint64 length = -5;
+        EXPECT_EQ(checkPostBody(r, &length), BodyVerdict::BadRequest) << second.constData();
+    }
+    HttpRequest same;
+    applyHeaderLine("Content-Length: 12", same);
+    applyHeaderLine("Content-Length: 012", same);
+    qint64 length = 0;
+    EXPECT_EQ(checkPostBody(same, &length), BodyVerdict::Accept);
+    EXPECT_EQ(length, 12);
 }

@@ -256,6 +256,10 @@ TEST_F(HttpServerTest, PostedBodiesReachTheHandler) {
     // Body in the same packet as the header.
     EXPECT_EQ(get("POST /cgi-bin/FORM.exe HTTP/1.0\r\nContent-Length: 7\r\n\r\na=1&b=2").body,
               "got a=1&b=2");
+    // A blank after the length: the handler is told the same length that
+    // the body check let through.
+    EXPECT_EQ(get("POST /cgi-bin/form.exe HTTP/1.0\r\nContent-Length: 5 \r\n\r\nhello").body,
+              "got hello");
     // Body larger than one read of the handler, sent after the header.
     const QByteArray large(1000, 'q');
     HttpReply reply;

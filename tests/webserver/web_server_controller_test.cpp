@@ -141,7 +141,7 @@ TEST_F(ControllerTest, RequestLinesAndHeaders) {
     EXPECT_EQ(request("GET / HTTP/1.1\r\n\r\n"), "<p>viewer</p>");
     EXPECT_EQ(controller->log().displayLines().last(), "[14:05:09 127.0.0.1] 7: GET /");
 
-    EXPECT_TRUE(request("HEAD /?q=1 HTTP/1.1\r\nHost: a\r\n\r\n").isEmpty());
+    EXPECT_TRUE(request("HEAD /?q=1 HTTP/1.1\r\nHost: localhost\r\n\r\n").isEmpty());
     EXPECT_EQ(controller->log().displayLines().last(), "8: HEAD /");
 
     controller->setDisplayHeader(true);
@@ -150,7 +150,7 @@ TEST_F(ControllerTest, RequestLinesAndHeaders) {
               (QStringList{"[14:05:09 127.0.0.1] 9: GET /viewer.htm", "HDR1) Host: localhost",
                            "HDR2) Accept: */*", "HDR3) X-Three: 3"}));
     // HEAD never logs its header lines.
-    request("HEAD / HTTP/1.1\r\nHost: a\r\n\r\n");
+    request("HEAD / HTTP/1.1\r\nHost: localhost\r\n\r\n");
     EXPECT_EQ(controller->log().displayLines().last(), "10: HEAD /");
 
     // Without an edit-action handler a post is counted, logged and answered 404.
@@ -158,6 +158,29 @@ TEST_F(ControllerTest, RequestLinesAndHeaders) {
     EXPECT_EQ(controller->log().displayLines().mid(controller->log().displayLines().size() - 2),
               (QStringList{"11: POST /cgi-bin/cgifrm1.exe", "HDR1) Content-Length: 3"}));
     EXPECT_EQ(controller->requestCount(), 11);
+}
+
+TEST_F(ControllerTest, ForeignHostsAreRefusedAndLoggedSharingListensAgain) {
+    EXPECT_FALSE(controller->shareOnNetwork());
+    ASSERT_TRUE(controller->start("0", docDir));
+    EXPECT_EQ(controller->server().addr(), "127.0.0.1");
+    const QByteArray port = QByteArray::number(controller->server().listeningPort());
+    EXPECT_TRUE(request("GET /viewer.htm HTTP/1.1\r\nHost: evil.example:" + port + "\r\n\r\n")
+                    .contains("403 Forbidden"));
+    EXPECT_EQ(controller->log().displayLines().last(),
+              "[14:05:09 127.0.0.1] Refused GET /viewer.htm: Host 'evil.example:" + port +
+                  "' does not name this machine");
+    EXPECT_EQ(controller->requestCount(), 0) << "a refused request is not counted";
+    EXPECT_EQ(request("GET /viewer.htm HTTP/1.1\r\nHost: localhost:" + port + "\r\n\r\n"),
+              "<p>viewer</p>");
+
+    // Sharing takes effect at once: the server listens again on every interface.
+    ASSERT_TRUE(controller->setShareOnNetwork(true));
+    EXPECT_TRUE(controller->isListening());
+    EXPECT_EQ(controller->server().addr(), "0.0.0.0");
+    EXPECT_TRUE(controller->setShareOnNetwork(false));
+    EXPECT_EQ(controller->server().addr(), "127.0.0.1");
+    EXPECT_TRUE(controller->isListening());
 }
 
 TEST_F(ControllerTest, ClientCountFollowsConnections) {

@@ -1,4 +1,4 @@
-#include "favorites_tree.h"
+#include "support/favorites_tree.h"
 
 #include <QDirIterator>
 #include <QFile>
