@@ -58,9 +58,7 @@ bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* 
     if (::stat(target.constData(), &st) == 0)
         mode = st.st_mode & 07777;
 
-    const QFileInfo info(path);
-    QByteArray temp = QFile::encodeName(info.absolutePath() + "/." + info.fileName() +
-                                        QLatin1String(TemporaryMarker) + "XXXXXX");
+    QByteArray temp = temporaryFileTemplate(path);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
@@ -82,6 +80,12 @@ bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* 
 } // namespace platform
 
 namespace platform {
+
+QByteArray temporaryFileTemplate(const QString& path) {
+    const QFileInfo info(path);
+    return QFile::encodeName(info.absolutePath() + "/." + info.fileName() +
+                             QLatin1String(TemporaryMarker) + "XXXXXX");
+}
 
 QString fileWrittenThrough(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
