@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -83,8 +84,14 @@ namespace platform {
 
 QByteArray temporaryFileTemplate(const QString& path) {
     const QFileInfo info(path);
-    return QFile::encodeName(info.absolutePath() + "/." + info.fileName() +
-                             QLatin1String(TemporaryMarker) + "XXXXXX");
+    const QByteArray folder = QFile::encodeName(info.absolutePath() + QStringLiteral("/."));
+    const QByteArray name = QFile::encodeName(info.fileName());
+    // A name near the longest one a folder takes leaves no room for the
+    // marker; its write then goes through the short form, which works but
+    // is not known as a temporary file afterwards.
+    if (1 + name.size() + qsizetype(sizeof TemporaryMarker - 1) + 6 <= NAME_MAX)
+        return folder + name + TemporaryMarker + "XXXXXX";
+    return folder + name + ".XXXXXX";
 }
 
 QString fileWrittenThrough(const QString& path) {
