@@ -1,9 +1,12 @@
 #include "app/command_line.h"
 
+#include "app/control_command.h"
+#include "app/control_requests.h"
 #include "bookmarks/bookmarks.h"
 #include "platform/paths.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -28,9 +31,29 @@ const char* const HelpText =
     "                             imports only what is new.\n"
     "  --export-bookmarks FILE    write ~/Favorites to FILE as a bookmarks HTML file\n"
     "                             that browsers import, and end\n"
+    "\n"
+    "Control of the running copy (they never start one):\n"
+    "  --refresh                  start a refresh run, as \"Manually Refresh\" does\n"
+    "  --cancel                   cancel the refresh run in progress\n"
+    "  --quit                     end the program as \"Shutdown Pagorama\" does;\n"
+    "                             the settings are saved\n"
+    "  --status                   print the status line, the progress of the run\n"
+    "                             and the address of the pages\n"
+    "\n"
     "  -h, --help                 show this text and end\n"
     "\n"
-    "Exit status: 0 done, 1 failed (the message says why), 2 wrong options.\n";
+    "Exit status: 0 done, 1 failed (the message says why), 2 wrong options or,\n"
+    "for the control options, \"Pagorama is not running\".\n";
+
+// The control options and the request each one sends.
+struct ControlOption {
+    const char* option;
+    const char* request;
+};
+const ControlOption ControlOptions[] = {{"--refresh", RefreshRequest},
+                                        {"--cancel", CancelRequest},
+                                        {"--quit", QuitRequest},
+                                        {"--status", StatusRequest}};
 
 void print(FILE* stream, const QString& text) {
     std::fputs(text.toUtf8().constData(), stream);
@@ -98,6 +121,15 @@ std::optional<int> runCommandLineOptions(int argc, char** argv) {
         if (args.size() > 2)
             return usageError(QStringLiteral("unexpected argument %1").arg(args.at(2)));
         return importing ? runImport(args.at(1)) : runExport(args.at(1));
+    }
+    for (const ControlOption& control : ControlOptions) {
+        if (option != QLatin1String(control.option))
+            continue;
+        if (args.size() > 1)
+            return usageError(QStringLiteral("unexpected argument %1").arg(args.at(1)));
+        int applicationArgc = 1;
+        QCoreApplication application(applicationArgc, argv);
+        return sendControlRequest(control.request);
     }
     // Single-dash arguments stay for Qt (-platform, -style, ...).
     if (option.startsWith(QLatin1String("--")))

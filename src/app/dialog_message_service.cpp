@@ -15,4 +15,10 @@ void DialogMessageService::show(const QString& text, const QString& caption,
     box.exec();
 }
 
+bool DialogMessageService::ask(const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
 } // namespace app

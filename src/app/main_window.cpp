@@ -2,6 +2,7 @@
 
 #include "app/background_picture.h"
 #include "app/browser_integration.h"
+#include "app/empty_favorites_offer.h"
 #include "app/first_run_dialog.h"
 #include "app/product_page.h"
 #include "app/program_refresh_host.h"
@@ -78,6 +79,7 @@ void TMain::FormCreate() {
     IniFileName = platform::settingsFilePath();
     if (!QFileInfo::exists(IniFileName))
         showFirstRun(desktop_);
+    offerBookmarkImport(desktop_);
     LogFileName = platform::serverLogFilePath();
     CloseRequested = false;
 

@@ -191,6 +191,9 @@ public:
     void WriteSupportPagesAtStart();
     void TakeOverStartPage();
     void Button2Click(); // start a refresh run
+    // With the "ImportBookmarks" setting: the browser's bookmarks that no
+    // earlier import has seen become favourites before the run.
+    void ImportNewBookmarksBeforeRun();
     void StartButtonClick();
     void StopButtonClick();
     void WriteLogFileCheckBoxClick();

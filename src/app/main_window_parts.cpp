@@ -7,6 +7,7 @@
 #include "app/pagora_application.h"
 #include "app/program_refresh_host.h"
 #include "app/shown_update.h"
+#include "bookmarks/import_record.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/refresh_run.h"
 #include "catalogue/shortcut_file.h"
@@ -171,10 +172,34 @@ void TMain::TakeOverStartPage() {
 void TMain::Button2Click() {
     if (Run->runInProgress() || Ending)
         return;
+    ImportNewBookmarksBeforeRun();
     SiteWorker1->reloadUrlCache();
     Run->Button2Click();
     // One browser serves a whole run; it is started again by the next one.
     PageRenderer1->stop();
+}
+
+void TMain::ImportNewBookmarksBeforeRun() {
+    const QString source = Settings.importBookmarks.toLower();
+    if (source.isEmpty())
+        return;
+    if (source != QLatin1String("chromium") && source != QLatin1String("firefox")) {
+        ShowStatusLine(QStringLiteral("ImportBookmarks must be chromium or firefox, not ") +
+                       Settings.importBookmarks);
+        return;
+    }
+    // The folder monitor passes over the files the import writes, so they
+    // start no run of their own; this run takes them in.
+    const bookmarks::ImportResult result = bookmarks::importNewBookmarks(
+        source, platform::favoritesFolder(),
+        platform::programFolder() + QStringLiteral("bookmarks-imported.txt"),
+        noteOwnFavouriteChange());
+    if (result.summary.imported > 0)
+        ShowStatusLine(QStringLiteral("Imported %1 new bookmarks from %2")
+                           .arg(result.summary.imported)
+                           .arg(source));
+    if (!result.ok)
+        ShowStatusLine(QStringLiteral("Bookmark import failed: ") + result.error);
 }
 
 void TMain::StartButtonClick() {

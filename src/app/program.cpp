@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/command_line.h"
+#include "app/control_requests.h"
 #include "app/dialog_message_service.h"
 #include "app/main_window.h"
 #include "app/pagora_application.h"
@@ -102,6 +103,9 @@ int runPagorama(int argc, char** argv) {
         window.raise();
         window.activateWindow();
         return true;
+    };
+    instance.control = [&window](const QByteArray& request) {
+        return answerControlRequest(window, request);
     };
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &window,

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,8 @@ namespace {
 const QByteArray Request = "forward\n";
 const QByteArray AnswerShown = "shown\n";
 const QByteArray AnswerMinimised = "minimised\n";
+// A request line longer than this is not one of ours.
+constexpr qint64 MaxRequestLine = 64;
 
 // Beside the socket, which a plain name puts in the temporary folder.
 QString lockFilePath(const QString& name) {
@@ -110,23 +113,58 @@ bool SingleInstance::listen(const QString& name) {
     return server_.listen(name);
 }
 
+bool SingleInstance::claimHeld(const QString& name) {
+    const int fd = ::open(QFile::encodeName(lockFilePath(name)).constData(),
+                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+bool SingleInstance::peerIsSameUser(qintptr socketDescriptor) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(int(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+        size != sizeof peer)
+        return false;
+    return peer.uid == ::geteuid();
+}
+
 void SingleInstance::answer() {
     while (QLocalSocket* client = server_.nextPendingConnection()) {
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-        connect(client, &QLocalSocket::readyRead, this, [this, client] {
-            if (!client->canReadLine())
-                return;
-            const QByteArray request = client->readLine();
-            if (request != Request) {
-                client->disconnectFromServer();
-                return;
-            }
-            const bool shown = comeForward && comeForward();
-            client->write(shown ? AnswerShown : AnswerMinimised);
-            client->flush();
-            client->disconnectFromServer();
-        });
+        // The socket file's permissions keep other users out, except root;
+        // the peer's credentials settle it for every caller.
+        if (!peerIsSameUser(client->socketDescriptor())) {
+            client->abort();
+            client->deleteLater();
+            continue;
+        }
+        connect(client, &QLocalSocket::readyRead, this, [this, client] { handle(client); });
     }
+}
+
+void SingleInstance::handle(QLocalSocket* client) {
+    if (!client->canReadLine()) {
+        if (client->bytesAvailable() > MaxRequestLine)
+            client->abort();
+        return;
+    }
+    const QByteArray request = client->readLine(MaxRequestLine + 1);
+    // Each connection carries one request; what follows it is not read.
+    disconnect(client, &QLocalSocket::readyRead, this, nullptr);
+    QByteArray reply;
+    if (request == Request) {
+        const bool shown = comeForward && comeForward();
+        reply = shown ? AnswerShown : AnswerMinimised;
+    } else if (control && request.endsWith('\n')) {
+        reply = control(request.chopped(1));
+    }
+    client->write(reply);
+    client->flush();
+    client->disconnectFromServer();
 }
 
 } // namespace app

@@ -6,9 +6,14 @@
 // program sits in the tray only. Which copy is the first is settled by an
 // exclusive lock on a file beside the socket, held for the copy's life, so
 // copies started at the same moment never take the socket from each other.
+// The same channel carries the control requests of the command line
+// (refresh, cancel, quit, status). It answers only processes of the user
+// that runs this copy.
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
+
+#include <QByteArray>
 
 #include <functional>
 
@@ -40,12 +45,25 @@ public:
     // it is removed only when no copy answers on it.
     bool listen(const QString& name);
 
+    // Whether a live copy holds the claim (it may still be starting and
+    // not listen yet). Creates nothing.
+    static bool claimHeld(const QString& name);
+
     // Called for each request; returns true when the window was shown and
     // brought forward, false when the program is minimised to the tray.
     std::function<bool()> comeForward;
 
+    // Called for each control request (its first line without the line
+    // end); returns the answer text sent back before the connection closes.
+    std::function<QByteArray(const QByteArray& request)> control;
+
+    // Whether the process at the other end of a connected local socket runs
+    // as the same user as this one.
+    static bool peerIsSameUser(qintptr socketDescriptor);
+
 private:
     void answer();
+    void handle(class QLocalSocket* client);
     QLocalServer server_;
     int lockFd_ = -1;
     QString lockPath_;

@@ -73,19 +73,20 @@ bool readHtmlFile(const QString& path, TreeBuilder& builder, ImportResult& resul
 
 } // namespace
 
+bool readBookmarks(const QString& source, BookmarkTree& tree, ImportResult& result) {
+    TreeBuilder builder(tree);
+    if (source.compare(QLatin1String("chromium"), Qt::CaseInsensitive) == 0)
+        return readChromium(builder, result);
+    if (source.compare(QLatin1String("firefox"), Qt::CaseInsensitive) == 0)
+        return readFirefox(builder, result);
+    return readHtmlFile(source, builder, result);
+}
+
 ImportResult importBookmarks(const QString& source, const QString& favoritesFolder,
                              const NoteCreated& noteCreated) {
     ImportResult result;
     BookmarkTree tree;
-    TreeBuilder builder(tree);
-    bool read = false;
-    if (source.compare(QLatin1String("chromium"), Qt::CaseInsensitive) == 0)
-        read = readChromium(builder, result);
-    else if (source.compare(QLatin1String("firefox"), Qt::CaseInsensitive) == 0)
-        read = readFirefox(builder, result);
-    else
-        read = readHtmlFile(source, builder, result);
-    if (!read)
+    if (!readBookmarks(source, tree, result))
         return result;
     result.summary = WriteIntoFavorites(tree, favoritesFolder, noteCreated);
     result.error = result.summary.error;

@@ -17,6 +17,10 @@ struct ImportResult {
     ImportSummary summary;
 };
 
+// Reads every file of source (as below) into tree; false with
+// result.error set when a source file is missing, unreadable or broken.
+bool readBookmarks(const QString& source, BookmarkTree& tree, ImportResult& result);
+
 // source is "chromium" (every profile of Chromium and Google Chrome),
 // "firefox" (every profile in profiles.ini) or the path of a bookmarks HTML
 // file. Every source is read before anything is written, so a source that

@@ -1,9 +1,9 @@
 #include "platform/file_create.h"
 
 #include "platform/file_ops.h"
+#include "platform/file_replace.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -22,8 +22,9 @@ QString reason(const QString& path, int error) {
 } // namespace
 
 CreateResult createFileWhole(const QString& path, const QByteArray& contents, QString* error) {
-    const QFileInfo info(path);
-    QByteArray temp = QFile::encodeName(info.absolutePath() + "/." + info.fileName() + ".XXXXXX");
+    // Named as a whole-file write names it, so the folder watch knows it as
+    // part of the program's own change and a stale one is cleaned up.
+    QByteArray temp = temporaryFileTemplate(path);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         if (error)

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,9 +59,7 @@ bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* 
     if (::stat(target.constData(), &st) == 0)
         mode = st.st_mode & 07777;
 
-    const QFileInfo info(path);
-    QByteArray temp = QFile::encodeName(info.absolutePath() + "/." + info.fileName() +
-                                        QLatin1String(TemporaryMarker) + "XXXXXX");
+    QByteArray temp = temporaryFileTemplate(path);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
@@ -82,6 +81,18 @@ bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* 
 } // namespace platform
 
 namespace platform {
+
+QByteArray temporaryFileTemplate(const QString& path) {
+    const QFileInfo info(path);
+    const QByteArray folder = QFile::encodeName(info.absolutePath() + QStringLiteral("/."));
+    const QByteArray name = QFile::encodeName(info.fileName());
+    // A name near the longest one a folder takes leaves no room for the
+    // marker; its write then goes through the short form, which works but
+    // is not known as a temporary file afterwards.
+    if (1 + name.size() + qsizetype(sizeof TemporaryMarker - 1) + 6 <= NAME_MAX)
+        return folder + name + TemporaryMarker + "XXXXXX";
+    return folder + name + ".XXXXXX";
+}
 
 QString fileWrittenThrough(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));

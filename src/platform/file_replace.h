@@ -12,6 +12,11 @@ namespace platform {
 // permission bits deny every kind of writing is refused even for root.
 bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* error = nullptr);
 
+// The mkstemp template of the temporary file beside path that a whole-file
+// write of path goes through; fileWrittenThrough and the removal of stale
+// temporary files know files of this form.
+QByteArray temporaryFileTemplate(const QString& path);
+
 // The file whose whole-file write uses the temporary file at path, or an
 // empty text when path names no such temporary file.
 QString fileWrittenThrough(const QString& path);

@@ -22,12 +22,25 @@ void RecordingMessageService::show(const QString& text, const QString& caption, 
     captions << caption;
 }
 
+bool RecordingMessageService::ask(const QString& text, const QString&) {
+    questions << text;
+    return answer;
+}
+
 MessageService& messageService() { return *current; }
 
 void setMessageService(MessageService* service) { current = service ? service : &stderrService; }
 
 void showMessage(const QString& text, const QString& caption, MessageKind kind) {
     current->show(text, caption, kind);
+}
+
+} // namespace platform
+
+namespace platform {
+
+bool askQuestion(const QString& text, const QString& caption) {
+    return current->ask(text, caption);
 }
 
 } // namespace platform

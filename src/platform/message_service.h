@@ -14,6 +14,12 @@ class MessageService {
 public:
     virtual ~MessageService() = default;
     virtual void show(const QString& text, const QString& caption, MessageKind kind) = 0;
+    // A question with Yes and No; true for Yes. A service that cannot wait
+    // for an answer shows the text and answers No.
+    virtual bool ask(const QString& text, const QString& caption) {
+        show(text, caption, MessageKind::Information);
+        return false;
+    }
 };
 
 // Writes "caption: text" to stderr.
@@ -26,8 +32,11 @@ public:
 class RecordingMessageService : public MessageService {
 public:
     void show(const QString& text, const QString& caption, MessageKind kind) override;
+    bool ask(const QString& text, const QString& caption) override; // recorded; answers answer
     QStringList texts;
     QStringList captions;
+    QStringList questions;
+    bool answer = false;
 };
 
 // The service in use; never null.
@@ -38,6 +47,9 @@ void setMessageService(MessageService* service);
 // Shows a box through the service in use. Safe to call from the main thread only.
 void showMessage(const QString& text, const QString& caption = QStringLiteral("Pagorama"),
                  MessageKind kind = MessageKind::Information);
+
+// Asks a Yes/No question through the service in use. Main thread only.
+bool askQuestion(const QString& text, const QString& caption = QStringLiteral("Pagorama"));
 
 // Installs a recorder for the life of a scope (tests).
 class ScopedMessageRecorder : public RecordingMessageService {

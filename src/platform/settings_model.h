@@ -45,6 +45,10 @@ public:
     int interval = 120;        // SpinEdit1
     int sortBy = 0;            // sort_by index, -1 when nothing is selected
     int evenFileName = 1;      // run counter
+    // "ImportBookmarks": the browser whose new bookmarks each run imports
+    // first ("chromium" or "firefox"; empty: none). Set in the file only;
+    // the file keeps it as the user wrote it.
+    QString importBookmarks;
 
     // Clamp helpers used by readers and by the spin controls.
     static int clampInterval(int minutes);

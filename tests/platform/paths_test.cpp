@@ -60,6 +60,20 @@ TEST(FileReplace, ReplacesWholeAndKeepsOldOnFailure) {
     EXPECT_FALSE(platform::replaceFileWhole(path + "/inner.txt", "x", &error));
 }
 
+// Names up to the longest a favourite gets are written, whether or not their
+// temporary file has room for the marker that tells it as one.
+TEST(FileReplace, LongestNamesAreWrittenAndShorterOnesUseTheMarkedTemporary) {
+    TempHome home;
+    const QString longest = home.path() + "/" + QString(240, 'n') + ".URL"; // the longest name a favourite gets
+    QString error;
+    EXPECT_TRUE(platform::replaceFileWhole(longest, "whole", &error)) << qPrintable(error);
+    EXPECT_EQ(home.read(QString(240, 'n') + ".URL"), "whole");
+    const QString usual = home.path() + "/Site.URL";
+    const QString temporary = QFile::decodeName(platform::temporaryFileTemplate(usual))
+                                  .replace("XXXXXX", "Ab12Cd");
+    EXPECT_EQ(platform::fileWrittenThrough(temporary), usual);
+}
+
 TEST(MessageService, RecorderCatchesAndRestores) {
     platform::MessageService* before = &platform::messageService();
     {

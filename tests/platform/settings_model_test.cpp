@@ -169,3 +169,20 @@ TEST(SettingsModel, UnwritableFileIsReportedAndUnchanged) {
     EXPECT_EQ(error, "Unable to write to " + iniPath(home));
     EXPECT_EQ(home.read("pagorama.ini"), before);
 }
+
+// "ImportBookmarks" has no control: it is read, and a save leaves the line
+// as the user wrote it (and adds none to a file without it).
+TEST(SettingsModel, ImportBookmarksIsReadAndKeptAsWritten) {
+    TempHome home;
+    home.write("pagorama.ini", "[General]\r\nImportBookmarks= Firefox \r\nStartup=0\r\n");
+    SettingsModel model;
+    readInto(model, home);
+    EXPECT_EQ(model.importBookmarks, "Firefox");
+    QString error;
+    ASSERT_TRUE(model.write(iniPath(home), &error));
+    const QByteArray text = home.read("pagorama.ini");
+    EXPECT_EQ(text.count("ImportBookmarks"), 1) << text.constData();
+    SettingsModel again;
+    readInto(again, home);
+    EXPECT_EQ(again.importBookmarks, "Firefox");
+}

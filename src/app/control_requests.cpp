@@ -1,0 +1,69 @@
+#include "app/control_requests.h"
+
+#include "app/main_window.h"
+#include "catalogue/refresh_run.h"
+#include "webserver/web_server_controller.h"
+
+#include <QLabel>
+#include <QTimer>
+
+namespace app {
+
+namespace {
+
+QByteArray accepted(const QString& text) {
+    return QByteArray(AcceptedAnswer) + text.toUtf8() + '\n';
+}
+
+QString statusText(const TMain& window) {
+    QStringList lines;
+    const QString statusLine = window.Label1->text().trimmed();
+    lines << (statusLine.isEmpty() ? QStringLiteral("Status: -")
+                                   : QStringLiteral("Status: ") + statusLine);
+    const catalogue::RefreshRun& run = *window.Run;
+    if (run.runInProgress()) {
+        QString progress = QStringLiteral("Refreshing: %1 of %2 favourites")
+                               .arg(run.sitesFetched())
+                               .arg(run.sitesTotal());
+        if (run.cancelRequested())
+            progress += QStringLiteral(" (cancelling)");
+        lines << progress;
+    } else {
+        lines << QStringLiteral("No refresh is running");
+    }
+    if (window.HttpServer1->isListening())
+        lines << QStringLiteral("Pages: http://localhost:%1/").arg(window.HttpServer1->lastStartedPort());
+    else
+        lines << QStringLiteral("Pages: the web server is stopped");
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+QByteArray answerControlRequest(TMain& window, const QByteArray& request) {
+    const bool running = window.Run->runInProgress();
+    if (request == RefreshRequest) {
+        if (running)
+            return accepted(QStringLiteral("A refresh is already running"));
+        // The same as "Manually Refresh" of the tray menu.
+        QTimer::singleShot(0, &window, &TMain::Button2Click);
+        return accepted(QStringLiteral("Refresh started"));
+    }
+    if (request == CancelRequest) {
+        if (!running)
+            return accepted(QStringLiteral("No refresh is running"));
+        QTimer::singleShot(0, &window, &TMain::Button3Click);
+        return accepted(QStringLiteral("Cancelling the refresh"));
+    }
+    if (request == QuitRequest) {
+        // The close path of "&Shutdown Pagorama": a run is cancelled and the
+        // settings are saved before the program ends.
+        QTimer::singleShot(0, &window, &TMain::Close1Click);
+        return accepted(QStringLiteral("Pagorama is shutting down"));
+    }
+    if (request == StatusRequest)
+        return accepted(statusText(window));
+    return {};
+}
+
+} // namespace app
