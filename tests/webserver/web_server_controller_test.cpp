@@ -1,6 +1,7 @@
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "platform/settings_model.h"
+#include "support/free_port.h"
 #include "support/http_test_client.h"
 #include "support/temp_home.h"
 #include "webserver/web_server_controller.h"
@@ -39,19 +40,6 @@ bool processUntil(const std::function<bool()>& done) {
     if (!done())
         loop.exec();
     return done();
-}
-
-// A port that is free right now.
-quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 QStringList fileLines(const QString& path) {
@@ -95,7 +83,7 @@ TEST_F(ControllerTest, StartLogsAndLocksThenStopUnlocks) {
     QList<bool> listening;
     QObject::connect(controller.get(), &WebServerController::listeningChanged,
                      [&](bool on) { listening << on; });
-    const quint16 port = freePort();
+    const quint16 port = testsupport::freePort();
     ASSERT_TRUE(controller->start(" " + QString::number(port) + " ", docDir));
     EXPECT_TRUE(controller->isListening());
     EXPECT_EQ(controller->server().listeningPort(), port);
@@ -124,7 +112,7 @@ TEST_F(ControllerTest, StartFailuresShowTheErrorBox) {
 
     WebServerController first;
     first.server().setAddr("127.0.0.1");
-    const quint16 port = freePort();
+    const quint16 port = testsupport::freePort();
     ASSERT_TRUE(first.start(QString::number(port), docDir));
     EXPECT_FALSE(controller->start(QString::number(port), docDir)) << "port taken";
 
