@@ -194,6 +194,7 @@ void TMain::connectControlsToModel() {
     bindBox(cb_ShowCode, &platform::SettingsModel::showCode);
     bindBox(cb_History, &platform::SettingsModel::history);
     bindBox(cb_autostart, &platform::SettingsModel::autoStart);
+    bindBox(cb_SecureSites, &platform::SettingsModel::secureSites);
     bindBox(DisplayHeaderCheckBox, &platform::SettingsModel::displayHeader);
     bindBox(WriteLogFileCheckBox, &platform::SettingsModel::logToFile);
     bindBox(ShareOnNetworkCheckBox, &platform::SettingsModel::shareOnNetwork);
@@ -240,6 +241,7 @@ void TMain::ShowSettings() {
     cb_History->setChecked(values.history);
     SpinEdit2->setValue(values.historyThreshold);
     cb_autostart->setChecked(values.autoStart);
+    cb_SecureSites->setChecked(values.secureSites);
     DisplayHeaderCheckBox->setChecked(values.displayHeader);
     WriteLogFileCheckBox->setChecked(values.logToFile);
     ShareOnNetworkCheckBox->setChecked(values.shareOnNetwork);

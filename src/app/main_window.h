@@ -126,6 +126,7 @@ public:
     QCheckBox* cb_History = nullptr;
     QSpinBox* SpinEdit2 = nullptr;
     QCheckBox* cb_autostart = nullptr;
+    QCheckBox* cb_SecureSites = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* ClientCountLabel = nullptr;
     StatusLight* Shape1 = nullptr;

@@ -71,7 +71,7 @@ void TMain::buildControls() {
 
 void TMain::buildMainSetupTab() {
     QWidget* page = TabSheet1;
-    GroupBox1 = make<QGroupBox>(page, "GroupBox1", QRect(4, 2, 236, 280));
+    GroupBox1 = make<QGroupBox>(page, "GroupBox1", QRect(4, 2, 236, 292));
     GroupBox1->setTitle(QStringLiteral("Settings"));
     QWidget* box = GroupBox1;
 
@@ -134,6 +134,13 @@ void TMain::buildMainSetupTab() {
         box, "cb_autostart", QStringLiteral("Start Pagorama with Windows"), QRect(8, 252, 220, 20),
         QStringLiteral("Check this box if you want Pagorama to start when Windows starts. If this "
                        "box is checked, then the Close button [X] will minimise the program."));
+    cb_SecureSites = checkBox(
+        box, "cb_SecureSites", QStringLiteral("Picture secure (https) sites"),
+        QRect(8, 270, 220, 20),
+        QStringLiteral("Check this box to have Pagorama fetch and picture https sites, checking "
+                       "each site's certificate. A site whose certificate cannot be trusted "
+                       "shows \"Certificate Error\". Unchecked, https sites show \"Secure "
+                       "Site\"."));
 
     // The right-hand column: the picture in the making, the run light and the actions.
     Image1 = make<QLabel>(page, "Image1", QRect(268, 6, 122, 122));

@@ -11,6 +11,7 @@
 #include "catalogue/page_renderer.h"
 #include "catalogue/refresh_run.h"
 #include "catalogue/shortcut_file.h"
+#include "catalogue/site_probe.h"
 #include "catalogue/site_worker.h"
 #include "history/history_analyser.h"
 #include "pages/page_writer.h"
@@ -113,6 +114,10 @@ void TMain::createParts() {
     // The favourites editor and the history page post their forms here.
     EditPosts = new webserver::EditPostHandler(*HttpServer1, platform::favoritesFolder(),
                                                noteOwnFavouriteChange(), this);
+    // "Add to favourites" reads titles as the refresh run does, secure sites included.
+    EditPosts->setTitleFetcher([this](const QString& url) {
+        return catalogue::SiteProbe(nullptr, Settings.secureSites).PageTitle(url);
+    });
 }
 
 void TMain::ShowPicturePreview(const QByteArray& link) {

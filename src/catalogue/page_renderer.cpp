@@ -518,15 +518,25 @@ bool PageRenderer::ensureRunning() {
     return done->tryAcquire(1, kStartRequestMs) && started->load();
 }
 
-QImage PageRenderer::capture(const QString& url) {
-    QMutexLocker captureLock(&captureMutex_);
-    if (shutDown_ || !ensureRunning())
-        return {};
-    const QImage shot = captureWithBrowser(url);
+QImage PageRenderer::capture(const QString& url, bool* certificateFailed) {
+    bool refused = false;
+    QImage shot;
+    {
+        QMutexLocker captureLock(&captureMutex_);
+        if (!shutDown_ && ensureRunning())
+            shot = captureWithBrowser(url, &refused);
+    }
+    if (certificateFailed)
+        *certificateFailed = refused;
     return shot.isNull() ? shot : scaleToThumbnail(shot);
 }
 
-QImage PageRenderer::captureWithBrowser(const QString& url) {
+bool PageRenderer::isCertificateError(const QString& errorText) {
+    // net::ERR_CERT_... and net::ERR_CERTIFICATE_...
+    return errorText.startsWith(QLatin1String("net::ERR_CERT"));
+}
+
+QImage PageRenderer::captureWithBrowser(const QString& url, bool* certificateFailed) {
     int toBrowser, fromBrowser, loadMs, commandMs;
     pid_t pid;
     bool fresh;
@@ -558,8 +568,9 @@ QImage PageRenderer::captureWithBrowser(const QString& url) {
                                      fresh ? kStartUpMs : commandMs);
     const QString targetId = target ? target->value("targetId").toString() : QString();
     if (!targetId.isEmpty()) {
-        shot = captureInTab(session, targetId, url, loadMs, commandMs);
-        healthy = !shot.isNull() &&
+        shot = captureInTab(session, targetId, url, loadMs, commandMs, certificateFailed);
+        // A refused certificate is the page's fault, not the browser's.
+        healthy = (!shot.isNull() || *certificateFailed) &&
                   session.call("Target.closeTarget", {{"targetId", targetId}}, {}, commandMs);
     }
     if (!healthy) {
@@ -572,7 +583,7 @@ QImage PageRenderer::captureWithBrowser(const QString& url) {
 }
 
 QImage PageRenderer::captureInTab(Session& session, const QString& targetId, const QString& url,
-                                  int loadMs, int commandMs) {
+                                  int loadMs, int commandMs, bool* certificateFailed) {
     const auto attached = session.call("Target.attachToTarget",
                                        {{"targetId", targetId}, {"flatten", true}}, {}, commandMs);
     const QString tab = attached ? attached->value("sessionId").toString() : QString();
@@ -599,7 +610,9 @@ QImage PageRenderer::captureInTab(Session& session, const QString& targetId, con
                 // A download or cancelled navigation never loads a document.
                 const QString error =
                     message.value("result").toObject().value("errorText").toString();
-                return error == QLatin1String("net::ERR_ABORTED");
+                // The browser would show its certificate warning instead of the page.
+                *certificateFailed = isCertificateError(error);
+                return *certificateFailed || error == QLatin1String("net::ERR_ABORTED");
             }
             const QString event = message.value("method").toString();
             if (event == QLatin1String("Page.javascriptDialogOpening")) {
@@ -612,7 +625,7 @@ QImage PageRenderer::captureInTab(Session& session, const QString& targetId, con
                    event == QLatin1String("Inspector.detached");
         },
         loadDeadline);
-    if (session.broken())
+    if (session.broken() || *certificateFailed)
         return {};
     if (!loaded)
         session.send("Page.stopLoading", {}, tab, QDeadlineTimer(commandMs));

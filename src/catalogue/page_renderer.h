@@ -60,8 +60,14 @@ public:
 
     // The thumbnail of the page at url; a null image when none could be made
     // (no browser, a browser that died or got stuck, a page that never
-    // painted). Always returns within a bounded time.
-    QImage capture(const QString& url);
+    // painted). Always returns within a bounded time. A page whose secure
+    // connection the browser refused for its certificate is never captured
+    // (that would picture the browser's own warning): the image is null and
+    // *certificateFailed, when given, turns true.
+    QImage capture(const QString& url, bool* certificateFailed = nullptr);
+
+    // Whether a navigation error text of the browser is a certificate failure.
+    static bool isCertificateError(const QString& errorText);
 
     // A 1024 x 768 capture scaled into 122 x 122, proportions kept, 32-bit.
     static QImage scaleToThumbnail(const QImage& capture);
@@ -71,9 +77,9 @@ private:
     bool ensureRunning();
     bool spawnBrowser(); // with stateMutex_ held
     void endBrowser();   // with stateMutex_ held
-    QImage captureWithBrowser(const QString& url);
+    QImage captureWithBrowser(const QString& url, bool* certificateFailed);
     QImage captureInTab(Session& session, const QString& targetId, const QString& url, int loadMs,
-                        int commandMs);
+                        int commandMs, bool* certificateFailed);
 
     std::atomic<bool> shutDown_{false};
     mutable QMutex stateMutex_;

@@ -131,7 +131,11 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
     QDir().mkpath(QFileInfo(nativePath(O, M)).path());
 
     const int code = probe.FetchStatus(in.finalUrl, false);
-    currentLink += "CODE = \"" + QByteArray::number(code) + "\" " + kLineEnd;
+    auto codePiece = [](int value) {
+        return "CODE = \"" + QByteArray::number(value) + "\" " + kLineEnd;
+    };
+    const qsizetype codeAt = currentLink.size();
+    currentLink += codePiece(code);
 
     // A picture under this run's name already: a favourite of the same
     // name made it earlier in this run, and with "Get only if a new site"
@@ -168,14 +172,24 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
                           (carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"),
                                                      hostOf(in.finalUrl)));
         if (!keep) {
-            QImage surface = renderer ? renderer->capture(in.finalUrl) : QImage();
-            if (surface.isNull())
-                surface = HostCardPicture(hostOf(in.finalUrl)); // no browser, or it failed
-            if (IsBlankPicture(surface)) {
-                DrawPlaceholder(kScriptedSiteCode, O, M, trace);
-            } else if (!SaveBmp(surface, nativePath(O, M))) {
-                DrawPlaceholder(-99, O, M, trace);
-                showProblem(QStringLiteral("problem"));
+            bool certificateFailed = false;
+            QImage surface =
+                renderer ? renderer->capture(in.finalUrl, &certificateFailed) : QImage();
+            if (certificateFailed) {
+                // The browser refused the site's certificate: the favourite
+                // counts as failed, with the card that says why.
+                currentLink.replace(codeAt, codePiece(code).size(),
+                                    codePiece(kCertificateErrorCode));
+                DrawPlaceholder(kCertificateErrorCode, O, M, trace);
+            } else {
+                if (surface.isNull())
+                    surface = HostCardPicture(hostOf(in.finalUrl)); // no browser, or it failed
+                if (IsBlankPicture(surface)) {
+                    DrawPlaceholder(kScriptedSiteCode, O, M, trace);
+                } else if (!SaveBmp(surface, nativePath(O, M))) {
+                    DrawPlaceholder(-99, O, M, trace);
+                    showProblem(QStringLiteral("problem"));
+                }
             }
         }
     } else {

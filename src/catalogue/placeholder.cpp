@@ -60,6 +60,8 @@ QString PlaceholderText(int code) {
         return QStringLiteral("Scripted Site");
     if (code == kSecureSiteCode)
         return QStringLiteral("Secure Site");
+    if (code == kCertificateErrorCode)
+        return QStringLiteral("Certificate Error");
     if (code > 0)
         return QString::number(code);
     return QStringLiteral("Error:") + QString::number(code);
@@ -77,7 +79,12 @@ QImage PlaceholderPicture(int code) {
     QPainter painter(&surface);
     painter.drawImage(centred(kPictureSide, picture.width()),
                       centred(kPictureSide, picture.height()), picture);
-    const QFont font = cardFont(19);
+    // A text too wide for the card at the usual size is drawn smaller, so
+    // all of it shows.
+    int size = 19;
+    while (size > 11 && QFontMetrics(cardFont(size)).horizontalAdvance(text) > kPictureSide - 4)
+        --size;
+    const QFont font = cardFont(size);
     const QFontMetrics metrics(font);
     painter.setFont(font);
     painter.setPen(kNavy);

@@ -16,6 +16,7 @@ constexpr int kPictureSide = 122;
 // Codes with a picture of their own; every other code shows the error picture.
 constexpr int kScriptedSiteCode = -100;
 constexpr int kSecureSiteCode = -98;
+constexpr int kCertificateErrorCode = -96; // shows the error picture with its own text
 
 // One of the built-in pictures "SCRIPT" (64 x 64), "PADLOCK" (48 x 48) or
 // "ERROR" (64 x 64); a null image for any other name.

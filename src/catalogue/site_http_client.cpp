@@ -1,5 +1,7 @@
 #include "catalogue/site_http_client.h"
 
+#include "catalogue/tls_connection.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
@@ -76,6 +78,7 @@ public:
     Connection(int timeoutMs, std::function<bool()> canceled)
         : timeoutMs_(timeoutMs), canceled_(std::move(canceled)) {}
     ~Connection() {
+        tls_.reset(); // before the socket it uses
         if (fd_ >= 0)
             ::close(fd_);
     }
@@ -118,7 +121,18 @@ public:
         throw ESocketError(socketError(lastError));
     }
 
+    // Makes the open connection a TLS one; throws when the handshake fails.
+    void startTls(const QString& host) {
+        tls_ = std::make_unique<TlsConnection>(fd_, host);
+        for (TlsWait need; (need = tls_->handshake()) != TlsWait::None;)
+            waitFor(need);
+    }
+
     void sendAll(const QByteArray& bytes) {
+        if (tls_) {
+            sendAllTls(bytes);
+            return;
+        }
         qsizetype done = 0;
         while (done < bytes.size()) {
             const ssize_t n =
@@ -136,6 +150,8 @@ public:
     // Appends what arrives to buffer; false at the end of the stream.
     bool receive(QByteArray& buffer) {
         char chunk[64 * 1024];
+        if (tls_)
+            return receiveTls(buffer, chunk, sizeof chunk);
         for (;;) {
             const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
             if (n > 0) {
@@ -154,6 +170,36 @@ public:
     }
 
 private:
+    void waitFor(TlsWait need) { wait(fd_, need == TlsWait::Read ? POLLIN : POLLOUT); }
+
+    void sendAllTls(const QByteArray& bytes) {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            qsizetype written = 0;
+            const TlsWait need =
+                tls_->write(bytes.constData() + done, bytes.size() - done, &written);
+            done += written;
+            if (need != TlsWait::None)
+                waitFor(need);
+        }
+    }
+
+    bool receiveTls(QByteArray& buffer, char* chunk, qsizetype size) {
+        for (;;) {
+            qsizetype got = 0;
+            bool ended = false;
+            const TlsWait need = tls_->read(chunk, size, &got, &ended);
+            if (got > 0) {
+                buffer.append(chunk, got);
+                return true;
+            }
+            if (ended)
+                return false;
+            if (need != TlsWait::None)
+                waitFor(need);
+        }
+    }
+
     // The addresses of host. A name (not a literal address) is looked up
     // on a thread of its own, so the look-up obeys the time-out and cancel
     // like every other wait and never holds up the main thread's events.
@@ -226,6 +272,7 @@ private:
     }
 
     int fd_ = -1;
+    std::unique_ptr<TlsConnection> tls_;
     int timeoutMs_;
     std::function<bool()> canceled_;
 };
@@ -377,9 +424,14 @@ void TSiteHttpClient::setDefaultTimeoutMs(int ms) {
 
 TSiteHttpClient::Address TSiteHttpClient::splitAddress(const QString& url) {
     QString rest = url;
-    if (rest.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
-        rest = rest.mid(7);
     Address address;
+    if (rest.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)) {
+        rest = rest.mid(7);
+    } else if (rest.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
+        rest = rest.mid(8);
+        address.secure = true;
+        address.port = 443;
+    }
     const qsizetype slash = rest.indexOf('/');
     address.host = slash < 0 ? rest : rest.left(slash);
     address.path = slash < 0 ? QStringLiteral("/") : rest.mid(slash);
@@ -431,6 +483,8 @@ void TSiteHttpClient::exchange(const QByteArray& method, const QString& url) {
     if (canceled())
         throw HttpClientError(HttpErrorKind::Canceled, QStringLiteral("Canceled"));
     connection.open(address.host, address.port);
+    if (address.secure)
+        connection.startTls(address.host);
     connection.sendAll(requestText(method, url));
     AnswerReader reader(connection);
     QStringList headers = reader.readHeaders();

@@ -1,7 +1,9 @@
 #pragma once
 // The site probe's own minimal HTTP/1.1 client. One request per connection
 // ("Connection: close"); the answer's header lines and body stay in the
-// client until the next request. On the main thread, events keep flowing
+// client until the next request. An "https://" address is fetched over TLS
+// with the server's certificate verified (tls_connection.h); whether such
+// addresses are fetched at all is the probe's decision. On the main thread, events keep flowing
 // while it waits; on any other thread it simply blocks.
 #include <QByteArray>
 #include <QString>
@@ -21,6 +23,7 @@ enum class HttpErrorKind {
     Transfer = -5,
     Mime = -6,
     Client = -7,
+    Certificate = -96, // an https server whose certificate fails verification
     Other = -99, // socket failures: name not found, connection refused, ...
 };
 
@@ -107,6 +110,7 @@ public:
         QString host;
         quint16 port = 80;
         QString path;
+        bool secure = false; // "https://": TLS, port 443 unless one is given
     };
     static Address splitAddress(const QString& url);
 

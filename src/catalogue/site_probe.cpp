@@ -52,8 +52,10 @@ QString UrlFolder(const QString& url) {
     return full.left(full.lastIndexOf('/') + 1);
 }
 
-QString MakeAbsolute(const QString& found, const QString& current) {
+QString MakeAbsolute(const QString& found, const QString& current, bool secureSites) {
     if (found.left(7).toLower() == QLatin1String("http://"))
+        return found;
+    if (secureSites && found.left(8).toLower() == QLatin1String("https://"))
         return found;
     if (found.startsWith('/'))
         return SiteRoot(current) + found.mid(1);
@@ -68,11 +70,12 @@ QString MajorContentType(const QString& afterName) {
 int SiteProbe::FetchStatus(const QString& url, bool wantBody) {
     bodyFetched_ = false;
     const QString start = url.left(8).toLower();
-    if (start.startsWith(QLatin1String("https://")) || start.startsWith(QLatin1String("ftp://"))) {
+    const bool secure = start.startsWith(QLatin1String("https://"));
+    if ((secure && !secureSites_) || start.startsWith(QLatin1String("ftp://"))) {
         // Nothing is fetched, so nothing of an earlier answer may be taken
         // for this address's headers, body or title.
         client_.clearResponse();
-        return start.startsWith(QLatin1String("https://")) ? CodeHttps : CodeFtp;
+        return secure ? CodeHttps : CodeFtp;
     }
     const QString address = StripFragment(url);
     try {
@@ -84,6 +87,11 @@ int SiteProbe::FetchStatus(const QString& url, bool wantBody) {
             bodyFetched_ = true;
         }
         return status;
+    } catch (const HttpClientError& error) {
+        // A certificate does not depend on the method: asking again would
+        // only repeat the same refusal.
+        if (error.kind() == HttpErrorKind::Certificate)
+            return error.code();
     } catch (...) {
     }
     // Some servers refuse or break on HEAD: one plain GET decides.
@@ -104,7 +112,7 @@ bool SiteProbe::resolvePass(QString& url) {
     for (int count = 0; isRedirect(status) && count < MaxRedirectsPerPass; ++count) {
         const QString location = headerText(client_.headerLines(), QLatin1String("LOCATION:"));
         if (!location.isNull()) {
-            url = MakeAbsolute(location.trimmed(), url);
+            url = MakeAbsolute(location.trimmed(), url, secureSites_);
             changed = true;
         }
         status = FetchStatus(url, false);
@@ -129,7 +137,7 @@ bool SiteProbe::resolvePass(QString& url) {
         if (cut >= 0)
             target.truncate(cut);
     }
-    url = MakeAbsolute(QString::fromUtf8(target.trimmed()), url);
+    url = MakeAbsolute(QString::fromUtf8(target.trimmed()), url, secureSites_);
     return true;
 }
 

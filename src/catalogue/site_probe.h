@@ -18,7 +18,10 @@ class UrlCache;
 namespace catalogue {
 
 // Probe result codes of our own.
+// An "https://" address whose server's certificate fails verification.
+inline constexpr int CodeCertificate = static_cast<int>(HttpErrorKind::Certificate);
 inline constexpr int CodeFtp = -97;
+// An "https://" address while secure sites are not fetched.
 inline constexpr int CodeHttps = -98;
 inline constexpr int CodeOtherError = -99;
 
@@ -29,7 +32,9 @@ QString SiteRoot(const QString& url);
 // The address up to and including its last "/".
 QString UrlFolder(const QString& url);
 // A Location or refresh target made absolute against the current address.
-QString MakeAbsolute(const QString& found, const QString& current);
+// An "https://" target counts as absolute only when secure sites are
+// fetched; otherwise it is taken as relative, like any other text.
+QString MakeAbsolute(const QString& found, const QString& current, bool secureSites = false);
 // The major type of the first "Content-Type:" header line, lower-cased;
 // empty when there is none or it holds no "/".
 QString MajorContentType(const QString& headerLine);
@@ -41,8 +46,11 @@ public:
     static constexpr int MaxPasses = 10;
     static constexpr int MaxRedirectsPerPass = 6;
 
-    // cache may be null: every address then has 0 visits.
-    explicit SiteProbe(const platform::UrlCache* cache = nullptr) : cache_(cache) {}
+    // cache may be null: every address then has 0 visits. Without
+    // secureSites every "https://" address answers CodeHttps unfetched;
+    // with it such addresses are fetched over verified TLS.
+    explicit SiteProbe(const platform::UrlCache* cache = nullptr, bool secureSites = false)
+        : cache_(cache), secureSites_(secureSites) {}
 
     int FetchStatus(const QString& url, bool wantBody) override;
     // Follows redirects and refreshes; leaves the final address in url.
@@ -65,6 +73,7 @@ private:
     bool hasPageOrPictureType(bool* sawContentType) const;
 
     const platform::UrlCache* cache_;
+    bool secureSites_;
     TSiteHttpClient client_;
     bool bodyFetched_ = false;
 };

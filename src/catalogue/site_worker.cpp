@@ -71,7 +71,7 @@ void TGet_Web::GetInfo() {
     if (!job_.FolderPath.endsWith('/'))
         job_.FolderPath += '/';
     siteRedirected_ = false;
-    SiteProbe probe(job_.urlCache.get());
+    SiteProbe probe(job_.urlCache.get(), job_.secureSites);
     QString url;
     QString temporaryShortcut;
     try {
@@ -185,6 +185,7 @@ void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileNam
     job.evenFileName = settings_.evenFileName;
     job.newOnly = settings_.newOnly;
     job.showCode = settings_.showCode;
+    job.secureSites = settings_.secureSites;
     job.trace = &trace_;
     job.renderer = renderer_;
     job.urlCache = urlCache_;

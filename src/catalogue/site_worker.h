@@ -36,6 +36,7 @@ struct SiteWorkerJob {
     int evenFileName = 0;
     bool newOnly = false;
     bool showCode = false;
+    bool secureSites = false; // "https://" sites are probed and pictured
     RunTrace* trace = nullptr;
     PageRenderer* renderer = nullptr; // may be null: no page captures
     std::shared_ptr<const platform::UrlCache> urlCache;
@@ -71,7 +72,8 @@ private:
 // The refresh run's site fetcher: one TGet_Web per favourite.
 class SiteWorker : public SiteFetcher {
 public:
-    // settings gives newOnly, showCode and the run counter evenFileName;
+    // settings gives newOnly, showCode, secureSites and the run counter
+    // evenFileName;
     // dataFolder is the native data folder ending in "/"; showStatus
     // refreshes the tray status before each favourite; noteOwnChange is told
     // of each temporary shortcut (from the worker thread). renderer may be

@@ -152,7 +152,7 @@ void HistoryAnalyser::analyse() {
         cache = std::make_shared<const platform::UrlCache>(platform::UrlCache::loadUser());
     gatherAddresses(*cache);
 
-    catalogue::SiteProbe probe;
+    catalogue::SiteProbe probe(nullptr, settings_.secureSites);
     for (const QString& address : std::as_const(historyAddresses_)) {
         if (cancelRequested())
             break;
@@ -252,9 +252,9 @@ void HistoryAnalyser::analyseEntry(const platform::UrlCache& cache, catalogue::S
 }
 
 QString HistoryAnalyser::titleOf(catalogue::SiteProbe& probe, const QString& pageAddress) const {
-    // Secure pages are never fetched by the probe, so their title cannot be
-    // read: they are named after their host instead of being left out.
-    if (pageAddress.left(8).toLower() == QLatin1String("https://"))
+    // While secure pages are not fetched their title cannot be read: they
+    // are named after their host instead of being left out.
+    if (!settings_.secureSites && pageAddress.left(8).toLower() == QLatin1String("https://"))
         return QUrl(pageAddress).host();
     return QString::fromUtf8(trimmedTitle(probe.PageTitle(pageAddress)));
 }

@@ -53,6 +53,7 @@ void SettingsModel::read(const QString& iniPath, int screenWidth, int screenHeig
     newOnly = readFlag(ini, QStringLiteral("New_Only"), true);
     showCode = readFlag(ini, QStringLiteral("ShowCode"), false);
     homePage = readFlag(ini, QStringLiteral("HomePage"), false);
+    secureSites = readFlag(ini, QStringLiteral("SecureSites"), false);
     historyThreshold =
         clampThreshold(ini.readInt(general, QStringLiteral("History_threshhold"), 10));
     interval = clampInterval(ini.readInt(general, QStringLiteral("Interval"), 120));
@@ -89,6 +90,7 @@ bool SettingsModel::write(const QString& iniPath, QString* error) {
     writeFlag(ini, general, QStringLiteral("New_only"), newOnly);
     writeFlag(ini, general, QStringLiteral("Showcode"), showCode);
     writeFlag(ini, general, QStringLiteral("HomePage"), homePage);
+    writeFlag(ini, general, QStringLiteral("SecureSites"), secureSites);
     ini.writeInt(general, QStringLiteral("Interval"), clampInterval(interval));
     ini.writeInt(general, QStringLiteral("History_threshhold"), clampThreshold(historyThreshold));
     ini.writeInt(general, QStringLiteral("EvenFileName"), evenFileName);

@@ -41,6 +41,7 @@ public:
     bool newOnly = true;      // cb_newonly
     bool showCode = false;    // cb_ShowCode
     bool homePage = false;    // cb_homepage
+    bool secureSites = false; // cb_SecureSites: probe and picture "https://" sites
     int historyThreshold = 10; // SpinEdit2
     int interval = 120;        // SpinEdit1
     int sortBy = 0;            // sort_by index, -1 when nothing is selected

@@ -34,7 +34,7 @@ public:
     THttpGetFlag postDocument(THttpConnection& connection) override;
     void postedData(THttpConnection& connection, int error) override;
 
-    // Replaces how a history post learns the page title (tests).
+    // Replaces how a history post learns the page title.
     void setTitleFetcher(EditActions::TitleFetcher fetcher) { fetchTitle_ = std::move(fetcher); }
 
 private:

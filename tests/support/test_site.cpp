@@ -1,7 +1,11 @@
 #include "support/test_site.h"
 
+#include "support/test_certificates.h"
+
 #include <QBuffer>
 #include <QImage>
+
+#include <openssl/ssl.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,22 +16,39 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <stdexcept>
 
 namespace testsupport {
 
 namespace {
 
+// Reads what is there (waiting for it); 0 at the end, negative on error.
+ssize_t receiveSome(int fd, SSL* tls, char* buffer, size_t size) {
+    if (!tls)
+        return ::recv(fd, buffer, size, 0);
+    size_t got = 0;
+    return SSL_read_ex(tls, buffer, size, &got) == 1 ? ssize_t(got) : 0;
+}
+
 class SocketConnection : public TestSite::Connection {
 public:
-    SocketConnection(int fd, int wakeFd, const std::atomic<bool>& stopping)
-        : fd_(fd), wakeFd_(wakeFd), stopping_(stopping) {}
+    SocketConnection(int fd, SSL* tls, int wakeFd, const std::atomic<bool>& stopping)
+        : fd_(fd), tls_(tls), wakeFd_(wakeFd), stopping_(stopping) {}
 
     bool send(const QByteArray& bytes) override {
         qsizetype done = 0;
         while (done < bytes.size()) {
             if (stopping_)
                 return false;
+            if (tls_) {
+                size_t written = 0;
+                if (SSL_write_ex(tls_, bytes.constData() + done, size_t(bytes.size() - done),
+                                 &written) != 1)
+                    return false;
+                done += qsizetype(written);
+                continue;
+            }
             const ssize_t n =
                 ::send(fd_, bytes.constData() + done, bytes.size() - done, MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR)
@@ -48,7 +69,7 @@ public:
             if (fds[1].revents)
                 return;
             if (fds[0].revents) {
-                const ssize_t n = ::recv(fd_, scratch, sizeof scratch, 0);
+                const ssize_t n = receiveSome(fd_, tls_, scratch, sizeof scratch);
                 if (n <= 0)
                     return;
             }
@@ -57,6 +78,7 @@ public:
 
 private:
     int fd_;
+    SSL* tls_;
     int wakeFd_;
     const std::atomic<bool>& stopping_;
 };
@@ -128,6 +150,20 @@ void streamBig(TestSite::Connection& connection) {
 } // namespace
 
 TestSite::TestSite() {
+    listen();
+}
+
+TestSite::TestSite(const TestCertificate& identity) {
+    // A client that goes away during the handshake must not end the test.
+    ::signal(SIGPIPE, SIG_IGN);
+    tls_.reset(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    if (!tls_ || SSL_CTX_use_certificate(tls_.get(), identity.certificate()) != 1 ||
+        SSL_CTX_use_PrivateKey(tls_.get(), identity.key()) != 1)
+        throw std::runtime_error("test site cannot use its certificate");
+    listen();
+}
+
+void TestSite::listen() {
     if (::pipe2(wakePipe_, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -167,7 +203,12 @@ TestSite::~TestSite() {
 }
 
 QString TestSite::url(const QString& path) const {
-    return QStringLiteral("http://") + hostPort() + path;
+    return urlAt(QStringLiteral("127.0.0.1"), path);
+}
+
+QString TestSite::urlAt(const QString& host, const QString& path) const {
+    return (tls_ ? QStringLiteral("https://") : QStringLiteral("http://")) + host + ':' +
+           QString::number(port_) + path;
 }
 
 QString TestSite::hostPort() const {
@@ -361,15 +402,30 @@ void TestSite::acceptLoop() {
 }
 
 void TestSite::serve(int fd) {
+    SSL* tls = nullptr;
+    if (tls_) {
+        tls = SSL_new(tls_.get());
+        SSL_set_fd(tls, fd);
+        if (SSL_accept(tls) != 1) {
+            SSL_free(tls); // refused by the client, or no TLS client at all
+            tls = nullptr;
+            std::lock_guard lock(mutex_);
+            ::close(fd);
+            openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
+            if (--activeWorkers_ == 0)
+                allServed_.notify_all();
+            return;
+        }
+    }
     QByteArray received;
     char buffer[4096];
     while (!received.contains("\r\n\r\n") && received.size() < 64 * 1024) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno == EINTR)
+        if (!(tls && SSL_pending(tls) > 0) && ::poll(fds, 2, -1) < 0 && errno == EINTR)
             continue;
         if (fds[1].revents)
             break;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        const ssize_t n = receiveSome(fd, tls, buffer, sizeof buffer);
         if (n <= 0)
             break;
         received.append(buffer, n);
@@ -387,8 +443,12 @@ void TestSite::serve(int fd) {
             std::lock_guard lock(mutex_);
             log_.append(request);
         }
-        SocketConnection connection(fd, wakePipe_[0], stopping_);
+        SocketConnection connection(fd, tls, wakePipe_[0], stopping_);
         handlerFor(request.route)(request, connection);
+    }
+    if (tls) {
+        SSL_shutdown(tls);
+        SSL_free(tls);
     }
     std::lock_guard lock(mutex_);
     ::shutdown(fd, SHUT_RDWR);

@@ -35,6 +35,9 @@
 //   /big                 a 100 MiB body with Content-Length
 //   /big-close           a 100 MiB body ended by closing the connection
 // Any other path answers 404.
+//
+// Made with a certificate, the site speaks TLS with it on every connection
+// ("https://" addresses); a client that refuses the certificate gets nothing.
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -48,7 +51,11 @@
 #include <thread>
 #include <vector>
 
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace testsupport {
+
+class TestCertificate;
 
 class TestSite {
 public:
@@ -71,13 +78,16 @@ public:
     using Handler = std::function<void(const Request&, Connection&)>;
 
     TestSite();
+    explicit TestSite(const TestCertificate& identity);
     ~TestSite();
     TestSite(const TestSite&) = delete;
     TestSite& operator=(const TestSite&) = delete;
 
     quint16 port() const { return port_; }
-    // "http://127.0.0.1:<port>" + path
+    // "http://127.0.0.1:<port>" + path ("https://" with a certificate)
     QString url(const QString& path) const;
+    // The same with another name for this machine, such as "localhost".
+    QString urlAt(const QString& host, const QString& path) const;
     QString hostPort() const;
 
     // Adds or replaces a route (path without query).
@@ -101,11 +111,13 @@ public:
     static QByteArray page(const QByteArray& title, const QByteArray& bodyHtml = {});
 
 private:
+    void listen();
     void acceptLoop();
     void serve(int fd);
     void addBuiltInRoutes();
     Handler handlerFor(const QByteArray& route) const;
 
+    std::shared_ptr<SSL_CTX> tls_; // null: plain HTTP
     int listenFd_ = -1;
     int wakePipe_[2] = {-1, -1};
     quint16 port_ = 0;
