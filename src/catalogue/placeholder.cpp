@@ -79,11 +79,14 @@ QImage PlaceholderPicture(int code) {
     QPainter painter(&surface);
     painter.drawImage(centred(kPictureSide, picture.width()),
                       centred(kPictureSide, picture.height()), picture);
-    // A text too wide for the card at the usual size is drawn smaller, so
-    // all of it shows.
+    // A text wider than the card at the usual size is drawn smaller, until
+    // all of its ink shows with a margin; the texts that fit keep the usual
+    // size.
     int size = 19;
-    while (size > 11 && QFontMetrics(cardFont(size)).horizontalAdvance(text) > kPictureSide - 4)
-        --size;
+    if (QFontMetrics(cardFont(size)).horizontalAdvance(text) > kPictureSide)
+        while (size > 11 &&
+               QFontMetrics(cardFont(size)).tightBoundingRect(text).width() > kPictureSide - 6)
+            --size;
     const QFont font = cardFont(size);
     const QFontMetrics metrics(font);
     painter.setFont(font);

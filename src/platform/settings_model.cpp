@@ -90,12 +90,12 @@ bool SettingsModel::write(const QString& iniPath, QString* error) {
     writeFlag(ini, general, QStringLiteral("New_only"), newOnly);
     writeFlag(ini, general, QStringLiteral("Showcode"), showCode);
     writeFlag(ini, general, QStringLiteral("HomePage"), homePage);
-    writeFlag(ini, general, QStringLiteral("SecureSites"), secureSites);
     ini.writeInt(general, QStringLiteral("Interval"), clampInterval(interval));
     ini.writeInt(general, QStringLiteral("History_threshhold"), clampThreshold(historyThreshold));
     ini.writeInt(general, QStringLiteral("EvenFileName"), evenFileName);
     ini.writeInt(general, QStringLiteral("SortBy"),
                  sortBy >= 0 && sortBy < SortByCount ? sortBy : -1);
+    writeFlag(ini, general, QStringLiteral("SecureSites"), secureSites);
 
     if (ini.save())
         return true;

@@ -98,6 +98,7 @@ const BoxDefault Boxes[] = {
     {"cb_ShowCode", "Display Error Code if page unavailable", false},
     {"cb_History", "Analyser History if visited at least", true},
     {"cb_autostart", "Start Pagorama with Windows", true},
+    {"cb_SecureSites", "Picture secure (https) sites", false},
     {"DisplayHeaderCheckBox", "Display Header", false},
     {"WriteLogFileCheckBox", "Write web server to log file", false},
     {"ShareOnNetworkCheckBox", "Let other computers view the pages", false},
@@ -226,6 +227,8 @@ TEST_F(MainWindow, ControlsShowTheFileAndWriteChangesToTheModelAtOnce) {
     EXPECT_EQ(control<QLineEdit>("PortEdit")->text(), QStringLiteral("8080"));
 
     control<QCheckBox>("cb_newpage")->setChecked(false);
+    control<QCheckBox>("cb_SecureSites")->setChecked(true);
+    EXPECT_TRUE(window->Settings.secureSites);
     control<QSpinBox>("SpinEdit1")->setValue(45);
     control<QComboBox>("sort_by")->setCurrentIndex(3);
     EXPECT_FALSE(window->Settings.newPage);
@@ -241,6 +244,7 @@ TEST_F(MainWindow, ControlsShowTheFileAndWriteChangesToTheModelAtOnce) {
     EXPECT_TRUE(saved.contains("Port=8080")) << saved.constData();
     EXPECT_TRUE(saved.contains("ShareOnNetwork=0")) << saved.constData();
     EXPECT_TRUE(saved.contains("NewPage=0"));
+    EXPECT_TRUE(saved.contains("SecureSites=1"));
     EXPECT_TRUE(saved.contains("Interval=45"));
     EXPECT_TRUE(saved.contains("SortBy=3"));
     EXPECT_TRUE(saved.contains("History_threshhold=1000"));

@@ -41,6 +41,7 @@ TEST(Placeholder, BuiltInPicturesHaveTheirSizes) {
 TEST(Placeholder, TextsByCode) {
     EXPECT_EQ(PlaceholderText(-100), "Scripted Site");
     EXPECT_EQ(PlaceholderText(-98), "Secure Site");
+    EXPECT_EQ(PlaceholderText(-96), "Certificate Error");
     EXPECT_EQ(PlaceholderText(404), "404");
     EXPECT_EQ(PlaceholderText(-99), "Error:-99");
     EXPECT_EQ(PlaceholderText(0), "Error:0");
@@ -53,7 +54,8 @@ TEST(Placeholder, CardsHaveTheirBackgroundPictureAndCentredNavyText) {
         QString resource;
     };
     for (const Case& c : {Case{-100, kKhaki, "SCRIPT"}, Case{-98, qRgb(255, 255, 255), "PADLOCK"},
-                          Case{404, kKhaki, "ERROR"}, Case{-99, kKhaki, "ERROR"}}) {
+                          Case{404, kKhaki, "ERROR"}, Case{-99, kKhaki, "ERROR"},
+                          Case{-96, kKhaki, "ERROR"}}) {
         SCOPED_TRACE(c.code);
         const QImage card = PlaceholderPicture(c.code);
         ASSERT_EQ(card.size(), QSize(122, 122));
@@ -78,6 +80,11 @@ TEST(Placeholder, CardsHaveTheirBackgroundPictureAndCentredNavyText) {
         const auto [inkLeft, inkRight] = inkColumns(card, 100, 121);
         ASSERT_LE(inkLeft, inkRight);
         EXPECT_LE(std::abs((inkLeft + inkRight) - 121), 8) << inkLeft << ".." << inkRight;
+        if (c.code == -96) {
+            // All of the long text shows: it keeps clear of the card's edges.
+            EXPECT_GE(inkLeft, 1);
+            EXPECT_LE(inkRight, 120);
+        }
         EXPECT_EQ(inkColumns(card, 96, 99).second, -1);
         bool pureNavy = false;
         for (int y = 100; y < 122; ++y)
@@ -88,7 +95,8 @@ TEST(Placeholder, CardsHaveTheirBackgroundPictureAndCentredNavyText) {
 }
 
 TEST(Placeholder, ErrorCardsAreRecognisedWhateverTheirCode) {
-    for (int code : {404, 503, -1, -99})
+    // The certificate card too: a favourite that had one is pictured again.
+    for (int code : {404, 503, -1, -99, -96})
         EXPECT_TRUE(IsErrorCard(PlaceholderPicture(code))) << code;
     QImage khaki(122, 122, QImage::Format_RGB32);
     khaki.fill(kKhaki);

@@ -38,6 +38,7 @@ TEST(SettingsModel, MissingFileGivesDefaults) {
                 model.autoStart && model.timeRefresh && model.newOnly);
     EXPECT_FALSE(model.showCode);
     EXPECT_FALSE(model.homePage);
+    EXPECT_FALSE(model.secureSites) << "https sites are fetched only when the user asks";
     EXPECT_EQ(model.interval, 120);
     EXPECT_EQ(model.historyThreshold, 10);
     EXPECT_EQ(model.sortBy, 0);
@@ -105,6 +106,7 @@ TEST(SettingsModel, NewFileHasEveryKeyInOrder) {
     model.shareOnNetwork = true;
     model.sortBy = 4;
     model.evenFileName = 17;
+    model.secureSites = true;
     QString error;
     ASSERT_TRUE(model.write(iniPath(home), &error));
     const QByteArray expected = "[WindowMain]\r\nTop=233\r\nLeft=262\r\nWidth=510\r\nHeight=320\r\n"
@@ -115,7 +117,8 @@ TEST(SettingsModel, NewFileHasEveryKeyInOrder) {
                                 "[General]\r\nAutorefresh=1\r\nHistory=1\r\nAutoStart=1\r\n"
                                 "NewPage=1\r\nStartup=1\r\nTime_refresh=1\r\nNew_only=1\r\n"
                                 "Showcode=1\r\nHomePage=0\r\nInterval=120\r\n"
-                                "History_threshhold=10\r\nEvenFileName=17\r\nSortBy=4\r\n";
+                                "History_threshhold=10\r\nEvenFileName=17\r\nSortBy=4\r\n"
+                                "SecureSites=1\r\n";
     EXPECT_EQ(home.read("pagorama.ini"), expected);
 
     // Read back: the port is the one the server last used.
@@ -126,6 +129,10 @@ TEST(SettingsModel, NewFileHasEveryKeyInOrder) {
     EXPECT_EQ(again.evenFileName, 17);
     EXPECT_TRUE(again.showCode);
     EXPECT_TRUE(again.shareOnNetwork);
+    EXPECT_TRUE(again.secureSites);
+    home.write("pagorama.ini", "[general]\r\nsecuresites=0\r\n");
+    readInto(again, home);
+    EXPECT_FALSE(again.secureSites);
 }
 
 TEST(SettingsModel, PortIsKeptWhenServerNeverStarted) {
