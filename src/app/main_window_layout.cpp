@@ -71,7 +71,7 @@ void TMain::buildControls() {
 
 void TMain::buildMainSetupTab() {
     QWidget* page = TabSheet1;
-    GroupBox1 = make<QGroupBox>(page, "GroupBox1", QRect(4, 2, 236, 292));
+    GroupBox1 = make<QGroupBox>(page, "GroupBox1", QRect(4, 2, 236, 294));
     GroupBox1->setTitle(QStringLiteral("Settings"));
     QWidget* box = GroupBox1;
 
@@ -136,7 +136,7 @@ void TMain::buildMainSetupTab() {
                        "box is checked, then the Close button [X] will minimise the program."));
     cb_SecureSites = checkBox(
         box, "cb_SecureSites", QStringLiteral("Picture secure (https) sites"),
-        QRect(8, 270, 220, 20),
+        QRect(8, 272, 220, 19),
         QStringLiteral("Check this box to have Pagorama fetch and picture https sites, checking "
                        "each site's certificate. A site whose certificate cannot be trusted "
                        "shows \"Certificate Error\". Unchecked, https sites show \"Secure "

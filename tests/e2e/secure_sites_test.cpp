@@ -100,6 +100,7 @@ protected:
         home.write("Favorites/WrongHost.url", shortcut(wrongHost.url("/red")));
         home.write("Favorites/BrowserRefuses.url", shortcut(browserRefuses.url("/red")));
         home.write("Favorites/Upgraded.url", shortcut(plain.url("/to-secure")));
+        home.write("Favorites/Markup.url", shortcut(secure.url("/markup")));
         // The browsing history: a secure page with a markup title, visited often.
         home.write(".config/pagorama/urlcache.txt",
                    "25\t1\tVisited: me@" + secure.url("/markup").toUtf8() + "\n");
@@ -166,6 +167,13 @@ TEST_F(SecureSitesProgram, OnSecurePagesArePicturedAndRefusedCertificatesShowThe
     EXPECT_EQ(upgraded.value("GIVEN_TITLE"), "Red Secure Page");
     EXPECT_TRUE(isStrongRed(dominantColour(picture(upgraded))));
 
+    // A title with markup is kept as the text it is, and no page carries
+    // it as markup.
+    EXPECT_EQ(e2e::findLink(folders, "Markup").value("GIVEN_TITLE"), QString::fromUtf8(MarkupTitle));
+    for (const char* page : {"view.htm", "viewer.htm", "edit.htm"})
+        EXPECT_FALSE(home.read(QStringLiteral("Documents/pagorama/") + page).contains("<script>alert(1)"))
+            << page;
+
     const QImage certificateCard = cardFor(catalogue::kCertificateErrorCode);
     for (const char* name : {"Untrusted", "WrongHost"}) {
         SCOPED_TRACE(name);
@@ -214,7 +222,7 @@ TEST_F(SecureSitesProgram, OffHttpsFavouritesAreNeverFetchedAndShowSecureSite) {
     const QList<CatalogueFolder> folders = catalogue();
 
     const QImage secureCard = cardFor(catalogue::kSecureSiteCode);
-    for (const char* name : {"Red", "Untrusted", "WrongHost", "BrowserRefuses"}) {
+    for (const char* name : {"Red", "Untrusted", "WrongHost", "BrowserRefuses", "Markup"}) {
         SCOPED_TRACE(name);
         const auto link = e2e::findLink(folders, name);
         EXPECT_EQ(link.value("PRECODE"), "-98");
