@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QSemaphore>
+#include <QSet>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -587,7 +588,10 @@ QImage PageRenderer::captureInTab(Session& session, const QString& targetId, con
     const auto attached = session.call("Target.attachToTarget",
                                        {{"targetId", targetId}, {"flatten", true}}, {}, commandMs);
     const QString tab = attached ? attached->value("sessionId").toString() : QString();
-    if (tab.isEmpty() || !session.call("Page.enable", {}, tab, commandMs))
+    // The security events tell of certificates the browser refuses, also
+    // on navigations the page starts itself; the refusal itself stays.
+    if (tab.isEmpty() || !session.call("Page.enable", {}, tab, commandMs) ||
+        !session.call("Security.enable", {}, tab, commandMs))
         return {};
     const QJsonObject metrics{{"width", kPageWidth},
                               {"height", kPageHeight},
@@ -602,6 +606,7 @@ QImage PageRenderer::captureInTab(Session& session, const QString& targetId, con
     if (navigation == 0)
         return {};
     bool loaded = false;
+    QSet<QString> refusedAddresses;
     session.waitFor(
         [&](const QJsonObject& message) {
             if (message.value("sessionId").toString() != tab)
@@ -619,6 +624,19 @@ QImage PageRenderer::captureInTab(Session& session, const QString& targetId, con
                 // An alert or confirm box would hold the page until answered.
                 session.send("Page.handleJavaScriptDialog", {{"accept", true}}, tab, loadDeadline);
                 return false;
+            }
+            const QJsonObject params = message.value("params").toObject();
+            if (event == QLatin1String("Security.certificateError")) {
+                refusedAddresses.insert(params.value("requestURL").toString());
+                return false;
+            }
+            if (event == QLatin1String("Page.frameNavigated")) {
+                // The page itself (not a frame inside it) now shows the
+                // browser's own page for an address it refused.
+                const QJsonObject frame = params.value("frame").toObject();
+                *certificateFailed = !frame.contains("parentId") &&
+                                     refusedAddresses.contains(frame.value("unreachableUrl").toString());
+                return *certificateFailed;
             }
             loaded = event == QLatin1String("Page.loadEventFired");
             return loaded || event == QLatin1String("Inspector.targetCrashed") ||

@@ -83,6 +83,30 @@ TEST_F(SecurePageRendererTest, TrustedPagesArePicturedAndRefusedOnesNever) {
     EXPECT_EQ(renderer.browserProcessId(), browser);
 }
 
+TEST_F(SecurePageRendererTest, NavigationsThePageStartsItselfAreWatchedToo) {
+    ASSERT_TRUE(renderer.start());
+    // A page that sends the browser on to a refused site by script.
+    plain.setRawRoute("/script-to-untrusted",
+                      TestSite::response(200, "text/html",
+                                         "<html><body style=\"background:#00e000\"><h1>Go</h1>"
+                                         "<script>location.href='" +
+                                             selfSigned.url("/red-news").toUtf8() +
+                                             "';</script></body></html>"));
+    bool refused = false;
+    EXPECT_TRUE(renderer.capture(plain.url("/script-to-untrusted"), &refused).isNull());
+    EXPECT_TRUE(refused);
+
+    // A refused frame inside a page leaves the page itself to be pictured.
+    trusted.setRawRoute("/with-frame",
+                        TestSite::response(200, "text/html",
+                                           kRedPage + "<iframe src=\"" +
+                                               selfSigned.url("/red-news").toUtf8() +
+                                               "\"></iframe>"));
+    const QImage framed = renderer.capture(trusted.url("/with-frame"), &refused);
+    EXPECT_FALSE(refused);
+    EXPECT_TRUE(isStrongRed(dominantColour(framed)));
+}
+
 TEST(SecurePageRendererErrors, OnlyCertificateErrorsCount) {
     EXPECT_TRUE(PageRenderer::isCertificateError("net::ERR_CERT_AUTHORITY_INVALID"));
     EXPECT_TRUE(PageRenderer::isCertificateError("net::ERR_CERT_COMMON_NAME_INVALID"));
