@@ -180,8 +180,13 @@ QImage BrowserTab::takePicture(int commandMs) {
         usable_ = false;
         return {};
     }
-    if (picture.size() != card)
+    if (picture.width() == card.width() && picture.height() == card.height() + 1) {
+        // The page's last few lines fall on a row of their own, partly
+        // covered: the card leaves it out, as a full capture scaled into it does.
+        picture = picture.copy(QRect(QPoint(0, 0), card));
+    } else if (picture.size() != card) {
         picture = picture.scaled(card, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
     return picture.convertToFormat(QImage::Format_RGB32);
 }
 
