@@ -176,6 +176,9 @@ std::optional<BrowserProcess> launchBrowser(const QString& program) {
                            "--no-first-run",
                            "--mute-audio",
                            "--hide-scrollbars",
+                           // A kept tab goes from page to page: the pages it
+                           // left need not stay in memory.
+                           "--disable-back-forward-cache",
                            "--window-size=1024,768",
                            "--user-data-dir=" + profileTemplate,
                            "--remote-debugging-pipe"};

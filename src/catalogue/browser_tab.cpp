@@ -50,8 +50,6 @@ std::unique_ptr<BrowserTab> BrowserTab::open(std::shared_ptr<DevToolsConnection>
                               {"mobile", false}};
     const int requests[] = {
         connection->request("Page.enable", {}, sessionId, deadline),
-        connection->request("Page.setLifecycleEventsEnabled", {{"enabled", true}}, sessionId,
-                            deadline),
         connection->request("Emulation.setDeviceMetricsOverride", metrics, sessionId, deadline),
     };
     bool ready = true;
@@ -110,9 +108,10 @@ BrowserTab::Navigation BrowserTab::navigate(const QString& url, int waitMs) {
         usable_ = false;
         return result;
     }
-    // Lifecycle events name the navigation (loader) they belong to; the
-    // answer that tells which one is ours may come before or after them.
-    QString ours;
+    // A document shown in the main frame names the navigation (loader) it
+    // came from, and its load event follows; the answer that tells which
+    // loader is ours may come before or after them.
+    QString ours, shown;
     bool answered = false;
     QSet<QString> committedLoaders, loadedLoaders;
     while (!result.loaded) {
@@ -137,11 +136,15 @@ BrowserTab::Navigation BrowserTab::navigate(const QString& url, int waitMs) {
             }
         } else {
             const QString event = message->value("method").toString();
-            if (event == QLatin1String("Page.lifecycleEvent")) {
-                const QString loader = params.value("loaderId").toString();
-                committedLoaders.insert(loader);
-                if (params.value("name").toString() == QLatin1String("load"))
-                    loadedLoaders.insert(loader);
+            if (event == QLatin1String("Page.frameNavigated")) {
+                const QJsonObject frame = params.value("frame").toObject();
+                if (!frame.contains("parentId")) {
+                    shown = frame.value("loaderId").toString();
+                    committedLoaders.insert(shown);
+                }
+            } else if (event == QLatin1String("Page.loadEventFired")) {
+                if (!shown.isEmpty())
+                    loadedLoaders.insert(shown); // else the previous page's
             } else if (event == QLatin1String("Page.javascriptDialogOpening")) {
                 // An alert or confirm box would hold the page until answered.
                 connection_->send("Page.handleJavaScriptDialog", {{"accept", true}}, sessionId_,

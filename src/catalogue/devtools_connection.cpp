@@ -141,10 +141,11 @@ bool DevToolsConnection::writeAll(const QByteArray& bytes, const QDeadlineTimer&
 
 std::optional<QJsonObject> DevToolsConnection::waitAnswer(int id, const QDeadlineTimer& deadline) {
     std::unique_lock lock(mutex_);
-    const auto entry = answers_.find(id);
-    if (entry == answers_.end())
+    if (answers_.find(id) == answers_.end())
         return std::nullopt;
-    waitUntil(lock, deadline, [&] { return entry->second.has_value(); });
+    // Looked up again after every wait: other requests add entries meanwhile.
+    waitUntil(lock, deadline, [&] { return answers_.at(id).has_value(); });
+    const auto entry = answers_.find(id);
     std::optional<QJsonObject> answer = std::move(entry->second);
     answers_.erase(entry); // also when late: the answer is no longer wanted
     return answer;
