@@ -1,20 +1,32 @@
-// Captures 20 pages of a local test site twice: with the page renderer's
-// one kept browser, and with a fresh "chromium --headless --screenshot"
-// process per page (the usual one-shot way). Prints pictures per second for
-// both and their ratio. Usage: bench_snapshots [pages] [rounds]
+// The page renderer's cost per picture, measured over the pages of a local
+// test site in one run beside its yardstick:
+//   reference   one kept tab driven directly over the DevTools pipe
+//               (navigate, load event, clipped and scaled capture, decode)
+//   renderer    PageRenderer::capture, one page at a time, taking turns
+//               with the reference page by page
+//   parallel    PageRenderer::capture from 3 threads at once
+//   one-shot    (with --one-shot) a "chromium --headless --screenshot"
+//               process per page, the usual one-shot way
+// Each browser is started and warmed up with one page before the clock runs.
+// Usage: bench_snapshots [pages] [rounds] [--one-shot]
 #include "catalogue/page_renderer.h"
+#include "reference_tab.h"
 #include "support/test_site.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <unistd.h>
 
+#include <atomic>
+#include <utility>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 using testsupport::TestSite;
 
@@ -29,22 +41,73 @@ QByteArray pageFor(int index) {
            QByteArray("Some text of the page. ").repeated(200) + "</p></body></html>";
 }
 
-double keptBrowser(const TestSite& site, int pages, int* made) {
-    catalogue::PageRenderer renderer;
-    if (!renderer.start())
-        return 0;
-    QElapsedTimer clock;
-    clock.start(); // the browser's start-up counts: it is part of a run
-    for (int i = 0; i < pages; ++i)
-        *made += !renderer.capture(site.url(QStringLiteral("/page/%1").arg(i))).isNull();
-    const double seconds = clock.nsecsElapsed() / 1e9;
-    renderer.stop();
-    return pages / seconds;
+QString pageUrl(const TestSite& site, int index) {
+    return site.url(QStringLiteral("/page/%1").arg(index));
 }
 
-double processPerPage(const TestSite& site, int pages, int* made) {
+struct Figure {
+    double msPerPicture = 0;
+    int made = 0;
+};
+
+// The reference tab and the renderer take the same pages in turn, page by
+// page, so a change in the machine's load touches both alike.
+std::pair<Figure, Figure> referenceBesideRenderer(const TestSite& site, int pages) {
+    ReferenceTab tab;
+    catalogue::PageRenderer renderer;
+    renderer.setMaxParallelCaptures(1);
+    if (!tab.start(catalogue::PageRenderer::findBrowser()) || !renderer.start())
+        return {};
+    tab.capture(pageUrl(site, pages)); // warm-up page
+    renderer.capture(pageUrl(site, pages));
+    Figure ref, own;
+    qint64 refNs = 0, ownNs = 0;
+    QElapsedTimer clock;
+    for (int i = 0; i < pages; ++i) {
+        clock.start();
+        ref.made += !tab.capture(pageUrl(site, i)).isNull();
+        refNs += clock.nsecsElapsed();
+        clock.start();
+        own.made += !renderer.capture(pageUrl(site, i)).isNull();
+        ownNs += clock.nsecsElapsed();
+    }
+    ref.msPerPicture = refNs / 1e6 / pages;
+    own.msPerPicture = ownNs / 1e6 / pages;
+    return {ref, own};
+}
+
+// With several callers the figure is the wall time per picture.
+Figure renderer(const TestSite& site, int pages, int callers) {
+    catalogue::PageRenderer renderer;
+    renderer.setMaxParallelCaptures(callers);
+    if (!renderer.start())
+        return {};
+    renderer.capture(pageUrl(site, pages));
+    std::atomic<int> next{0}, made{0}, running{callers};
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::thread> threads;
+    for (int c = 0; c < callers; ++c)
+        threads.emplace_back([&] {
+            for (int i; (i = next++) < pages;)
+                made += !renderer.capture(pageUrl(site, i)).isNull();
+            --running;
+        });
+    while (running > 0) // the renderer's owning thread keeps serving its events
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    for (std::thread& thread : threads)
+        thread.join();
+    Figure figure;
+    figure.msPerPicture = clock.nsecsElapsed() / 1e6 / pages;
+    figure.made = made;
+    renderer.stop();
+    return figure;
+}
+
+Figure processPerPage(const TestSite& site, int pages) {
     const QString browser = catalogue::PageRenderer::findBrowser();
     QTemporaryDir work;
+    Figure figure;
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < pages; ++i) {
@@ -62,16 +125,17 @@ double processPerPage(const TestSite& site, int pages, int* made) {
                          "--screenshot=" + shot};
         if (::geteuid() == 0)
             args << "--no-sandbox";
-        args << site.url(QStringLiteral("/page/%1").arg(i));
+        args << pageUrl(site, i);
         QProcess process;
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setStandardErrorFile(QProcess::nullDevice());
         process.start(browser, args);
         process.waitForFinished(60000);
         // Same result as the renderer: the picture scaled into the card.
-        *made += !catalogue::PageRenderer::scaleToThumbnail(QImage(shot)).isNull();
+        figure.made += !catalogue::PageRenderer::scaleToThumbnail(QImage(shot)).isNull();
     }
-    return pages / (clock.nsecsElapsed() / 1e9);
+    figure.msPerPicture = clock.nsecsElapsed() / 1e6 / pages;
+    return figure;
 }
 
 } // namespace
@@ -81,31 +145,51 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const int pages = argc > 1 ? atoi(argv[1]) : 20;
-    const int rounds = argc > 2 ? atoi(argv[2]) : 3;
+    const QStringList arguments = app.arguments();
+    const bool oneShot = arguments.contains(QStringLiteral("--one-shot"));
+    QStringList numbers = arguments.mid(1);
+    numbers.removeAll(QStringLiteral("--one-shot"));
+    const int pages = numbers.size() > 0 ? numbers[0].toInt() : 40;
+    const int rounds = numbers.size() > 1 ? numbers[1].toInt() : 3;
     if (catalogue::PageRenderer::findBrowser().isEmpty()) {
         std::fprintf(stderr, "no Chromium installed\n");
         return 1;
     }
     TestSite site;
-    for (int i = 0; i < pages; ++i)
+    for (int i = 0; i <= pages; ++i)
         site.setRawRoute("/page/" + QByteArray::number(i),
                          TestSite::response(200, "text/html", pageFor(i)));
 
-    std::printf("%d pages, %d rounds, alternating\n", pages, rounds);
-    double keptSum = 0, perPageSum = 0;
+    std::printf("%d pages, %d rounds, alternating; %d cores\n", pages, rounds,
+                QThread::idealThreadCount());
+    double referenceSum = 0, rendererSum = 0, parallelSum = 0, oneShotSum = 0;
     for (int round = 1; round <= rounds; ++round) {
-        int keptMade = 0, perPageMade = 0;
-        const double kept = keptBrowser(site, pages, &keptMade);
-        const double perPage = processPerPage(site, pages, &perPageMade);
-        keptSum += kept;
-        perPageSum += perPage;
-        std::printf("round %d: kept browser %.2f pictures/s (%d made), "
-                    "process per page %.2f pictures/s (%d made)\n",
-                    round, kept, keptMade, perPage, perPageMade);
+        const auto [ref, one] = referenceBesideRenderer(site, pages);
+        const Figure three = renderer(site, pages, 3);
+        referenceSum += ref.msPerPicture;
+        rendererSum += one.msPerPicture;
+        parallelSum += three.msPerPicture;
+        std::printf("round %d: reference %.1f ms/picture (%d made), renderer %.1f ms/picture "
+                    "(%d made, %.2f of reference), 3 callers %.1f ms/picture (%d made)",
+                    round, ref.msPerPicture, ref.made, one.msPerPicture, one.made,
+                    ref.msPerPicture > 0 ? one.msPerPicture / ref.msPerPicture : 0.0,
+                    three.msPerPicture, three.made);
+        if (oneShot) {
+            const Figure perPage = processPerPage(site, pages);
+            oneShotSum += perPage.msPerPicture;
+            std::printf(", one-shot process %.1f ms/picture (%d made)", perPage.msPerPicture,
+                        perPage.made);
+        }
+        std::printf("\n");
     }
-    std::printf(
-        "mean: kept browser %.2f pictures/s, process per page %.2f pictures/s, ratio %.2f\n",
-        keptSum / rounds, perPageSum / rounds, perPageSum > 0 ? keptSum / perPageSum : 0.0);
+    std::printf("mean: reference %.1f ms/picture, renderer %.1f ms/picture (%.2f of reference), "
+                "3 callers %.1f ms/picture = %.2f pictures/s (%.2f of one caller's rate)",
+                referenceSum / rounds, rendererSum / rounds,
+                referenceSum > 0 ? rendererSum / referenceSum : 0.0, parallelSum / rounds,
+                parallelSum > 0 ? 1000.0 * rounds / parallelSum : 0.0,
+                parallelSum > 0 ? rendererSum / parallelSum : 0.0);
+    if (oneShot)
+        std::printf(", one-shot process %.1f ms/picture", oneShotSum / rounds);
+    std::printf("\n");
     return 0;
 }

@@ -1,27 +1,33 @@
 #pragma once
 // The page renderer makes the thumbnail of a web page: one headless Chromium,
-// kept running for a whole refresh run and driven over its DevTools pipe
-// (file descriptors 3 and 4 of the child, JSON messages ended by a NUL byte).
-// Each page is loaded at 1024 x 768 in a fresh tab, captured, and scaled into
-// 122 x 122 keeping its proportions.
+// kept running for a whole refresh run and driven over its DevTools pipe.
+// Its tabs stay open from one capture to the next; each page is loaded at
+// 1024 x 768 and the browser hands back the picture scaled into 122 x 122
+// keeping its proportions.
 //
 // The browser is started by start() on the thread that owns the renderer
 // (the main thread, at normal scheduling: a child started from the idle
 // priority worker would inherit that priority). capture() may be called from
-// any thread, one caller at a time, and only exchanges messages over the
-// pipe; when the browser has died it asks the owning thread to start a new
-// one, so that thread must keep processing events while a capture runs on
-// another thread (the refresh run's wait does).
+// several threads at once: up to maxParallelCaptures() run side by side, each
+// in a tab of its own, and further callers wait for a free tab. When the
+// browser has died, the next capture asks the owning thread to start a new
+// one (once, however many callers notice), so that thread must keep
+// processing events while captures run on other threads (the refresh run's
+// wait does).
 #include <QImage>
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QWaitCondition>
 
 #include <sys/types.h>
 
 #include <atomic>
+#include <memory>
 
 namespace catalogue {
+
+class BrowserTab;
 
 class PageRenderer : public QObject {
     Q_OBJECT
@@ -41,17 +47,25 @@ public:
 
     // How long a page may take to finish loading before it is captured as it
     // stands, and how long any single exchange with the browser may take
-    // before the browser counts as stuck (it is then stopped, and started
-    // again for the next capture).
+    // before the browser (or the tab) counts as stuck: a stuck tab is closed
+    // and replaced, a stuck browser stopped and started again for the next
+    // capture.
     void setTimeouts(int loadMs, int commandMs);
+
+    // How many captures run at once: 3, fewer on a machine with one core or
+    // little free memory. Callers may size their look-ahead by it.
+    int maxParallelCaptures() const;
+    // Sets it (1 to 8), for tests and measurements.
+    void setMaxParallelCaptures(int count);
 
     // Starts the browser when it is not running. False when no browser could
     // be started (none installed). Call on the owning thread.
     bool start();
     // Ends the browser and every process it started, and removes its profile.
+    // Captures in progress end at once with no picture.
     void stop();
-    // For the end of the program: the capture in progress ends at once (its
-    // browser is told to quit), and no capture or browser start follows.
+    // For the end of the program: every capture in progress ends at once
+    // (its browser is told to quit), and no capture or browser start follows.
     // Safe from any thread; stop() or the destructor then cleans up.
     void shutDown();
     bool isRunning() const;
@@ -66,38 +80,33 @@ public:
     // *certificateFailed, when given, turns true.
     QImage capture(const QString& url, bool* certificateFailed = nullptr);
 
-    // Whether a navigation error text of the browser is a certificate failure.
-    static bool isCertificateError(const QString& errorText);
-
     // A 1024 x 768 capture scaled into 122 x 122, proportions kept, 32-bit.
     static QImage scaleToThumbnail(const QImage& capture);
 
 private:
-    class Session;
-    bool ensureRunning();
+    struct Browser;
+    class CaptureSlot;
+    std::shared_ptr<Browser> runningBrowser();
     bool spawnBrowser(); // with stateMutex_ held
     void endBrowser();   // with stateMutex_ held
-    QImage captureWithBrowser(const QString& url, bool* certificateFailed);
-    QImage captureInTab(Session& session, const QString& targetId, const QString& url, int loadMs,
-                        int commandMs, bool* certificateFailed);
+    bool browserAlive(); // with stateMutex_ held
+    bool prepare(Browser& browser);
+    std::unique_ptr<BrowserTab> takeTab(const std::shared_ptr<Browser>& browser, int commandMs);
+    void giveBack(const std::shared_ptr<Browser>& browser, std::unique_ptr<BrowserTab> tab);
+    void retire(const std::shared_ptr<Browser>& browser);
 
     std::atomic<bool> shutDown_{false};
     mutable QMutex stateMutex_;
-    QMutex captureMutex_;
+    QWaitCondition changed_; // a slot freed, a browser started, a stop or shut-down
     QString browserPath_;
     int loadTimeoutMs_ = 15000;
     int commandTimeoutMs_ = 10000;
-
-    pid_t pid_ = 0;
-    int toBrowser_ = -1;
-    int fromBrowser_ = -1;
-    bool reaped_ = false;       // the browser's process has been waited for
-    bool freshBrowser_ = false; // the next exchange includes the browser's start-up
-    QString profileDir_;
-    int profileLock_ = -1; // holds the profile's lock while it is in use
-    // Owned by the capture in progress (captureMutex_).
-    QByteArray pipeBuffer_;
-    int nextMessageId_ = 1;
+    int maxParallel_;
+    int busy_ = 0;           // captures holding a slot
+    bool starting_ = false;  // the owning thread has been asked to start a browser
+    quint64 startAttempts_ = 0;
+    quint64 stopCount_ = 0;  // ends the waits of captures that a stop() interrupts
+    std::shared_ptr<Browser> browser_;
 };
 
 } // namespace catalogue

@@ -1,6 +1,7 @@
 // The page renderer on "https://" pages: a real headless Chromium trusting
 // the test's own authority through the NSS database of a temporary HOME.
 // A page whose certificate the browser refuses must never be pictured.
+#include "catalogue/browser_tab.h"
 #include "catalogue/page_renderer.h"
 #include "support/snapshot_site.h"
 #include "support/temp_home.h"
@@ -108,10 +109,10 @@ TEST_F(SecurePageRendererTest, NavigationsThePageStartsItselfAreWatchedToo) {
 }
 
 TEST(SecurePageRendererErrors, OnlyCertificateErrorsCount) {
-    EXPECT_TRUE(PageRenderer::isCertificateError("net::ERR_CERT_AUTHORITY_INVALID"));
-    EXPECT_TRUE(PageRenderer::isCertificateError("net::ERR_CERT_COMMON_NAME_INVALID"));
-    EXPECT_TRUE(PageRenderer::isCertificateError("net::ERR_CERTIFICATE_TRANSPARENCY_REQUIRED"));
-    EXPECT_FALSE(PageRenderer::isCertificateError("net::ERR_CONNECTION_REFUSED"));
-    EXPECT_FALSE(PageRenderer::isCertificateError("net::ERR_ABORTED"));
-    EXPECT_FALSE(PageRenderer::isCertificateError(""));
+    EXPECT_TRUE(catalogue::BrowserTab::isCertificateError("net::ERR_CERT_AUTHORITY_INVALID"));
+    EXPECT_TRUE(catalogue::BrowserTab::isCertificateError("net::ERR_CERT_COMMON_NAME_INVALID"));
+    EXPECT_TRUE(catalogue::BrowserTab::isCertificateError("net::ERR_CERTIFICATE_TRANSPARENCY_REQUIRED"));
+    EXPECT_FALSE(catalogue::BrowserTab::isCertificateError("net::ERR_CONNECTION_REFUSED"));
+    EXPECT_FALSE(catalogue::BrowserTab::isCertificateError("net::ERR_ABORTED"));
+    EXPECT_FALSE(catalogue::BrowserTab::isCertificateError(""));
 }

@@ -1,0 +1,57 @@
+#pragma once
+// A tab of the headless browser kept open for one capture after another:
+// set up once (page events, 1024 x 768 metrics), then for each page it
+// navigates, waits for that navigation's own load, and has the browser take
+// the picture already clipped to the page and scaled to the thumbnail, so
+// only a small PNG crosses the pipe and gets decoded.
+#include <QImage>
+#include <QString>
+
+#include <memory>
+
+namespace catalogue {
+
+class DevToolsConnection;
+
+class BrowserTab {
+public:
+    // Opens and sets up a new tab; null when the browser did not do it in time.
+    static std::unique_ptr<BrowserTab> open(std::shared_ptr<DevToolsConnection> connection,
+                                            int commandMs);
+    ~BrowserTab();
+
+    // The thumbnail of the page at url. A page that does not finish loading
+    // within loadMs is captured as it stands; a navigation that never shows
+    // a document of its own is captured as an empty page, never as the
+    // tab's previous page. Null when the tab failed (see usable()), and null
+    // with *certificateFailed true when the browser refused the page's
+    // certificate: its own warning page is never pictured, and the tab
+    // stays usable.
+    QImage capture(const QString& url, int loadMs, int commandMs, bool* certificateFailed);
+    // False once the tab got stuck, crashed or lost its browser: close it.
+    bool usable() const { return usable_; }
+    // Closes the tab in the browser; false when the browser did not answer.
+    bool close(int commandMs);
+
+    // Whether a navigation error text of the browser is a certificate failure.
+    static bool isCertificateError(const QString& errorText);
+
+private:
+    struct Navigation {
+        bool committed = false; // a document of this navigation is shown
+        bool loaded = false;    // and its load event has fired
+        bool certificateRefused = false; // the browser shows its warning instead
+    };
+    BrowserTab(std::shared_ptr<DevToolsConnection> connection, QString targetId,
+               QString sessionId);
+    Navigation navigate(const QString& url, int waitMs);
+    QImage takePicture(int commandMs);
+
+    std::shared_ptr<DevToolsConnection> connection_;
+    QString targetId_;
+    QString sessionId_;
+    bool usable_ = true;
+    bool closed_ = false;
+};
+
+} // namespace catalogue
