@@ -12,6 +12,9 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <gtest/gtest.h>
+
 using e2e::ProgramRun;
 using e2e::shortcutText;
 using testsupport::TempHome;
@@ -21,13 +24,18 @@ namespace {
 
 class OverviewPictures : public ::testing::Test {
 protected:
-    void runOnce(const QByteArray& general) {
+    // One start of the program with a refresh, with the settings the last
+    // one saved; whileRunning is called once the refresh is done, with the
+    // program still serving its pages.
+    void runOnce(const std::function<void()>& whileRunning = {}) {
         ProgramRun program(home);
-        program.writeSettings(e2e::settingsText(port, "NewPage=1\r\n" + general));
         program.start();
         ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
+        if (whileRunning)
+            whileRunning();
         ASSERT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
     }
+    void expectOverviewInBrowser();
     QStringList files(const QString& mask) const {
         return QDir(home.dataFolder() + "images").entryList({mask}, QDir::Files, QDir::Name);
     }
@@ -55,8 +63,9 @@ protected:
     void expectEveryPictureWithItsCopy() {
         const QStringList pictures = shownPictures();
         ASSERT_EQ(pictures.size(), 3);
-        EXPECT_EQ(files("*.BMP"), pictures);
-        EXPECT_EQ(files("*.png"), copiesOf(pictures));
+        EXPECT_EQ(files("*.BMP").join(' ').toStdString(), pictures.join(' ').toStdString());
+        EXPECT_EQ(files("*.png").join(' ').toStdString(),
+                  copiesOf(pictures).join(' ').toStdString());
         for (const QString& name : pictures)
             EXPECT_EQ(image(name, "BMP"), image(name.chopped(4) + ".png", "PNG"))
                 << qPrintable(name);
@@ -74,39 +83,14 @@ TEST_F(OverviewPictures, CopiesComeAndGoWithTheirPicturesAndTheOverviewShowsThem
     home.write("Favorites/Work/Mail.url", shortcutText(site.url("/status/404")));
     home.write("Favorites/Work/Deep/Gone.url", shortcutText("http://127.0.0.1:1/"));
 
-    runOnce("New_Only=0\r\n");
+    home.write(".config/pagorama/pagorama.ini",
+               e2e::settingsText(port, "NewPage=1\r\nNew_Only=0\r\nShowCode=1\r\n"));
+    runOnce([this] { expectOverviewInBrowser(); });
     expectEveryPictureWithItsCopy();
     const QStringList first = shownPictures();
 
-    {
-        pagetest::HeadlessBrowser browser;
-        ASSERT_TRUE(browser.open(QString("http://localhost:%1/").arg(port)));
-        // The viewer's header leads to the overview.
-        ASSERT_TRUE(browser.waitFor("frames.length == 3 && frames['header'].document.readyState"
-                                    " == 'complete' && frames['header'].document.querySelector("
-                                    "'a[href=\"overview.htm\"]') != null",
-                                    60000));
-        browser.evaluate("frames['header'].document.querySelector('a[href=\"overview.htm\"]')"
-                         ".click()");
-        ASSERT_TRUE(browser.waitFor(
-            "location.pathname == '/overview.htm' && document.readyState == 'complete' && "
-            "Array.from(document.images).every(i => i.complete && i.naturalWidth == 122)",
-            60000));
-        auto js = [&](const QString& expression) { return browser.evaluate(expression).toString(); };
-        EXPECT_EQ(js("Array.from(document.querySelectorAll('.name')).map(n => n.textContent)"
-                     ".join('|')"),
-                  "Apple|Mail|Gone");
-        EXPECT_EQ(js("Array.from(document.images).filter(i => i.currentSrc.endsWith('.png'))"
-                     ".length + ''"),
-                  "3");
-        EXPECT_EQ(js("document.getElementById('failed').textContent"), "Failed: 2");
-        EXPECT_EQ(js("Array.from(document.querySelectorAll('section nav'))"
-                     ".map(n => n.textContent).join('|')"),
-                  "Favourites|Favourites\u203aWork|Favourites\u203aWork\u203aDeep");
-    }
-
     // The next run's pictures replace the first run's, copies and all.
-    runOnce("New_Only=0\r\n");
+    runOnce();
     expectEveryPictureWithItsCopy();
     const QStringList second = shownPictures();
     for (const QString& name : first)
@@ -114,7 +98,38 @@ TEST_F(OverviewPictures, CopiesComeAndGoWithTheirPicturesAndTheOverviewShowsThem
 
     // "Get only if a new site": the kept picture keeps its copy.
     const QImage appleCopy = image(copiesOf(second).first(), "PNG");
-    runOnce("New_Only=1\r\nShowCode=1\r\n");
+    const QByteArray saved = home.read(".config/pagorama/pagorama.ini");
+    ASSERT_TRUE(saved.contains("New_only=0"));
+    home.write(".config/pagorama/pagorama.ini", QByteArray(saved).replace("New_only=0", "New_only=1"));
+    runOnce();
     expectEveryPictureWithItsCopy();
     EXPECT_EQ(image(copiesOf(shownPictures()).first(), "PNG"), appleCopy);
+}
+
+// The viewer's header leads to the overview, which shows every favourite
+// with the compressed copies of their pictures.
+void OverviewPictures::expectOverviewInBrowser() {
+    pagetest::HeadlessBrowser browser;
+    ASSERT_TRUE(browser.open(QString("http://localhost:%1/").arg(port)));
+    ASSERT_TRUE(browser.waitFor("frames.length == 3 && frames['header'].document.readyState"
+                                " == 'complete' && frames['header'].document.querySelector("
+                                "'a[href=\"overview.htm\"]') != null",
+                                60000));
+    browser.evaluate("frames['header'].document.querySelector('a[href=\"overview.htm\"]')"
+                     ".click()");
+    ASSERT_TRUE(browser.waitFor(
+        "location.pathname == '/overview.htm' && document.readyState == 'complete' && "
+        "Array.from(document.images).every(i => i.complete && i.naturalWidth == 122)",
+        60000));
+    auto js = [&](const QString& expression) { return browser.evaluate(expression).toString(); };
+    EXPECT_EQ(js("Array.from(document.querySelectorAll('.name')).map(n => n.textContent)"
+                 ".join('|')"),
+              "Apple|Mail|Gone");
+    EXPECT_EQ(js("Array.from(document.images).filter(i => i.currentSrc.endsWith('.png'))"
+                 ".length + ''"),
+              "3");
+    EXPECT_EQ(js("document.getElementById('failed').textContent"), "Failed: 2");
+    EXPECT_EQ(js("Array.from(document.querySelectorAll('section nav'))"
+                 ".map(n => n.textContent).join('|')"),
+              "Favourites|Favourites\u203aWork|Favourites\u203aWork\u203aDeep");
 }
