@@ -94,6 +94,15 @@ protected:
     static QString jsString(const QString& text) {
         return "decodeURIComponent('" + QString::fromLatin1(QUrl::toPercentEncoding(text)) + "')";
     }
+    // Keeps a screenshot under the build tree for people to look at.
+    static void saveArtefact(const QString& name, const QByteArray& png) {
+        const QString folder = QStringLiteral(PAGORAMA_BINARY_DIR) + "/test-artifacts/";
+        QDir().mkpath(folder);
+        QFile file(folder + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(png);
+        std::printf("screenshot: %s\n", qPrintable(file.fileName()));
+    }
     QStringList everyName() {
         return js("Array.from(document.querySelectorAll('.name')).map(n => n.textContent)"
                   ".join('|')")
@@ -127,6 +136,7 @@ TEST_F(OverviewInBrowser, GridFillsPhoneDesktopAndWideWindowsWithoutSidewaysScro
         EXPECT_EQ(js("Array.from(document.querySelectorAll('.card')).filter("
                      "c => c.getBoundingClientRect().right > window.innerWidth).length + ''"),
                   "0");
+        saveArtefact(QString("overview-%1px.png").arg(window.width), browser.screenshot());
     }
 }
 
@@ -222,8 +232,6 @@ TEST_F(OverviewInBrowser, ColoursFollowTheSystemsLightOrDarkPreference) {
     }
     ASSERT_TRUE(openOverview());
     ASSERT_TRUE(browser.setWindowSize(1280, 800));
-    const QString folder = QStringLiteral(PAGORAMA_BINARY_DIR) + "/test-artifacts/";
-    ASSERT_TRUE(QDir().mkpath(folder));
     const struct {
         const char* scheme;
         QColor background;
@@ -243,11 +251,7 @@ TEST_F(OverviewInBrowser, ColoursFollowTheSystemsLightOrDarkPreference) {
         ASSERT_FALSE(shot.isNull());
         // The page's margin below the last row shows the page colour.
         EXPECT_EQ(QColor(shot.pixel(3, shot.height() - 3)), scheme.background);
-        const QString path = folder + "overview-" + scheme.scheme + ".png";
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(png);
-        std::printf("screenshot: %s\n", qPrintable(path));
+        saveArtefact(QString("overview-%1.png").arg(scheme.scheme), png);
     }
 }
 

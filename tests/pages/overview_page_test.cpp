@@ -145,6 +145,7 @@ TEST_F(OverviewPageTest, FailedFavouritesCarryTheirCodeAndItsMeaning) {
         const QString name = "C" + QString::number(code);
         EXPECT_EQ(page.count(card(name) + "[contains(@class, 'failed')]"), 0) << code;
         EXPECT_EQ(page.count(card(name) + "//span[@class='code']"), 0) << code;
+        EXPECT_EQ(page.count(card(name) + "/@title"), 0) << code;
     }
     const QList<std::pair<int, QString>> meanings = {
         {404, "404 Not Found"},
@@ -160,6 +161,7 @@ TEST_F(OverviewPageTest, FailedFavouritesCarryTheirCodeAndItsMeaning) {
         EXPECT_EQ(page.count(card(name) + "[contains(@class, 'failed')]"), 1) << code;
         EXPECT_EQ(page.text(card(name) + "//span[@class='code']"), QString::number(code));
         EXPECT_EQ(page.text(card(name) + "//span[@class='code']/@title"), meaning);
+        EXPECT_EQ(page.text(card(name) + "/@title"), meaning); // anywhere on the card
     }
 }
 

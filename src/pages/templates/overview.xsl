@@ -101,7 +101,7 @@ p.none { color: var(--muted); }
 <header class="bar">
 <h1>Favourites</h1>
 <a href="viewer.htm">Back to the viewer</a>
-<input type="search" id="search" autocomplete="off" spellcheck="false" placeholder="Search name, address or title ( / )" aria-label="Search favourites by name, address or title"/>
+<input type="search" id="search" autocomplete="off" spellcheck="false" placeholder="Search (press /)" aria-label="Search favourites by name, address or title"/>
 <span id="count" role="status"><xsl:value-of select="count($links)"/> favourites</span>
 <button type="button" id="failed" aria-pressed="false" title="Show only the favourites whose last check failed">Failed: <span id="failed-count">0</span></button>
 <nav class="crumbs" id="filter" aria-label="Folder filter" hidden="hidden"></nav>
@@ -324,18 +324,22 @@ p.none { color: var(--muted); }
 <xsl:variable name="scheme" select="translate(substring-before(normalize-space(translate(@PID_IS_URL, '&#9;&#10;&#13;', '')), ':'), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')"/>
 <xsl:variable name="failed" select="@CODE and not(@CODE = 200 or @CODE = 501 or @CODE = 301 or @CODE = 302 or @CODE = -97)"/>
 <xsl:variable name="class">card<xsl:if test="$failed"> failed</xsl:if></xsl:variable>
+<xsl:variable name="meaning"><xsl:if test="$failed"><xsl:call-template name="code-meaning"><xsl:with-param name="code" select="number(@CODE)"/></xsl:call-template></xsl:if></xsl:variable>
 <xsl:choose>
 <xsl:when test="not(@PID_IS_URL) or $scheme = 'javascript' or $scheme = 'data' or $scheme = 'vbscript'">
-<div class="{$class}" tabindex="0"><xsl:call-template name="card-content"><xsl:with-param name="failed" select="$failed"/></xsl:call-template></div>
+<div class="{$class}" tabindex="0"><xsl:call-template name="card-content"><xsl:with-param name="meaning" select="$meaning"/></xsl:call-template></div>
 </xsl:when>
 <xsl:otherwise>
-<a class="{$class}" href="{@PID_IS_URL}"><xsl:call-template name="card-content"><xsl:with-param name="failed" select="$failed"/></xsl:call-template></a>
+<a class="{$class}" href="{@PID_IS_URL}"><xsl:call-template name="card-content"><xsl:with-param name="meaning" select="$meaning"/></xsl:call-template></a>
 </xsl:otherwise>
 </xsl:choose>
 </xsl:template>
 
+<!-- A failed favourite's meaning shows when the pointer rests anywhere on
+     its card. -->
 <xsl:template name="card-content">
-<xsl:param name="failed"/>
+<xsl:param name="meaning"/>
+<xsl:if test="$meaning != ''"><xsl:attribute name="title"><xsl:value-of select="$meaning"/></xsl:attribute></xsl:if>
 <xsl:if test="@IMAGE">
 <!-- The compressed copy beside the stored picture: same name, ".png". -->
 <xsl:variable name="image" select="translate(@IMAGE, '\', '/')"/>
@@ -353,8 +357,7 @@ p.none { color: var(--muted); }
 <span class="name"><xsl:value-of select="@DESCRIPTION"/></span>
 <span class="title"><xsl:value-of select="@GIVEN_TITLE"/></span>
 <span class="url"><xsl:value-of select="@PID_IS_URL"/></span>
-<xsl:if test="$failed">
-<xsl:variable name="meaning"><xsl:call-template name="code-meaning"><xsl:with-param name="code" select="number(@CODE)"/></xsl:call-template></xsl:variable>
+<xsl:if test="$meaning != ''">
 <span class="code" title="{$meaning}"><xsl:value-of select="@CODE"/></span>
 </xsl:if>
 </xsl:template>
