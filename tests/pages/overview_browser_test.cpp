@@ -180,6 +180,22 @@ TEST_F(OverviewInBrowser, TypingInTheSearchBoxNarrowsToNameAddressAndTitleMatche
         << js("location.href").toStdString();
 }
 
+TEST_F(OverviewInBrowser, TabMovesThroughTheControlsAndThenTheFavouritesInPageOrder) {
+    ASSERT_TRUE(openOverview());
+    const QString focused =
+        "(e => e.id || (e.querySelector('.name') || e).textContent)(document.activeElement)";
+    QStringList order;
+    browser.evaluate("document.getElementById('search').focus()");
+    for (int i = 0; i < 5; ++i) {
+        browser.pressKey("Tab");
+        order << js(focused);
+    }
+    EXPECT_EQ(order, QStringList({"failed", "Favourites", "Site1", "Site2", "Site3"}));
+    // From a favourite, "/" goes back to the search box.
+    browser.pressKey("/");
+    EXPECT_EQ(js("document.activeElement.id"), "search");
+}
+
 TEST_F(OverviewInBrowser, FailedFilterShowsExactlyTheFavouritesThatDidNotAnswer) {
     ASSERT_TRUE(openOverview());
     EXPECT_EQ(js("document.getElementById('failed').textContent"), "Failed: 3");
