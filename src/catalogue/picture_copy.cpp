@@ -4,6 +4,7 @@
 #include "platform/file_replace.h"
 
 #include <QBuffer>
+#include <QFile>
 
 namespace catalogue {
 
@@ -34,6 +35,10 @@ bool writeCopy(const QImage& image, const QString& bmpPath) {
 } // namespace
 
 bool SavePictureWithCopy(const QImage& image, const QString& bmpPath, QString* error) {
+    // An earlier copy goes first: should the new one not fit, pages fall
+    // back to the BMP instead of showing the copy's older pixels.
+    if (!image.isNull())
+        QFile::remove(PngCopyPath(bmpPath));
     if (!SaveBmp(image, bmpPath, error))
         return false;
     writeCopy(image, bmpPath);

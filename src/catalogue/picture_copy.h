@@ -17,8 +17,8 @@ QString PngCopyPath(const QString& bmpPath);
 QByteArray EncodePngCopy(const QImage& image);
 
 // Writes the BMP and then its copy, each whole through a temporary file.
-// The result is the BMP's: a copy that could not be written leaves no
-// half-written file, and pages then fall back to the BMP.
+// The result is the BMP's: a copy that could not be written leaves neither a
+// half-written file nor an earlier copy, and pages then fall back to the BMP.
 bool SavePictureWithCopy(const QImage& image, const QString& bmpPath, QString* error = nullptr);
 
 // Writes the copy of a BMP already on disk (a picture kept from a run made

@@ -14,8 +14,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace catalogue;
 using testsupport::TestSite;
@@ -79,6 +82,41 @@ TEST(PictureCopy, ACopyThatCannotBeWrittenLeavesTheBmpAndNoHalfFile) {
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/none.png"));
     EXPECT_FALSE(WritePngCopyOf(home.path() + "/none.BMP"));
+}
+
+// A full disk can let the picture through and refuse its copy: the copy of
+// an earlier picture under that name must not stay to show the old pixels.
+TEST(PictureCopy, ACopyThatCannotBeWrittenLeavesNoEarlierCopyBehind) {
+    testsupport::TempHome home;
+    const QString folder = home.path() + "/small";
+    QDir().mkpath(folder);
+    if (::geteuid() != 0 ||
+        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", folder}) != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root and mount rights)";
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute("umount", {"-l", path}); }
+    } unmount{folder};
+
+    QImage earlier(122, 91, QImage::Format_RGB32);
+    earlier.fill(Qt::green);
+    const QString path = folder + "/p.BMP";
+    ASSERT_TRUE(SavePictureWithCopy(earlier, path));
+    ASSERT_TRUE(QFile::remove(path)); // the copy alone stays, as after a failed run
+
+    // Room for the new BMP (33,542 bytes: nine pages) and nothing more.
+    const QString filler = folder + "/filler";
+    QProcess::execute("sh", {"-c", "dd if=/dev/zero of='" + filler + "' bs=4k 2>/dev/null"});
+    ASSERT_TRUE(QFile::resize(filler, QFileInfo(filler).size() - 9 * 4096));
+
+    QImage picture(122, 91, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(SavePictureWithCopy(picture, path));
+    EXPECT_EQ(pixels(path, "BMP"), picture);
+    if (QFileInfo::exists(PngCopyPath(path)))
+        EXPECT_TRUE(sameAsCopy(path));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(),
+              QFileInfo::exists(PngCopyPath(path)) ? 3 : 2); // no temporary file either
 }
 
 class PictureStepCopies : public ::testing::Test {
