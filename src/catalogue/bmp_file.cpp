@@ -18,7 +18,9 @@ void putLe32(char* at, quint32 value) {
         at[i] = char((value >> (8 * i)) & 0xff);
 }
 
-QImage opaqueRgb32(const QImage& image) {
+} // namespace
+
+QImage OpaquePicture(const QImage& image) {
     if (!image.hasAlphaChannel())
         return image.convertToFormat(QImage::Format_RGB32);
     QImage flat(image.size(), QImage::Format_RGB32);
@@ -28,12 +30,10 @@ QImage opaqueRgb32(const QImage& image) {
     return flat;
 }
 
-} // namespace
-
 QByteArray EncodeBmp(const QImage& image) {
     if (image.isNull())
         return {};
-    const QImage rgb = opaqueRgb32(image);
+    const QImage rgb = OpaquePicture(image);
     const int width = rgb.width();
     const int height = rgb.height();
     const int rowBytes = (width * 3 + 3) & ~3;

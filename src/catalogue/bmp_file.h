@@ -8,6 +8,10 @@
 
 namespace catalogue {
 
+// The picture as a BMP stores it: 32-bit RGB without alpha, drawn over white
+// where the image has transparency.
+QImage OpaquePicture(const QImage& image);
+
 // The BMP file bytes of an image (any format; alpha is dropped over white).
 // An empty array for a null image.
 QByteArray EncodeBmp(const QImage& image);

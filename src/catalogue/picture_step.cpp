@@ -3,6 +3,7 @@
 #include "catalogue/bmp_file.h"
 #include "catalogue/encodings.h"
 #include "catalogue/page_renderer.h"
+#include "catalogue/picture_copy.h"
 #include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
 #include "platform/file_replace.h"
@@ -45,12 +46,20 @@ bool pictureExists(const QString& dataFolder, const QString& relative) {
     return QFileInfo(nativePath(dataFolder, relative)).isFile();
 }
 
-// Copies the previous run's picture whole over the current name.
-void copyPicture(const QString& from, const QString& to) {
+bool copyWhole(const QString& from, const QString& to) {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
+        return false;
+    return platform::replaceFileWhole(to, source.readAll());
+}
+
+// Copies the previous run's picture whole over the current name, with its
+// compressed copy; a picture from before copies were written gets one now.
+void copyPicture(const QString& from, const QString& to) {
+    if (!copyWhole(from, to))
         return;
-    platform::replaceFileWhole(to, source.readAll());
+    if (!copyWhole(PngCopyPath(from), PngCopyPath(to)))
+        WritePngCopyOf(to);
 }
 
 QString hostOf(const QString& url) {
@@ -186,7 +195,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
                     surface = HostCardPicture(hostOf(in.finalUrl)); // no browser, or it failed
                 if (IsBlankPicture(surface)) {
                     DrawPlaceholder(kScriptedSiteCode, O, M, trace);
-                } else if (!SaveBmp(surface, nativePath(O, M))) {
+                } else if (!SavePictureWithCopy(surface, nativePath(O, M))) {
                     DrawPlaceholder(-99, O, M, trace);
                     showProblem(QStringLiteral("problem"));
                 }
@@ -199,7 +208,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
             const QImage surface = fileTypeCard(probe.FileTypeIcon(in.finalUrl));
             trace.add({QStringLiteral("picture_pathEZ = ") + O,
                        QStringLiteral("picture_filenameEZ = ") + M});
-            SaveBmp(surface, nativePath(O, M));
+            SavePictureWithCopy(surface, nativePath(O, M));
         }
     }
 

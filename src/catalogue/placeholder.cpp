@@ -1,6 +1,7 @@
 #include "catalogue/placeholder.h"
 
 #include "catalogue/bmp_file.h"
+#include "catalogue/picture_copy.h"
 #include "catalogue/run_trace.h"
 #include "platform/paths.h"
 
@@ -103,7 +104,7 @@ bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativ
     const QImage surface = PlaceholderPicture(code);
     trace.add({QStringLiteral("picture_pathEx = ") + dataFolder,
                QStringLiteral("picture_filenameEx = ") + relativePath});
-    return SaveBmp(surface, dataFolder + platform::fromBackslashForm(relativePath));
+    return SavePictureWithCopy(surface, dataFolder + platform::fromBackslashForm(relativePath));
 }
 
 namespace {

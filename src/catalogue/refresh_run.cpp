@@ -284,15 +284,19 @@ QString RefreshRun::locationOf(const QString& folderPath) const {
     return platform::toBackslashForm(relative);
 }
 
-QString RefreshRun::pictureMask(int counter) {
+QStringList RefreshRun::pictureMasks(int counter) {
     // Every picture of a run starts with the hexadecimal form of its counter.
-    const QByteArray prefix = HexEncode(QString::asprintf("%4d", counter).toLatin1());
-    return QString::fromLatin1(prefix) + QStringLiteral("*.BMP");
+    const QString prefix =
+        QString::fromLatin1(HexEncode(QString::asprintf("%4d", counter).toLatin1()));
+    return {prefix + QStringLiteral("*.BMP"), prefix + QStringLiteral("*.png")};
 }
 
 void RefreshRun::deletePreviousPictures(const QString& subfolder, int previousCounter) {
-    if (!platform::deleteMatchingFiles(platform::dataFolder() + subfolder,
-                                       pictureMask(previousCounter), false))
+    bool allGone = true;
+    for (const QString& mask : pictureMasks(previousCounter))
+        allGone = platform::deleteMatchingFiles(platform::dataFolder() + subfolder, mask, false) &&
+                  allGone;
+    if (!allGone)
         platform::showMessage(QStringLiteral("Delete Failed"));
 }
 
@@ -321,8 +325,8 @@ void RefreshRun::removeUnusedPictures(int counter) {
     // these are left over from a run that never finished (cancelled, failed
     // or killed), and must not pass for pictures made earlier in this run.
     for (const QString& subfolder : {QStringLiteral("images"), QStringLiteral("images/history")})
-        platform::deleteMatchingFiles(platform::dataFolder() + subfolder, pictureMask(counter),
-                                      false);
+        for (const QString& mask : pictureMasks(counter))
+            platform::deleteMatchingFiles(platform::dataFolder() + subfolder, mask, false);
 }
 
 void RefreshRun::clearWorkLists() {

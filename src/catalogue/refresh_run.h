@@ -13,6 +13,8 @@
 #include "platform/dir_enum.h"
 #include "platform/settings_model.h"
 
+#include <QStringList>
+
 #include <functional>
 
 namespace catalogue {
@@ -81,7 +83,8 @@ private:
     void runSteps(int previousCounter);
     bool buildSteps();
     void reportFailure(const QString& reason);
-    static QString pictureMask(int counter);
+    // The pictures of a run, and their compressed copies.
+    static QStringList pictureMasks(int counter);
     static int lastSavedCounter(int counter);
     void removeUnusedPictures(int counter);
     void completeFolder();

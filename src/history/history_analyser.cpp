@@ -2,6 +2,7 @@
 
 #include "catalogue/date_number.h"
 #include "catalogue/directory_scan.h"
+#include "catalogue/picture_copy.h"
 #include "catalogue/shortcut_file.h"
 #include "catalogue/site_probe.h"
 #include "platform/dir_enum.h"
@@ -58,6 +59,7 @@ private:
 };
 
 const QString PictureMask = QStringLiteral("*.bmp");
+const QString PictureCopyMask = QStringLiteral("*.png");
 
 // The file names of the history pictures that a history catalogue shows.
 QSet<QString> picturesNamedBy(const QByteArray& catalogueText) {
@@ -141,9 +143,10 @@ void HistoryAnalyser::analyse() {
     const QString pictureFolder = platform::dataFolder() + QStringLiteral("images/history");
     QDir().mkpath(pictureFolder);
     QStringList oldPictures;
-    for (const platform::DirEntry& entry : platform::listDirectory(pictureFolder, PictureMask))
-        if (!entry.isDirectory)
-            oldPictures << entry.name;
+    for (const QString& mask : {PictureMask, PictureCopyMask})
+        for (const platform::DirEntry& entry : platform::listDirectory(pictureFolder, mask))
+            if (!entry.isDirectory)
+                oldPictures << entry.name;
 
     gatherKnownTitles();
 
@@ -175,8 +178,10 @@ void HistoryAnalyser::analyse() {
         hooks_.writeHistoryPage(text);
     // Now the last analysis' pictures go to the Trash, where the user can
     // get them back; those this analysis has made again under the same name
-    // belong to the new page.
-    const QSet<QString> shown = picturesNamedBy(text);
+    // belong to the new page, and so do their compressed copies.
+    QSet<QString> shown = picturesNamedBy(text);
+    for (const QString& name : QSet<QString>(shown))
+        shown.insert(catalogue::PngCopyPath(name));
     for (const QString& name : std::as_const(oldPictures))
         if (!shown.contains(name))
             platform::deleteMatchingFiles(pictureFolder, name, true);

@@ -36,6 +36,8 @@ const char* resourceName(BuiltinText which) {
         return "reloader.xsl";
     case BuiltinText::History:
         return "history.xsl";
+    case BuiltinText::Overview:
+        return "overview.xsl";
     case BuiltinText::NotRunPage:
         return "notrun.htm";
     case BuiltinText::NotRunHistory:

@@ -18,6 +18,7 @@ enum class BuiltinText {
     EditFooter,    // editor buttons
     Reloader,      // change watcher
     History,       // history grid and form
+    Overview,      // every favourite on one page, with search and filters
     NotRunPage,    // placeholder of the view and edit pages
     NotRunHistory, // placeholder of the history page
     StandbyCatalogue,

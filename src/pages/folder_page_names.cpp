@@ -48,7 +48,8 @@ QString folderStem(const QString& location) {
 const QStringList& fixedPageNames() {
     static const QStringList names = {
         "viewer.htm",      "view.htm",        "editor.htm",      "edit.htm",     "view_header.htm",
-        "view_footer.htm", "edit_header.htm", "edit_footer.htm", "reloader.htm", "history.htm"};
+        "view_footer.htm", "edit_header.htm", "edit_footer.htm", "reloader.htm", "history.htm",
+        "overview.htm"};
     return names;
 }
 

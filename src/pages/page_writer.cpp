@@ -132,6 +132,16 @@ void PageWriter::writeSupportPages() {
 
     const Stylesheet reloader(useStylesheet("reloader.xsl", BuiltinText::Reloader), "reloader.xsl");
     writePage("reloader.htm", transform(catalogue, reloader, {}, settings));
+
+    // The viewer's header links to the overview, so it is there from the
+    // first start on; each run then writes it anew.
+    if (!QFileInfo::exists(dir + "overview.htm"))
+        writeOverviewPage(catalogue);
+}
+
+void PageWriter::writeOverviewPage(const CatalogueDocument& catalogue) {
+    const Stylesheet sheet(useStylesheet("overview.xsl", BuiltinText::Overview), "overview.xsl");
+    writePage("overview.htm", transform(catalogue, sheet, {}, transformSettings()));
 }
 
 void PageWriter::writePerFolderPages(const CatalogueDocument& catalogue, const QString& sheetName,
@@ -166,6 +176,8 @@ void PageWriter::writeCataloguePages(const QByteArray& catalogueText) {
     ensureStylesheet("edit.xsl", BuiltinText::Edit);
     writePerFolderPages(catalogue, "edit.xsl", BuiltinText::Edit, perFolder ? &folders : nullptr,
                         true);
+
+    writeOverviewPage(catalogue);
 }
 
 void PageWriter::writeHistoryPage(const QByteArray& historyCatalogueText) {

@@ -40,9 +40,9 @@ public:
     // refresh run right after "listings.xml" is saved.
     void writeSupportPages();
 
-    // The view and edit pages, one of each or one of each per folder, from
-    // the catalogue text just saved as "listings.xml". Call after
-    // writeSupportPages() at the end of a refresh run.
+    // The view and edit pages, one of each or one of each per folder, and
+    // "overview.htm", from the catalogue text just saved as "listings.xml".
+    // Call after writeSupportPages() at the end of a refresh run.
     void writeCataloguePages(const QByteArray& catalogueText);
 
     // "history.htm" from the history catalogue text, by the same rules.
@@ -66,6 +66,7 @@ private:
     void writePage(const QString& name, const QByteArray& text);
     QByteArray readFile(const QString& name) const;
     void ensureStylesheet(const QString& fileName, BuiltinText builtin);
+    void writeOverviewPage(const CatalogueDocument& catalogue);
     void writePerFolderPages(const CatalogueDocument& catalogue, const QString& sheetName,
                              BuiltinText builtin, const QStringList* folders, bool editPages);
 

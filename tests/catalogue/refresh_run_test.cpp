@@ -320,6 +320,28 @@ TEST_F(RefreshRunTest, PicturesLeftByAnUnfinishedRunOfTheSameCounterGoFirst) {
     EXPECT_EQ(host.statusTexts.last(), "All Done");
 }
 
+TEST_F(RefreshRunTest, CompressedCopiesOfPicturesGoWithTheirPictures) {
+    const auto copyOf = [](const QString& picture) { return picture.chopped(4) + ".png"; };
+    favourite("a.url");
+    touch(picture(5, "images/", "old"));
+    touch(copyOf(picture(5, "images/", "old")));
+    touch(copyOf(picture(6, "images/", "left")));
+    touch(copyOf(picture(6, "images/history/", "left")));
+    FakeFetcher fetcher;
+    bool copyShownWhileWriting = false;
+    fetcher.during = [&](int) {
+        copyShownWhileWriting = QFile::exists(copyOf(picture(5, "images/", "old")));
+    };
+    run.setSiteFetcher(&fetcher);
+    run.Button2Click();
+    EXPECT_EQ(host.statusTexts.last(), "All Done");
+    EXPECT_TRUE(copyShownWhileWriting);
+    EXPECT_FALSE(QFile::exists(picture(5, "images/", "old")));
+    EXPECT_FALSE(QFile::exists(copyOf(picture(5, "images/", "old"))));
+    EXPECT_FALSE(QFile::exists(copyOf(picture(6, "images/", "left"))));
+    EXPECT_FALSE(QFile::exists(copyOf(picture(6, "images/history/", "left"))));
+}
+
 TEST_F(RefreshRunTest, ACounterUsedByARunWhoseSettingsWereNeverSavedStaysUsed) {
     // A complete run with counter 6, then a crash before the settings were
     // saved: the catalogue names pictures of 6 while the settings say 5.

@@ -401,6 +401,7 @@ TEST_F(HistoryAnalyserTest, OfflineWritesNothingAndReturnsToIdle) {
 TEST_F(HistoryAnalyserTest, LastAnalysisPicturesGoToTheTrash) {
     home.write("Documents/pagorama/images/history/a.bmp", "a");
     home.write("Documents/pagorama/images/history/B.BMP", "b");
+    home.write("Documents/pagorama/images/history/B.png", "b copy");
     home.write("Documents/pagorama/images/history/keep.txt", "keep");
     home.write("Documents/pagorama/images/other.bmp", "other");
     visited("ann", page("/t/one", "One"), 20);
@@ -415,6 +416,9 @@ TEST_F(HistoryAnalyserTest, LastAnalysisPicturesGoToTheTrash) {
         QDir(home.dataFolder() + "images/history").entryList({"*.BMP"}, QDir::Files);
     EXPECT_EQ(left.size(), 1) << qPrintable(left.join(' '));
     EXPECT_TRUE(historyXml().contains("images\\history\\" + left.value(0).toUtf8()));
+    // The new picture keeps its compressed copy; the old one's goes with it.
+    EXPECT_EQ(QDir(home.dataFolder() + "images/history").entryList({"*.png"}, QDir::Files),
+              QStringList({left.value(0).chopped(4) + ".png"}));
 
     const QString pictures = home.dataFolder() + "images/history/";
     EXPECT_FALSE(QFile::exists(pictures + "a.bmp"));
@@ -424,6 +428,7 @@ TEST_F(HistoryAnalyserTest, LastAnalysisPicturesGoToTheTrash) {
     const QString trash = platform::homeTrashFolder();
     EXPECT_TRUE(QFile::exists(trash + "/files/a.bmp"));
     EXPECT_TRUE(QFile::exists(trash + "/files/B.BMP"));
+    EXPECT_TRUE(QFile::exists(trash + "/files/B.png"));
     EXPECT_TRUE(QFile::exists(trash + "/info/a.bmp.trashinfo"));
 }
 

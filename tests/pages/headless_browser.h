@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -114,6 +115,65 @@ public:
             QThread::msleep(200);
         }
         return false;
+    }
+
+    // A DevTools command to the opened page; the answer's "result" object
+    // (empty on an error or time-out).
+    QJsonObject command(const QString& method, const QJsonObject& params = {}) {
+        return call(method, params, 30000, true)["result"].toObject();
+    }
+
+    // The page's window size in CSS pixels, as a desktop window of that size.
+    bool setWindowSize(int width, int height) {
+        return !call("Emulation.setDeviceMetricsOverride",
+                     {{"width", width}, {"height", height}, {"deviceScaleFactor", 1},
+                      {"mobile", false}},
+                     30000, true)
+                    .contains("error");
+    }
+
+    // "light" or "dark" as the system's colour preference.
+    bool setColourScheme(const QString& scheme) {
+        const QJsonObject feature{{"name", "prefers-color-scheme"}, {"value", scheme}};
+        return !call("Emulation.setEmulatedMedia", {{"features", QJsonArray{feature}}}, 30000, true)
+                    .contains("error");
+    }
+
+    // A PNG of what the page shows now; empty on failure.
+    QByteArray screenshot() {
+        return QByteArray::fromBase64(
+            command("Page.captureScreenshot", {{"format", "png"}})["data"].toString().toLatin1());
+    }
+
+    // One key as the keyboard sends it to the focused element: key names
+    // as in KeyboardEvent.key ("Enter", "/", "a").
+    void pressKey(const QString& key) {
+        QJsonObject down{{"type", "keyDown"}, {"key", key}};
+        if (key == "Enter") {
+            down["code"] = "Enter";
+            down["windowsVirtualKeyCode"] = 13;
+            down["text"] = "\r";
+        } else if (key == "Escape") {
+            down["code"] = "Escape";
+            down["windowsVirtualKeyCode"] = 27;
+        } else if (key == "Tab") {
+            down["code"] = "Tab";
+            down["windowsVirtualKeyCode"] = 9;
+        } else if (key == "Backspace") {
+            down["code"] = "Backspace";
+            down["windowsVirtualKeyCode"] = 8;
+        } else {
+            down["text"] = key;
+            if (key.size() == 1 && key[0].isLetterOrNumber())
+                down["windowsVirtualKeyCode"] = int(key[0].toUpper().unicode());
+        }
+        call("Input.dispatchKeyEvent", down, 30000, true);
+        call("Input.dispatchKeyEvent", {{"type", "keyUp"}, {"key", key}}, 30000, true);
+    }
+
+    void typeText(const QString& text) {
+        for (const QChar c : text)
+            pressKey(QString(c));
     }
 
 private:

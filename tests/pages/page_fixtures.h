@@ -22,9 +22,15 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 namespace pagetest {
 
 struct Favourite {
+    Favourite(QString name, QString url, QString image, int code = 200, QString title = {})
+        : name(std::move(name)), url(std::move(url)), image(std::move(image)), code(code),
+          title(std::move(title)) {}
+
     QString name;
     QString url;
     QString image; // relative picture path, e.g. images\1.BMP
+    int code;
+    QString title; // the page title, none when empty
 };
 
 struct Folder {
@@ -44,7 +50,9 @@ inline QByteArray catalogueText(qint64 time, bool homePage, const QList<Folder>&
             QByteArray link = catalogue::LinkHeadPieces(path, serial++, favourite.name) +
                               catalogue::PreCodePiece(200) +
                               catalogue::PropertyPiece("PID_IS_URL", favourite.url.toUtf8()) +
-                              catalogue::VisitsPiece(0) + catalogue::CodePiece(200);
+                              catalogue::VisitsPiece(0) + catalogue::CodePiece(favourite.code);
+            if (!favourite.title.isEmpty())
+                link += catalogue::GivenTitlePiece(favourite.title.toUtf8());
             if (!favourite.image.isEmpty())
                 link += catalogue::ImagePiece(favourite.image.toUtf8());
             text.addLine(link + catalogue::LinkEnd());

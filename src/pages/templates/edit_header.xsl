@@ -39,7 +39,7 @@ function getNumberVar(name) {
 // writer names the files by the same rule, in the same folder order.
 var fixedPages = ["viewer.htm", "view.htm", "editor.htm", "edit.htm", "view_header.htm",
                   "view_footer.htm", "edit_header.htm", "edit_footer.htm", "reloader.htm",
-                  "history.htm"];
+                  "history.htm", "overview.htm"];
 
 function asciiLower(text) {
     return text.replace(/[A-Z]/g, function (c) { return c.toLowerCase(); });

@@ -39,7 +39,7 @@ function getNumberVar(name) {
 // writer names the files by the same rule, in the same folder order.
 var fixedPages = ["viewer.htm", "view.htm", "editor.htm", "edit.htm", "view_header.htm",
                   "view_footer.htm", "edit_header.htm", "edit_footer.htm", "reloader.htm",
-                  "history.htm"];
+                  "history.htm", "overview.htm"];
 
 function asciiLower(text) {
     return text.replace(/[A-Z]/g, function (c) { return c.toLowerCase(); });
@@ -161,7 +161,7 @@ function setcombo() {
 </FORM>
 </xsl:if>
 Favourites Manager Edit Mode <a href="editor.htm" TARGET="_top">Manage Favourites</a><br/>
-History Manager View Mode <a href="history.htm" TARGET="_top">Manage history</a>
+History Manager View Mode <a href="history.htm" TARGET="_top">Manage history</a> | <a href="overview.htm" TARGET="_top">All favourites on one page</a>
 </td>
 </tr>
 </table>
