@@ -113,8 +113,9 @@ TEST(PictureCopy, ACopyThatCannotBeWrittenLeavesNoEarlierCopyBehind) {
     picture.fill(Qt::red);
     ASSERT_TRUE(SavePictureWithCopy(picture, path));
     EXPECT_EQ(pixels(path, "BMP"), picture);
-    if (QFileInfo::exists(PngCopyPath(path)))
+    if (QFileInfo::exists(PngCopyPath(path))) {
         EXPECT_TRUE(sameAsCopy(path));
+    }
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(),
               QFileInfo::exists(PngCopyPath(path)) ? 3 : 2); // no temporary file either
 }
