@@ -258,13 +258,7 @@ void THttpConnection::sendFileResponse(bool withBody, const OpenedDocument& open
     documentDate_ = opened.modified;
     documentContentType_ = ContentTypeOf(document_);
     // HEAD announces the length and sends none of it.
-    auto file = std::make_unique<FileStream>(withBody ? opened.size : 0);
-    if (!file->open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(opened.fd);
-        abortConnection();
-        return;
-    }
-    stream_ = std::move(file);
+    stream_ = std::make_unique<FileStream>(opened.fd, withBody ? opened.size : 0);
     output_ += fileAnswerHeader(version(), documentContentType_, opened.size, documentDate_);
     sendResponseStream();
 }
