@@ -14,7 +14,6 @@
 #include <QString>
 #include <memory>
 
-class QSocketNotifier;
 class QTimer;
 
 namespace webserver {
@@ -97,9 +96,6 @@ public:
     // Reads whatever is waiting (the server calls this right after accept).
     void readReady();
 
-protected:
-    bool event(QEvent* event) override;
-
 private:
     friend class THttpServer;
     enum class Flush { Drained, Blocked, Closed };
@@ -127,11 +123,16 @@ private:
     void watchAnswer();
     void stopWatchingRequest();
     void watchExpired();
+    void watchSocket();
+    void deferStep(int what);
+    void runDeferred(int what);
 
     THttpServer* server_ = nullptr;
     int fd_ = -1;
-    QSocketNotifier* readNotifier_ = nullptr;
-    QSocketNotifier* writeNotifier_ = nullptr;
+    quint64 serial_ = 0;       // the server's name for this connection
+    bool wantRead_ = false;    // watching the socket for bytes to read
+    bool wantWrite_ = false;   // watching it for room to write
+    bool inEpoll_ = false;     // in the server's epoll set
     QString peerAddr_, docDir_, defaultDoc_, document_;
 
     RequestParser parser_;
