@@ -76,9 +76,12 @@ std::optional<QString> mapDocumentPath(const QString& docDir, const QString& def
         }
         kept.append(segment);
     }
-    QString document = docDir;
+    // Decoded once as a whole: "/" separates the same way before decoding
+    // and after.
+    QByteArray joined;
     for (const QByteArray& segment : kept)
-        document += '/' + QFile::decodeName(segment);
+        joined.append('/').append(segment);
+    QString document = docDir + QFile::decodeName(joined);
     // A path that ended in a separator names a folder; keep that visible so
     // it is never taken for a file.
     if (relative.endsWith('/') && !kept.isEmpty())
@@ -125,7 +128,7 @@ int openBeneath(int dirFd, const QByteArray& relative) {
 void fill(OpenedDocument* opened, int fd, const struct stat& status) {
     opened->fd = fd;
     opened->size = status.st_size;
-    opened->modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, QTimeZone::utc());
+    opened->modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, Qt::UTC);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -71,13 +70,12 @@ void THttpConnection::attach(THttpServer* server, int fd, const QString& peerAdd
 }
 
 void THttpConnection::watch(Watch what, int ms) {
-    if (!watchdog_) {
-        watchdog_ = new QTimer(this);
-        watchdog_->setSingleShot(true);
-        connect(watchdog_, &QTimer::timeout, this, [this] { guarded([this] { watchExpired(); }); });
-    }
     watching_ = what;
-    watchdog_->start(std::max(ms, 1));
+    // One timer of the server serves every connection's watch.
+    if (server_) {
+        watchDeadline_ = server_->clockMs() + std::max(ms, 1);
+        server_->scheduleWatch(watchDeadline_);
+    }
 }
 
 void THttpConnection::waitForRoom() {
@@ -530,13 +528,10 @@ void THttpConnection::closeNow() {
     if (fd_ < 0)
         return;
     closing_ = true;
-    // No longer watched: the system may hand the descriptor to the next
-    // client.
+    // Closing the socket takes it out of the server's epoll set; the system
+    // may hand the descriptor to the next client.
     wantRead_ = wantWrite_ = false;
-    if (server_)
-        server_->unwatchSocket(this);
-    if (watchdog_)
-        watchdog_->stop();
+    inEpoll_ = false;
     watching_ = Watch::None;
     ::close(fd_);
     fd_ = -1;

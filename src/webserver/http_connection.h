@@ -14,7 +14,6 @@
 #include <QString>
 #include <memory>
 
-class QTimer;
 
 namespace webserver {
 
@@ -123,6 +122,7 @@ private:
     void watchAnswer();
     void stopWatchingRequest();
     void watchExpired();
+    void expireWatch(); // watchExpired, guarded
     void watchSocket();
     void deferStep(int what);
     void runDeferred(int what);
@@ -156,8 +156,8 @@ private:
     int busy_ = 0; // depth of this object's own event handling
     bool lingering_ = false; // answered and closing: input is dropped
 
-    QTimer* watchdog_ = nullptr; // made on first use
     Watch watching_ = Watch::None;
+    qint64 watchDeadline_ = 0;   // on the server's clock, while watching_
     QElapsedTimer idleSince_;    // valid while waiting for a request
     QElapsedTimer lastProgress_; // the client last took bytes of its answer
     int unsentAtCheck_ = -1;     // of the socket's buffer, at the last look

@@ -73,6 +73,10 @@ static int deferredStepsEventType() {
 }
 
 THttpServer::THttpServer(QObject* parent) : QObject(parent) {
+    clock_.start();
+    watchTimer_ = new QTimer(this);
+    watchTimer_->setSingleShot(true);
+    connect(watchTimer_, &QTimer::timeout, this, [this] { watchesDue(); });
     // Files go to the socket through sendfile, which has no MSG_NOSIGNAL: a
     // client that resets its connection must not end the program.
     struct sigaction current {};
@@ -319,6 +323,35 @@ void THttpServer::socketsReady() {
             (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)))
             connection->writeReady();
     }
+}
+
+void THttpServer::scheduleWatch(qint64 deadline) {
+    if (watchTimer_->isActive() && watchTimerDeadline_ <= deadline)
+        return; // due later than the one already set
+    watchTimerDeadline_ = deadline;
+    watchTimer_->start(int(std::max<qint64>(deadline - clockMs(), 0)));
+}
+
+void THttpServer::watchesDue() {
+    const auto watched = [](const THttpConnection* c) {
+        return c->fd_ >= 0 && c->watching_ != THttpConnection::Watch::None;
+    };
+    // A copy: a connection let go stays in the list until its closing step,
+    // but the list itself must not change under the loop.
+    const std::vector<THttpConnection*> current = connections_;
+    const qint64 now = clockMs();
+    for (THttpConnection* connection : current) {
+        if (watched(connection) && connection->watchDeadline_ <= now)
+            connection->expireWatch();
+    }
+    qint64 next = -1;
+    for (const THttpConnection* connection : connections_) {
+        if (watched(connection) && (next < 0 || connection->watchDeadline_ < next))
+            next = connection->watchDeadline_;
+    }
+    watchTimer_->stop();
+    if (next >= 0)
+        scheduleWatch(next);
 }
 
 void THttpServer::defer(THttpConnection* connection, Deferred what) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace webserver {
 
@@ -117,6 +118,11 @@ private:
     void socketsReady();
     void defer(THttpConnection* connection, Deferred what);
     void runDeferred();
+    // The watches of all connections (no request in time, answer not
+    // read) share one timer, set for the earliest time one is due.
+    qint64 clockMs() const { return clock_.elapsed(); }
+    void scheduleWatch(qint64 deadline);
+    void watchesDue();
 
     struct DeferredStep {
         quint64 serial; // of the connection; a step of one since deleted is dropped
@@ -128,6 +134,9 @@ private:
     quint64 nextSerial_ = 0;
     std::deque<DeferredStep> deferred_;
     bool deferredPosted_ = false;
+    QElapsedTimer clock_;
+    QTimer* watchTimer_ = nullptr;
+    qint64 watchTimerDeadline_ = 0;
 
     QString port_ = QStringLiteral("80");
     QString addr_ = QStringLiteral("0.0.0.0");
