@@ -316,7 +316,7 @@ void THttpConnection::pump() {
             return;
         if (stream_) {
             if (FileStream* file = directFile(stream_.get())) {
-                const FileStream::Sent sent = file->sendTo(fd_, ChunkSize);
+                const FileStream::Sent sent = file->sendTo(fd_, DirectSendSize);
                 if (sent == FileStream::Sent::WouldBlock) {
                     waitForRoom();
                     watchAnswer();

@@ -34,6 +34,10 @@ public:
     // An answer goes from its stream to the socket this much at a time, as
     // long as the socket takes it.
     static constexpr int ChunkSize = 65536;
+    // A file sent by the system straight from the file passes through no
+    // buffer of ours: each call offers this much and the socket takes what
+    // room it has, so a large file needs few calls.
+    static constexpr qint64 DirectSendSize = 16 * 1024 * 1024;
 
     THttpConnection();
     ~THttpConnection() override;
