@@ -178,10 +178,8 @@ bool isRunValue(RegistryHive hive, const QStringList& path, const QString& name)
 long setValue(Key& key, Value value) {
     if (Value* existing = key.value(value.name)) {
         value.name = existing->name;
-        *existing = value;
-    } else {
-        key.values.append(value);
     }
+    key.putValue(value);
     return regerror::Success;
 }
 
@@ -351,7 +349,7 @@ QStringList RegistryKey::valueNames() const {
         QMutexLocker lock(&storeMutex);
         Cache& c = loadStore(&pendingReport);
         if (const Key* key = hiveRoot(c, hive_).find(path_))
-            for (const Value& v : key->values)
+            for (const Value& v : key->values())
                 names << v.name;
         for (const BuiltInValue& b : builtInValues) {
             const QString builtIn = QString::fromLatin1(b.name);
@@ -374,7 +372,7 @@ QStringList RegistryKey::subKeyNames() const {
         QMutexLocker lock(&storeMutex);
         Cache& c = loadStore(&pendingReport);
         if (const Key* key = hiveRoot(c, hive_).find(path_))
-            for (const auto& child : key->children)
+            for (const auto& child : key->children())
                 names << child->name;
         for (const BuiltInValue& b : builtInValues) {
             const QStringList builtIn = regtext::splitKeyPath(QString::fromLatin1(b.path));

@@ -1,5 +1,7 @@
 #include "platform/registry_text.h"
 
+#include <algorithm>
+
 namespace platform::regtext {
 
 namespace {
@@ -13,7 +15,7 @@ bool sameName(const QString& a, const QString& b) {
 
 // Reads a quoted text starting at line[pos] == '"'; advances pos past the
 // closing quote. Escapes: \\ \" \n \r.
-bool readQuoted(const QString& line, qsizetype& pos, QString* out) {
+bool readQuoted(QStringView line, qsizetype& pos, QString* out) {
     if (pos >= line.size() || line[pos] != QLatin1Char('"'))
         return false;
     ++pos;
@@ -57,13 +59,38 @@ QString quoted(const QString& text) {
     return out;
 }
 
-bool parseHexList(const QString& list, QByteArray* out) {
+int hexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+bool parseHexList(QStringView list, QByteArray* out) {
     out->clear();
-    const QString trimmed = list.trimmed();
+    const QStringView trimmed = list.trimmed();
     if (trimmed.isEmpty())
         return true;
-    for (const QString& part : trimmed.split(QLatin1Char(','))) {
-        const QString byte = part.trimmed();
+    out->reserve(trimmed.size() / 3 + 1);
+    qsizetype start = 0;
+    while (start <= trimmed.size()) {
+        qsizetype comma = trimmed.indexOf(QLatin1Char(','), start);
+        if (comma < 0)
+            comma = trimmed.size();
+        const QStringView byte = trimmed.sliced(start, comma - start).trimmed();
+        start = comma + 1;
+        // Nearly always one or two hex digits; anything else takes the
+        // general number reading, which also decides what it refuses.
+        const int high = byte.size() == 2 ? hexDigit(byte[0]) : 0;
+        const int low = byte.isEmpty() ? -1 : hexDigit(byte[byte.size() - 1]);
+        if (byte.size() <= 2 && high >= 0 && low >= 0) {
+            out->append(char(high * 16 + low));
+            continue;
+        }
         bool ok = false;
         const uint v = byte.toUInt(&ok, 16);
         if (!ok || byte.size() > 2 || v > 0xff)
@@ -73,14 +100,14 @@ bool parseHexList(const QString& list, QByteArray* out) {
     return true;
 }
 
-bool parseData(const QString& data, Value* value) {
+bool parseData(QStringView data, Value* value) {
     qsizetype pos = 0;
     if (data.startsWith(QLatin1Char('"'))) {
         value->kind = Kind::String;
-        return readQuoted(data, pos, &value->text) && data.mid(pos).trimmed().isEmpty();
+        return readQuoted(data, pos, &value->text) && data.sliced(pos).trimmed().isEmpty();
     }
     if (data.startsWith(QLatin1String("dword:"), Qt::CaseInsensitive)) {
-        const QString digits = data.mid(6).trimmed();
+        const QStringView digits = data.sliced(6).trimmed();
         bool ok = false;
         value->kind = Kind::Dword;
         value->dword = digits.toUInt(&ok, 16);
@@ -89,7 +116,7 @@ bool parseData(const QString& data, Value* value) {
     if (data.startsWith(QLatin1String("hex:"), Qt::CaseInsensitive)) {
         value->kind = Kind::Binary;
         value->hexType = 3;
-        return parseHexList(data.mid(4), &value->bytes);
+        return parseHexList(data.sliced(4), &value->bytes);
     }
     if (data.startsWith(QLatin1String("hex("), Qt::CaseInsensitive)) {
         const qsizetype close = data.indexOf(QLatin1String("):"));
@@ -97,8 +124,8 @@ bool parseData(const QString& data, Value* value) {
             return false;
         bool ok = false;
         value->kind = Kind::Binary;
-        value->hexType = data.mid(4, close - 4).toInt(&ok, 16);
-        return ok && value->hexType >= 0 && parseHexList(data.mid(close + 2), &value->bytes);
+        value->hexType = data.sliced(4, std::max<qsizetype>(close - 4, 0)).toInt(&ok, 16);
+        return ok && value->hexType >= 0 && parseHexList(data.sliced(close + 2), &value->bytes);
     }
     return false;
 }
@@ -106,10 +133,13 @@ bool parseData(const QString& data, Value* value) {
 QString hexList(const QByteArray& bytes, qsizetype firstLineUsed) {
     // Wrapped with a trailing backslash as the registry editor does, so long
     // binary values stay readable.
+    static const char digits[] = "0123456789abcdef";
     QString out;
+    out.reserve(bytes.size() * 3 + bytes.size() / 25 * 5);
     qsizetype column = firstLineUsed;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
-        out += QString::asprintf("%02x", uchar(bytes[i]));
+        out += QLatin1Char(digits[uchar(bytes[i]) >> 4]);
+        out += QLatin1Char(digits[uchar(bytes[i]) & 15]);
         column += 2;
         if (i + 1 < bytes.size()) {
             out += QLatin1Char(',');
@@ -124,11 +154,11 @@ QString hexList(const QByteArray& bytes, qsizetype firstLineUsed) {
 }
 
 void serializeKey(const Key& key, const QString& path, QString* out) {
-    if (!path.contains(QLatin1Char('\\')) && key.values.isEmpty()) {
+    if (!path.contains(QLatin1Char('\\')) && key.values().isEmpty()) {
         // A hive root with no values of its own needs no section.
     } else {
         *out += QLatin1Char('[') + path + QLatin1String("]\r\n");
-        for (const Value& v : key.values) {
+        for (const Value& v : key.values()) {
             QString line = v.name.isEmpty() ? QStringLiteral("@") : quoted(v.name);
             line += QLatin1Char('=');
             switch (v.kind) {
@@ -148,59 +178,86 @@ void serializeKey(const Key& key, const QString& path, QString* out) {
         }
         *out += QLatin1String("\r\n");
     }
-    for (const auto& child : key.children)
+    for (const auto& child : key.children())
         serializeKey(*child, path + QLatin1Char('\\') + child->name, out);
 }
 
 } // namespace
 
+QString foldedName(const QString& name) {
+    QString folded;
+    folded.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char32_t c = name[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < name.size() && name[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(char16_t(c), name[++i].unicode());
+        c = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(c)) {
+            folded += QChar(QChar::highSurrogate(c));
+            folded += QChar(QChar::lowSurrogate(c));
+        } else {
+            folded += QChar(char16_t(c));
+        }
+    }
+    return folded;
+}
+
 Key* Key::child(const QString& childName) const {
-    for (const auto& c : children)
-        if (sameName(c->name, childName))
-            return c.get();
-    return nullptr;
+    return childIndex_.value(foldedName(childName), nullptr);
 }
 
 Key* Key::childOrNew(const QString& childName) {
-    if (Key* existing = child(childName))
-        return existing;
-    children.push_back(std::make_unique<Key>());
-    children.back()->name = childName;
-    return children.back().get();
+    Key*& slot = childIndex_[foldedName(childName)];
+    if (!slot) {
+        children_.push_back(std::make_unique<Key>());
+        children_.back()->name = childName;
+        slot = children_.back().get();
+    }
+    return slot;
 }
 
 bool Key::removeChild(const QString& childName) {
-    for (auto it = children.begin(); it != children.end(); ++it) {
-        if (sameName((*it)->name, childName)) {
-            children.erase(it);
-            return true;
-        }
-    }
-    return false;
+    Key* const found = childIndex_.take(foldedName(childName));
+    if (!found)
+        return false;
+    children_.erase(std::find_if(children_.begin(), children_.end(),
+                                 [found](const auto& c) { return c.get() == found; }));
+    return true;
 }
 
 Value* Key::value(const QString& valueName) {
-    for (Value& v : values)
-        if (sameName(v.name, valueName))
-            return &v;
-    return nullptr;
+    const auto it = valueIndex_.constFind(foldedName(valueName));
+    return it == valueIndex_.cend() ? nullptr : &values_[*it];
 }
 
 const Value* Key::value(const QString& valueName) const {
-    for (const Value& v : values)
-        if (sameName(v.name, valueName))
-            return &v;
-    return nullptr;
+    const auto it = valueIndex_.constFind(foldedName(valueName));
+    return it == valueIndex_.cend() ? nullptr : &values_[*it];
+}
+
+void Key::putValue(const Value& value) {
+    const QString folded = foldedName(value.name);
+    const auto it = valueIndex_.constFind(folded);
+    if (it != valueIndex_.cend()) {
+        values_[*it] = value;
+        return;
+    }
+    valueIndex_.insert(folded, values_.size());
+    values_.append(value);
 }
 
 bool Key::removeValue(const QString& valueName) {
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        if (sameName(values[i].name, valueName)) {
-            values.removeAt(i);
-            return true;
-        }
-    }
-    return false;
+    const auto it = valueIndex_.constFind(foldedName(valueName));
+    if (it == valueIndex_.cend())
+        return false;
+    const qsizetype removed = *it;
+    valueIndex_.erase(it);
+    values_.removeAt(removed);
+    // The values after it moved up by one.
+    for (auto& position : valueIndex_)
+        if (position > removed)
+            --position;
+    return true;
 }
 
 Key* Key::find(const QStringList& path) const {
@@ -229,33 +286,51 @@ QStringList splitKeyPath(const QString& path) {
 }
 
 bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason) {
-    QString all = QString::fromUtf8(text);
-    if (all.startsWith(QChar(0xfeff)))
-        all.remove(0, 1);
-    const QStringList lines = all.split(QLatin1Char('\n'));
+    QString allText = QString::fromUtf8(text);
+    if (allText.startsWith(QChar(0xfeff)))
+        allText.remove(0, 1);
+    // Lines are looked at in place: a store of many keys must not cost an
+    // allocation per line and per byte.
+    const QStringView all(allText);
+    qsizetype at = 0;  // start of the next line
+    int lineCount = 0; // lines taken so far
+    auto hasLine = [&] { return at <= all.size(); };
+    auto nextLine = [&] {
+        qsizetype lf = all.indexOf(QLatin1Char('\n'), at);
+        if (lf < 0)
+            lf = all.size();
+        QStringView line = all.sliced(at, lf - at);
+        at = lf + 1;
+        ++lineCount;
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        return line;
+    };
     auto fail = [&](int line, const QString& why) {
         *errorLine = line;
         *reason = why;
         return false;
     };
+    auto continued = [](QStringView line) {
+        return line.endsWith(QLatin1Char('\\')) && !line.trimmed().startsWith(QLatin1Char('['));
+    };
 
     bool sawHeader = false;
     Key* current = nullptr;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const int lineNumber = int(i) + 1;
-        QString line = lines[i];
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    QString joined; // a value continued over several lines
+    while (hasLine()) {
+        const int lineNumber = lineCount + 1;
+        QStringView line = nextLine();
         // A value continued on the next line ends in a backslash.
-        while (line.endsWith(QLatin1Char('\\')) && !line.trimmed().startsWith(QLatin1Char('[')) &&
-               i + 1 < lines.size()) {
-            line.chop(1);
-            QString next = lines[++i];
-            if (next.endsWith(QLatin1Char('\r')))
-                next.chop(1);
-            line += next.trimmed();
+        if (continued(line) && hasLine()) {
+            joined = line.toString();
+            while (continued(joined) && hasLine()) {
+                joined.chop(1);
+                joined += nextLine().trimmed();
+            }
+            line = joined;
         }
-        const QString trimmed = line.trimmed();
+        const QStringView trimmed = line.trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char(';')))
             continue;
         if (!sawHeader) {
@@ -267,7 +342,7 @@ bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason) 
         if (trimmed.startsWith(QLatin1Char('['))) {
             if (!trimmed.endsWith(QLatin1Char(']')) || trimmed.startsWith(QLatin1String("[-")))
                 return fail(lineNumber, QStringLiteral("bad key line"));
-            QStringList path = splitKeyPath(trimmed.mid(1, trimmed.size() - 2));
+            QStringList path = splitKeyPath(trimmed.sliced(1, trimmed.size() - 2).toString());
             int hive = -1;
             for (int h = 0; h < HiveCount && !path.isEmpty(); ++h)
                 if (sameName(path.first(), hiveName(h)))
@@ -291,12 +366,9 @@ bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason) 
             ++pos;
         if (pos >= trimmed.size() || trimmed[pos] != QLatin1Char('='))
             return fail(lineNumber, QStringLiteral("missing '='"));
-        if (!parseData(trimmed.mid(pos + 1).trimmed(), &value))
+        if (!parseData(trimmed.sliced(pos + 1).trimmed(), &value))
             return fail(lineNumber, QStringLiteral("bad value data"));
-        if (Value* existing = current->value(value.name))
-            *existing = value;
-        else
-            current->values.append(value);
+        current->putValue(value);
     }
     return true;
 }

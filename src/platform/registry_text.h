@@ -5,6 +5,7 @@
 // in-memory tree and its reading and writing; locking and saving live in
 // registry.cpp.
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -29,20 +30,38 @@ struct Value {
 
 struct Key {
     QString name;
-    QList<Value> values;
-    std::vector<std::unique_ptr<Key>> children;
 
-    // Names are matched without regard to case.
+    // Names are matched without regard to case, through an index of the
+    // case-folded names, so a key with many subkeys or values is read, looked
+    // up and changed in time that grows with its size, not with its square.
     Key* child(const QString& childName) const;
     Key* childOrNew(const QString& childName);
     bool removeChild(const QString& childName);
     Value* value(const QString& valueName);
     const Value* value(const QString& valueName) const;
+    // Replaces the value of the same name whole (name included), else
+    // appends it.
+    void putValue(const Value& value);
     bool removeValue(const QString& valueName);
     // The key below this one at path, or nullptr.
     Key* find(const QStringList& path) const;
     Key* findOrCreate(const QStringList& path);
+
+    // In the order they were added, which is the order they are written.
+    const QList<Value>& values() const { return values_; }
+    const std::vector<std::unique_ptr<Key>>& children() const { return children_; }
+
+private:
+    QList<Value> values_;
+    std::vector<std::unique_ptr<Key>> children_;
+    QHash<QString, Key*> childIndex_;       // folded name -> child
+    QHash<QString, qsizetype> valueIndex_;  // folded name -> position in values_
 };
+
+// The form of a name under which names equal without regard to case are
+// equal: each character case-folded, as QString::compare with
+// Qt::CaseInsensitive folds them.
+QString foldedName(const QString& name);
 
 struct Store {
     Key hives[HiveCount];

@@ -9,7 +9,9 @@
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace webserver {
@@ -74,9 +76,12 @@ std::optional<QString> mapDocumentPath(const QString& docDir, const QString& def
         }
         kept.append(segment);
     }
-    QString document = docDir;
+    // Decoded once as a whole: "/" separates the same way before decoding
+    // and after.
+    QByteArray joined;
     for (const QByteArray& segment : kept)
-        document += '/' + QFile::decodeName(segment);
+        joined.append('/').append(segment);
+    QString document = docDir + QFile::decodeName(joined);
     // A path that ended in a separator names a folder; keep that visible so
     // it is never taken for a file.
     if (relative.endsWith('/') && !kept.isEmpty())
@@ -101,8 +106,50 @@ std::optional<QString> mapDocument(const QString& docDir, const QString& default
     return document;
 }
 
+namespace {
+
+// Opens relative below dirFd; the system refuses (EXDEV, ELOOP) whatever
+// would resolve outside, through "..", an absolute path or any symbolic link.
+int openBeneath(int dirFd, const QByteArray& relative) {
+    static bool unsupported = false;
+    if (unsupported) {
+        errno = ENOSYS;
+        return -1;
+    }
+    open_how how{};
+    how.flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    const int fd = int(::syscall(SYS_openat2, dirFd, relative.constData(), &how, sizeof how));
+    if (fd < 0 && errno == ENOSYS)
+        unsupported = true;
+    return fd;
+}
+
+void fill(OpenedDocument* opened, int fd, const struct stat& status) {
+    opened->fd = fd;
+    opened->size = status.st_size;
+    opened->modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, Qt::UTC);
+}
+
+} // namespace
+
+int openDocumentFolder(const QString& folder) {
+    return ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
 OpenResult openDocument(const QString& path, const QString& canonicalDocDir,
-                        OpenedDocument* opened) {
+                        OpenedDocument* opened, int docDirFd, qsizetype relativeStart) {
+    if (docDirFd >= 0 && relativeStart > 0 && relativeStart < path.size()) {
+        const int fd = openBeneath(docDirFd, QFile::encodeName(path.mid(relativeStart)));
+        struct stat status {};
+        if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+            fill(opened, fd, status);
+            return OpenResult::Opened;
+        }
+        if (fd >= 0)
+            ::close(fd);
+        // Anything else takes the full check below, which gives the answer.
+    }
     // Non-blocking, so that a named pipe cannot stall the server.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -123,9 +170,7 @@ OpenResult openDocument(const QString& path, const QString& canonicalDocDir,
         ::close(fd);
         return OpenResult::Outside;
     }
-    opened->fd = fd;
-    opened->size = status.st_size;
-    opened->modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, QTimeZone::utc());
+    fill(opened, fd, status);
     return OpenResult::Opened;
 }
 

@@ -39,9 +39,16 @@ struct OpenedDocument {
 };
 enum class OpenResult { Opened, Missing, NotAFile, Outside, Unreadable };
 // Opens path for reading when it is a regular file whose real location
-// (symbolic links followed) lies inside canonicalDocDir.
+// (symbolic links followed) lies inside canonicalDocDir. With docDirFd, a
+// descriptor of the document folder, and relativeStart, where path's part
+// below that folder begins, the system opens that part without ever leaving
+// the folder, which spares asking where the file really is; a path it will
+// not open that way (a link to an absolute path, say) is checked as above.
 OpenResult openDocument(const QString& path, const QString& canonicalDocDir,
-                        OpenedDocument* opened);
+                        OpenedDocument* opened, int docDirFd = -1,
+                        qsizetype relativeStart = -1);
+// A descriptor of folder for openDocument, or -1.
+int openDocumentFolder(const QString& folder);
 
 // True when an existing path, symbolic links followed, lies inside docDir.
 bool liesInside(const QString& docDir, const QString& path);

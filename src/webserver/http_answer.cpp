@@ -1,39 +1,52 @@
 #include "webserver/http_answer.h"
 
-#include <QFileInfo>
-
 #include <cstdio>
 
 namespace webserver {
 
 QByteArray ContentTypeOf(const QString& fileName) {
-    const QString name = QFileInfo(fileName).fileName();
-    const qsizetype dot = name.lastIndexOf('.');
-    const QString extension = dot < 0 ? QString() : name.mid(dot + 1).toLower();
-    if (extension == "htm" || extension == "html")
+    // Looked at in place: this runs for every file served.
+    const QStringView path(fileName);
+    const QStringView name = path.sliced(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QStringView extension = dot < 0 ? QStringView() : name.sliced(dot + 1);
+    auto is = [&](const char* known) {
+        return extension.compare(QLatin1StringView(known), Qt::CaseInsensitive) == 0;
+    };
+    if (is("htm") || is("html"))
         return "text/html";
-    if (extension == "gif")
+    if (is("gif"))
         return "image/gif";
-    if (extension == "bmp")
+    if (is("bmp"))
         return "image/bmp";
-    if (extension == "jpg" || extension == "jpeg")
+    if (is("jpg") || is("jpeg"))
         return "image/jpeg";
-    if (extension == "txt")
+    if (is("txt"))
         return "text/plain";
     return "application/binary";
 }
 
-QByteArray HttpDate(const QDateTime& time) {
+namespace {
+
+// Writes the date of an HTTP header for a UTC time into text (at least 40
+// bytes); returns its length.
+int httpDateText(const QDateTime& time, char* text) {
     static const char days[] = "MonTueWedThuFriSatSun";
     static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
     const QDateTime utc = time.toUTC();
     const QDate date = utc.date();
     const QTime clock = utc.time();
     const int weekday = date.dayOfWeek() - 1; // Monday first
+    return std::snprintf(text, 40, "%.3s, %2.2d %.3s %4.4d %2.2d:%2.2d:%2.2d",
+                         days + weekday * 3, date.day(), months + (date.month() - 1) * 3,
+                         date.year(), clock.hour(), clock.minute(), clock.second());
+}
+
+} // namespace
+
+QByteArray HttpDate(const QDateTime& time) {
     char text[40];
-    std::snprintf(text, sizeof text, "%.3s, %2.2d %.3s %4.4d %2.2d:%2.2d:%2.2d", days + weekday * 3,
-                  date.day(), months + (date.month() - 1) * 3, date.year(), clock.hour(),
-                  clock.minute(), clock.second());
+    httpDateText(time, text);
     return QByteArray(text);
 }
 
@@ -86,11 +99,23 @@ QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& r
 
 QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
                             const QDateTime& lastModified) {
-    QByteArray header = version + " 200 OK\r\nContent-Type: " + contentType +
-                        "\r\nContent-Length: " + QByteArray::number(length) + "\r\n";
-    if (lastModified.isValid())
-        header += "Last-Modified: " + HttpDate(lastModified) + " GMT\r\n";
-    return header + "\r\n";
+    // Built in one buffer: this runs for every file served.
+    QByteArray header;
+    header.reserve(version.size() + contentType.size() + 120);
+    char number[24];
+    const int digits = std::snprintf(number, sizeof number, "%lld", static_cast<long long>(length));
+    header.append(version)
+        .append(" 200 OK\r\nContent-Type: ")
+        .append(contentType)
+        .append("\r\nContent-Length: ")
+        .append(number, digits)
+        .append("\r\n");
+    if (lastModified.isValid()) {
+        char date[40];
+        const int size = httpDateText(lastModified, date);
+        header.append("Last-Modified: ").append(date, size).append(" GMT\r\n");
+    }
+    return header.append("\r\n");
 }
 
 } // namespace webserver

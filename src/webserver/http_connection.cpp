@@ -8,8 +8,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
-#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -21,10 +19,6 @@ namespace webserver {
 namespace {
 
 constexpr qsizetype ReadSize = 65536;
-
-void post(QObject* receiver, int type) {
-    QCoreApplication::postEvent(receiver, new QEvent(QEvent::Type(type)));
-}
 
 // Reads the next chunk of an answer at the end of the output queue, which
 // keeps its room from one chunk to the next; false when the stream is done.
@@ -54,6 +48,10 @@ FileStream* directFile(QIODevice* stream) {
 THttpConnection::THttpConnection() = default;
 
 THttpConnection::~THttpConnection() {
+    if (server_) {
+        server_->unwatchSocket(this);
+        server_->removeConnection(serial_);
+    }
     if (fd_ >= 0)
         ::close(fd_);
 }
@@ -65,28 +63,36 @@ void THttpConnection::attach(THttpServer* server, int fd, const QString& peerAdd
     peerAddr_ = peerAddr;
     docDir_ = server->docDir;
     defaultDoc_ = server->defaultDoc;
-    readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(readNotifier_, &QSocketNotifier::activated, this, [this] { readReady(); });
+    serial_ = server->addConnection(this);
+    wantRead_ = true;
+    watchSocket();
     watchRequest();
 }
 
 void THttpConnection::watch(Watch what, int ms) {
-    if (!watchdog_) {
-        watchdog_ = new QTimer(this);
-        watchdog_->setSingleShot(true);
-        connect(watchdog_, &QTimer::timeout, this, [this] { guarded([this] { watchExpired(); }); });
-    }
     watching_ = what;
-    watchdog_->start(std::max(ms, 1));
+    // One timer of the server serves every connection's watch.
+    if (server_) {
+        watchDeadline_ = server_->clockMs() + std::max(ms, 1);
+        server_->scheduleWatch(watchDeadline_);
+    }
 }
 
 void THttpConnection::waitForRoom() {
-    // Made on first need: most answers fit the socket buffer at once.
-    if (!writeNotifier_) {
-        writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
-        connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { writeReady(); });
+    if (!wantWrite_) {
+        wantWrite_ = true;
+        watchSocket();
     }
-    writeNotifier_->setEnabled(true);
+}
+
+void THttpConnection::deferStep(int what) {
+    if (server_)
+        server_->defer(this, THttpServer::Deferred(what));
+}
+
+void THttpConnection::watchSocket() {
+    if (server_ && fd_ >= 0)
+        server_->watchSocket(this, wantRead_, wantWrite_);
 }
 
 template <typename Work> void THttpConnection::guarded(Work&& work) {
@@ -224,7 +230,7 @@ void THttpConnection::dispatch() {
                 emptyBodyNotice_ = length == 0;
                 if (!rawDeliveryPosted_) {
                     rawDeliveryPosted_ = true;
-                    post(this, rawDataEventType());
+                    deferStep(int(THttpServer::Deferred::RawData));
                 }
             }
         }
@@ -236,9 +242,18 @@ void THttpConnection::dispatch() {
 
 void THttpConnection::serveDocument(bool withBody) {
     OpenedDocument opened;
-    const OpenResult result = document_.isEmpty()
-                                  ? OpenResult::Missing
-                                  : openDocument(document_, canonicalDocDir(), &opened);
+    // Below the server's own folder, files open through its descriptor.
+    int folderFd = -1;
+    qsizetype relativeStart = -1;
+    if (server_ && docDir_ == server_->docDir && document_.size() > docDir_.size() + 1 &&
+        document_.startsWith(docDir_) && document_[docDir_.size()] == QLatin1Char('/')) {
+        folderFd = server_->docDirFd();
+        relativeStart = docDir_.size() + 1;
+    }
+    const OpenResult result =
+        document_.isEmpty()
+            ? OpenResult::Missing
+            : openDocument(document_, canonicalDocDir(), &opened, folderFd, relativeStart);
     if (result == OpenResult::Opened) {
         sendFileResponse(withBody, opened);
     } else if (result == OpenResult::Unreadable && !withBody) {
@@ -258,13 +273,7 @@ void THttpConnection::sendFileResponse(bool withBody, const OpenedDocument& open
     documentDate_ = opened.modified;
     documentContentType_ = ContentTypeOf(document_);
     // HEAD announces the length and sends none of it.
-    auto file = std::make_unique<FileStream>(withBody ? opened.size : 0);
-    if (!file->open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(opened.fd);
-        abortConnection();
-        return;
-    }
-    stream_ = std::move(file);
+    stream_ = std::make_unique<FileStream>(opened.fd, withBody ? opened.size : 0);
     output_ += fileAnswerHeader(version(), documentContentType_, opened.size, documentDate_);
     sendResponseStream();
 }
@@ -295,7 +304,7 @@ void THttpConnection::sendResponseStream() {
         if (endingResponse_)
             pump();
         else
-            post(this, dataSentEventType());
+            deferStep(int(THttpServer::Deferred::DataSent));
     }
 }
 
@@ -307,7 +316,7 @@ void THttpConnection::pump() {
             return;
         if (stream_) {
             if (FileStream* file = directFile(stream_.get())) {
-                const FileStream::Sent sent = file->sendTo(fd_, ChunkSize);
+                const FileStream::Sent sent = file->sendTo(fd_, DirectSendSize);
                 if (sent == FileStream::Sent::WouldBlock) {
                     waitForRoom();
                     watchAnswer();
@@ -331,7 +340,7 @@ void THttpConnection::pump() {
             endingResponse_ = false;
             output_.clear(); // its room is not needed until the connection closes
             shutdownSending();
-            post(this, responseDoneEventType());
+            deferStep(int(THttpServer::Deferred::ResponseDone));
         } else if (closeWhenFlushed_) {
             closeGracefully();
         }
@@ -341,8 +350,10 @@ void THttpConnection::pump() {
 
 void THttpConnection::writeReady() {
     guarded([this] {
-        if (writeNotifier_)
-            writeNotifier_->setEnabled(false);
+        if (wantWrite_) {
+            wantWrite_ = false;
+            watchSocket();
+        }
         pump();
     });
 }
@@ -400,7 +411,7 @@ void THttpConnection::setLineMode(bool on) {
     lineMode_ = on;
     if (!on && !input_.isEmpty() && !rawDeliveryPosted_) {
         rawDeliveryPosted_ = true;
-        post(this, rawDataEventType());
+        deferStep(int(THttpServer::Deferred::RawData));
     }
 }
 
@@ -447,7 +458,10 @@ void THttpConnection::closeDeferred() {
     if (fd_ < 0 || closing_)
         return;
     closing_ = true;
-    post(this, closeDeferredEventType());
+    if (server_)
+        deferStep(int(THttpServer::Deferred::Close));
+    else
+        closeGracefully();
 }
 
 void THttpConnection::abortConnection() {
@@ -494,8 +508,10 @@ void THttpConnection::shutdownSending() {
 
 void THttpConnection::peerClosed() {
     peerGone_ = true;
-    if (readNotifier_)
-        readNotifier_->setEnabled(false);
+    if (wantRead_) {
+        wantRead_ = false;
+        watchSocket();
+    }
     // A partial line pending at the end is the last line.
     if (lineMode_ && state() != csProcessing && !input_.isEmpty())
         handleLine(input_.takeAll());
@@ -512,38 +528,35 @@ void THttpConnection::closeNow() {
     if (fd_ < 0)
         return;
     closing_ = true;
-    // The notifiers go with this object; disabled they no longer watch the
-    // descriptor, which the system may hand to the next client.
-    for (QSocketNotifier* notifier : {readNotifier_, writeNotifier_}) {
-        if (notifier)
-            notifier->setEnabled(false);
-    }
-    readNotifier_ = writeNotifier_ = nullptr;
-    if (watchdog_)
-        watchdog_->stop();
+    // Closing the socket takes it out of the server's epoll set; the system
+    // may hand the descriptor to the next client.
+    wantRead_ = wantWrite_ = false;
+    inEpoll_ = false;
     watching_ = Watch::None;
     ::close(fd_);
     fd_ = -1;
     stream_.reset();
-    if (server_)
-        QCoreApplication::postEvent(server_, new ClientClosedEvent(this));
+    deferStep(int(THttpServer::Deferred::ClientClosed));
 }
 
-bool THttpConnection::event(QEvent* event) {
-    const int type = event->type();
-    if (type == closeDeferredEventType()) {
+void THttpConnection::runDeferred(int what) {
+    switch (THttpServer::Deferred(what)) {
+    case THttpServer::Deferred::Close:
         guarded([this] { closeGracefully(); });
-    } else if (type == responseDoneEventType()) {
+        break;
+    case THttpServer::Deferred::ResponseDone:
         guarded([this] { responseDone(); });
-    } else if (type == dataSentEventType()) {
+        break;
+    case THttpServer::Deferred::DataSent:
         guarded([this] { pump(); });
-    } else if (type == rawDataEventType()) {
+        break;
+    case THttpServer::Deferred::RawData:
         rawDeliveryPosted_ = false;
         guarded([this] { deliverRaw(); });
-    } else {
-        return QObject::event(event);
+        break;
+    case THttpServer::Deferred::ClientClosed:
+        break; // the server's own step
     }
-    return true;
 }
 
 } // namespace webserver

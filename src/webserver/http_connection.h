@@ -14,8 +14,6 @@
 #include <QString>
 #include <memory>
 
-class QSocketNotifier;
-class QTimer;
 
 namespace webserver {
 
@@ -36,6 +34,10 @@ public:
     // An answer goes from its stream to the socket this much at a time, as
     // long as the socket takes it.
     static constexpr int ChunkSize = 65536;
+    // A file sent by the system straight from the file passes through no
+    // buffer of ours: each call offers this much and the socket takes what
+    // room it has, so a large file needs few calls.
+    static constexpr qint64 DirectSendSize = 16 * 1024 * 1024;
 
     THttpConnection();
     ~THttpConnection() override;
@@ -97,9 +99,6 @@ public:
     // Reads whatever is waiting (the server calls this right after accept).
     void readReady();
 
-protected:
-    bool event(QEvent* event) override;
-
 private:
     friend class THttpServer;
     enum class Flush { Drained, Blocked, Closed };
@@ -127,11 +126,17 @@ private:
     void watchAnswer();
     void stopWatchingRequest();
     void watchExpired();
+    void expireWatch(); // watchExpired, guarded
+    void watchSocket();
+    void deferStep(int what);
+    void runDeferred(int what);
 
     THttpServer* server_ = nullptr;
     int fd_ = -1;
-    QSocketNotifier* readNotifier_ = nullptr;
-    QSocketNotifier* writeNotifier_ = nullptr;
+    quint64 serial_ = 0;       // the server's name for this connection
+    bool wantRead_ = false;    // watching the socket for bytes to read
+    bool wantWrite_ = false;   // watching it for room to write
+    bool inEpoll_ = false;     // in the server's epoll set
     QString peerAddr_, docDir_, defaultDoc_, document_;
 
     RequestParser parser_;
@@ -155,8 +160,8 @@ private:
     int busy_ = 0; // depth of this object's own event handling
     bool lingering_ = false; // answered and closing: input is dropped
 
-    QTimer* watchdog_ = nullptr; // made on first use
     Watch watching_ = Watch::None;
+    qint64 watchDeadline_ = 0;   // on the server's clock, while watching_
     QElapsedTimer idleSince_;    // valid while waiting for a request
     QElapsedTimer lastProgress_; // the client last took bytes of its answer
     int unsentAtCheck_ = -1;     // of the socket's buffer, at the last look

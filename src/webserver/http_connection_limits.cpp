@@ -4,8 +4,6 @@
 #include "webserver/http_connection.h"
 #include "webserver/http_server.h"
 
-#include <QTimer>
-
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -41,8 +39,7 @@ void THttpConnection::watchRequest() {
 void THttpConnection::stopWatchingRequest() {
     if (watching_ != Watch::Request)
         return;
-    watchdog_->stop();
-    watching_ = Watch::None;
+    watching_ = Watch::None; // the server's timer finds nothing due for it
     idleSince_.invalidate();
 }
 
@@ -55,6 +52,16 @@ void THttpConnection::watchAnswer() {
     unsentAtCheck_ = unsentBytes(fd_);
     watch(Watch::Answer,
           server_ ? server_->answerTimeoutMs() : THttpServer::DefaultAnswerTimeoutMs);
+}
+
+void THttpConnection::expireWatch() {
+    ++busy_;
+    try {
+        watchExpired();
+    } catch (...) {
+        abortConnection();
+    }
+    --busy_;
 }
 
 void THttpConnection::watchExpired() {

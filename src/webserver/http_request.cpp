@@ -140,7 +140,21 @@ RequestParser::Outcome RequestParser::takeLine(QByteArray line) {
     return Outcome::Continue;
 }
 
+void LineSplitter::dropTaken() {
+    if (taken_ == 0)
+        return;
+    buffer_.remove(0, taken_);
+    scanned_ = std::max<qsizetype>(scanned_ - taken_, 0);
+    taken_ = 0;
+}
+
+QByteArray& LineSplitter::pending() {
+    dropTaken();
+    return buffer_;
+}
+
 void LineSplitter::append(const char* data, qsizetype size) {
+    dropTaken();
     // Bytes of buffer_ after its last LF: the start of the line being received.
     qsizetype lineStart = buffer_.lastIndexOf('\n') + 1;
     while (size > 0) {
@@ -166,18 +180,24 @@ void LineSplitter::append(const char* data, qsizetype size) {
 }
 
 bool LineSplitter::nextLine(QByteArray* line) {
-    const qsizetype lf = buffer_.indexOf('\n', scanned_);
+    const qsizetype lf = buffer_.indexOf('\n', std::max(scanned_, taken_));
     if (lf < 0) {
         scanned_ = buffer_.size();
         return false;
     }
-    *line = buffer_.left(lf + 1);
-    buffer_.remove(0, lf + 1);
-    scanned_ = 0;
+    *line = buffer_.sliced(taken_, lf + 1 - taken_);
+    taken_ = lf + 1;
+    scanned_ = taken_;
+    if (taken_ == buffer_.size()) {
+        // All handed out: the room is kept for the next bytes.
+        buffer_.resize(0);
+        taken_ = scanned_ = 0;
+    }
     return true;
 }
 
 QByteArray LineSplitter::takeAll() {
+    dropTaken();
     QByteArray all;
     all.swap(buffer_);
     scanned_ = 0;

@@ -88,11 +88,17 @@ public:
     bool nextLine(QByteArray* line);
     // Takes what is pending (a partial line at end of input, or raw data).
     QByteArray takeAll();
-    QByteArray& pending() { return buffer_; }
-    bool isEmpty() const { return buffer_.isEmpty(); }
+    // The pending bytes, for reading and taking raw data in place.
+    QByteArray& pending();
+    bool isEmpty() const { return buffer_.size() == taken_; }
 
 private:
+    void dropTaken();
+
     QByteArray buffer_;
+    // Bytes at the front of buffer_ already handed out as lines: they are
+    // dropped once per append, not once per line.
+    qsizetype taken_ = 0;
     qsizetype scanned_ = 0;     // bytes of buffer_ already known to hold no LF
                                 // (never beyond buffer_'s size)
     bool skippingLong_ = false; // dropping the rest of an over-long line

@@ -1,5 +1,6 @@
 #include "webserver/http_server.h"
 
+#include "webserver/document_path.h"
 #include "webserver/http_answer.h"
 #include "webserver/port_resolve.h"
 
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <cstring>
 #include <netinet/in.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -64,31 +66,17 @@ QString lastError(const char* step) {
 
 } // namespace
 
-int closeDeferredEventType() {
+// The one event that runs the queued deferred steps.
+static int deferredStepsEventType() {
     static int type = 0;
     return registered(&type);
 }
-int responseDoneEventType() {
-    static int type = 0;
-    return registered(&type);
-}
-int dataSentEventType() {
-    static int type = 0;
-    return registered(&type);
-}
-int rawDataEventType() {
-    static int type = 0;
-    return registered(&type);
-}
-int clientClosedEventType() {
-    static int type = 0;
-    return registered(&type);
-}
-
-ClientClosedEvent::ClientClosedEvent(THttpConnection* connection)
-    : QEvent(QEvent::Type(clientClosedEventType())), connection(connection) {}
 
 THttpServer::THttpServer(QObject* parent) : QObject(parent) {
+    clock_.start();
+    watchTimer_ = new QTimer(this);
+    watchTimer_->setSingleShot(true);
+    connect(watchTimer_, &QTimer::timeout, this, [this] { watchesDue(); });
     // Files go to the socket through sendfile, which has no MSG_NOSIGNAL: a
     // client that resets its connection must not end the program.
     struct sigaction current {};
@@ -101,8 +89,13 @@ THttpServer::~THttpServer() {
     closeListening(false);
     // The connections are children of this object and close their sockets
     // when deleted; no handler runs for them any more.
-    for (THttpConnection* connection : connections_)
+    for (THttpConnection* connection :
+         findChildren<THttpConnection*>(Qt::FindDirectChildrenOnly))
         connection->server_ = nullptr;
+    if (epollFd_ >= 0)
+        ::close(epollFd_);
+    if (docDirFd_ >= 0)
+        ::close(docDirFd_);
 }
 
 QString THttpServer::canonicalDocDir() {
@@ -111,6 +104,17 @@ QString THttpServer::canonicalDocDir() {
         canonical_ = QFileInfo(docDir).canonicalFilePath();
     }
     return canonical_;
+}
+
+int THttpServer::docDirFd() {
+    if (docDirFdFor_ != docDir || !docDirFdAge_.isValid() || docDirFdAge_.hasExpired(1000)) {
+        if (docDirFd_ >= 0)
+            ::close(docDirFd_);
+        docDirFd_ = openDocumentFolder(docDir);
+        docDirFdFor_ = docDir;
+        docDirFdAge_.start();
+    }
+    return docDirFd_;
 }
 
 void THttpServer::setPort(const QString& port) {
@@ -147,6 +151,13 @@ void THttpServer::startServer() {
     if (inet_pton(AF_INET, host.constData(), &address.sin_addr) != 1)
         throw ServerError(QStringLiteral("Bind: invalid address '%1'").arg(addr_).toStdString());
 
+    if (epollFd_ < 0) {
+        epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+        if (epollFd_ < 0)
+            throw ServerError(lastError("Socket").toStdString());
+        epollNotifier_ = new QSocketNotifier(epollFd_, QSocketNotifier::Read, this);
+        connect(epollNotifier_, &QSocketNotifier::activated, this, [this] { socketsReady(); });
+    }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw ServerError(lastError("Socket").toStdString());
@@ -265,6 +276,114 @@ bool THttpServer::makeRoom() {
     return true;
 }
 
+quint64 THttpServer::addConnection(THttpConnection* connection) {
+    const quint64 serial = ++nextSerial_;
+    live_.insert(serial, connection);
+    return serial;
+}
+
+void THttpServer::removeConnection(quint64 serial) {
+    live_.remove(serial);
+}
+
+void THttpServer::watchSocket(THttpConnection* connection, bool read, bool write) {
+    // Level-triggered, as socket notifiers are: a socket still readable or
+    // writable is reported again on the next pass.
+    epoll_event wanted{};
+    wanted.events = (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u);
+    wanted.data.u64 = connection->serial_;
+    if (!read && !write) {
+        unwatchSocket(connection);
+    } else if (::epoll_ctl(epollFd_, connection->inEpoll_ ? EPOLL_CTL_MOD : EPOLL_CTL_ADD,
+                           connection->fd_, &wanted) == 0) {
+        connection->inEpoll_ = true;
+    }
+}
+
+void THttpServer::unwatchSocket(THttpConnection* connection) {
+    if (connection->inEpoll_ && epollFd_ >= 0 && connection->fd_ >= 0)
+        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, connection->fd_, nullptr);
+    connection->inEpoll_ = false;
+}
+
+void THttpServer::socketsReady() {
+    constexpr int Batch = 64;
+    epoll_event ready[Batch];
+    const int count = ::epoll_wait(epollFd_, ready, Batch, 0);
+    for (int i = 0; i < count; ++i) {
+        // Looked up each time: an earlier client's handler may have ended
+        // this one.
+        const quint64 serial = ready[i].data.u64;
+        const uint32_t events = ready[i].events;
+        THttpConnection* connection = live_.value(serial, nullptr);
+        if (connection && connection->wantRead_ && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
+            connection->readReady();
+        connection = live_.value(serial, nullptr);
+        if (connection && connection->wantWrite_ &&
+            (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)))
+            connection->writeReady();
+    }
+}
+
+void THttpServer::scheduleWatch(qint64 deadline) {
+    if (watchTimer_->isActive() && watchTimerDeadline_ <= deadline)
+        return; // due later than the one already set
+    watchTimerDeadline_ = deadline;
+    watchTimer_->start(int(std::max<qint64>(deadline - clockMs(), 0)));
+}
+
+void THttpServer::watchesDue() {
+    const auto watched = [](const THttpConnection* c) {
+        return c->fd_ >= 0 && c->watching_ != THttpConnection::Watch::None;
+    };
+    // A copy: a connection let go stays in the list until its closing step,
+    // but the list itself must not change under the loop.
+    const std::vector<THttpConnection*> current = connections_;
+    const qint64 now = clockMs();
+    for (THttpConnection* connection : current) {
+        if (watched(connection) && connection->watchDeadline_ <= now)
+            connection->expireWatch();
+    }
+    qint64 next = -1;
+    for (const THttpConnection* connection : connections_) {
+        if (watched(connection) && (next < 0 || connection->watchDeadline_ < next))
+            next = connection->watchDeadline_;
+    }
+    watchTimer_->stop();
+    if (next >= 0)
+        scheduleWatch(next);
+}
+
+void THttpServer::defer(THttpConnection* connection, Deferred what) {
+    deferred_.push_back({connection->serial_, what});
+    if (!deferredPosted_) {
+        deferredPosted_ = true;
+        QCoreApplication::postEvent(this, new QEvent(QEvent::Type(deferredStepsEventType())));
+    }
+}
+
+void THttpServer::runDeferred() {
+    deferredPosted_ = false;
+    while (!deferred_.empty()) {
+        const DeferredStep step = deferred_.front();
+        deferred_.pop_front();
+        // A step that runs a nested event loop lets that loop go on with
+        // the rest of the queue.
+        if (!deferred_.empty() && !deferredPosted_) {
+            deferredPosted_ = true;
+            QCoreApplication::postEvent(this,
+                                        new QEvent(QEvent::Type(deferredStepsEventType())));
+        }
+        THttpConnection* connection = live_.value(step.serial, nullptr);
+        if (!connection)
+            continue; // deleted since: its steps go with it
+        if (step.what == Deferred::ClientClosed)
+            clientClosed(connection);
+        else
+            connection->runDeferred(int(step.what));
+    }
+}
+
 void THttpServer::clientClosed(THttpConnection* connection) {
     const auto it = std::find(connections_.begin(), connections_.end(), connection);
     if (it == connections_.end())
@@ -276,6 +395,7 @@ void THttpServer::clientClosed(THttpConnection* connection) {
         // the connection is gone either way
     }
     connections_.erase(std::find(connections_.begin(), connections_.end(), connection));
+    removeConnection(connection->serial_);
     // A handler of this connection that runs a nested event loop is still on
     // the stack; the object must outlive it.
     if (connection->isBusy())
@@ -285,8 +405,8 @@ void THttpServer::clientClosed(THttpConnection* connection) {
 }
 
 bool THttpServer::event(QEvent* event) {
-    if (event->type() == clientClosedEventType()) {
-        clientClosed(static_cast<ClientClosedEvent*>(event)->connection);
+    if (event->type() == deferredStepsEventType()) {
+        runDeferred();
         return true;
     }
     return QObject::event(event);

@@ -4,14 +4,18 @@
 // handing each request to the owner's handlers first.
 #include "webserver/http_connection.h"
 
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QHash>
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <stdexcept>
 #include <vector>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace webserver {
 
@@ -85,6 +89,14 @@ public:
     const std::vector<THttpConnection*>& connections() const { return connections_; }
     // docDir with symbolic links resolved, recomputed when docDir changes.
     QString canonicalDocDir();
+    // A descriptor of docDir for opening files below it, or -1. It is opened
+    // again when docDir changes, and at least every second, so a folder
+    // moved away and made anew is followed.
+    int docDirFd();
+
+    // The deferred operations of a connection. They are queued and handled
+    // in the order posted, all that wait in one pass of the event loop.
+    enum class Deferred : quint8 { Close, ResponseDone, DataSent, RawData, ClientClosed };
 
 protected:
     bool event(QEvent* event) override;
@@ -96,6 +108,36 @@ private:
     void clientClosed(THttpConnection* connection);
     bool makeRoom();
 
+    // The clients' sockets are watched through one epoll set, which the
+    // event loop watches as a single descriptor: a client coming and going
+    // changes nothing the event loop polls.
+    quint64 addConnection(THttpConnection* connection);
+    void removeConnection(quint64 serial);
+    void watchSocket(THttpConnection* connection, bool read, bool write);
+    void unwatchSocket(THttpConnection* connection);
+    void socketsReady();
+    void defer(THttpConnection* connection, Deferred what);
+    void runDeferred();
+    // The watches of all connections (no request in time, answer not
+    // read) share one timer, set for the earliest time one is due.
+    qint64 clockMs() const { return clock_.elapsed(); }
+    void scheduleWatch(qint64 deadline);
+    void watchesDue();
+
+    struct DeferredStep {
+        quint64 serial; // of the connection; a step of one since deleted is dropped
+        Deferred what;
+    };
+    int epollFd_ = -1;
+    QSocketNotifier* epollNotifier_ = nullptr;
+    QHash<quint64, THttpConnection*> live_; // by serial
+    quint64 nextSerial_ = 0;
+    std::deque<DeferredStep> deferred_;
+    bool deferredPosted_ = false;
+    QElapsedTimer clock_;
+    QTimer* watchTimer_ = nullptr;
+    qint64 watchTimerDeadline_ = 0;
+
     QString port_ = QStringLiteral("80");
     QString addr_ = QStringLiteral("0.0.0.0");
     ClientFactory factory_;
@@ -105,23 +147,13 @@ private:
     std::vector<THttpConnection*> connections_; // owned, in accept order
     bool destroying_ = false;
     QString canonicalFor_, canonical_;
+    int docDirFd_ = -1;
+    QString docDirFdFor_;
+    QElapsedTimer docDirFdAge_;
     int requestTimeoutMs_ = DefaultRequestTimeoutMs;
     int answerTimeoutMs_ = DefaultAnswerTimeoutMs;
     int maxConnections_ = DefaultMaxConnections;
 };
 
-// Posted to the server when a connection's socket has closed.
-class ClientClosedEvent : public QEvent {
-public:
-    explicit ClientClosedEvent(THttpConnection* connection);
-    THttpConnection* connection;
-};
-
-// Event types of the deferred operations, handled in the order posted.
-int closeDeferredEventType();
-int responseDoneEventType();
-int dataSentEventType();
-int rawDataEventType();
-int clientClosedEventType();
 
 } // namespace webserver

@@ -243,3 +243,45 @@ TEST(PostBody, Verdicts) {
     EXPECT_EQ(checkPostBody(same, &length), BodyVerdict::Accept);
     EXPECT_EQ(length, 12);
 }
+
+TEST(LineSplitter, BytesAfterTakenLinesStayIntactForRawReading) {
+    // A header and the start of its body in one piece: the lines are taken
+    // one by one, and what follows them is the body, byte for byte.
+    LineSplitter splitter;
+    const QByteArray piece = "POST /f HTTP/1.0\r\nContent-Length: 9\r\n\r\nbody\nmore";
+    splitter.append(piece.constData(), piece.size());
+    QByteArray line;
+    for (const char* expected : {"POST /f HTTP/1.0\r\n", "Content-Length: 9\r\n", "\r\n"}) {
+        ASSERT_TRUE(splitter.nextLine(&line));
+        EXPECT_EQ(line, expected);
+    }
+    EXPECT_FALSE(splitter.isEmpty());
+    EXPECT_EQ(splitter.pending(), "body\nmore");
+    // Raw bytes read in place, then appended, then a line again.
+    splitter.pending().remove(0, 5);
+    splitter.append("!\nnext\n", 7);
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line, "more!\n");
+    EXPECT_EQ(splitter.takeAll(), "next\n");
+    EXPECT_TRUE(splitter.isEmpty());
+
+    // Many lines in one piece come out in order, none lost, and an
+    // over-long line after taken ones is still measured on its own.
+    QByteArray many;
+    for (int i = 0; i < 5000; ++i)
+        many += "Header-" + QByteArray::number(i) + ": v\r\n";
+    splitter.append(many.constData(), many.size());
+    for (int i = 0; i < 5000; ++i) {
+        ASSERT_TRUE(splitter.nextLine(&line)) << i;
+        ASSERT_EQ(line, "Header-" + QByteArray::number(i) + ": v\r\n");
+    }
+    EXPECT_FALSE(splitter.nextLine(&line));
+    const QByteArray nearLimit = "a\n" + QByteArray(LineLimit, 'q') + "\nb\n";
+    splitter.append(nearLimit.constData(), nearLimit.size());
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line, "a\n");
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line.size(), LineLimit + 1);
+    ASSERT_TRUE(splitter.nextLine(&line));
+    EXPECT_EQ(line, "b\n");
+}
