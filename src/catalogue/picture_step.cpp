@@ -1,20 +1,19 @@
 #include "catalogue/picture_step.h"
 
 #include "catalogue/bmp_file.h"
+#include "catalogue/capture_gate.h"
 #include "catalogue/encodings.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
+#include "catalogue/worker_messages.h"
 #include "platform/file_replace.h"
-#include "platform/message_service.h"
 #include "platform/paths.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
-#include <QThread>
 #include <QUrl>
 
 namespace catalogue {
@@ -26,15 +25,25 @@ constexpr int kMaxPicturePath = 255;
 
 const QByteArray kLineEnd("\n\r");
 
-// Message boxes belong to the main thread; the worker waits while it shows.
-void showProblem(const QString& text) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
-        platform::showMessage(text);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        app, [text] { platform::showMessage(text); }, Qt::BlockingQueuedConnection);
+bool wasDropped(const PictureStepInput& in) {
+    return in.dropped && in.dropped->load();
+}
+
+// The page's thumbnail, taken in the work's turn at the renderer; a null
+// image without a renderer or when the work was dropped.
+QImage capturePage(const PictureStepInput& in, PageRenderer* renderer) {
+    if (!renderer || wasDropped(in))
+        return {};
+    if (!in.captureGate)
+        return renderer->capture(in.finalUrl);
+    static const std::atomic<bool> never{false};
+    if (!in.captureGate->enter(in.captureOrder, in.dropped ? *in.dropped : never))
+        return {};
+    struct Turn {
+        CaptureGate& gate;
+        ~Turn() { gate.leave(); }
+    } turn{*in.captureGate};
+    return renderer->capture(in.finalUrl);
 }
 
 QString nativePath(const QString& dataFolder, const QString& relative) {
@@ -168,14 +177,16 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
                           (carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"),
                                                      hostOf(in.finalUrl)));
         if (!keep) {
-            QImage surface = renderer ? renderer->capture(in.finalUrl) : QImage();
+            QImage surface = capturePage(in, renderer);
+            if (wasDropped(in))
+                return; // nothing of dropped work is kept
             if (surface.isNull())
                 surface = HostCardPicture(hostOf(in.finalUrl)); // no browser, or it failed
             if (IsBlankPicture(surface)) {
                 DrawPlaceholder(kScriptedSiteCode, O, M, trace);
             } else if (!SaveBmp(surface, nativePath(O, M))) {
                 DrawPlaceholder(-99, O, M, trace);
-                showProblem(QStringLiteral("problem"));
+                ShowWorkerMessage(QStringLiteral("problem"));
             }
         }
     } else {

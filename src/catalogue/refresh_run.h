@@ -111,6 +111,7 @@ private:
     QList<KeyedLink> folderLinks_;
     MenuOrder menuOrder_;
     QByteArray currentLink_;
+    QList<PlannedFetch> plannedFetches_; // gathered by the counting scan
 };
 
 } // namespace catalogue
