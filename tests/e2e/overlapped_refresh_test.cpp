@@ -128,7 +128,7 @@ TEST_F(OverlappedRefresh, GivesTheCatalogueAndPicturesOfARunOneAtATime) {
         colours[oneAtATime ? 0 : 1] = pictureColours(home, folders);
         EXPECT_TRUE(temporaryShortcuts(home).isEmpty());
     }
-    EXPECT_EQ(catalogues[1], catalogues[0]);
+    EXPECT_EQ(catalogues[1].toStdString(), catalogues[0].toStdString());
     EXPECT_TRUE(catalogues[1].contains("DESCRIPTION=\"Moved\""));
     EXPECT_FALSE(catalogues[1].contains("temp")) << "a temporary shortcut is no favourite";
     EXPECT_EQ(colours[1], colours[0]);
@@ -191,5 +191,8 @@ TEST_F(OverlappedRefresh, ManyFavouritesOfOneSlowServerNeverMakeMoreThanTwoConne
     ASSERT_TRUE(program.waitForStderr("All Done", 280000)) << qPrintable(program.stderrText());
     EXPECT_EQ(program.terminate(), 0);
     EXPECT_GE(site.requests().size(), 200 * 3);
-    EXPECT_EQ(site.mostAtOnce(1), 2);
+    // Requests of the probes and of the browser's page loads together; the
+    // browser also keeps a spare connection of its own open, idle, which
+    // never carries a request.
+    EXPECT_EQ(site.mostAskingAtOnce(1), 2);
 }

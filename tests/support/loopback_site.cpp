@@ -87,6 +87,8 @@ int numberAfter(const QByteArray& path, const QByteArray& prefix) {
 LoopbackSite::LoopbackSite(Options options) : options_(std::move(options)) {
     const int count = std::max(1, options_.addresses);
     openNow_.assign(count, 0);
+    asking_.assign(count, 0);
+    mostAsking_.assign(count, 0);
     mostAtOnce_.assign(count, 0);
     // Every address on one port: the first takes a free one, the others
     // follow; another process holding it on some address means another try.
@@ -157,6 +159,11 @@ int LoopbackSite::mostAtOnce(int address) const {
     return address >= 1 && address <= int(mostAtOnce_.size()) ? mostAtOnce_[address - 1] : 0;
 }
 
+int LoopbackSite::mostAskingAtOnce(int address) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return address >= 1 && address <= int(mostAsking_.size()) ? mostAsking_[address - 1] : 0;
+}
+
 int LoopbackSite::mostAtOnceOverall() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return mostOverall_;
@@ -206,17 +213,20 @@ void LoopbackSite::waitUntilClosed(int fd) const {
     }
 }
 
-void LoopbackSite::endCounting(int address, bool& counted) {
+void LoopbackSite::endCounting(int address, bool& counted, bool& asking) {
     if (!counted)
         return;
     counted = false;
     std::lock_guard<std::mutex> lock(mutex_);
     --openNow_[address - 1];
     --openOverall_;
+    if (asking)
+        --asking_[address - 1];
+    asking = false;
 }
 
 void LoopbackSite::serve(int fd, int address) {
-    bool counted = true;
+    bool counted = true, asking = false;
     QByteArray request;
     char chunk[4096];
     while (!request.contains("\r\n\r\n") && request.size() < 65536 && !stopping_) {
@@ -241,6 +251,9 @@ void LoopbackSite::serve(int fd, int address) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             log_.append(seen);
+            asking_[address - 1]++;
+            mostAsking_[address - 1] = std::max(mostAsking_[address - 1], asking_[address - 1]);
+            asking = true;
         }
         if (options_.silent.contains(address)) {
             waitUntilClosed(fd);
@@ -255,12 +268,12 @@ void LoopbackSite::serve(int fd, int address) {
                 // answer goes out: a client that reads it and connects
                 // again is then never counted twice, however the threads
                 // are scheduled.
-                endCounting(address, counted);
+                endCounting(address, counted, asking);
                 sendAll(fd, bytes);
             }
         }
     }
-    endCounting(address, counted);
+    endCounting(address, counted, asking);
     ::shutdown(fd, SHUT_WR);
     ::close(fd);
     std::lock_guard<std::mutex> lock(mutex_);

@@ -57,6 +57,10 @@ public:
     // The most connections that address held at the same time so far; a
     // connection counts from its acceptance until its answer goes out.
     int mostAtOnce(int address) const;
+    // The most requests that address was answering at the same time: the
+    // connections above, without those that never sent a request (a
+    // browser opens some ahead of need).
+    int mostAskingAtOnce(int address) const;
     // The most connections held at the same time over all addresses.
     int mostAtOnceOverall() const;
     QList<Seen> requests() const;
@@ -65,7 +69,7 @@ public:
 private:
     void acceptLoop();
     void serve(int fd, int address);
-    void endCounting(int address, bool& counted);
+    void endCounting(int address, bool& counted, bool& asking);
     QByteArray answer(const QByteArray& method, const QByteArray& path) const;
     void waitUntilClosed(int fd) const;
 
@@ -81,7 +85,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable allServed_;
     int activeConnections_ = 0;
-    std::vector<int> openNow_, mostAtOnce_; // per address
+    std::vector<int> openNow_, mostAtOnce_, asking_, mostAsking_; // per address
     int openOverall_ = 0, mostOverall_ = 0;
     QList<Seen> log_;
 };
