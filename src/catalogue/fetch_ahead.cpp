@@ -57,17 +57,20 @@ FetchAhead::FetchAhead(int parallel) : parallel_(std::max(1, parallel)) {}
 FetchAhead::~FetchAhead() {
     // Normally everything was handed over or dropped; a worker still here
     // is cut short, as the object that owns it goes.
-    auto stop = [](const std::unique_ptr<Ahead>& work) {
-        if (work && work->worker) {
-            work->worker->cancel();
-            work->worker->wait();
-        }
+    abandon();
+    forEachWorker([](TGet_Web& worker) { worker.wait(); });
+}
+
+void FetchAhead::forEachWorker(const std::function<void(TGet_Web&)>& f) const {
+    auto each = [&f](const std::unique_ptr<Ahead>& work) {
+        if (work && work->worker)
+            f(*work->worker);
     };
-    stop(handingOver_);
+    each(handingOver_);
     for (const auto& work : queue_)
-        stop(work);
+        each(work);
     for (const auto& work : draining_)
-        stop(work);
+        each(work);
 }
 
 QString FetchAhead::hostKeyOf(const SiteWorkerJob& job) const {
@@ -258,15 +261,7 @@ void FetchAhead::finishDropped(Ahead& work) {
 
 void FetchAhead::abandon() {
     abandoned_ = true;
-    auto cut = [](const std::unique_ptr<Ahead>& work) {
-        if (work && work->worker)
-            work->worker->cancel();
-    };
-    cut(handingOver_);
-    for (const auto& work : queue_)
-        cut(work);
-    for (const auto& work : draining_)
-        cut(work);
+    forEachWorker([](TGet_Web& worker) { worker.cancel(); });
 }
 
 } // namespace catalogue

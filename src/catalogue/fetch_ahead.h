@@ -21,6 +21,7 @@
 #include <QObject>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -69,6 +70,7 @@ private:
     void drain(); // waits for the dropped work, then clears up after it
     void finishDropped(Ahead& work);
     QString hostKeyOf(const SiteWorkerJob& job) const;
+    void forEachWorker(const std::function<void(TGet_Web&)>& f) const;
 
     int parallel_;
     bool abandoned_ = false;

@@ -4,6 +4,7 @@
 // ends the run after the favourite in progress with nothing ahead going on,
 // and a close ends the program within seconds.
 #include "catalogue_reader.h"
+#include "picture_colour.h"
 #include "program_command.h"
 #include "program_run.h"
 #include "support/loopback_site.h"
@@ -22,22 +23,6 @@ using testsupport::LoopbackSite;
 using testsupport::TempHome;
 
 namespace {
-
-// The colour most pixels of the picture have.
-QRgb mainColour(const QImage& image) {
-    QHash<QRgb, int> counts;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            ++counts[image.pixel(x, y)];
-    QRgb best = 0;
-    int most = -1;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        if (it.value() > most) {
-            best = it.key();
-            most = it.value();
-        }
-    return best;
-}
 
 // The catalogue without what differs between two runs: the time and the
 // run number in the picture names.
@@ -58,7 +43,7 @@ QHash<QString, QRgb> pictureColours(const TempHome& home,
             relative.replace('\\', '/');
             const QImage image(home.dataFolder() + relative, "BMP");
             colours.insert(folder.location + "/" + link.value("DESCRIPTION"),
-                           image.isNull() ? 0 : mainColour(image));
+                           image.isNull() ? 0 : e2e::mainColour(image).rgb());
         }
     return colours;
 }
