@@ -1,21 +1,20 @@
 #include "catalogue/picture_step.h"
 
 #include "catalogue/bmp_file.h"
+#include "catalogue/capture_gate.h"
 #include "catalogue/encodings.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/picture_copy.h"
 #include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
+#include "catalogue/worker_messages.h"
 #include "platform/file_replace.h"
-#include "platform/message_service.h"
 #include "platform/paths.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
-#include <QThread>
 #include <QUrl>
 
 namespace catalogue {
@@ -27,15 +26,26 @@ constexpr int kMaxPicturePath = 255;
 
 const QByteArray kLineEnd("\n\r");
 
-// Message boxes belong to the main thread; the worker waits while it shows.
-void showProblem(const QString& text) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
-        platform::showMessage(text);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        app, [text] { platform::showMessage(text); }, Qt::BlockingQueuedConnection);
+bool wasDropped(const PictureStepInput& in) {
+    return in.dropped && in.dropped->load();
+}
+
+// The page's thumbnail, taken in the work's turn at the renderer; a null
+// image without a renderer or when the work was dropped, and null with
+// *certificateFailed true when the browser refused the site's certificate.
+QImage capturePage(const PictureStepInput& in, PageRenderer* renderer, bool* certificateFailed) {
+    if (!renderer || wasDropped(in))
+        return {};
+    if (!in.captureGate)
+        return renderer->capture(in.finalUrl, certificateFailed);
+    static const std::atomic<bool> never{false};
+    if (!in.captureGate->enter(in.captureOrder, in.dropped ? *in.dropped : never))
+        return {};
+    struct Turn {
+        CaptureGate& gate;
+        ~Turn() { gate.leave(); }
+    } turn{*in.captureGate};
+    return renderer->capture(in.finalUrl, certificateFailed);
 }
 
 QString nativePath(const QString& dataFolder, const QString& relative) {
@@ -182,8 +192,9 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
                                                      hostOf(in.finalUrl)));
         if (!keep) {
             bool certificateFailed = false;
-            QImage surface =
-                renderer ? renderer->capture(in.finalUrl, &certificateFailed) : QImage();
+            QImage surface = capturePage(in, renderer, &certificateFailed);
+            if (wasDropped(in))
+                return; // nothing of dropped work is kept
             if (certificateFailed) {
                 // The browser refused the site's certificate: the favourite
                 // counts as failed, with the card that says why.
@@ -197,7 +208,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
                     DrawPlaceholder(kScriptedSiteCode, O, M, trace);
                 } else if (!SavePictureWithCopy(surface, nativePath(O, M))) {
                     DrawPlaceholder(-99, O, M, trace);
-                    showProblem(QStringLiteral("problem"));
+                    ShowWorkerMessage(QStringLiteral("problem"));
                 }
             }
         }

@@ -8,8 +8,11 @@
 #include <QImage>
 #include <QString>
 
+#include <atomic>
+
 namespace catalogue {
 
+class CaptureGate;
 class PageRenderer;
 class RunTrace;
 
@@ -36,6 +39,12 @@ struct PictureStepInput {
     int evenFileName = 0; // the run counter
     bool newOnly = false; // cb_newonly: "Get only if a new site"
     bool showCode = true; // cb_ShowCode: "Display Error Code if page unavailable"
+
+    // Work running ahead of the run: it waits for a turn at the renderer in
+    // its place (captureOrder) and stops before capturing once dropped.
+    const std::atomic<bool>* dropped = nullptr;
+    CaptureGate* captureGate = nullptr;
+    qint64 captureOrder = 0;
 };
 
 // Runs on the worker thread. renderer may be null (no browser): pages then get

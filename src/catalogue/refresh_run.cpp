@@ -3,6 +3,7 @@
 #include "catalogue/date_number.h"
 #include "catalogue/directory_scan.h"
 #include "catalogue/encodings.h"
+#include "catalogue/temporary_shortcut.h"
 #include "platform/file_ops.h"
 #include "platform/message_service.h"
 #include "platform/offline.h"
@@ -110,6 +111,10 @@ void RefreshRun::requestCancel() {
     cancelRequested_ = true;
     if (host_.statusLight() == RunLight::Running)
         host_.setStatusLight(RunLight::Cancelling);
+    // Work on favourites ahead of the run goes at once; the favourite in
+    // progress finishes.
+    if (fetcher_)
+        fetcher_->dropAhead();
     // fetchRunning turns false when the worker thread ends, so this wait
     // also ends when it sits above the run's own wait for the worker.
     while (fetchRunning_ && fetchRunning_())
@@ -174,12 +179,16 @@ bool RefreshRun::buildSteps() {
     const auto pump = [this] { host_.pumpEvents(); };
 
     sitesTotal_ = 0;
+    plannedFetches_.clear();
     ScanDirectoryTree(
         favoritesRoot_, ShortcutMask,
         [this](const QString& folder, const platform::DirEntry& entry) {
             return CountFavourite(folder, entry);
         },
         pump);
+    if (fetcher_ && !cancelRequested_)
+        fetcher_->planAhead(plannedFetches_);
+    plannedFetches_.clear();
     host_.setStatusText(QStringLiteral("Found %1 web favourites.").arg(sitesTotal_));
 
     sitesFetched_ = 0;
@@ -193,12 +202,20 @@ bool RefreshRun::buildSteps() {
     catalogue_.startListings(CatalogueTimeValue(QDateTime::currentDateTime()), settings_.homePage);
     trace_.add({"My Documents = " + platform::documentsFolder() + '/'});
 
-    ScanDirectoryTree(
-        favoritesRoot_, ShortcutMask,
-        [this](const QString& folder, const platform::DirEntry& entry) {
-            return AddFavourite(folder, entry);
+    withFinally(
+        [&] {
+            ScanDirectoryTree(
+                favoritesRoot_, ShortcutMask,
+                [this](const QString& folder, const platform::DirEntry& entry) {
+                    return AddFavourite(folder, entry);
+                },
+                pump);
         },
-        pump);
+        [&] {
+            // Whatever ended the scan, no work on favourites ahead outlives it.
+            if (fetcher_)
+                fetcher_->dropAhead();
+        });
 
     // A cancelled run has only some of the favourites: the catalogue and
     // the pages of the previous run stay as they are.
@@ -219,14 +236,21 @@ bool RefreshRun::buildSteps() {
     return true;
 }
 
-bool RefreshRun::CountFavourite(const QString&, const platform::DirEntry&) {
+bool RefreshRun::CountFavourite(const QString& folderPath, const platform::DirEntry& entry) {
+    if (IsTemporaryShortcut(folderPath + entry.name))
+        return true;
     ++sitesTotal_;
+    plannedFetches_.append({folderPath, entry.name});
     return true;
 }
 
 bool RefreshRun::AddFavourite(const QString& folderPath, const platform::DirEntry& entry) {
     if (cancelRequested_)
         return false;
+    // The program's own temporary shortcut of a redirected favourite, met
+    // while another favourite's work has it in this folder.
+    if (IsTemporaryShortcut(folderPath + entry.name))
+        return true;
     const QString& fileName = entry.name;
     trace_.add({"Path = " + folderPath, "File = " + fileName,
                 "length of path = " + QString::number(folderPath.size()),

@@ -114,6 +114,7 @@ private:
     QList<KeyedLink> folderLinks_;
     MenuOrder menuOrder_;
     QByteArray currentLink_;
+    QList<PlannedFetch> plannedFetches_; // gathered by the counting scan
 };
 
 } // namespace catalogue

@@ -1,7 +1,9 @@
 #include "catalogue/site_worker.h"
 
+#include "catalogue/capture_gate.h"
 #include "catalogue/date_number.h"
 #include "catalogue/encodings.h"
+#include "catalogue/fetch_ahead.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/picture_step.h"
 #include "catalogue/property_text.h"
@@ -9,7 +11,8 @@
 #include "catalogue/shortcut_file.h"
 #include "catalogue/site_http_client.h"
 #include "catalogue/site_probe.h"
-#include "platform/message_service.h"
+#include "catalogue/temporary_shortcut.h"
+#include "catalogue/worker_messages.h"
 #include "platform/settings_model.h"
 #include "platform/thread_priority.h"
 #include "platform/urlcache.h"
@@ -20,7 +23,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <unistd.h>
+#include <algorithm>
+#include <optional>
 
 namespace catalogue {
 
@@ -28,17 +32,8 @@ namespace {
 
 const QByteArray lineEnd("\n\r");
 
-// Runs f on the main thread while the calling thread waits.
-void onMainThread(const std::function<void()>& f) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread())
-        f();
-    else
-        QMetaObject::invokeMethod(app, f, Qt::BlockingQueuedConnection);
-}
-
 void showBox(const QString& text) {
-    onMainThread([text] { platform::showMessage(text); });
+    ShowWorkerMessage(text);
 }
 
 template <typename Table>
@@ -60,22 +55,51 @@ QString withoutExtension(const QString& fileName) {
 
 void TGet_Web::run() {
     platform::runCallingThreadInBackground();
+    std::optional<WorkerMessageCollector> collector;
+    if (job_.collectMessages)
+        collector.emplace();
     // Whatever goes wrong ends this favourite's work quietly; the run goes on.
     try {
         GetInfo();
     } catch (...) {
     }
+    if (collector)
+        messages_ = collector->messages();
+}
+
+void TGet_Web::cancel() {
+    dropped_ = true;
+    QMutexLocker lock(&probeMutex_);
+    if (probe_)
+        probe_->client().cancel();
 }
 
 void TGet_Web::GetInfo() {
     if (!job_.FolderPath.endsWith('/'))
         job_.FolderPath += '/';
     siteRedirected_ = false;
+    if (dropped_)
+        return;
     SiteProbe probe(job_.urlCache.get(), job_.secureSites);
+    {
+        QMutexLocker lock(&probeMutex_);
+        probe_ = &probe;
+        if (dropped_)
+            probe.client().cancel();
+    }
+    struct Unpublish {
+        TGet_Web& worker;
+        ~Unpublish() {
+            QMutexLocker lock(&worker.probeMutex_);
+            worker.probe_ = nullptr;
+        }
+    } unpublish{*this};
     QString url;
     QString temporaryShortcut;
     try {
         readShortcutAndProbe(probe, url);
+        if (dropped_)
+            return;
         const QString& folder = job_.FolderPath;
         // The folder and the item must exist before a picture is taken of it.
         const QFileInfo folderInfo(folder);
@@ -101,6 +125,9 @@ void TGet_Web::GetInfo() {
         input.evenFileName = job_.evenFileName;
         input.newOnly = job_.newOnly;
         input.showCode = job_.showCode;
+        input.dropped = &dropped_;
+        input.captureGate = job_.captureGate;
+        input.captureOrder = job_.captureOrder;
         RunTrace scratchTrace;
         RunPictureStep(input, probe, job_.renderer, job_.trace ? *job_.trace : scratchTrace, link_);
     } catch (...) {
@@ -133,18 +160,44 @@ void TGet_Web::removeTemporaryShortcut(const QString& path) {
     if (job_.noteOwnChange)
         job_.noteOwnChange(path);
     QFile::remove(path);
+    ReleaseTemporaryShortcut(path);
 }
 
 QString TGet_Web::writeTemporaryShortcut(const QString& url) {
     // "temp" + the catalogue time number; a later number when a file of that
-    // name exists, so no favourite of the user's is ever overwritten.
-    qint64 number = CatalogueTimeValue(QDateTime::currentDateTime());
-    QString path;
-    do {
-        path = job_.FolderPath + QStringLiteral("temp%1.URL").arg(number++);
-    } while (QFileInfo::exists(path));
+    // name exists or another favourite's work holds it, so no favourite of
+    // the user's is ever overwritten and no two workers share one.
+    const QString path =
+        ReserveTemporaryShortcut(job_.FolderPath, CatalogueTimeValue(QDateTime::currentDateTime()));
     WriteUrlFile(path, url, job_.noteOwnChange);
     return path;
+}
+
+namespace {
+
+// The memory the system could hand out now, in MiB; -1 when unknown.
+long availableMemoryMiB() {
+    QFile info(QStringLiteral("/proc/meminfo"));
+    if (!info.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : info.readAll().split('\n'))
+        if (line.startsWith("MemAvailable:"))
+            return line.mid(13).trimmed().split(' ').first().toLong() / 1024;
+    return -1;
+}
+
+} // namespace
+
+int DefaultParallelFetches() {
+    if (qEnvironmentVariable("PAGORAMA_ONE_AT_A_TIME") == QLatin1String("1"))
+        return 1;
+    // The work mostly waits for servers, so more workers than cores pay.
+    // Each holds little memory (the renderer's tabs are bounded apart), yet
+    // a machine short of memory gets the fewest.
+    const long memory = availableMemoryMiB();
+    if (memory >= 0 && memory < 512)
+        return 2;
+    return std::clamp(QThread::idealThreadCount() * 4, 2, 8);
 }
 
 SiteWorker::SiteWorker(platform::SettingsModel& settings, RunTrace& trace, QString dataFolder,
@@ -152,9 +205,48 @@ SiteWorker::SiteWorker(platform::SettingsModel& settings, RunTrace& trace, QStri
                        PageRenderer* renderer)
     : settings_(settings), trace_(trace), dataFolder_(std::move(dataFolder)),
       showStatus_(std::move(showStatus)), noteOwnChange_(std::move(noteOwnChange)),
-      renderer_(renderer) {}
+      renderer_(renderer), parallel_(DefaultParallelFetches()),
+      // As many captures at once as the renderer runs in its tabs.
+      captureGate_(std::make_unique<CaptureGate>(renderer ? renderer->maxParallelCaptures() : 1)),
+      ahead_(std::make_unique<FetchAhead>(parallel_)) {}
 
-SiteWorker::~SiteWorker() = default;
+SiteWorker::~SiteWorker() {
+    ahead_->abandon();
+    ahead_->dropAll();
+}
+
+void SiteWorker::setParallelFetches(int count) {
+    parallel_ = std::max(1, count);
+    ahead_->setParallel(parallel_);
+}
+
+void SiteWorker::setParallelCaptures(int count) {
+    captureGate_->setTurns(count);
+}
+
+bool SiteWorker::fetchRunning() const {
+    return (current_ && !current_->isFinished()) || ahead_->handingOverRunning();
+}
+
+void SiteWorker::planAhead(const QList<PlannedFetch>& plan) {
+    if (parallel_ <= 1)
+        return;
+    if (!urlCache_)
+        reloadUrlCache();
+    QList<SiteWorkerJob> jobs;
+    jobs.reserve(plan.size());
+    for (const PlannedFetch& favourite : plan) {
+        SiteWorkerJob job = jobFor(favourite.folderPath, favourite.fileName, false);
+        job.collectMessages = true;
+        job.captureGate = captureGate_.get();
+        jobs.append(std::move(job));
+    }
+    ahead_->plan(std::move(jobs));
+}
+
+void SiteWorker::dropAhead() {
+    ahead_->dropAll();
+}
 
 void SiteWorker::setUrlCache(std::shared_ptr<const platform::UrlCache> cache) {
     urlCache_ = std::move(cache);
@@ -165,18 +257,15 @@ void SiteWorker::reloadUrlCache() {
 }
 
 void SiteWorker::abandonFetch() {
+    ahead_->abandon();
+    captureGate_->wakeAll();
     if (renderer_)
         renderer_->shutDown();
     TSiteHttpClient::cancelEveryClient();
 }
 
-void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileName, bool forHistory,
-                               QByteArray& currentLink) {
-    if (showStatus_)
-        showStatus_();
-    if (!urlCache_)
-        reloadUrlCache();
-
+SiteWorkerJob SiteWorker::jobFor(const QString& folderPath, const QString& fileName,
+                                 bool forHistory) const {
     SiteWorkerJob job;
     job.FolderPath = folderPath;
     job.FileName = fileName;
@@ -190,8 +279,19 @@ void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileNam
     job.renderer = renderer_;
     job.urlCache = urlCache_;
     job.noteOwnChange = noteOwnChange_;
+    return job;
+}
 
-    TGet_Web worker(std::move(job));
+void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileName, bool forHistory,
+                               QByteArray& currentLink) {
+    if (showStatus_)
+        showStatus_();
+    if (!urlCache_)
+        reloadUrlCache();
+    if (!forHistory && ahead_->take(folderPath, fileName, trace_, currentLink))
+        return;
+
+    TGet_Web worker(jobFor(folderPath, fileName, forHistory));
     TGet_Web* const outer = current_;
     current_ = &worker;
     QEventLoop loop;

@@ -9,8 +9,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QMutex>
+#include <QStringList>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -21,6 +24,8 @@ class UrlCache;
 
 namespace catalogue {
 
+class CaptureGate;
+class FetchAhead;
 class PageRenderer;
 class RunTrace;
 class SiteProbe;
@@ -43,6 +48,12 @@ struct SiteWorkerJob {
     // Told the path of the temporary shortcut before it is written and
     // before it is removed; called on the worker thread.
     platform::NoteOwnChange noteOwnChange;
+
+    // Work running ahead of the run keeps its message boxes (messages())
+    // for the run to show, and takes turns at the renderer in its place.
+    bool collectMessages = false;
+    CaptureGate* captureGate = nullptr;
+    qint64 captureOrder = 0;
 };
 
 class TGet_Web : public QThread {
@@ -54,6 +65,13 @@ public:
     const QByteArray& link() const { return link_; }
     // Whether the site redirected (the temporary shortcut was used).
     bool siteRedirected() const { return siteRedirected_; }
+    // The message boxes kept by a job that collects them.
+    const QStringList& messages() const { return messages_; }
+
+    // Drops the work: the request in progress fails at once, nothing more
+    // is sent and no picture is taken. Safe from any thread.
+    void cancel();
+    bool dropped() const { return dropped_.load(); }
 
 protected:
     void run() override;
@@ -67,9 +85,16 @@ private:
     SiteWorkerJob job_;
     QByteArray link_;
     bool siteRedirected_ = false;
+    QStringList messages_;
+    std::atomic<bool> dropped_{false};
+    QMutex probeMutex_;
+    SiteProbe* probe_ = nullptr; // the probe in use, for cancel()
 };
 
-// The refresh run's site fetcher: one TGet_Web per favourite.
+// The refresh run's site fetcher: one TGet_Web per favourite. Favourites
+// the run plans ahead are worked on by several of them at once (see
+// FetchAhead); the rest, and all of them when the environment sets
+// PAGORAMA_ONE_AT_A_TIME=1, one at a time while the run waits.
 class SiteWorker : public SiteFetcher {
 public:
     // settings gives newOnly, showCode, secureSites and the run counter
@@ -85,6 +110,15 @@ public:
 
     void FetchSiteInfo(const QString& folderPath, const QString& fileName, bool forHistory,
                        QByteArray& currentLink) override;
+    void planAhead(const QList<PlannedFetch>& plan) override;
+    void dropAhead() override;
+
+    // How many favourites are worked on at once (1: one at a time, nothing
+    // ahead). Set before a run; the default adapts to the machine.
+    void setParallelFetches(int count);
+    int parallelFetches() const { return parallel_; }
+    // How many captures the renderer takes at once.
+    void setParallelCaptures(int count);
 
     // The worker of the favourite in progress, null between favourites.
     TGet_Web* currentFetch() const { return current_; }
@@ -92,7 +126,7 @@ public:
     // turns false as soon as the thread ends, even while the wait inside
     // FetchSiteInfo has not returned yet (a cancel that waits for the worker
     // may sit above that wait on the stack).
-    bool fetchRunning() const { return current_ && !current_->isFinished(); }
+    bool fetchRunning() const;
     // For a close that ends the program: the fetch in progress is cut short
     // instead of waited for, however long its time-outs. Every probe request
     // in progress fails as cancelled (also those of the main thread) and
@@ -106,6 +140,8 @@ public:
     void reloadUrlCache();
 
 private:
+    SiteWorkerJob jobFor(const QString& folderPath, const QString& fileName, bool forHistory) const;
+
     platform::SettingsModel& settings_;
     RunTrace& trace_;
     QString dataFolder_;
@@ -114,6 +150,13 @@ private:
     PageRenderer* renderer_;
     std::shared_ptr<const platform::UrlCache> urlCache_;
     TGet_Web* current_ = nullptr;
+    int parallel_;
+    std::unique_ptr<CaptureGate> captureGate_;
+    std::unique_ptr<FetchAhead> ahead_;
 };
+
+// The number of favourites worked on at once on this machine: bounded, and
+// 1 when the environment sets PAGORAMA_ONE_AT_A_TIME=1.
+int DefaultParallelFetches();
 
 } // namespace catalogue

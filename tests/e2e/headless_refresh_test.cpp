@@ -3,6 +3,7 @@
 // pictures and the pages, serves them, and ends on SIGTERM with its settings
 // saved. A second start refreshes again and removes the first run's pictures.
 #include "catalogue_reader.h"
+#include "picture_colour.h"
 #include "program_run.h"
 #include "support/http_test_client.h"
 #include "support/temp_home.h"
@@ -17,6 +18,7 @@
 #include <atomic>
 
 using e2e::CatalogueFolder;
+using e2e::mainColour;
 using e2e::ProgramRun;
 using testsupport::TempHome;
 using testsupport::TestSite;
@@ -62,22 +64,6 @@ QStringList expectedNames(bool reachable, bool titled) {
 QByteArray colouredPage(const char* colour) {
     return QByteArray("<html><head><title>Coloured</title></head><body style=\"background:") +
            colour + ";margin:0\"><h1>Coloured page</h1></body></html>";
-}
-
-// The colour most pixels of the picture have.
-QColor mainColour(const QImage& image) {
-    QHash<QRgb, int> counts;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            ++counts[image.pixel(x, y)];
-    QRgb best = 0;
-    int most = -1;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        if (it.value() > most) {
-            best = it.key();
-            most = it.value();
-        }
-    return QColor(best);
 }
 
 QImage picture(const TempHome& home, const e2e::CatalogueLink& link) {

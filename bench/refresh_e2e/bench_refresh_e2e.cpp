@@ -1,0 +1,204 @@
+// The whole program refreshing a Favorites folder of slow servers: 500
+// favourites (or the count given) spread over 127.0.0.1 .. 127.0.0.50, one
+// local site answering on all of them after 300 ms with pages of a few KiB,
+// a stylesheet and a picture; 5 favourites on 127.0.0.50, which accepts
+// connections and never answers. The same run is made with the waits
+// overlapped and one favourite at a time (PAGORAMA_ONE_AT_A_TIME=1), each in
+// a fresh HOME, and the two catalogues are compared apart from their times.
+//
+//   bench_refresh_e2e [favourites] [both|overlap|alone]
+#include "support/free_port.h"
+#include "support/loopback_site.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Addresses = 50;
+constexpr int SilentAddress = 50;
+constexpr int SilentFavourites = 5;
+constexpr int DelayMs = 300;
+
+struct Figures {
+    double runSeconds = 0;     // from "Found N web favourites." to "All Done"
+    double programCpu = 0;     // seconds of the program's own threads
+    double rendererCpu = 0;    // seconds of the browser and its processes
+    long programPeakKiB = 0;   // VmHWM of the program
+    long rendererPeakKiB = 0;  // the most resident memory of the browser's processes at once
+    QByteArray catalogue;
+    bool done = false;
+};
+
+QList<int> childrenOf(int pid) {
+    QList<int> found;
+    QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& word : file.readAll().split(' '))
+            if (!word.trimmed().isEmpty())
+                found << word.trimmed().toInt();
+    for (int i = 0; i < found.size(); ++i) {
+        QFile more(QStringLiteral("/proc/%1/task/%1/children").arg(found[i]));
+        if (more.open(QIODevice::ReadOnly))
+            for (const QByteArray& word : more.readAll().split(' '))
+                if (!word.trimmed().isEmpty())
+                    found << word.trimmed().toInt();
+    }
+    return found;
+}
+
+long statusKiB(int pid, const QByteArray& key) {
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+// utime + stime and cutime + cstime of a process, in seconds.
+std::pair<double, double> cpuOf(int pid) {
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {0, 0};
+    const QByteArray text = file.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    // Fields after the name start at 3 (state): utime is 14, cstime 17.
+    return {(fields[11].toDouble() + fields[12].toDouble()) / tick,
+            (fields[13].toDouble() + fields[14].toDouble()) / tick};
+}
+
+QByteArray withoutTimes(const QByteArray& catalogue) {
+    QString text = QString::fromUtf8(catalogue);
+    text.replace(QRegularExpression("Time=\"\\d+\""), "Time=\"\"");
+    return text.toUtf8();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+}
+
+Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime) {
+    QTemporaryDir home;
+    const QString favorites = home.path() + "/Favorites/";
+    // The silent server's favourites stand evenly among the others
+    // (for 500: numbers 50, 150, ..., 450).
+    const int step = favourites / SilentFavourites;
+    for (int i = 0; i < favourites; ++i) {
+        const bool silent = i % step == step / 2 && i / step < SilentFavourites;
+        const int address = silent ? SilentAddress : 1 + i % (Addresses - 1);
+        const QString url = site.url(address, QStringLiteral("/page/%1").arg(i));
+        writeFile(favorites + QStringLiteral("Folder %1/Site %2.url")
+                                  .arg(i / 25, 2, 10, QLatin1Char('0'))
+                                  .arg(i, 4, 10, QLatin1Char('0')),
+                  "[InternetShortcut]\r\nURL=" + url.toUtf8() + "\r\n");
+    }
+    writeFile(home.path() + "/.config/pagorama/pagorama.ini",
+              "[Data]\r\nPort=" + QByteArray::number(testsupport::freePort()) +
+                  "\r\n[General]\r\nStartup=1\r\nHistory=0\r\nAutoStart=0\r\n");
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    if (oneAtATime)
+        env.insert("PAGORAMA_ONE_AT_A_TIME", "1");
+    else
+        env.remove("PAGORAMA_ONE_AT_A_TIME");
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(home.path());
+    program.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});
+    program.waitForStarted(10000);
+    const int pid = int(program.processId());
+
+    Figures figures;
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 foundAt = -1;
+    std::pair<double, double> cpu{0, 0};
+    while (program.state() == QProcess::Running) {
+        program.waitForReadyRead(200);
+        err += program.readAllStandardError();
+        if (foundAt < 0 && err.contains("web favourites."))
+            foundAt = clock.elapsed();
+        long renderer = 0;
+        for (int child : childrenOf(pid))
+            renderer += statusKiB(child, "VmRSS");
+        figures.rendererPeakKiB = std::max(figures.rendererPeakKiB, renderer);
+        if (err.contains("All Done")) {
+            figures.done = true;
+            figures.runSeconds = (clock.elapsed() - foundAt) / 1000.0;
+            // The browser is stopped after the run: give it a moment to be
+            // reaped, so its time counts among the program's children.
+            QThread::msleep(1500);
+            cpu = cpuOf(pid);
+            figures.programPeakKiB = statusKiB(pid, "VmHWM");
+            break;
+        }
+    }
+    program.terminate();
+    program.waitForFinished(20000);
+    figures.programCpu = cpu.first;
+    figures.rendererCpu = cpu.second;
+    QFile catalogue(home.path() + "/Documents/pagorama/listings.xml");
+    if (catalogue.open(QIODevice::ReadOnly))
+        figures.catalogue = withoutTimes(catalogue.readAll());
+    // The catalogue names the home folder (UNIQUE) and each run has its own.
+    figures.catalogue.replace(QFile::encodeName(home.path()).toHex().toUpper(), "HOME");
+    return figures;
+}
+
+void print(const char* name, const Figures& f, int favourites) {
+    std::printf("%-16s run %8.1f s  %6.0f ms/favourite  program cpu %6.1f s  renderer cpu %6.1f s  "
+                "program peak %6ld MiB  renderer peak %6ld MiB%s\n",
+                name, f.runSeconds, f.runSeconds * 1000.0 / favourites, f.programCpu, f.rendererCpu,
+                f.programPeakKiB / 1024, f.rendererPeakKiB / 1024, f.done ? "" : "  (did not finish)");
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int favourites = argc > 1 ? std::max(SilentFavourites * 2, atoi(argv[1])) : 500;
+    const QString mode = argc > 2 ? QString::fromLatin1(argv[2]) : QStringLiteral("both");
+    testsupport::LoopbackSite site({Addresses, DelayMs, {SilentAddress}});
+    std::printf("%d favourites on %d loopback servers (%d ms per answer), %d on a server that "
+                "never answers\n",
+                favourites, Addresses, DelayMs, SilentFavourites);
+    Figures overlapped, alone;
+    if (mode != "alone") {
+        overlapped = runOnce(site, favourites, false);
+        print("overlapped", overlapped, favourites);
+    }
+    if (mode != "overlap") {
+        alone = runOnce(site, favourites, true);
+        print("one at a time", alone, favourites);
+    }
+    if (mode == "both") {
+        std::printf("ratio overlapped / one at a time: %.3f (goal at most 0.2)\n",
+                    overlapped.runSeconds / alone.runSeconds);
+        std::printf("catalogues %s apart from their times\n",
+                    overlapped.catalogue == alone.catalogue && !alone.catalogue.isEmpty()
+                        ? "identical"
+                        : "DIFFERENT");
+    }
+    return 0;
+}
