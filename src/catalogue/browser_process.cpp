@@ -105,8 +105,38 @@ pid_t spawnInOwnGroup(char* const argv[], char* const envp[], int toChild, int f
     return pid;
 }
 
+// The browser's crash handler runs outside its process group and may outlive
+// it, writing into the profile's crash folder: it ends before the folder goes,
+// so the folder is not made again after its removal.
+void endCrashHandlersOf(const QString& profile) {
+    const QByteArray wanted = "--database=" + QFile::encodeName(profile) + '/';
+    QList<pid_t> ended;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const pid_t pid = entry.toInt(&isPid);
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!isPid || QFileInfo(cmdline.fileName()).ownerId() != ::geteuid() ||
+            !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        if (('\0' + cmdline.readAll()).contains('\0' + wanted) && ::kill(pid, SIGKILL) == 0)
+            ended << pid;
+    }
+    const QDeadlineTimer deadline(2000);
+    for (const pid_t pid : ended)
+        while (::kill(pid, 0) == 0 && !deadline.hasExpired()) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            if (!stat.open(QIODevice::ReadOnly))
+                break;
+            const QByteArray text = stat.readAll();
+            if (text.mid(text.lastIndexOf(')') + 2, 1) == "Z")
+                break; // ended; its parent has not collected it yet
+            QThread::msleep(10);
+        }
+}
+
 void removeProfile(BrowserProcess& browser) {
     if (!browser.profileDir.isEmpty()) {
+        endCrashHandlersOf(browser.profileDir);
         QDir(browser.profileDir).removeRecursively();
         browser.profileDir.clear();
     }
@@ -272,8 +302,10 @@ void removeStaleBrowserProfiles() {
             stale = ::flock(lock, LOCK_EX | LOCK_NB) == 0;
             ::close(lock);
         }
-        if (stale)
+        if (stale) {
+            endCrashHandlersOf(folder);
             QDir(folder).removeRecursively();
+        }
     }
 }
 

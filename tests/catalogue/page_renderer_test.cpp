@@ -70,6 +70,24 @@ QByteArray profileFolderOf(int pid) {
     return {};
 }
 
+QByteArray commandLineOf(int pid) {
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    return cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll().replace('\0', ' ') : QByteArray();
+}
+
+// Live processes whose command line names the folder, whatever their group.
+QList<int> liveProcessesNaming(const QByteArray& folder) {
+    QList<int> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const int pid = entry.toInt(&isPid);
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (isPid && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(folder))
+            found << pid;
+    }
+    return found;
+}
+
 bool hasExited(int pid) {
     QFile statFile(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!statFile.open(QIODevice::ReadOnly))
@@ -163,8 +181,15 @@ TEST_F(PageRendererTest, StopLeavesNoBrowserProcessNorProfile) {
         profile = profileFolderOf(group);
         ASSERT_FALSE(profile.isEmpty());
         ASSERT_FALSE(liveProcessesInGroup(group).isEmpty());
+        // A helper outside the group (such as a crash handler) would outlive
+        // the stop and could write into the profile after its removal.
     } // the destructor stops it
     EXPECT_TRUE(groupEnds(group));
+    // Also the helpers outside the group (the crash handler), which could
+    // otherwise make the profile folder again after its removal.
+    for (int pid : liveProcessesNaming(profile))
+        EXPECT_TRUE(hasExited(pid) || commandLineOf(pid).isEmpty())
+            << commandLineOf(pid).constData();
     EXPECT_FALSE(QFileInfo::exists(QString::fromLocal8Bit(profile)));
 
     ASSERT_FALSE(renderer.capture(site.url("/red-news")).isNull());
