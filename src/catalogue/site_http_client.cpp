@@ -1,11 +1,11 @@
 #include "catalogue/site_http_client.h"
 
 #include "catalogue/tls_connection.h"
+#include "platform/main_thread.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
-#include <QThread>
 #include <QTimer>
 
 #include <functional>
@@ -31,11 +31,6 @@ std::atomic<int> generation{0};
 
 QString socketError(int number) {
     return QStringLiteral("Winsock error no %1").arg(number);
-}
-
-bool onMainThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
 }
 
 // A host name look-up on a thread of its own. The waiter may give up (time-out,
@@ -244,7 +239,7 @@ private:
     // Returns when fd is ready for events; throws on time-out or cancel.
     void wait(int fd, short events) {
         const QDeadlineTimer deadline(timeoutMs_);
-        const bool pumpEvents = onMainThread();
+        const bool pumpEvents = platform::isMainThread();
         std::unique_ptr<QSocketNotifier> notifier;
         QTimer tick;
         if (pumpEvents) {
