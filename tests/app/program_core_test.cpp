@@ -10,6 +10,7 @@
 #include "webserver/web_server_controller.h"
 
 #include <QDir>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -34,6 +35,8 @@ TEST_F(Core, FirstStartPrintsTheFirstRunTextAndSavesCentredDefaults) {
     EXPECT_NE(printed.find("This is the first time Pagorama has been run on this computer."),
               std::string::npos);
     EXPECT_TRUE(core->Initialised);
+    // Without a display the program runs without any widget.
+    EXPECT_TRUE(QApplication::allWidgets().isEmpty());
     // "Refresh on program start" is on by default: the start message arrives once.
     EXPECT_EQ(starts, 1);
     EXPECT_EQ(core->statusLine(), QStringLiteral("All Done"));
