@@ -48,7 +48,8 @@ public:
 
     struct Options {
         bool desktop = false; // a display is present: tray and windows may be shown
-        // Tests that check no server start leave the server stopped at start-up.
+        // Off: start-up leaves the web server stopped (for tests that need
+        // no server and so bind no port).
         bool serveAtStart = true;
     };
 
