@@ -1,10 +1,9 @@
 #include "app/control_requests.h"
 
-#include "app/main_window.h"
+#include "app/program_core.h"
 #include "catalogue/refresh_run.h"
 #include "webserver/web_server_controller.h"
 
-#include <QLabel>
 #include <QTimer>
 
 namespace app {
@@ -15,12 +14,12 @@ QByteArray accepted(const QString& text) {
     return QByteArray(AcceptedAnswer) + text.toUtf8() + '\n';
 }
 
-QString statusText(const TMain& window) {
+QString statusText(const ProgramCore& core) {
     QStringList lines;
-    const QString statusLine = window.Label1->text().trimmed();
+    const QString statusLine = core.statusLine().trimmed();
     lines << (statusLine.isEmpty() ? QStringLiteral("Status: -")
                                    : QStringLiteral("Status: ") + statusLine);
-    const catalogue::RefreshRun& run = *window.Run;
+    const catalogue::RefreshRun& run = core.Run();
     if (run.runInProgress()) {
         QString progress = QStringLiteral("Refreshing: %1 of %2 favourites")
                                .arg(run.sitesFetched())
@@ -31,8 +30,8 @@ QString statusText(const TMain& window) {
     } else {
         lines << QStringLiteral("No refresh is running");
     }
-    if (window.HttpServer1->isListening())
-        lines << QStringLiteral("Pages: http://localhost:%1/").arg(window.HttpServer1->lastStartedPort());
+    if (core.HttpServer1->isListening())
+        lines << QStringLiteral("Pages: http://localhost:%1/").arg(core.HttpServer1->lastStartedPort());
     else
         lines << QStringLiteral("Pages: the web server is stopped");
     return lines.join(QLatin1Char('\n'));
@@ -40,29 +39,29 @@ QString statusText(const TMain& window) {
 
 } // namespace
 
-QByteArray answerControlRequest(TMain& window, const QByteArray& request) {
-    const bool running = window.Run->runInProgress();
+QByteArray answerControlRequest(ProgramCore& core, const QByteArray& request) {
+    const bool running = core.Run().runInProgress();
     if (request == RefreshRequest) {
         if (running)
             return accepted(QStringLiteral("A refresh is already running"));
         // The same as "Manually Refresh" of the tray menu.
-        QTimer::singleShot(0, &window, &TMain::Button2Click);
+        QTimer::singleShot(0, &core, &ProgramCore::Button2Click);
         return accepted(QStringLiteral("Refresh started"));
     }
     if (request == CancelRequest) {
         if (!running)
             return accepted(QStringLiteral("No refresh is running"));
-        QTimer::singleShot(0, &window, &TMain::Button3Click);
+        QTimer::singleShot(0, &core, &ProgramCore::Button3Click);
         return accepted(QStringLiteral("Cancelling the refresh"));
     }
     if (request == QuitRequest) {
         // The close path of "&Shutdown Pagorama": a run is cancelled and the
         // settings are saved before the program ends.
-        QTimer::singleShot(0, &window, &TMain::Close1Click);
+        QTimer::singleShot(0, &core, &ProgramCore::Close1Click);
         return accepted(QStringLiteral("Pagorama is shutting down"));
     }
     if (request == StatusRequest)
-        return accepted(statusText(window));
+        return accepted(statusText(core));
     return {};
 }
 

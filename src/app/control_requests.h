@@ -5,7 +5,7 @@
 
 namespace app {
 
-class TMain;
+class ProgramCore;
 
 // The words on the channel, one request per connection.
 inline constexpr char RefreshRequest[] = "refresh";
@@ -15,9 +15,9 @@ inline constexpr char StatusRequest[] = "status";
 // Every accepted request is answered with this line, then the text to show.
 inline constexpr char AcceptedAnswer[] = "ok\n";
 
-// Answers request and queues its work on window, so the answer leaves before
+// Answers request and queues its work on the core, so the answer leaves before
 // a cancel or a shutdown waits for the fetch in progress. An unknown request
 // gets an empty answer.
-QByteArray answerControlRequest(TMain& window, const QByteArray& request);
+QByteArray answerControlRequest(ProgramCore& core, const QByteArray& request);
 
 } // namespace app

@@ -2,6 +2,7 @@
 // The window has a fixed size, so the controls are placed at fixed points.
 #include "app/main_window.h"
 #include "app/status_light.h"
+#include "platform/settings_model.h"
 
 #include <QCheckBox>
 #include <QComboBox>

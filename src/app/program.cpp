@@ -3,20 +3,26 @@
 #include "app/command_line.h"
 #include "app/control_requests.h"
 #include "app/dialog_message_service.h"
+#include "app/empty_favorites_offer.h"
+#include "app/first_run_dialog.h"
 #include "app/main_window.h"
 #include "app/pagora_application.h"
+#include "app/program_core.h"
 #include "app/resources_init.h"
 #include "app/running_dialog.h"
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
 #include "platform/message_service.h"
+#include "platform/paths.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QSystemTrayIcon>
 #include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace app {
 
@@ -52,6 +58,13 @@ SingleInstance::RunningCopy askRunningCopyWhileStarting(const QString& name) {
 }
 
 } // namespace
+
+void greetAtStart(bool desktop) {
+    initResources();
+    if (!QFileInfo::exists(platform::settingsFilePath()))
+        showFirstRun(desktop);
+    offerBookmarkImport(desktop);
+}
 
 bool environmentHasDisplay() {
     return nonEmpty("DISPLAY") || nonEmpty("WAYLAND_DISPLAY");
@@ -96,21 +109,27 @@ int runPagorama(int argc, char** argv) {
         std::fprintf(stderr, "Pagorama: cannot listen for other copies on %s\n",
                      name.toUtf8().constData());
 
-    TMain window(desktop);
+    greetAtStart(desktop);
+    ProgramCore core({desktop});
+    // Without a display no widget is made: the core's own view writes the
+    // status lines to stderr.
+    std::unique_ptr<TMain> window;
+    if (desktop)
+        window = std::make_unique<TMain>(core);
     instance.comeForward = [&window] {
-        if (!window.isVisible() || window.isMinimized())
+        if (!window || !window->isVisible() || window->isMinimized())
             return false;
-        window.raise();
-        window.activateWindow();
+        window->raise();
+        window->activateWindow();
         return true;
     };
-    instance.control = [&window](const QByteArray& request) {
-        return answerControlRequest(window, request);
+    instance.control = [&core](const QByteArray& request) {
+        return answerControlRequest(core, request);
     };
     TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &window,
-                     &TMain::Close1Click);
-    QObject::connect(&window, &TMain::quitRequested, &application, &QCoreApplication::quit,
+    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &core,
+                     &ProgramCore::Close1Click);
+    QObject::connect(&core, &ProgramCore::quitRequested, &application, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     const int status = application.exec();
     platform::setMessageService(nullptr);

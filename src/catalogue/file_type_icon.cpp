@@ -1,13 +1,13 @@
 #include "catalogue/file_type_icon.h"
 
 #include "catalogue/picture_step.h"
+#include "platform/main_thread.h"
 
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPainterPath>
-#include <QThread>
 
 namespace catalogue {
 
@@ -71,12 +71,8 @@ QImage GenericFileIcon(int size) {
 }
 
 QImage FileTypeIcon(const QString& url) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread())
-        return iconOnThisThread(url);
     QImage result;
-    QMetaObject::invokeMethod(
-        app, [&result, url] { result = iconOnThisThread(url); }, Qt::BlockingQueuedConnection);
+    platform::runOnMainThread([&result, &url] { result = iconOnThisThread(url); });
     return result;
 }
 

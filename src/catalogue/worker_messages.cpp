@@ -2,9 +2,6 @@
 
 #include "platform/message_service.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
 namespace catalogue {
 
 namespace {
@@ -26,13 +23,7 @@ void ShowWorkerMessage(const QString& text) {
         threadCollector->messages_ << text;
         return;
     }
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
-        platform::showMessage(text);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        app, [text] { platform::showMessage(text); }, Qt::BlockingQueuedConnection);
+    platform::showMessage(text);
 }
 
 } // namespace catalogue

@@ -1,5 +1,7 @@
 #include "platform/message_service.h"
 
+#include "platform/main_thread.h"
+
 #include <cstdio>
 
 namespace platform {
@@ -32,7 +34,9 @@ MessageService& messageService() { return *current; }
 void setMessageService(MessageService* service) { current = service ? service : &stderrService; }
 
 void showMessage(const QString& text, const QString& caption, MessageKind kind) {
-    current->show(text, caption, kind);
+    // Services show boxes or record into plain lists: both belong to the
+    // main thread, so a call from elsewhere waits for it there.
+    runOnMainThread([&] { current->show(text, caption, kind); });
 }
 
 } // namespace platform

@@ -44,7 +44,8 @@ MessageService& messageService();
 // Installs a service (not owned); nullptr restores the stderr one.
 void setMessageService(MessageService* service);
 
-// Shows a box through the service in use. Safe to call from the main thread only.
+// Shows a box through the service in use. From a thread other than the main
+// one it is shown on the main thread while the caller waits.
 void showMessage(const QString& text, const QString& caption = QStringLiteral("Pagorama"),
                  MessageKind kind = MessageKind::Information);
 

@@ -1,8 +1,7 @@
 // The autostart entry, the browser start page takeover and the default
 // browser, against the registry store and files in a temporary HOME.
 #include "app/browser_integration.h"
-#include "app/main_window.h"
-#include "app/pagora_application.h"
+#include "platform/folder_monitor.h"
 #include "app/product_page.h"
 #include "catalogue/refresh_run.h"
 #include "catalogue/shortcut_file.h"
@@ -10,6 +9,7 @@
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "support/program_fixture.h"
 #include "support/temp_home.h"
 
 #include <QCoreApplication>
@@ -224,16 +224,8 @@ TEST_F(BrowserIntegration, DefaultBrowserIsStartedWithTheAddress) {
     EXPECT_NO_THROW(app::OpenInDefaultBrowser(address));
 }
 
-app::PagoraApplication& application() {
-    static int argc = 1;
-    static char name[] = "app_browser_integration_test";
-    static char* argv[] = {name, nullptr};
-    static auto* instance = new app::PagoraApplication(argc, argv);
-    return *instance;
-}
-
-TEST_F(BrowserIntegration, TheWindowTakesOverAtStartAndOpensInstructions) {
-    application();
+TEST_F(BrowserIntegration, TheProgramTakesOverAtStartAndOpensInstructions) {
+    testsupport::programApplication();
     platform::ScopedMessageRecorder messages;
     QTcpServer probe;
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
@@ -243,28 +235,28 @@ TEST_F(BrowserIntegration, TheWindowTakesOverAtStartAndOpensInstructions) {
                "[Data]\nPort=" + port.toUtf8() + "\n[General]\nStartup=0\n");
     writeValue(RegistryHive::CurrentUser, MainKey, "Start Page", "http://example.org/");
 
-    auto window = std::make_unique<app::TMain>(false);
+    auto core = std::make_unique<app::ProgramCore>(app::ProgramCore::Options{});
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(startPage(), "http://localhost:" + port + "/");
     EXPECT_EQ(kept(), "[InternetShortcut]\r\nURL=http://example.org/\r\n");
     // Writing the favourite starts no refresh through the folder monitor.
-    EXPECT_TRUE(window->OwnFavouriteChanges.isOwn(keptFile()));
-    window->FolderMonitor1->processPending();
-    EXPECT_FALSE(window->Run->favouritesChanged());
+    EXPECT_TRUE(core->OwnFavouriteChanges.isOwn(keptFile()));
+    core->FolderMonitor1->processPending();
+    EXPECT_FALSE(core->Run().favouritesChanged());
 
     setBrowserCommand("/nonexistent/browser \"%1\"");
-    window->Instructions1Click();
+    core->Instructions1Click();
     EXPECT_TRUE(messages.texts.contains("Couldn't launch default browser"))
         << messages.texts.join('|').toStdString();
 
     const QString out = home.path() + QStringLiteral("/opened.txt");
     setBrowserCommand(recordingBrowser(out));
-    window->Instructions1Click();
+    core->Instructions1Click();
     const QString opened = waitForText(out);
     EXPECT_TRUE(opened.startsWith("file:///")) << opened.toStdString();
     EXPECT_EQ(opened, app::productPageUrl().toString(QUrl::FullyEncoded));
-    window.reset();
+    core.reset();
 }
 
 } // namespace

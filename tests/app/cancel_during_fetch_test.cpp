@@ -2,11 +2,10 @@
 // worker waits for a page that answers after three seconds: the window
 // keeps handling events, the run ends after that favourite without
 // replacing the catalogue, and a new run can start.
-#include "app/main_window.h"
-#include "app/pagora_application.h"
 #include "catalogue/refresh_run.h"
 #include "platform/message_service.h"
 #include "support/free_port.h"
+#include "support/program_fixture.h"
 #include "support/temp_home.h"
 #include "support/test_site.h"
 
@@ -28,14 +27,6 @@ using testsupport::TestSite;
 
 namespace {
 
-app::PagoraApplication& application() {
-    static int argc = 1;
-    static char name[] = "app_cancel_during_fetch_test";
-    static char* argv[] = {name, nullptr};
-    static auto* instance = new app::PagoraApplication(argc, argv);
-    return *instance;
-}
-
 // Handles events until done() holds or the time is up.
 bool processUntil(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer waited;
@@ -48,7 +39,7 @@ bool processUntil(const std::function<bool()>& done, int timeoutMs) {
 } // namespace
 
 TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOneStarts) {
-    application();
+    testsupport::programApplication();
     testsupport::TempHome home;
     platform::ScopedMessageRecorder messages;
     TestSite site;
@@ -72,9 +63,10 @@ TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOne
                    "\r\n[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\nNew_Only=0\r\n");
     home.write("Documents/pagorama/listings.xml", "the previous catalogue");
 
-    app::TMain window(false);
-    processUntil([&] { return window.Initialised; }, 5000);
-    ASSERT_TRUE(window.Initialised);
+    app::ProgramCore core({});
+    app::TMain window(core);
+    processUntil([&] { return core.Initialised; }, 5000);
+    ASSERT_TRUE(core.Initialised);
 
     // A cancel that never returns would hang the test: end it with a clear failure.
     QTimer watchdog;
@@ -103,7 +95,7 @@ TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOne
         const int before = ticks;
         QElapsedTimer waited;
         waited.start();
-        window.Button4->click();
+        window.findChild<QPushButton*>("Button4")->click();
         cancelMs = waited.elapsed();
         ticksDuringCancel = ticks - before;
         quickRequestsAtCancel = site.requestCount("/title");
@@ -111,7 +103,7 @@ TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOne
     poll.start(20);
     bool runReturned = false;
     QTimer::singleShot(0, [&] {
-        window.Button2->click();
+        window.findChild<QPushButton*>("Button2")->click();
         runReturned = true;
     });
     ASSERT_TRUE(processUntil([&] { return runReturned; }, 25000));
@@ -127,17 +119,17 @@ TEST(CancelDuringFetch, WindowKeepsRunningTheRunEndsAfterThatFavouriteAndANewOne
     EXPECT_EQ(site.requestCount("/title"), quickRequestsAtCancel);
     EXPECT_EQ(QDir(home.dataFolder() + "images").entryList({"*.BMP"}, QDir::Files).size(), 1)
         << "the late page's picture only";
-    EXPECT_EQ(window.Label1->text(), "Refresh cancelled");
+    EXPECT_EQ(window.findChild<QLabel*>("Label1")->text(), "Refresh cancelled");
     EXPECT_EQ(home.read("Documents/pagorama/listings.xml"), "the previous catalogue");
-    EXPECT_FALSE(window.Run->runInProgress());
-    EXPECT_TRUE(window.Button2->isEnabled());
+    EXPECT_FALSE(core.Run().runInProgress());
+    EXPECT_TRUE(window.findChild<QPushButton*>("Button2")->isEnabled());
 
     // A new run takes every favourite.
     site.setRoute("/late", [](const TestSite::Request&, TestSite::Connection& connection) {
         connection.send(TestSite::response(200, "text/html", TestSite::page("Late")));
     });
-    window.Button2->click();
-    EXPECT_EQ(window.Label1->text(), "All Done");
+    window.findChild<QPushButton*>("Button2")->click();
+    EXPECT_EQ(window.findChild<QLabel*>("Label1")->text(), "All Done");
     EXPECT_GT(site.requestCount("/title"), 0);
     EXPECT_TRUE(home.read("Documents/pagorama/listings.xml").contains("quick"));
 }

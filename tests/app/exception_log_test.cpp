@@ -2,10 +2,10 @@
 // the raise notices of real throws (this test program interposes the
 // runtime's throw the way the executable does).
 #include "app/exception_log.h"
-#include "app/pagora_application.h"
 #include "app/throw_hook.h"
 #include "catalogue/site_http_client.h"
 #include "platform/message_service.h"
+#include "support/program_fixture.h"
 #include "support/temp_home.h"
 #include "support/test_site.h"
 
@@ -304,14 +304,6 @@ TEST_F(RaisedExceptions, ThrowsOnSeveralThreadsAllReachTheFile) {
         EXPECT_EQ(all.count(QStringLiteral("Message: thread %1").arg(t)), PerThread);
 }
 
-int application() {
-    static int argc = 1;
-    static char name[] = "app_exception_log_test";
-    static char* argv[] = {name, nullptr};
-    static auto* instance = new app::PagoraApplication(argc, argv);
-    return instance ? 1 : 0;
-}
-
 class Thrower : public QObject {
 public:
     bool event(QEvent* event) override {
@@ -322,7 +314,7 @@ public:
 };
 
 TEST_F(RaisedExceptions, AnExceptionThatEscapesAHandlerIsShownAndLoggedOnce) {
-    application();
+    testsupport::programApplication();
     platform::ScopedMessageRecorder boxes;
     Thrower target;
     QCoreApplication::postEvent(&target, new QEvent(QEvent::User));

@@ -4,6 +4,7 @@
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "support/order_value.h"
+#include "support/recording_refresh_host.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -25,42 +26,7 @@ using namespace catalogue;
 namespace {
 
 // Records what the run shows; hooks let a test act at a given moment.
-class FakeHost : public RefreshHost {
-public:
-    void setStatusText(const QString& text) override {
-        statusTexts << text;
-        if (onStatus)
-            onStatus(text);
-    }
-    void setProgressRange(int maximum) override { progressMaximum = maximum; }
-    void setProgressPosition(int position) override { progressPosition = position; }
-    RunLight statusLight() const override { return light; }
-    void setStatusLight(RunLight newLight) override {
-        light = newLight;
-        lights << newLight;
-    }
-    void setTrayAnimated(bool animated) override { trayStates << animated; }
-    void setRefreshControlsEnabled(bool enabled) override { controlStates << enabled; }
-    void showStatus() override { ++showStatusCalls; }
-    void WriteSupportPages(const QByteArray& text) override {
-        if (failPages)
-            throw std::runtime_error("page write failed");
-        supportPagesText = text;
-    }
-    void WriteCataloguePages(const QByteArray& text) override { cataloguePagesText = text; }
-    void runHistoryAnalysis() override { ++historyRuns; }
-    void clearWorkLists() override { ++clearCalls; }
-
-    QStringList statusTexts;
-    std::function<void(const QString&)> onStatus;
-    int progressMaximum = -1, progressPosition = -1;
-    RunLight light = RunLight::Idle;
-    QList<RunLight> lights;
-    QList<bool> trayStates, controlStates;
-    int showStatusCalls = 0, historyRuns = 0, clearCalls = 0;
-    bool failPages = false;
-    QByteArray supportPagesText = "unset", cataloguePagesText = "unset";
-};
+using FakeHost = testsupport::RecordingRefreshHost;
 
 // Stands in for the site worker: appends a CODE piece and lets a test act
 // while "fetching".

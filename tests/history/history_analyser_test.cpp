@@ -7,6 +7,7 @@
 #include "platform/settings_model.h"
 #include "platform/trash.h"
 #include "platform/urlcache.h"
+#include "support/recording_refresh_host.h"
 #include "support/temp_home.h"
 #include "support/test_site.h"
 
@@ -26,32 +27,7 @@ using testsupport::TestSite;
 
 namespace {
 
-class RecordingHost : public catalogue::RefreshHost {
-public:
-    void setStatusText(const QString& text) override { statusTexts << text; }
-    void setProgressRange(int maximum) override { progressMaximum = maximum; }
-    void setProgressPosition(int position) override { progressPosition = position; }
-    RunLight statusLight() const override { return light; }
-    void setStatusLight(RunLight newLight) override {
-        light = newLight;
-        lights << newLight;
-    }
-    void setTrayAnimated(bool animated) override { trayStates << animated; }
-    void setRefreshControlsEnabled(bool enabled) override { controlStates << enabled; }
-    void showStatus() override {}
-    void WriteSupportPages(const QByteArray&) override {}
-    void WriteCataloguePages(const QByteArray&) override {}
-    void runHistoryAnalysis() override {}
-    void rememberCursor() override { ++cursorsRemembered; }
-    void restoreCursor() override { ++cursorsRestored; }
-
-    QStringList statusTexts;
-    int progressMaximum = -1, progressPosition = -1;
-    RunLight light = RunLight::Idle;
-    QList<RunLight> lights;
-    QList<bool> trayStates, controlStates;
-    int cursorsRemembered = 0, cursorsRestored = 0;
-};
+using RecordingHost = testsupport::RecordingRefreshHost;
 
 // The real site worker, watched: what it was handed and what the temporary
 // shortcut held while it ran.

@@ -1,12 +1,9 @@
-// The window's routines that reach the other parts of the program: the web
+// The core's steps that reach the other parts of the program: the web
 // server and its log, the page writer, and the refresh run with its site
 // worker and page renderer.
 #include "app/browser_integration.h"
-#include "app/log_display.h"
-#include "app/main_window.h"
-#include "app/pagora_application.h"
+#include "app/program_core.h"
 #include "app/program_refresh_host.h"
-#include "app/shown_update.h"
 #include "bookmarks/import_record.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/refresh_run.h"
@@ -15,101 +12,44 @@
 #include "catalogue/site_worker.h"
 #include "history/history_analyser.h"
 #include "pages/page_writer.h"
-#include "platform/autostart.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
-#include "platform/registry.h"
 #include "webserver/edit_post_handler.h"
 #include "webserver/server_log.h"
 #include "webserver/web_server_controller.h"
 
-#include <QCheckBox>
+#include <QCoreApplication>
 #include <QImage>
-#include <QPixmap>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
 
 namespace app {
 
-void ProgramRefreshHost::setStatusText(const QString& text) {
-    WindowRefreshHost::setStatusText(text);
-    if (window_.Run && window_.Run->runInProgress())
-        window_.ShowPicturePreview(window_.Run->currentLink());
-}
-
-void ProgramRefreshHost::WriteSupportPages(const QByteArray&) {
-    // The support pages are made from "listings.xml", which the run has
-    // just saved.
-    window_.PageWriter1->writeSupportPages();
-}
-
-void ProgramRefreshHost::WriteCataloguePages(const QByteArray& catalogueText) {
-    window_.PageWriter1->writeCataloguePages(catalogueText);
-}
-
-void ProgramRefreshHost::runHistoryAnalysis() {
-    window_.AnalysingHistory = true;
-    try {
-        window_.HistoryAnalyser1->AnalyseHistory();
-    } catch (...) {
-        window_.AnalysingHistory = false;
-        throw; // the refresh run ends its history step on it
-    }
-    window_.AnalysingHistory = false;
-}
-
-void ProgramRefreshHost::clearWorkLists() {
-    window_.HistoryAnalyser1->clearWorkLists();
-}
-
-void TMain::createParts() {
+void ProgramCore::createParts() {
     HttpServer1 = new webserver::WebServerController(this, LogFileName);
     HttpServer1->setObjectName(QStringLiteral("HttpServer1"));
     connect(HttpServer1, &webserver::WebServerController::listeningChanged, this,
-            [this](bool listening) {
-                PortEdit->setEnabled(!listening);
-                StartButton->setEnabled(!listening);
-                StopButton->setEnabled(listening);
-            });
-    // The count changes twice with every request; the label follows it
-    // while it is on screen.
-    auto shownCount = std::make_shared<int>(0);
-    auto* clientCount = new ShownUpdate(*ClientCountLabel, [this, shownCount] {
-        ClientCountLabel->setText(QString::number(*shownCount));
-    });
-    connect(HttpServer1, &webserver::WebServerController::clientCountChanged, clientCount,
-            [clientCount, shownCount](int count) {
-                *shownCount = count;
-                clientCount->changed();
-            });
-    new LogDisplay(HttpServer1->log(), *DisplayMemo); // owned by the display
-    connect(DisplayHeaderCheckBox, &QCheckBox::toggled, HttpServer1,
-            &webserver::WebServerController::setDisplayHeader);
-    // Takes effect at once: a listening server listens again on the new address.
-    connect(ShareOnNetworkCheckBox, &QCheckBox::toggled, HttpServer1,
-            &webserver::WebServerController::setShareOnNetwork);
+            [this](bool listening) { view_->showServerListening(listening); });
+    connect(HttpServer1, &webserver::WebServerController::clientCountChanged, this,
+            [this](int count) { view_->showClientCount(count); });
 
     // Local links in the pages point at the port the server was last started on.
-    PageWriter1 = std::make_unique<pages::PageWriter>(
+    pageWriter_ = std::make_unique<pages::PageWriter>(
         Settings, [this] { return HttpServer1->lastStartedPort(); });
 
-    PageRenderer1 = std::make_unique<catalogue::PageRenderer>();
-    RunHost = std::make_unique<ProgramRefreshHost>(*this);
-    Run = std::make_unique<catalogue::RefreshRun>(*RunHost, Settings);
-    SiteWorker1 = std::make_unique<catalogue::SiteWorker>(
-        Settings, Run->trace(), platform::dataFolder(), [this] { ShowStatus(); },
-        noteOwnFavouriteChange(), PageRenderer1.get());
-    Run->setSiteFetcher(SiteWorker1.get(), [this] { return SiteWorker1->fetchRunning(); });
+    renderer_ = std::make_unique<catalogue::PageRenderer>();
+    runHost_ = std::make_unique<ProgramRefreshHost>(*this);
+    run_ = std::make_unique<catalogue::RefreshRun>(*runHost_, Settings);
+    siteWorker_ = std::make_unique<catalogue::SiteWorker>(
+        Settings, run_->trace(), platform::dataFolder(), [this] { ShowStatus(); },
+        noteOwnFavouriteChange(), renderer_.get());
+    run_->setSiteFetcher(siteWorker_.get(), [this] { return siteWorker_->fetchRunning(); });
 
-    HistoryAnalyser1 = std::make_unique<history::HistoryAnalyser>(
-        *RunHost, Settings, *SiteWorker1,
+    historyAnalyser_ = std::make_unique<history::HistoryAnalyser>(
+        *runHost_, Settings, *siteWorker_,
         history::HistoryAnalyserHooks{
-            [this] { return Run->cancelRequested(); },
-            [this] { Run->setFavouritesChanged(false); },
+            [this] { return run_->cancelRequested(); },
+            [this] { run_->setFavouritesChanged(false); },
             noteOwnFavouriteChange(),
-            [this](const QByteArray& text) { PageWriter1->writeHistoryPage(text); }});
+            [this](const QByteArray& text) { pageWriter_->writeHistoryPage(text); }});
 
     // The favourites editor and the history page post their forms here.
     EditPosts = new webserver::EditPostHandler(*HttpServer1, platform::favoritesFolder(),
@@ -120,7 +60,7 @@ void TMain::createParts() {
     });
 }
 
-void TMain::ShowPicturePreview(const QByteArray& link) {
+void ProgramCore::ShowPicturePreview(const QByteArray& link) {
     static const QByteArray marker = "IMAGE =\"";
     const qsizetype start = link.lastIndexOf(marker);
     if (start < 0)
@@ -132,34 +72,35 @@ void TMain::ShowPicturePreview(const QByteArray& link) {
     const QString relative = platform::fromBackslashForm(QString::fromUtf8(link.mid(from, end - from)));
     const QImage picture(platform::dataFolder() + relative);
     if (!picture.isNull())
-        Image1->setPixmap(QPixmap::fromImage(picture));
+        view_->showPicturePreview(picture);
 }
 
-void TMain::OpenServerLogAtStart() {
+void ProgramCore::OpenServerLogAtStart() {
     HttpServer1->log().openLogFile();
-    WriteLogFileCheckBox->setChecked(HttpServer1->log().isOpen());
+    Settings.logToFile = HttpServer1->log().isOpen();
+    view_->showSettings();
 }
 
-void TMain::WriteStartupBanner() {
+void ProgramCore::WriteStartupBanner() {
     HttpServer1->writeBanner();
 }
 
-void TMain::StartWebServerAtStart() {
+void ProgramCore::StartWebServerAtStart() {
     StartButtonClick();
 }
 
-void TMain::WriteSupportPagesAtStart() {
+void ProgramCore::WriteSupportPagesAtStart() {
     // A page that cannot be written ends this start-up step only; the
     // error is shown like any other and the rest of the start-up goes on.
     try {
-        PageWriter1->writeSupportPages();
+        pageWriter_->writeSupportPages();
     } catch (const std::exception& error) {
         platform::showMessage(QString::fromUtf8(error.what()), QStringLiteral("Pagora"),
                               platform::MessageKind::Error);
     }
 }
 
-void TMain::TakeOverStartPage() {
+void ProgramCore::TakeOverStartPage() {
     // Only when the registry store holds the browser's Main key, which
     // nothing on Linux creates. A failure is shown and start-up goes on.
     const platform::NoteOwnChange noteOwnChange = noteOwnFavouriteChange();
@@ -170,21 +111,22 @@ void TMain::TakeOverStartPage() {
         app::TakeOverStartPage(HttpServer1->lastStartedPort(), platform::favoritesFolder(),
                                writeUrlFile);
     } catch (const IntegrationError& error) {
-        reportException(error.what());
+        platform::showMessage(QString::fromUtf8(error.what()), QStringLiteral("Pagora"),
+                              platform::MessageKind::Error);
     }
 }
 
-void TMain::Button2Click() {
-    if (Run->runInProgress() || Ending)
+void ProgramCore::Button2Click() {
+    if (run_->runInProgress() || Ending)
         return;
     ImportNewBookmarksBeforeRun();
-    SiteWorker1->reloadUrlCache();
-    Run->Button2Click();
+    siteWorker_->reloadUrlCache();
+    run_->Button2Click();
     // One browser serves a whole run; it is started again by the next one.
-    PageRenderer1->stop();
+    renderer_->stop();
 }
 
-void TMain::ImportNewBookmarksBeforeRun() {
+void ProgramCore::ImportNewBookmarksBeforeRun() {
     const QString source = Settings.importBookmarks.toLower();
     if (source.isEmpty())
         return;
@@ -207,34 +149,45 @@ void TMain::ImportNewBookmarksBeforeRun() {
         ShowStatusLine(QStringLiteral("Bookmark import failed: ") + result.error);
 }
 
-void TMain::StartButtonClick() {
+void ProgramCore::StartButtonClick() {
     HttpServer1->setShareOnNetwork(Settings.shareOnNetwork);
-    HttpServer1->start(PortEdit->text(), platform::documentFolder());
+    HttpServer1->start(Settings.port, platform::documentFolder());
     // "Port" is saved from the port last handed to the server, whether or
     // not the server could start on it.
     HttpServer1->saveTo(Settings);
 }
 
-void TMain::StopButtonClick() {
+void ProgramCore::StopButtonClick() {
     HttpServer1->stop();
 }
 
-void TMain::WriteLogFileCheckBoxClick() {
-    WriteLogFileCheckBox->setChecked(
-        HttpServer1->log().setWriteToFile(WriteLogFileCheckBox->isChecked()));
+void ProgramCore::setDisplayHeader(bool on) {
+    Settings.displayHeader = on;
+    HttpServer1->setDisplayHeader(on);
 }
 
-void TMain::ClearButtonClick() {
+void ProgramCore::setShareOnNetwork(bool on) {
+    Settings.shareOnNetwork = on;
+    // Takes effect at once: a listening server listens again on the new address.
+    if (on != HttpServer1->shareOnNetwork())
+        HttpServer1->setShareOnNetwork(on);
+}
+
+bool ProgramCore::setWriteLogFile(bool on) {
+    Settings.logToFile = HttpServer1->log().setWriteToFile(on);
+    return Settings.logToFile;
+}
+
+void ProgramCore::clearServerLog() {
     HttpServer1->log().clearDisplay();
-    DisplayMemo->clear();
 }
 
-void TMain::CloseServerLogAtEnd() {
+void ProgramCore::CloseServerLogAtEnd() {
     if (HttpServer1->log().isOpen())
         HttpServer1->log().closeLogFile();
 }
 
-void TMain::UpdateAutostartEntry() {
+void ProgramCore::UpdateAutostartEntry() {
     UpdateAutostart(QStringLiteral("Pagorama"), QCoreApplication::applicationFilePath(),
                     Settings.autoStart);
 }
