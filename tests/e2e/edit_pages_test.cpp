@@ -166,7 +166,9 @@ TEST_F(ProgramEditor, SavesFromOldEditorPagesChangeOnlyWhatWasChangedOnThem) {
 
     // The viewer shows the script address as text too.
     ASSERT_TRUE(browser.open(QString("http://localhost:%1/").arg(port)));
+    // A frame's first document is an empty one that is complete at once.
     ASSERT_TRUE(browser.waitFor("frames.length == 3 && "
+                                "frames['mymain'].location.protocol == 'http:' && "
                                 "frames['mymain'].document.readyState == 'complete'",
                                 60000));
     EXPECT_EQ(browser
