@@ -134,6 +134,13 @@ void endCrashHandlersOf(const QString& profile) {
         }
 }
 
+void writeProfilePreferences(const QString& profile) {
+    QDir(profile).mkpath(QStringLiteral("Default"));
+    QFile preferences(profile + QStringLiteral("/Default/Preferences"));
+    if (preferences.open(QIODevice::WriteOnly))
+        preferences.write(R"({"net":{"network_prediction_options":2}})");
+}
+
 void removeProfile(BrowserProcess& browser) {
     if (!browser.profileDir.isEmpty()) {
         endCrashHandlersOf(browser.profileDir);
@@ -173,6 +180,9 @@ std::optional<BrowserProcess> launchBrowser(const QString& program) {
     browser.profileLock = ::open(ownerPath.constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
     if (browser.profileLock >= 0)
         ::flock(browser.profileLock, LOCK_EX);
+    // No connections opened ahead of need: every connection the browser
+    // makes carries a request the page asked for.
+    writeProfilePreferences(browser.profileDir);
     // The browser's crash handler keeps its reports in the profile too,
     // never in the user's own browser folders.
     QByteArray crashFolder = "BREAKPAD_DUMP_LOCATION=" + profileTemplate + "/Crash Reports";

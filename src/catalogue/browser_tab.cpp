@@ -4,6 +4,7 @@
 #include "catalogue/thumbnail_size.h"
 
 #include <QDeadlineTimer>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QSet>
 
@@ -54,6 +55,15 @@ std::unique_ptr<BrowserTab> BrowserTab::open(std::shared_ptr<DevToolsConnection>
         // the page starts itself; the refusal itself stays.
         connection->request("Security.enable", {}, sessionId, deadline),
         connection->request("Emulation.setDeviceMetricsOverride", metrics, sessionId, deadline),
+        // Network events tell when a request has ended; no bodies are kept.
+        connection->request("Network.enable",
+                            {{"maxTotalBufferSize", 0}, {"maxResourceBufferSize", 0}}, sessionId,
+                            deadline),
+        // Every request waits for the pacer to let it go.
+        connection->request("Fetch.enable",
+                            {{"patterns", QJsonArray{QJsonObject{{"urlPattern", "*"},
+                                                                 {"requestStage", "Request"}}}}},
+                            sessionId, deadline),
     };
     bool ready = true;
     for (const int id : requests) {
@@ -114,8 +124,11 @@ QImage BrowserTab::capture(const QString& url, int loadMs, int commandMs,
 BrowserTab::Navigation BrowserTab::navigate(const QString& url, int waitMs) {
     Navigation result;
     const QDeadlineTimer deadline(waitMs);
-    // Whatever the previous page still sent is no news about this one.
+    // Whatever the previous page still sent is no news about this one, and
+    // its held requests end with it.
     connection_->clearMailbox(sessionId_);
+    pacer_.clear();
+    heldHeaders_.clear();
     const int navigation = connection_->send("Page.navigate", {{"url", url}}, sessionId_, deadline);
     if (navigation == 0) {
         usable_ = false;
@@ -154,7 +167,12 @@ BrowserTab::Navigation BrowserTab::navigate(const QString& url, int waitMs) {
             }
         } else {
             const QString event = message->value("method").toString();
-            if (event == QLatin1String("Security.certificateError")) {
+            if (event == QLatin1String("Fetch.requestPaused")) {
+                requestHeld(params, deadline);
+            } else if (event == QLatin1String("Network.loadingFinished") ||
+                       event == QLatin1String("Network.loadingFailed")) {
+                requestEnded(params.value("requestId").toString(), deadline);
+            } else if (event == QLatin1String("Security.certificateError")) {
                 refusedAddresses.insert(params.value("requestURL").toString());
             } else if (event == QLatin1String("Page.frameNavigated")) {
                 const QJsonObject frame = params.value("frame").toObject();
@@ -188,6 +206,36 @@ BrowserTab::Navigation BrowserTab::navigate(const QString& url, int waitMs) {
         }
     }
     return result;
+}
+
+void BrowserTab::requestHeld(const QJsonObject& params, const QDeadlineTimer& deadline) {
+    const QJsonObject request = params.value("request").toObject();
+    const QString heldId = params.value("requestId").toString();
+    heldHeaders_.insert(heldId, request.value("headers").toObject());
+    letGo(pacer_.held({heldId, params.value("networkId").toString(),
+                       request.value("url").toString()}),
+          deadline);
+}
+
+void BrowserTab::requestEnded(const QString& networkId, const QDeadlineTimer& deadline) {
+    letGo(pacer_.ended(networkId), deadline);
+}
+
+void BrowserTab::letGo(const QStringList& heldIds, const QDeadlineTimer& deadline) {
+    for (const QString& heldId : heldIds) {
+        // The server closes the connection after its answer: the browser
+        // keeps no idle connection to it beside the probes' own.
+        QJsonObject headers = heldHeaders_.take(heldId);
+        for (const QString& name : headers.keys())
+            if (name.compare(QLatin1String("Connection"), Qt::CaseInsensitive) == 0)
+                headers.remove(name);
+        QJsonArray entries;
+        for (auto it = headers.constBegin(); it != headers.constEnd(); ++it)
+            entries.append(QJsonObject{{"name", it.key()}, {"value", it.value().toString()}});
+        entries.append(QJsonObject{{"name", "Connection"}, {"value", "close"}});
+        connection_->send("Fetch.continueRequest", {{"requestId", heldId}, {"headers", entries}},
+                          sessionId_, deadline);
+    }
 }
 
 bool BrowserTab::isCertificateError(const QString& errorText) {

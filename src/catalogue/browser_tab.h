@@ -4,10 +4,16 @@
 // navigates, waits for that navigation's own load, and has the browser take
 // the picture already clipped to the page and scaled to the thumbnail, so
 // only a small PNG crosses the pipe and gets decoded.
+#include "catalogue/request_pacer.h"
+
+#include <QHash>
 #include <QImage>
+#include <QJsonObject>
 #include <QString>
 
 #include <memory>
+
+class QDeadlineTimer;
 
 namespace catalogue {
 
@@ -46,12 +52,18 @@ private:
                QString sessionId);
     Navigation navigate(const QString& url, int waitMs);
     QImage takePicture(int commandMs);
+    // The browser holds every request of the page (see RequestPacer).
+    void requestHeld(const QJsonObject& params, const QDeadlineTimer& deadline);
+    void requestEnded(const QString& networkId, const QDeadlineTimer& deadline);
+    void letGo(const QStringList& heldIds, const QDeadlineTimer& deadline);
 
     std::shared_ptr<DevToolsConnection> connection_;
     QString targetId_;
     QString sessionId_;
     bool usable_ = true;
     bool closed_ = false;
+    RequestPacer pacer_;
+    QHash<QString, QJsonObject> heldHeaders_; // of the requests not let go yet
 };
 
 } // namespace catalogue

@@ -1,5 +1,7 @@
 #include "catalogue/encodings.h"
 
+#include "platform/hex_digit.h"
+
 #include <string>
 
 namespace catalogue {
@@ -49,16 +51,6 @@ bool forbiddenInXml(uint codePoint) {
     if (codePoint < 32)
         return codePoint != '\t' && codePoint != '\n' && codePoint != '\r';
     return codePoint == 0xFFFE || codePoint == 0xFFFF;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 QByteArray upperHexPair(int code) {
@@ -138,8 +130,8 @@ QByteArray decodeHexPairs(const QByteArray& hex, qsizetype* bad) {
     out.reserve(hex.size() / 2);
     *bad = -1;
     for (qsizetype pos = 0; pos + 1 < hex.size(); pos += 2) {
-        const int high = hexValue(hex[pos]);
-        const int low = hexValue(hex[pos + 1]);
+        const int high = platform::hexDigitValue(hex[pos]);
+        const int low = platform::hexDigitValue(hex[pos + 1]);
         if (high < 0 || low < 0) {
             *bad = pos;
             break;

@@ -1,5 +1,7 @@
 #include "catalogue/html_text.h"
 
+#include "platform/hex_digit.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -97,17 +99,11 @@ bool referencedCharacter(const char* text, qsizetype length, char32_t* code) {
             return false;
         quint64 number = 0;
         for (qsizetype i = first; i < length; ++i) {
-            const char c = text[i];
-            int digit;
-            if (c >= '0' && c <= '9')
-                digit = c - '0';
-            else if (hex && c >= 'a' && c <= 'f')
-                digit = c - 'a' + 10;
-            else if (hex && c >= 'A' && c <= 'F')
-                digit = c - 'A' + 10;
-            else
+            const int base = hex ? 16 : 10;
+            const int digit = platform::hexDigitValue(text[i]);
+            if (digit < 0 || digit >= base)
                 return false;
-            number = number * (hex ? 16 : 10) + quint64(digit);
+            number = number * base + quint64(digit);
             if (number > 0x10FFFF)
                 number = 0x110000; // stays out of range however long it gets
         }
@@ -148,6 +144,15 @@ QByteArray DecodeHtmlText(const QByteArray& html) {
         out += html[pos++];
     }
     return out;
+}
+
+QByteArray trimmedTitle(const QByteArray& title) {
+    qsizetype begin = 0, end = title.size();
+    while (begin < end && uchar(title[begin]) <= ' ')
+        ++begin;
+    while (end > begin && uchar(title[end - 1]) <= ' ')
+        --end;
+    return title.mid(begin, end - begin);
 }
 
 } // namespace catalogue

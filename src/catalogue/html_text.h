@@ -14,4 +14,8 @@ namespace catalogue {
 // surrogates, beyond U+10FFFF) becomes U+FFFD. Other bytes pass unchanged.
 QByteArray DecodeHtmlText(const QByteArray& html);
 
+// A page title as its readers expect it: every byte up to the blank (control
+// characters included) goes from both ends; bytes above ASCII stay.
+QByteArray trimmedTitle(const QByteArray& title);
+
 } // namespace catalogue

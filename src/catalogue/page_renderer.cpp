@@ -254,7 +254,7 @@ std::shared_ptr<PageRenderer::Browser> PageRenderer::runningBrowser() {
             QMetaObject::invokeMethod(
                 this,
                 [this] {
-                    QMutexLocker lock(&stateMutex_);
+                    QMutexLocker startLock(&stateMutex_);
                     if (starting_ && !shutDown_ && !browserAlive())
                         spawnBrowser();
                     starting_ = false;

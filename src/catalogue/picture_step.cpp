@@ -3,6 +3,7 @@
 #include "catalogue/bmp_file.h"
 #include "catalogue/capture_gate.h"
 #include "catalogue/encodings.h"
+#include "catalogue/html_text.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/picture_copy.h"
 #include "catalogue/placeholder.h"
@@ -75,17 +76,6 @@ void copyPicture(const QString& from, const QString& to) {
 QString hostOf(const QString& url) {
     const QString host = QUrl(url).host();
     return host.isEmpty() ? url : host;
-}
-
-// Trimming as the title's readers expect: every byte up to the blank
-// (control characters included) goes from both ends.
-QByteArray trimmedTitle(const QByteArray& title) {
-    qsizetype begin = 0, end = title.size();
-    while (begin < end && uchar(title[begin]) <= ' ')
-        ++begin;
-    while (end > begin && uchar(title[end - 1]) <= ' ')
-        --end;
-    return title.mid(begin, end - begin);
 }
 
 QImage fileTypeCard(const QImage& icon) {

@@ -221,12 +221,12 @@ private:
         if (lookUp->doneFd < 0)
             throw HttpClientError(HttpErrorKind::Other, socketError(errno));
         std::thread([lookUp, nameBytes, service] {
-            addrinfo hints{};
-            hints.ai_family = AF_UNSPEC;
-            hints.ai_socktype = SOCK_STREAM;
+            addrinfo anyName{};
+            anyName.ai_family = AF_UNSPEC;
+            anyName.ai_socktype = SOCK_STREAM;
             addrinfo* result = nullptr;
             const int rc =
-                ::getaddrinfo(nameBytes.constData(), service.constData(), &hints, &result);
+                ::getaddrinfo(nameBytes.constData(), service.constData(), &anyName, &result);
             lookUp->finish(rc, result);
         }).detach();
         wait(lookUp->doneFd, POLLIN);

@@ -2,6 +2,7 @@
 
 #include "catalogue/date_number.h"
 #include "catalogue/directory_scan.h"
+#include "catalogue/html_text.h"
 #include "catalogue/picture_copy.h"
 #include "catalogue/shortcut_file.h"
 #include "catalogue/site_probe.h"
@@ -28,16 +29,6 @@ const QString ShortcutMask = QStringLiteral("*.url");
 
 QString caseFolded(const QString& text) {
     return text.toCaseFolded();
-}
-
-// Blanks and control characters go from both ends of a title.
-QByteArray trimmedTitle(const QByteArray& title) {
-    qsizetype begin = 0, end = title.size();
-    while (begin < end && uchar(title[begin]) <= ' ')
-        ++begin;
-    while (end > begin && uchar(title[end - 1]) <= ' ')
-        --end;
-    return title.mid(begin, end - begin);
 }
 
 // The page address of a history entry's source name "Visited: user@address".
@@ -261,7 +252,7 @@ QString HistoryAnalyser::titleOf(catalogue::SiteProbe& probe, const QString& pag
     // are named after their host instead of being left out.
     if (!settings_.secureSites && pageAddress.left(8).toLower() == QLatin1String("https://"))
         return QUrl(pageAddress).host();
-    return QString::fromUtf8(trimmedTitle(probe.PageTitle(pageAddress)));
+    return QString::fromUtf8(catalogue::trimmedTitle(probe.PageTitle(pageAddress)));
 }
 
 bool HistoryAnalyser::isKnown(const QString& title) const {

@@ -1,5 +1,7 @@
 #include "platform/registry_text.h"
 
+#include "platform/hex_digit.h"
+
 #include <algorithm>
 
 namespace platform::regtext {
@@ -59,17 +61,6 @@ QString quoted(const QString& text) {
     return out;
 }
 
-int hexDigit(QChar c) {
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
-
 bool parseHexList(QStringView list, QByteArray* out) {
     out->clear();
     const QStringView trimmed = list.trimmed();
@@ -85,8 +76,8 @@ bool parseHexList(QStringView list, QByteArray* out) {
         start = comma + 1;
         // Nearly always one or two hex digits; anything else takes the
         // general number reading, which also decides what it refuses.
-        const int high = byte.size() == 2 ? hexDigit(byte[0]) : 0;
-        const int low = byte.isEmpty() ? -1 : hexDigit(byte[byte.size() - 1]);
+        const int high = byte.size() == 2 ? hexDigitValue(byte[0]) : 0;
+        const int low = byte.isEmpty() ? -1 : hexDigitValue(byte[byte.size() - 1]);
         if (byte.size() <= 2 && high >= 0 && low >= 0) {
             out->append(char(high * 16 + low));
             continue;

@@ -1,5 +1,7 @@
 #include "webserver/document_path.h"
 
+#include "platform/hex_digit.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -16,23 +18,13 @@
 
 namespace webserver {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 QByteArray percentDecode(const QByteArray& text) {
     QByteArray out;
     out.reserve(text.size());
     for (qsizetype at = 0; at < text.size(); ++at) {
         if (text[at] == '%' && at + 2 < text.size()) {
-            const int high = hexValue(text[at + 1]);
-            const int low = hexValue(text[at + 2]);
+            const int high = platform::hexDigitValue(text[at + 1]);
+            const int low = platform::hexDigitValue(text[at + 2]);
             if (high >= 0 && low >= 0) {
                 out += char(high * 16 + low);
                 at += 2;

@@ -14,8 +14,6 @@ namespace webserver {
 // give; a decoded byte is never decoded again. A "%" with fewer than two bytes
 // after it, or with non-hex digits, stays as it is. "+" is unchanged.
 QByteArray percentDecode(const QByteArray& text);
-// The value of one hexadecimal digit (either case), -1 for any other character.
-int hexValue(char c);
 
 // The native file path for a request path, or nothing when the path would
 // lead outside docDir or holds a NUL. A path ending in "/" names defaultDoc

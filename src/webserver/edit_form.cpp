@@ -1,5 +1,6 @@
 #include "webserver/edit_form.h"
 
+#include "platform/hex_digit.h"
 #include "platform/paths.h"
 #include "webserver/document_path.h"
 
@@ -98,9 +99,8 @@ std::optional<qint64> ParseSortOrder(const QString& text) {
         return std::nullopt;
     qint64 value = 0;
     for (; i < text.size(); ++i) {
-        const char c = text[i].toLatin1();
-        const int digit = hexValue(c);
-        if (digit < 0 || digit >= base || text[i].unicode() > 127)
+        const int digit = platform::hexDigitValue(text[i]);
+        if (digit < 0 || digit >= base)
             return std::nullopt;
         value = value * base + digit;
         if (value > 0xFFFFFFFFLL)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 using catalogue::DecodeHtmlText;
+using catalogue::trimmedTitle;
 
 TEST(HtmlText, NamedAndNumericReferencesBecomeUtf8) {
     EXPECT_EQ(DecodeHtmlText("Caf&eacute; &amp; Cr&#232;me &#xE8;&#XE8;"),
@@ -38,4 +39,14 @@ TEST(HtmlText, IncompleteOrUnknownReferencesStayAsTheyAre) {
         EXPECT_EQ(DecodeHtmlText(text), text) << text.constData();
     EXPECT_EQ(DecodeHtmlText("&&amp;"), "&&");
     EXPECT_EQ(DecodeHtmlText("&EACUTE;"), "&EACUTE;"); // names are case-sensitive
+}
+
+TEST(HtmlText, TitlesLoseBlanksAndControlCharactersAtBothEndsOnly) {
+    EXPECT_EQ(trimmedTitle(" \t\r\n Home  page \r\n"), "Home  page");
+    EXPECT_EQ(trimmedTitle(QByteArray("\x01\x1f\0Title\0\x7f", 10)), QByteArray("Title\0\x7f", 7));
+    // A no-break space is text, not a blank.
+    const QByteArray spaced = "\xC2\xA0" "Caf\xC3\xA9\xC2\xA0";
+    EXPECT_EQ(trimmedTitle(spaced), spaced);
+    EXPECT_EQ(trimmedTitle(" \t\r\n"), "");
+    EXPECT_EQ(trimmedTitle(""), "");
 }

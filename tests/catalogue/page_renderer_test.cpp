@@ -10,7 +10,6 @@
 #include <QDirIterator>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -258,13 +257,3 @@ TEST_F(PageRendererTest, RestartFromAnIdleWorkerRunsAtNormalScheduling) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // Drawing needs a GUI application; without a display (also when the
-    // test runner lists the tests) it draws off screen.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -2,6 +2,7 @@
 // what the reuse of a tab must never do: show its previous page.
 #include "catalogue/page_renderer.h"
 #include "catalogue/placeholder.h"
+#include "support/loopback_site.h"
 #include "support/snapshot_site.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGuiApplication>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -137,6 +137,32 @@ TEST_F(ParallelCapturesTest, ThePartOfTheMachineItUsesIsBounded) {
     EXPECT_EQ(fresh.maxParallelCaptures(), 8);
     fresh.setMaxParallelCaptures(0);
     EXPECT_EQ(fresh.maxParallelCaptures(), 1);
+}
+
+// A page with a stylesheet and a picture, on a slow server: the browser
+// asks for them one after the other, each over a connection of its own that
+// the server closes, and opens none ahead of need; the picture is the
+// page's all the same.
+TEST_F(ParallelCapturesTest, APageAsksItsServerOneRequestAtATime) {
+    LoopbackSite slow({2, 150, {}});
+    ASSERT_TRUE(renderer.start());
+    QImage pictures[2];
+    runInParallel(2, [&](int thread) {
+        pictures[thread] = renderer.capture(slow.url(thread + 1, QStringLiteral("/page/%1").arg(thread)));
+    });
+    for (int address : {1, 2}) {
+        EXPECT_EQ(slow.mostAtOnce(address), 1) << "127.0.0." << address;
+        QSet<QByteArray> asked;
+        for (const LoopbackSite::Seen& seen : slow.requests())
+            if (seen.address == address)
+                asked << seen.path;
+        EXPECT_TRUE(asked.contains("/style.css") && asked.contains("/picture.png"))
+            << "127.0.0." << address;
+        const QImage& picture = pictures[address - 1];
+        ASSERT_FALSE(picture.isNull());
+        EXPECT_EQ(QColor(dominantColour(picture)).name().toLatin1(),
+                  LoopbackSite::colourOf(address - 1));
+    }
 }
 
 // Red and blue pages taken in turn by three threads: every picture shows its
@@ -363,11 +389,3 @@ TEST_F(ParallelCapturesTest, ThePictureKeepsTheCardsSizeAndColours) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

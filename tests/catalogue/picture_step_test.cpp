@@ -13,7 +13,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QPainter>
 
 #include <gtest/gtest.h>
@@ -329,13 +328,3 @@ TEST_F(PictureStepTest, MisbehavingPagesAndADyingBrowserStillEndInPictures) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // Drawing needs a GUI application; without a display (also when the
-    // test runner lists the tests) it draws off screen.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -2,7 +2,6 @@
 #include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -167,13 +166,3 @@ TEST(Placeholder, BlankPictureLooksOnlyAtRowsOneToTheOneBeforeLast) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // Drawing needs a GUI application; without a display (also when the
-    // test runner lists the tests) it draws off screen.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

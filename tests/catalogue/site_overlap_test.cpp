@@ -13,9 +13,10 @@
 #include "support/loopback_site.h"
 #include "support/temp_home.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QGuiApplication>
+#include <QEventLoop>
 #include <QSet>
 #include <QThread>
 #include <QTimer>
@@ -29,16 +30,6 @@ using namespace catalogue;
 using testsupport::LoopbackSite;
 
 namespace {
-
-QGuiApplication& app() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "site_overlap_test";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication instance(argc, argv);
-    return instance;
-}
 
 // Waits for check while the main thread handles events, as the run does.
 bool waitFor(const std::function<bool()>& check, int timeoutMs) {
@@ -62,7 +53,6 @@ struct Favourite {
 class SiteOverlapTest : public ::testing::Test {
 protected:
     SiteOverlapTest() {
-        app();
         settings.evenFileName = 5;
         settings.showCode = true;
     }

@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
@@ -27,16 +26,6 @@ using testsupport::TestSite;
 
 namespace {
 
-QGuiApplication& app() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "site_worker_test";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication instance(argc, argv);
-    return instance;
-}
-
 // The attribute names of a Link text, in order.
 QStringList attributeNames(const QByteArray& link) {
     QStringList names;
@@ -52,7 +41,6 @@ QStringList attributeNames(const QByteArray& link) {
 class SiteWorkerTest : public ::testing::Test {
 protected:
     SiteWorkerTest() {
-        app();
         settings.evenFileName = 5;
         settings.newOnly = false;
         settings.showCode = true;

@@ -1,7 +1,5 @@
 #include "program_run.h"
 
-#include "support/free_port.h"
-
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QThread>
@@ -13,10 +11,6 @@ testsupport::HttpReply postForm(quint16 port, const QByteArray& path, const QByt
     return testsupport::fetch(
         port, "POST " + path + " HTTP/1.0\r\nHost: " + origin + "\r\nOrigin: http://" + origin +
                   "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-}
-
-quint16 freePort() {
-    return testsupport::freePort();
 }
 
 QByteArray shortcutText(const QString& url) {

@@ -2,6 +2,7 @@
 // Runs the built pagorama program for a whole-program test: a temporary
 // HOME with a Favorites tree, a settings file that sets a free port, no
 // display, and its standard error collected.
+#include "support/free_port.h"
 #include "support/http_test_client.h"
 #include "support/temp_home.h"
 
@@ -13,8 +14,8 @@
 
 namespace e2e {
 
-// A TCP port on 127.0.0.1 that nothing listens on right now.
-quint16 freePort();
+// Whole-program tests take their ports where every other test does.
+using testsupport::freePort;
 // The text of an Internet shortcut to url.
 QByteArray shortcutText(const QString& url);
 // A settings file: the server on port, a refresh at start, no history

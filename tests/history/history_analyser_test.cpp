@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
@@ -26,16 +25,6 @@ using history::FreeShortcutPath;
 using testsupport::TestSite;
 
 namespace {
-
-QGuiApplication& app() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "history_analyser_test";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication instance(argc, argv);
-    return instance;
-}
 
 class RecordingHost : public catalogue::RefreshHost {
 public:
@@ -140,7 +129,6 @@ QStringList descriptions(const HistoryFile& file) {
 class HistoryAnalyserTest : public ::testing::Test {
 protected:
     HistoryAnalyserTest() {
-        app();
         oldTmp_ = qgetenv("TMPDIR");
         QDir().mkpath(tmp());
         qputenv("TMPDIR", QFile::encodeName(tmp()));

@@ -22,9 +22,10 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 namespace pagetest {
 
 struct Favourite {
-    Favourite(QString name, QString url, QString image, int code = 200, QString title = {})
-        : name(std::move(name)), url(std::move(url)), image(std::move(image)), code(code),
-          title(std::move(title)) {}
+    Favourite(QString shownName, QString pageUrl, QString picture, int httpCode = 200,
+              QString pageTitle = {})
+        : name(std::move(shownName)), url(std::move(pageUrl)), image(std::move(picture)),
+          code(httpCode), title(std::move(pageTitle)) {}
 
     QString name;
     QString url;

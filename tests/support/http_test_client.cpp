@@ -1,8 +1,10 @@
 #include "support/http_test_client.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -34,6 +36,20 @@ void runWithEventLoop(const std::function<void()>& work) {
     });
     loop.exec();
     thread.join();
+}
+
+bool processUntil(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || deadline.hasExpired())
+            loop.quit();
+    });
+    check.start(5);
+    if (!done())
+        loop.exec();
+    return done();
 }
 
 QByteArray HttpReply::header(const QByteArray& name) const {

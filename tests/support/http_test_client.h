@@ -17,6 +17,10 @@ void ensureCoreApplication();
 // when work has returned.
 void runWithEventLoop(const std::function<void()>& work);
 
+// Runs this thread's event loop until done() holds or timeoutMs pass;
+// returns done().
+bool processUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+
 struct HttpReply {
     QByteArray raw;        // every byte received
     QByteArray statusLine; // without CR LF

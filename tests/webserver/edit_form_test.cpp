@@ -53,6 +53,9 @@ TEST(EditFormFields, SortOrderNumbers) {
     EXPECT_FALSE(ParseSortOrder("1F"));
     EXPECT_FALSE(ParseSortOrder("0x"));
     EXPECT_FALSE(ParseSortOrder("99999999999999999999"));
+    // Only ASCII digits count, whatever the low byte of a wider character.
+    EXPECT_FALSE(ParseSortOrder(QStringLiteral("$1\u0141")));
+    EXPECT_FALSE(ParseSortOrder(QStringLiteral("\uFF11\uFF12")));
 }
 
 TEST(EditFormNames, UnsafeNamesNeverPass) {

@@ -5,12 +5,9 @@
 #include "webserver/http_server.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace servertest {
@@ -54,17 +51,7 @@ protected:
     }
     // Runs the event loop until done() holds (or 10 s pass); returns done().
     static bool processUntil(const std::function<bool()>& done) {
-        QDeadlineTimer deadline(10000);
-        QEventLoop loop;
-        QTimer check;
-        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-            if (done() || deadline.hasExpired())
-                loop.quit();
-        });
-        check.start(5);
-        if (!done())
-            loop.exec();
-        return done();
+        return testsupport::processUntil(done);
     }
 
     QTemporaryDir root;

@@ -6,13 +6,10 @@
 #include "support/temp_home.h"
 #include "webserver/web_server_controller.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -22,25 +19,12 @@
 #include <unistd.h>
 
 using namespace webserver;
+using testsupport::processUntil;
 using testsupport::HttpTestClient;
 
 namespace {
 
 const QDateTime FixedTime(QDate(2003, 1, 6), QTime(14, 5, 9));
-
-bool processUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(10000);
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || deadline.hasExpired())
-            loop.quit();
-    });
-    check.start(5);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 QStringList fileLines(const QString& path) {
     QFile file(path);
