@@ -17,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QImage>
 #include <QSet>
 #include <gtest/gtest.h>
@@ -319,12 +318,4 @@ TEST_F(RendererDies, BrowserKilledDuringParallelCapturesIsReplacedAndTheRunGoesO
         EXPECT_TRUE(
             ProgramRun::waitUntil([&] { return !QFileInfo::exists(browser.profile()); }, 10000))
             << qPrintable(browser.profile());
-}
-
-int main(int argc, char** argv) {
-    // The host-name card is drawn here as the program draws it, off screen.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
