@@ -44,16 +44,15 @@ QByteArray bigCatalogue() {
                 QString("http://site%1-%2.example.invalid/index.html").arg(f).arg(l).toUtf8();
             // One in twenty did not answer the last time.
             const int code = l % 20 == 7 ? 404 : l % 20 == 13 ? -1 : 200;
-            text.addLine(catalogue::LinkHeadPieces("/home/user/Favorites/" +
-                                                       location(f).replace('\\', '/') + '/' +
-                                                       name + ".url",
-                                                   l, name) +
-                         catalogue::PreCodePiece(200) + catalogue::PropertyPiece("PID_IS_URL", url) +
-                         catalogue::VisitsPiece(l) + catalogue::CodePiece(code) +
-                         catalogue::GivenTitlePiece("Title of " + name.toUtf8()) +
-                         catalogue::ImagePiece("images\\" + QByteArray::number(++picture) +
-                                               ".BMP") +
-                         catalogue::LinkEnd());
+            text.addLine(
+                catalogue::LinkHeadPieces("/home/user/Favorites/" + location(f).replace('\\', '/') +
+                                              '/' + name + ".url",
+                                          l, name) +
+                catalogue::PreCodePiece(200) + catalogue::PropertyPiece("PID_IS_URL", url) +
+                catalogue::VisitsPiece(l) + catalogue::CodePiece(code) +
+                catalogue::GivenTitlePiece("Title of " + name.toUtf8()) +
+                catalogue::ImagePiece("images\\" + QByteArray::number(++picture) + ".BMP") +
+                catalogue::LinkEnd());
         }
         text.closeFolder();
     }
@@ -106,8 +105,8 @@ void timeTransforms(const QString& data, const QByteArray& catalogueText, QByteA
         QElapsedTimer timer;
         timer.start();
         QProcess process;
-        process.start(xsltproc, {"-o", data + "xsltproc.htm", data + "overview.xsl",
-                                 data + "listings.xml"});
+        process.start(xsltproc,
+                      {"-o", data + "xsltproc.htm", data + "overview.xsl", data + "listings.xml"});
         if (!process.waitForFinished(-1) || process.exitCode() != 0) {
             std::fprintf(stderr, "xsltproc failed\n");
             std::exit(1);
@@ -134,8 +133,8 @@ void timeInBrowser(const QString& data) {
             std::fprintf(stderr, "the browser did not load the page\n");
             std::exit(1);
         }
-        const QJsonValue load = browser.evaluate(
-            "performance.getEntriesByType('navigation')[0].loadEventEnd");
+        const QJsonValue load =
+            browser.evaluate("performance.getEntriesByType('navigation')[0].loadEventEnd");
         const QJsonValue content = browser.evaluate(
             "performance.getEntriesByType('navigation')[0].domContentLoadedEventEnd");
         received.push_back(
@@ -167,35 +166,34 @@ void timeInBrowser(const QString& data) {
             "   requestAnimationFrame(() => setTimeout(() =>"
             "     window.frameTimes.push(performance.now() - start))); });"
             " box.focus(); return true; })()");
-        const QStringList keys = {"s", "i", "t", "e", " ", "4", "2", "-", "7", "Backspace",
-                                  "Backspace", "Backspace", "Backspace", "Backspace",
-                                  "Backspace", "Backspace", "Backspace", "Backspace"};
+        const QStringList keys = {"s",         "i",         "t",         "e",         " ",
+                                  "4",         "2",         "-",         "7",         "Backspace",
+                                  "Backspace", "Backspace", "Backspace", "Backspace", "Backspace",
+                                  "Backspace", "Backspace", "Backspace"};
         std::printf("key presses (ms from keydown to the updated grid's layout, and to the "
                     "next frame drawn; shown favourites):\n");
         for (const QString& key : keys) {
             const int pressed = browser.evaluate("window.frameTimes.length").toInt() + 1;
             browser.pressKey(key);
             browser.waitFor(QString("window.frameTimes.length == %1").arg(pressed), 10000);
-            const double ms = browser.evaluate("window.keyTimes[window.keyTimes.length - 1]")
-                                  .toDouble();
+            const double ms =
+                browser.evaluate("window.keyTimes[window.keyTimes.length - 1]").toDouble();
             const double frame =
                 browser.evaluate("window.frameTimes[window.frameTimes.length - 1]").toDouble();
-            std::printf("  %-9s %6.1f ms %6.1f ms %5d shown for \"%s\"\n",
-                        qPrintable(key == " " ? "space" : key), ms, frame,
-                        browser.evaluate(count).toInt(),
-                        qPrintable(browser.evaluate("document.getElementById('search').value")
-                                       .toString()));
+            std::printf(
+                "  %-9s %6.1f ms %6.1f ms %5d shown for \"%s\"\n",
+                qPrintable(key == " " ? "space" : key), ms, frame, browser.evaluate(count).toInt(),
+                qPrintable(browser.evaluate("document.getElementById('search').value").toString()));
         }
         for (const char* series : {"keyTimes", "frameTimes"}) {
-            const QJsonArray times =
-                browser.evaluate(QString("window.") + series).toArray();
+            const QJsonArray times = browser.evaluate(QString("window.") + series).toArray();
             std::vector<double> all;
             for (const QJsonValue& t : times)
                 all.push_back(t.toDouble());
             std::printf("key press to updated grid (%s): median %.1f ms, worst %.1f ms over %zu "
                         "keys\n",
-                        series == QLatin1String("keyTimes") ? "layout" : "next frame",
-                        median(all), *std::max_element(all.begin(), all.end()), all.size());
+                        series == QLatin1String("keyTimes") ? "layout" : "next frame", median(all),
+                        *std::max_element(all.begin(), all.end()), all.size());
         }
     }
 }

@@ -30,11 +30,11 @@ constexpr int SilentFavourites = 5;
 constexpr int DelayMs = 300;
 
 struct Figures {
-    double runSeconds = 0;     // from "Found N web favourites." to "All Done"
-    double programCpu = 0;     // seconds of the program's own threads
-    double rendererCpu = 0;    // seconds of the browser and its processes
-    long programPeakKiB = 0;   // VmHWM of the program
-    long rendererPeakKiB = 0;  // the most resident memory of the browser's processes at once
+    double runSeconds = 0;    // from "Found N web favourites." to "All Done"
+    double programCpu = 0;    // seconds of the program's own threads
+    double rendererCpu = 0;   // seconds of the browser and its processes
+    long programPeakKiB = 0;  // VmHWM of the program
+    long rendererPeakKiB = 0; // the most resident memory of the browser's processes at once
     QByteArray catalogue;
     bool done = false;
 };
@@ -169,7 +169,8 @@ void print(const char* name, const Figures& f, int favourites) {
     std::printf("%-16s run %8.1f s  %6.0f ms/favourite  program cpu %6.1f s  renderer cpu %6.1f s  "
                 "program peak %6ld MiB  renderer peak %6ld MiB%s\n",
                 name, f.runSeconds, f.runSeconds * 1000.0 / favourites, f.programCpu, f.rendererCpu,
-                f.programPeakKiB / 1024, f.rendererPeakKiB / 1024, f.done ? "" : "  (did not finish)");
+                f.programPeakKiB / 1024, f.rendererPeakKiB / 1024,
+                f.done ? "" : "  (did not finish)");
     std::fflush(stdout);
 }
 

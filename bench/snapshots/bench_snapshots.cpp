@@ -23,9 +23,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <utility>
 #include <cstdio>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using testsupport::TestSite;

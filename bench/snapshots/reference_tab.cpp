@@ -31,10 +31,11 @@ bool ReferenceTab::start(const QString& browser) {
     int toChild[2], fromChild[2];
     if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0)
         return false;
-    QList<QByteArray> args{browser.toLocal8Bit(), "--headless", "--disable-gpu",
-                           "--disable-background-networking", "--no-first-run",
-                           "--hide-scrollbars", "--window-size=1024,768",
-                           "--user-data-dir=" + profile_, "--remote-debugging-pipe"};
+    QList<QByteArray> args{browser.toLocal8Bit(),    "--headless",
+                           "--disable-gpu",          "--disable-background-networking",
+                           "--no-first-run",         "--hide-scrollbars",
+                           "--window-size=1024,768", "--user-data-dir=" + profile_,
+                           "--remote-debugging-pipe"};
     if (::geteuid() == 0)
         args << "--no-sandbox";
     args << "about:blank";
@@ -76,10 +77,12 @@ bool ReferenceTab::start(const QString& browser) {
 
 QImage ReferenceTab::capture(const QString& url) {
     waitFor(send("Page.navigate", {{"url", url}}), QStringLiteral("Page.loadEventFired"));
-    const QJsonObject clip{{"x", 0}, {"y", 0}, {"width", 1024}, {"height", 768},
-                           {"scale", 122.0 / 1024}};
-    const QJsonObject shot = waitFor(send("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}}));
-    return QImage::fromData(QByteArray::fromBase64(shot.value("data").toString().toLatin1()), "PNG");
+    const QJsonObject clip{
+        {"x", 0}, {"y", 0}, {"width", 1024}, {"height", 768}, {"scale", 122.0 / 1024}};
+    const QJsonObject shot =
+        waitFor(send("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}}));
+    return QImage::fromData(QByteArray::fromBase64(shot.value("data").toString().toLatin1()),
+                            "PNG");
 }
 
 int ReferenceTab::send(const QString& method, const QJsonObject& params) {

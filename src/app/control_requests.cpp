@@ -31,7 +31,8 @@ QString statusText(const ProgramCore& core) {
         lines << QStringLiteral("No refresh is running");
     }
     if (core.HttpServer1->isListening())
-        lines << QStringLiteral("Pages: http://localhost:%1/").arg(core.HttpServer1->lastStartedPort());
+        lines << QStringLiteral("Pages: http://localhost:%1/")
+                     .arg(core.HttpServer1->lastStartedPort());
     else
         lines << QStringLiteral("Pages: the web server is stopped");
     return lines.join(QLatin1Char('\n'));

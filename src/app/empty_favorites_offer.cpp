@@ -63,7 +63,8 @@ QStringList browsersWithBookmarks() {
 }
 
 QString importHintText(const QString& favoritesFolder, const QStringList& browsers) {
-    QString text = QStringLiteral("Your Favorites folder %1 has no favourites. ").arg(favoritesFolder);
+    QString text =
+        QStringLiteral("Your Favorites folder %1 has no favourites. ").arg(favoritesFolder);
     if (browsers.isEmpty())
         return text + QStringLiteral("To bring in bookmarks, export them from your browser as "
                                      "an HTML file and run: pagorama --import-bookmarks FILE");

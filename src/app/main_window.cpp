@@ -113,8 +113,7 @@ void TMain::connectTray() {
     connect(tray_.get(), &TrayIcons::refreshChosen, &core_, &ProgramCore::Button2Click);
     connect(tray_.get(), &TrayIcons::cancelChosen, &core_, &ProgramCore::Button3Click);
     connect(tray_.get(), &TrayIcons::configureChosen, this, &TMain::Configure1Click);
-    connect(tray_.get(), &TrayIcons::instructionsChosen, &core_,
-            &ProgramCore::Instructions1Click);
+    connect(tray_.get(), &TrayIcons::instructionsChosen, &core_, &ProgramCore::Instructions1Click);
     connect(tray_.get(), &TrayIcons::closeChosen, &core_, &ProgramCore::Close1Click);
     connect(tray_.get(), &TrayIcons::activated, this, &TMain::TrayIcon1DblClick);
     // The icons leave the tray before the program ends.

@@ -37,8 +37,7 @@ const QString ErrorCaption = QStringLiteral("Pagora");
 
 } // namespace
 
-ProgramCore::ProgramCore(Options options, QObject* parent)
-    : QObject(parent), options_(options) {
+ProgramCore::ProgramCore(Options options, QObject* parent) : QObject(parent), options_(options) {
     setObjectName(QStringLiteral("ProgramCore"));
     auto* headless = new HeadlessView;
     headless->close = [this] { return closeProgram(); };

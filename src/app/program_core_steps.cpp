@@ -47,8 +47,7 @@ void ProgramCore::createParts() {
         *runHost_, Settings, *siteWorker_,
         history::HistoryAnalyserHooks{
             [this] { return run_->cancelRequested(); },
-            [this] { run_->setFavouritesChanged(false); },
-            noteOwnFavouriteChange(),
+            [this] { run_->setFavouritesChanged(false); }, noteOwnFavouriteChange(),
             [this](const QByteArray& text) { pageWriter_->writeHistoryPage(text); }});
 
     // The favourites editor and the history page post their forms here.
@@ -69,7 +68,8 @@ void ProgramCore::ShowPicturePreview(const QByteArray& link) {
     const qsizetype end = link.indexOf('"', from);
     if (end < 0)
         return;
-    const QString relative = platform::fromBackslashForm(QString::fromUtf8(link.mid(from, end - from)));
+    const QString relative =
+        platform::fromBackslashForm(QString::fromUtf8(link.mid(from, end - from)));
     const QImage picture(platform::dataFolder() + relative);
     if (!picture.isNull())
         view_->showPicturePreview(picture);

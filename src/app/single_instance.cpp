@@ -86,7 +86,8 @@ bool SingleInstance::claim(const QString& name) {
         }
         // A copy that was ending may have removed the file between the open
         // and the lock: the lock only counts on the file that is there now.
-        struct stat held {}, current {};
+        struct stat held {
+        }, current{};
         if (::fstat(fd, &held) == 0 && ::stat(path.constData(), &current) == 0 &&
             held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
             lockFd_ = fd;

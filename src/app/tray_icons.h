@@ -24,8 +24,7 @@ public:
 
     // desktop: a display is present; without one there are no icons, only
     // the menu. statusText gives each icon's status text.
-    TrayIcons(bool desktop, std::function<QString(TrayIconKind)> statusText,
-              QWidget* menuParent);
+    TrayIcons(bool desktop, std::function<QString(TrayIconKind)> statusText, QWidget* menuParent);
     ~TrayIcons() override;
 
     QMenu* PopupMenu1 = nullptr;

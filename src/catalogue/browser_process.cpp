@@ -207,21 +207,13 @@ std::optional<BrowserProcess> launchBrowser(const QString& program) {
     for (int* fd : {&toChild[0], &toChild[1], &fromChild[0], &fromChild[1]})
         *fd = moveHigh(*fd);
 
-    QList<QByteArray> args{program.toLocal8Bit(),
-                           "--headless",
-                           "--disable-gpu",
-                           "--disable-background-networking",
-                           "--disable-component-update",
-                           "--disable-sync",
-                           "--no-first-run",
-                           "--mute-audio",
-                           "--hide-scrollbars",
+    QList<QByteArray> args{program.toLocal8Bit(), "--headless", "--disable-gpu",
+                           "--disable-background-networking", "--disable-component-update",
+                           "--disable-sync", "--no-first-run", "--mute-audio", "--hide-scrollbars",
                            // A kept tab goes from page to page: the pages it
                            // left need not stay in memory.
-                           "--disable-back-forward-cache",
-                           "--window-size=1024,768",
-                           "--user-data-dir=" + profileTemplate,
-                           "--remote-debugging-pipe"};
+                           "--disable-back-forward-cache", "--window-size=1024,768",
+                           "--user-data-dir=" + profileTemplate, "--remote-debugging-pipe"};
     if (::geteuid() == 0)
         args << "--no-sandbox"; // the sandbox refuses to run as root
     args << "about:blank";

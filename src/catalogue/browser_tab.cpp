@@ -32,7 +32,8 @@ BrowserTab::~BrowserTab() {
 std::unique_ptr<BrowserTab> BrowserTab::open(std::shared_ptr<DevToolsConnection> connection,
                                              int commandMs) {
     const QDeadlineTimer deadline(commandMs);
-    const auto target = connection->call("Target.createTarget", {{"url", kBlankPage}}, {}, deadline);
+    const auto target =
+        connection->call("Target.createTarget", {{"url", kBlankPage}}, {}, deadline);
     const QString targetId = target ? target->value("targetId").toString() : QString();
     if (targetId.isEmpty())
         return nullptr;
@@ -89,8 +90,7 @@ bool BrowserTab::close(int commandMs) {
         .has_value();
 }
 
-QImage BrowserTab::capture(const QString& url, int loadMs, int commandMs,
-                           bool* certificateFailed) {
+QImage BrowserTab::capture(const QString& url, int loadMs, int commandMs, bool* certificateFailed) {
     *certificateFailed = false;
     if (!usable_)
         return {};
@@ -212,8 +212,8 @@ void BrowserTab::requestHeld(const QJsonObject& params, const QDeadlineTimer& de
     const QJsonObject request = params.value("request").toObject();
     const QString heldId = params.value("requestId").toString();
     heldHeaders_.insert(heldId, request.value("headers").toObject());
-    letGo(pacer_.held({heldId, params.value("networkId").toString(),
-                       request.value("url").toString()}),
+    letGo(pacer_.held(
+              {heldId, params.value("networkId").toString(), request.value("url").toString()}),
           deadline);
 }
 
@@ -250,9 +250,9 @@ QImage BrowserTab::takePicture(int commandMs) {
                            {"width", kPageWidth},
                            {"height", kPageHeight},
                            {"scale", double(card.width()) / kPageWidth}};
-    const auto shot = connection_->call("Page.captureScreenshot",
-                                        {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}},
-                                        sessionId_, QDeadlineTimer(commandMs));
+    const auto shot = connection_->call(
+        "Page.captureScreenshot", {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}},
+        sessionId_, QDeadlineTimer(commandMs));
     if (!shot) {
         usable_ = false;
         return {};

@@ -44,12 +44,11 @@ public:
 
 private:
     struct Navigation {
-        bool committed = false; // a document of this navigation is shown
-        bool loaded = false;    // and its load event has fired
+        bool committed = false;          // a document of this navigation is shown
+        bool loaded = false;             // and its load event has fired
         bool certificateRefused = false; // the browser shows its warning instead
     };
-    BrowserTab(std::shared_ptr<DevToolsConnection> connection, QString targetId,
-               QString sessionId);
+    BrowserTab(std::shared_ptr<DevToolsConnection> connection, QString targetId, QString sessionId);
     Navigation navigate(const QString& url, int waitMs);
     QImage takePicture(int commandMs);
     // The browser holds every request of the page (see RequestPacer).

@@ -54,7 +54,8 @@ public:
     void closeMailbox(const QString& sessionId);
     void clearMailbox(const QString& sessionId);
     // The next message for the session; nothing at the deadline or when broken.
-    std::optional<QJsonObject> nextMessage(const QString& sessionId, const QDeadlineTimer& deadline);
+    std::optional<QJsonObject> nextMessage(const QString& sessionId,
+                                           const QDeadlineTimer& deadline);
 
 private:
     int sendMessage(const QString& method, const QJsonObject& params, const QString& sessionId,

@@ -45,7 +45,7 @@ struct FetchAhead::Ahead {
     bool hostKnown = false;
     bool holdsHost = false;
     bool pictureExisted = false;
-    bool ended = false; // the worker thread has ended and its end was handled
+    bool ended = false;              // the worker thread has ended and its end was handled
     std::unique_ptr<RunTrace> trace; // in memory, handed over with the Link
     std::unique_ptr<TGet_Web> worker;
 
@@ -77,8 +77,7 @@ QString FetchAhead::hostKeyOf(const SiteWorkerJob& job) const {
     ShortcutFile shortcut;
     if (!shortcut.load(withSlash(job.FolderPath) + job.FileName))
         return {};
-    return HostSlots::keyOf(
-        PropertyText(ReadShortcutProperty(shortcut, PropertySet::Shortcut, 2)));
+    return HostSlots::keyOf(PropertyText(ReadShortcutProperty(shortcut, PropertySet::Shortcut, 2)));
 }
 
 void FetchAhead::plan(QList<SiteWorkerJob> jobs) {

@@ -76,7 +76,7 @@ private:
     bool abandoned_ = false;
     HostSlots hosts_;
     std::unique_ptr<Ahead> handingOver_;
-    std::deque<std::unique_ptr<Ahead>> queue_;      // planned, in the run's order
+    std::deque<std::unique_ptr<Ahead>> queue_;     // planned, in the run's order
     std::vector<std::unique_ptr<Ahead>> draining_; // dropped, ending
     int mostAtOnce_ = 0;
 };

@@ -55,8 +55,8 @@ int parallelCapturesForThisMachine() {
 
 // One running browser, its pipe conversation and its idle tabs.
 struct PageRenderer::Browser {
-    BrowserProcess process;                         // stateMutex_
-    std::shared_ptr<DevToolsConnection> connection; // set once
+    BrowserProcess process;                            // stateMutex_
+    std::shared_ptr<DevToolsConnection> connection;    // set once
     std::vector<std::unique_ptr<BrowserTab>> idleTabs; // stateMutex_
     QMutex setUpMutex;
     bool setUp = false; // setUpMutex

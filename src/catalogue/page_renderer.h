@@ -102,10 +102,10 @@ private:
     int loadTimeoutMs_ = 15000;
     int commandTimeoutMs_ = 10000;
     int maxParallel_;
-    int busy_ = 0;           // captures holding a slot
-    bool starting_ = false;  // the owning thread has been asked to start a browser
+    int busy_ = 0;          // captures holding a slot
+    bool starting_ = false; // the owning thread has been asked to start a browser
     quint64 startAttempts_ = 0;
-    quint64 stopCount_ = 0;  // ends the waits of captures that a stop() interrupts
+    quint64 stopCount_ = 0; // ends the waits of captures that a stop() interrupts
     std::shared_ptr<Browser> browser_;
 };
 

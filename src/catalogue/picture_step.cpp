@@ -177,9 +177,9 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
 
         // A carried picture that only stands in for a capture (an error,
         // "Scripted Site" or host-name card) is captured again.
-        const bool keep = sharedThisRun ||
-                          (carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"),
-                                                     hostOf(in.finalUrl)));
+        const bool keep =
+            sharedThisRun ||
+            (carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl)));
         if (!keep) {
             bool certificateFailed = false;
             QImage surface = capturePage(in, renderer, &certificateFailed);
@@ -203,8 +203,8 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
             }
         }
     } else {
-        const bool keep = sharedThisRun ||
-                          (carried && !IsErrorCard(QImage(nativePath(O, M), "BMP")));
+        const bool keep =
+            sharedThisRun || (carried && !IsErrorCard(QImage(nativePath(O, M), "BMP")));
         if (!keep) {
             const QImage surface = fileTypeCard(probe.FileTypeIcon(in.finalUrl));
             trace.add({QStringLiteral("picture_pathEZ = ") + O,

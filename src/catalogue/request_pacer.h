@@ -35,9 +35,9 @@ public:
 private:
     QStringList start(const Request& request, const QString& server);
 
-    QHash<QString, QString> underWay_;                 // networkId -> server
-    QSet<QString> busy_;                               // servers with a request under way
-    QHash<QString, std::deque<Request>> waiting_;      // per server, in the order held
+    QHash<QString, QString> underWay_;            // networkId -> server
+    QSet<QString> busy_;                          // servers with a request under way
+    QHash<QString, std::deque<Request>> waiting_; // per server, in the order held
 };
 
 } // namespace catalogue

@@ -24,7 +24,7 @@ enum class HttpErrorKind {
     Mime = -6,
     Client = -7,
     Certificate = -96, // an https server whose certificate fails verification
-    Other = -99, // socket failures: name not found, connection refused, ...
+    Other = -99,       // socket failures: name not found, connection refused, ...
 };
 
 class HttpClientError : public std::runtime_error {

@@ -8,8 +8,8 @@
 #include "platform/own_changes.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QMutex>
+#include <QString>
 #include <QStringList>
 #include <QThread>
 

@@ -10,7 +10,8 @@ constexpr int kThumbnailSide = 122;
 
 // The page scaled into the card, proportions kept: 122 x 91.
 inline QSize pageThumbnailSize() {
-    return QSize(kPageWidth, kPageHeight).scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio);
+    return QSize(kPageWidth, kPageHeight)
+        .scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio);
 }
 
 } // namespace catalogue

@@ -66,8 +66,8 @@ private:
         // Many servers close without a closing message: the stream ends there,
         // as it does for a plain connection.
         SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
-        SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE |
-                                      SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        SSL_CTX_set_mode(context,
+                         SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
         return owned;
     }
 

@@ -46,10 +46,10 @@ QString folderStem(const QString& location) {
 } // namespace
 
 const QStringList& fixedPageNames() {
-    static const QStringList names = {
-        "viewer.htm",      "view.htm",        "editor.htm",      "edit.htm",     "view_header.htm",
-        "view_footer.htm", "edit_header.htm", "edit_footer.htm", "reloader.htm", "history.htm",
-        "overview.htm"};
+    static const QStringList names = {"viewer.htm",      "view.htm",        "editor.htm",
+                                      "edit.htm",        "view_header.htm", "view_footer.htm",
+                                      "edit_header.htm", "edit_footer.htm", "reloader.htm",
+                                      "history.htm",     "overview.htm"};
     return names;
 }
 

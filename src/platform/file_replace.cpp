@@ -68,12 +68,14 @@ bool replaceFileWhole(const QString& path, const QByteArray& contents, QString* 
     ::close(fd);
     if (!written) {
         ::unlink(temp.constData());
-        return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(savedErrno))));
+        return fail(error,
+                    QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(savedErrno))));
     }
     if (::rename(temp.constData(), target.constData()) != 0) {
         const int renameErrno = errno;
         ::unlink(temp.constData());
-        return fail(error, QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(renameErrno))));
+        return fail(error,
+                    QString("%1: %2").arg(path, QString::fromLocal8Bit(strerror(renameErrno))));
     }
     return true;
 }

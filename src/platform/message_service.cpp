@@ -29,9 +29,13 @@ bool RecordingMessageService::ask(const QString& text, const QString&) {
     return answer;
 }
 
-MessageService& messageService() { return *current; }
+MessageService& messageService() {
+    return *current;
+}
 
-void setMessageService(MessageService* service) { current = service ? service : &stderrService; }
+void setMessageService(MessageService* service) {
+    current = service ? service : &stderrService;
+}
 
 void showMessage(const QString& text, const QString& caption, MessageKind kind) {
     // Services show boxes or record into plain lists: both belong to the

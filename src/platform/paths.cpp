@@ -41,7 +41,9 @@ QString xdgDocumentsDir() {
     return {};
 }
 
-QString programFile(const char* name) { return programFolder() + QString::fromLatin1(name); }
+QString programFile(const char* name) {
+    return programFolder() + QString::fromLatin1(name);
+}
 
 } // namespace
 
@@ -55,7 +57,9 @@ QString documentsFolder() {
     return xdg.isEmpty() ? homeFolder() + "/Documents" : xdg;
 }
 
-QString dataFolder() { return withSlash(documentsFolder()) + "pagorama/"; }
+QString dataFolder() {
+    return withSlash(documentsFolder()) + "pagorama/";
+}
 
 QString documentFolder() {
     QString folder = dataFolder();
@@ -63,7 +67,9 @@ QString documentFolder() {
     return folder;
 }
 
-QString favoritesFolder() { return homeFolder() + "/Favorites"; }
+QString favoritesFolder() {
+    return homeFolder() + "/Favorites";
+}
 
 QString programFolder() {
     const QString folder = configHome() + "/pagorama/";
@@ -71,15 +77,31 @@ QString programFolder() {
     return folder;
 }
 
-QString settingsFilePath() { return programFile("pagorama.ini"); }
-QString serverLogFilePath() { return programFile("pagorama.log"); }
-QString exceptionLogFilePath() { return programFile("PagoraERRORLOG.txt"); }
-QString runTraceFilePath() { return programFile("files.log"); }
-QString formRecordsFilePath() { return programFile("values.log"); }
-QString formCopyFilePath() { return programFile("CgiFrm1.txt"); }
-QString registryFilePath() { return programFile("registry.reg"); }
+QString settingsFilePath() {
+    return programFile("pagorama.ini");
+}
+QString serverLogFilePath() {
+    return programFile("pagorama.log");
+}
+QString exceptionLogFilePath() {
+    return programFile("PagoraERRORLOG.txt");
+}
+QString runTraceFilePath() {
+    return programFile("files.log");
+}
+QString formRecordsFilePath() {
+    return programFile("values.log");
+}
+QString formCopyFilePath() {
+    return programFile("CgiFrm1.txt");
+}
+QString registryFilePath() {
+    return programFile("registry.reg");
+}
 
-QString tempFolder() { return withSlash(QDir::tempPath()); }
+QString tempFolder() {
+    return withSlash(QDir::tempPath());
+}
 
 QString toBackslashForm(const QString& nativeRelative) {
     QString out = nativeRelative;

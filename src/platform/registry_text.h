@@ -54,8 +54,8 @@ struct Key {
 private:
     QList<Value> values_;
     std::vector<std::unique_ptr<Key>> children_;
-    QHash<QString, Key*> childIndex_;       // folded name -> child
-    QHash<QString, qsizetype> valueIndex_;  // folded name -> position in values_
+    QHash<QString, Key*> childIndex_;      // folded name -> child
+    QHash<QString, qsizetype> valueIndex_; // folded name -> position in values_
 };
 
 // The form of a name under which names equal without regard to case are

@@ -61,7 +61,8 @@ void SettingsModel::read(const QString& iniPath, int screenWidth, int screenHeig
     if (sortBy < 0 || sortBy >= SortByCount)
         sortBy = -1; // the drop-down list shows no selection
     evenFileName = ini.readInt(general, QStringLiteral("EvenFileName"), 1);
-    importBookmarks = ini.readString(general, QStringLiteral("ImportBookmarks"), QString()).trimmed();
+    importBookmarks =
+        ini.readString(general, QStringLiteral("ImportBookmarks"), QString()).trimmed();
 
     emit changed();
 }

@@ -18,8 +18,8 @@ public:
     static constexpr int SortByCount = 5;
 
     // [WindowMain]
-    int top = 0, left = 0;       // window position (defaults centre the window)
-    int width = 0, height = 0;   // outer size, written for information only
+    int top = 0, left = 0;     // window position (defaults centre the window)
+    int width = 0, height = 0; // outer size, written for information only
 
     // [Data]
     QString port = QStringLiteral("80"); // text of PortEdit
@@ -32,16 +32,16 @@ public:
     QString defaultDoc;
 
     // [General]
-    bool autorefresh = true;  // cb_autorefresh
-    bool history = true;      // cb_History
-    bool newPage = true;      // cb_newpage
-    bool startup = true;      // cb_startup
-    bool autoStart = true;    // cb_autostart
-    bool timeRefresh = true;  // cb_timerefresh
-    bool newOnly = true;      // cb_newonly
-    bool showCode = false;    // cb_ShowCode
-    bool homePage = false;    // cb_homepage
-    bool secureSites = false; // cb_SecureSites: probe and picture "https://" sites
+    bool autorefresh = true;   // cb_autorefresh
+    bool history = true;       // cb_History
+    bool newPage = true;       // cb_newpage
+    bool startup = true;       // cb_startup
+    bool autoStart = true;     // cb_autostart
+    bool timeRefresh = true;   // cb_timerefresh
+    bool newOnly = true;       // cb_newonly
+    bool showCode = false;     // cb_ShowCode
+    bool homePage = false;     // cb_homepage
+    bool secureSites = false;  // cb_SecureSites: probe and picture "https://" sites
     int historyThreshold = 10; // SpinEdit2
     int interval = 120;        // SpinEdit1
     int sortBy = 0;            // sort_by index, -1 when nothing is selected

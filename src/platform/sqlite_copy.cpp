@@ -31,8 +31,8 @@ SqliteCopy::SqliteCopy(const QString& path) {
     // Opened for writing: reading a write-ahead log or rolling back a hot
     // journal writes beside the copy, never beside the original.
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(copy).constData(), &db, SQLITE_OPEN_READWRITE,
-                        nullptr) != SQLITE_OK ||
+    if (sqlite3_open_v2(QFile::encodeName(copy).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
+            SQLITE_OK ||
         sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
             SQLITE_OK) {
         sqlite3_close(db);

@@ -129,8 +129,8 @@ int openDocumentFolder(const QString& folder) {
     return ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
-OpenResult openDocument(const QString& path, const QString& canonicalDocDir,
-                        OpenedDocument* opened, int docDirFd, qsizetype relativeStart) {
+OpenResult openDocument(const QString& path, const QString& canonicalDocDir, OpenedDocument* opened,
+                        int docDirFd, qsizetype relativeStart) {
     if (docDirFd >= 0 && relativeStart > 0 && relativeStart < path.size()) {
         const int fd = openBeneath(docDirFd, QFile::encodeName(path.mid(relativeStart)));
         struct stat status {};

@@ -42,9 +42,8 @@ enum class OpenResult { Opened, Missing, NotAFile, Outside, Unreadable };
 // below that folder begins, the system opens that part without ever leaving
 // the folder, which spares asking where the file really is; a path it will
 // not open that way (a link to an absolute path, say) is checked as above.
-OpenResult openDocument(const QString& path, const QString& canonicalDocDir,
-                        OpenedDocument* opened, int docDirFd = -1,
-                        qsizetype relativeStart = -1);
+OpenResult openDocument(const QString& path, const QString& canonicalDocDir, OpenedDocument* opened,
+                        int docDirFd = -1, qsizetype relativeStart = -1);
 // A descriptor of folder for openDocument, or -1.
 int openDocumentFolder(const QString& folder);
 

@@ -48,8 +48,8 @@ constexpr int UrlPropertyId = 2; // the address in a shortcut's first property s
 
 } // namespace
 
-EditActions::EditActions(const QString& favoritesFolder,
-                         platform::NoteOwnChange noteOwnChange, TitleFetcher fetchTitle)
+EditActions::EditActions(const QString& favoritesFolder, platform::NoteOwnChange noteOwnChange,
+                         TitleFetcher fetchTitle)
     : favorites_(QDir::cleanPath(favoritesFolder)), noteOwnChange_(std::move(noteOwnChange)),
       fetchTitle_(std::move(fetchTitle)) {
     if (!fetchTitle_)

@@ -125,9 +125,8 @@ void EditPostHandler::postedData(THttpConnection& connection, int) {
 
 void EditPostHandler::logBody(const Upload& upload, bool) {
     if (controller_)
-        controller_->log().logLine(
-            QStringLiteral("Data: '%1'")
-                .arg(logText(untilZero(upload.body.left(upload.received)))));
+        controller_->log().logLine(QStringLiteral("Data: '%1'")
+                                       .arg(logText(untilZero(upload.body.left(upload.received)))));
 }
 
 void EditPostHandler::complete(THttpConnection& connection, Upload upload) {

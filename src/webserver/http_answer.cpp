@@ -37,9 +37,9 @@ int httpDateText(const QDateTime& time, char* text) {
     const QDate date = utc.date();
     const QTime clock = utc.time();
     const int weekday = date.dayOfWeek() - 1; // Monday first
-    return std::snprintf(text, 40, "%.3s, %2.2d %.3s %4.4d %2.2d:%2.2d:%2.2d",
-                         days + weekday * 3, date.day(), months + (date.month() - 1) * 3,
-                         date.year(), clock.hour(), clock.minute(), clock.second());
+    return std::snprintf(text, 40, "%.3s, %2.2d %.3s %4.4d %2.2d:%2.2d:%2.2d", days + weekday * 3,
+                         date.day(), months + (date.month() - 1) * 3, date.year(), clock.hour(),
+                         clock.minute(), clock.second());
 }
 
 } // namespace

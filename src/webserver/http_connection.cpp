@@ -250,10 +250,9 @@ void THttpConnection::serveDocument(bool withBody) {
         folderFd = server_->docDirFd();
         relativeStart = docDir_.size() + 1;
     }
-    const OpenResult result =
-        document_.isEmpty()
-            ? OpenResult::Missing
-            : openDocument(document_, canonicalDocDir(), &opened, folderFd, relativeStart);
+    const OpenResult result = document_.isEmpty() ? OpenResult::Missing
+                                                  : openDocument(document_, canonicalDocDir(),
+                                                                 &opened, folderFd, relativeStart);
     if (result == OpenResult::Opened) {
         sendFileResponse(withBody, opened);
     } else if (result == OpenResult::Unreadable && !withBody) {

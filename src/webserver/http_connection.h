@@ -14,7 +14,6 @@
 #include <QString>
 #include <memory>
 
-
 namespace webserver {
 
 class THttpServer;
@@ -133,10 +132,10 @@ private:
 
     THttpServer* server_ = nullptr;
     int fd_ = -1;
-    quint64 serial_ = 0;       // the server's name for this connection
-    bool wantRead_ = false;    // watching the socket for bytes to read
-    bool wantWrite_ = false;   // watching it for room to write
-    bool inEpoll_ = false;     // in the server's epoll set
+    quint64 serial_ = 0;     // the server's name for this connection
+    bool wantRead_ = false;  // watching the socket for bytes to read
+    bool wantWrite_ = false; // watching it for room to write
+    bool inEpoll_ = false;   // in the server's epoll set
     QString peerAddr_, docDir_, defaultDoc_, document_;
 
     RequestParser parser_;
@@ -157,7 +156,7 @@ private:
     bool peerGone_ = false; // the client closed its side
     bool closing_ = false;  // closed, or a close is pending
     bool sendingShut_ = false;
-    int busy_ = 0; // depth of this object's own event handling
+    int busy_ = 0;           // depth of this object's own event handling
     bool lingering_ = false; // answered and closing: input is dropped
 
     Watch watching_ = Watch::None;

@@ -89,8 +89,7 @@ THttpServer::~THttpServer() {
     closeListening(false);
     // The connections are children of this object and close their sockets
     // when deleted; no handler runs for them any more.
-    for (THttpConnection* connection :
-         findChildren<THttpConnection*>(Qt::FindDirectChildrenOnly))
+    for (THttpConnection* connection : findChildren<THttpConnection*>(Qt::FindDirectChildrenOnly))
         connection->server_ = nullptr;
     if (epollFd_ >= 0)
         ::close(epollFd_);
@@ -319,8 +318,7 @@ void THttpServer::socketsReady() {
         if (connection && connection->wantRead_ && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
             connection->readReady();
         connection = live_.value(serial, nullptr);
-        if (connection && connection->wantWrite_ &&
-            (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)))
+        if (connection && connection->wantWrite_ && (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)))
             connection->writeReady();
     }
 }
@@ -371,8 +369,7 @@ void THttpServer::runDeferred() {
         // the rest of the queue.
         if (!deferred_.empty() && !deferredPosted_) {
             deferredPosted_ = true;
-            QCoreApplication::postEvent(this,
-                                        new QEvent(QEvent::Type(deferredStepsEventType())));
+            QCoreApplication::postEvent(this, new QEvent(QEvent::Type(deferredStepsEventType())));
         }
         THttpConnection* connection = live_.value(step.serial, nullptr);
         if (!connection)

@@ -155,5 +155,4 @@ private:
     int maxConnections_ = DefaultMaxConnections;
 };
 
-
 } // namespace webserver

@@ -121,14 +121,12 @@ void WebServerController::getDocument(THttpConnection& connection) {
 
 void WebServerController::headDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
-    log_.logLine(
-        QStringLiteral("%1: HEAD %2").arg(number).arg(logText(connection.path())));
+    log_.logLine(QStringLiteral("%1: HEAD %2").arg(number).arg(logText(connection.path())));
 }
 
 THttpGetFlag WebServerController::postDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
-    log_.logLine(
-        QStringLiteral("%1: POST %2").arg(number).arg(logText(connection.path())));
+    log_.logLine(QStringLiteral("%1: POST %2").arg(number).arg(logText(connection.path())));
     logHeaders(connection);
     return postHandler_ ? postHandler_->postDocument(connection) : gfNotFound;
 }

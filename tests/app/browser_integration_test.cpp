@@ -1,11 +1,11 @@
 // The autostart entry, the browser start page takeover and the default
 // browser, against the registry store and files in a temporary HOME.
 #include "app/browser_integration.h"
-#include "platform/folder_monitor.h"
 #include "app/product_page.h"
 #include "catalogue/refresh_run.h"
 #include "catalogue/shortcut_file.h"
 #include "platform/autostart.h"
+#include "platform/folder_monitor.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "platform/registry.h"

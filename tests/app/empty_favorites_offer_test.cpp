@@ -69,10 +69,12 @@ TEST_F(EmptyFavorites, YesImportsTheBrowsersBookmarksAndShowsTheSummary) {
     messages.answer = true;
     app::offerBookmarkImport(true);
     ASSERT_EQ(messages.questions.size(), 1);
-    EXPECT_TRUE(messages.questions.first().contains("Chromium")) << qPrintable(messages.questions.first());
+    EXPECT_TRUE(messages.questions.first().contains("Chromium"))
+        << qPrintable(messages.questions.first());
     EXPECT_EQ(shortcutAddresses(home.favorites()), QStringList{"https://example.test/page?x=1"});
     ASSERT_EQ(messages.texts.size(), 1);
-    EXPECT_TRUE(messages.texts.first().contains("Imported 1 favourites")) << qPrintable(messages.texts.first());
+    EXPECT_TRUE(messages.texts.first().contains("Imported 1 favourites"))
+        << qPrintable(messages.texts.first());
 
     // Favorites is no longer empty: no second question.
     app::offerBookmarkImport(true);
@@ -101,7 +103,8 @@ TEST_F(EmptyFavorites, HintNamesTheCommandForTheBrowsersFound) {
     EXPECT_EQ(app::browsersWithBookmarks(), QStringList{"chromium"});
     const QString chromium = app::importHintText("/h/Favorites", {"chromium"});
     EXPECT_TRUE(chromium.contains("/h/Favorites has no favourites")) << qPrintable(chromium);
-    EXPECT_TRUE(chromium.contains("run: pagorama --import-bookmarks chromium")) << qPrintable(chromium);
+    EXPECT_TRUE(chromium.contains("run: pagorama --import-bookmarks chromium"))
+        << qPrintable(chromium);
 }
 
 } // namespace

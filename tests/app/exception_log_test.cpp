@@ -12,8 +12,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>

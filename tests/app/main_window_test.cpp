@@ -161,7 +161,8 @@ TEST_F(MainWindow, WindowCaptionsHintsAndSizes) {
 
 TEST_F(MainWindow, ControlsShowTheFileAndWriteChangesToTheModelAtOnce) {
     const QByteArray port = QByteArray::number(testsupport::freePort());
-    writeSettings("[Data]\nPort=" + port + "\n[General]\nInterval=0\nHistory_threshhold=5000\n"
+    writeSettings("[Data]\nPort=" + port +
+                  "\n[General]\nInterval=0\nHistory_threshhold=5000\n"
                   "SortBy=9\nAutoStart=0\nshowcode=1\n");
     start(true);
     EXPECT_EQ(control<QSpinBox>("SpinEdit1")->value(), 1);

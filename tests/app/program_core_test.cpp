@@ -9,8 +9,8 @@
 #include "support/program_fixture.h"
 #include "webserver/web_server_controller.h"
 
-#include <QDir>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -185,8 +185,7 @@ TEST_F(Core, TimerCountsTicksTowardsTheIntervalOfTheControls) {
     for (int tick = 1; tick <= 10; ++tick)
         core->Timer1Timer();
     EXPECT_EQ(core->Schedule.ticks, 10);
-    EXPECT_TRUE(
-        core->StatusText(app::TrayIconKind::Still).startsWith("Timed Auto Refresh is OFF"));
+    EXPECT_TRUE(core->StatusText(app::TrayIconKind::Still).startsWith("Timed Auto Refresh is OFF"));
 }
 
 TEST_F(Core, AFavoritesRenameStartsARunAtTheNextTickAndAContentWriteDoesNot) {
@@ -210,7 +209,8 @@ TEST_F(Core, AFavoritesRenameStartsARunAtTheNextTickAndAContentWriteDoesNot) {
     EXPECT_TRUE(catalogue.contains("DESCRIPTION=\"renamed\"")) << catalogue.constData();
     EXPECT_FALSE(core->Run().favouritesChanged());
 
-    home.write("Favorites/News/renamed.url", "[InternetShortcut]\r\nURL=https://example.invalid/x\r\n");
+    home.write("Favorites/News/renamed.url",
+               "[InternetShortcut]\r\nURL=https://example.invalid/x\r\n");
     waitForChange(1500);
     EXPECT_FALSE(core->Run().favouritesChanged());
     core->Timer1Timer();

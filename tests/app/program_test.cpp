@@ -137,7 +137,7 @@ TEST_F(Program, SecondCopyWhileTheFirstIsInTheTraySaysAlreadyRunning) {
     const QByteArray saved = home.read(".config/pagorama/pagorama.ini");
     EXPECT_TRUE(saved.contains("[WindowMain]")) << saved.constData();
     EXPECT_TRUE(saved.contains("Startup=0"));
-    EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name)); // socket removed at exit
+    EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name));           // socket removed at exit
     EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name + ".lock")); // and its lock
 }
 

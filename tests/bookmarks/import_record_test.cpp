@@ -58,7 +58,8 @@ TEST_F(ImportRecord, OnlyNewAddressesComeInAndDeletedFavouritesStayDeleted) {
     const auto tree = testsupport::favoritesTree(home.favorites());
     EXPECT_EQ(tree.keys(),
               (QStringList{"Bar/", "Bar/News/", "Bar/News/Three.URL", "Bar/News/Two.URL"}));
-    EXPECT_EQ(tree.value("Bar/News/Three.URL"), testsupport::shortcutBytes("http://three.test/?a=1#b"));
+    EXPECT_EQ(tree.value("Bar/News/Three.URL"),
+              testsupport::shortcutBytes("http://three.test/?a=1#b"));
     EXPECT_EQ(home.read(".config/pagorama/bookmarks-imported.txt"),
               "http://one.test/\nhttp://three.test/?a=1#b\nhttp://two.test/\n");
 

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
-#include <poll.h>
 #include <mutex>
+#include <poll.h>
 #include <random>
 #include <thread>
 #include <unistd.h>
@@ -72,7 +72,8 @@ public:
         // Split in two writes: a message may come in pieces.
         const qsizetype half = bytes.size() / 2;
         ASSERT_EQ(::write(out_, bytes.constData(), half), half);
-        ASSERT_EQ(::write(out_, bytes.constData() + half, bytes.size() - half), bytes.size() - half);
+        ASSERT_EQ(::write(out_, bytes.constData() + half, bytes.size() - half),
+                  bytes.size() - half);
     }
     void hangUp() {
         if (out_ >= 0)
@@ -114,8 +115,9 @@ TEST(DevToolsConnection, EveryCallerGetsItsOwnAnswer) {
                 // Noise for no one: a session without mailbox, an unknown id.
                 peer.write(event("nobody", "Page.loadEventFired", 0));
                 peer.write({{"id", 999999}, {"result", QJsonObject{}}});
-                peer.write({{"id", r.value("id")},
-                            {"result", QJsonObject{{"echo", r.value("params").toObject().value("n")}}}});
+                peer.write(
+                    {{"id", r.value("id")},
+                     {"result", QJsonObject{{"echo", r.value("params").toObject().value("n")}}}});
             }
             handled += int(pending.size());
             pending.clear();
@@ -181,9 +183,8 @@ TEST(DevToolsConnection, AnEndedConversationEndsEveryWaitAtOnce) {
         std::atomic<int> ended{0};
         std::vector<std::thread> waiters;
         for (int i = 0; i < 3; ++i)
-            waiters.emplace_back([&] {
-                ended += !peer.connection->call("Slow", {}, {}, QDeadlineTimer(60000));
-            });
+            waiters.emplace_back(
+                [&] { ended += !peer.connection->call("Slow", {}, {}, QDeadlineTimer(60000)); });
         waiters.emplace_back(
             [&] { ended += !peer.connection->nextMessage("A", QDeadlineTimer(60000)); });
         for (int i = 0; i < 3; ++i)

@@ -23,7 +23,8 @@ TEST(HtmlText, NamedAndNumericReferencesBecomeUtf8) {
 
 TEST(HtmlText, NumbersPagesMisuseAndNumbersThatAreNoCharacter) {
     // 150 and 146 are what windows-1252 pages write for a dash and an apostrophe.
-    EXPECT_EQ(DecodeHtmlText("a&#150;b&#146;s"), "a\xE2\x80\x93" "b\xE2\x80\x99s");
+    EXPECT_EQ(DecodeHtmlText("a&#150;b&#146;s"), "a\xE2\x80\x93"
+                                                 "b\xE2\x80\x99s");
     const QByteArray replacement = "\xEF\xBF\xBD";
     EXPECT_EQ(DecodeHtmlText("&#0;"), replacement);
     EXPECT_EQ(DecodeHtmlText("&#xD800;"), replacement);
@@ -45,7 +46,8 @@ TEST(HtmlText, TitlesLoseBlanksAndControlCharactersAtBothEndsOnly) {
     EXPECT_EQ(trimmedTitle(" \t\r\n Home  page \r\n"), "Home  page");
     EXPECT_EQ(trimmedTitle(QByteArray("\x01\x1f\0Title\0\x7f", 10)), QByteArray("Title\0\x7f", 7));
     // A no-break space is text, not a blank.
-    const QByteArray spaced = "\xC2\xA0" "Caf\xC3\xA9\xC2\xA0";
+    const QByteArray spaced = "\xC2\xA0"
+                              "Caf\xC3\xA9\xC2\xA0";
     EXPECT_EQ(trimmedTitle(spaced), spaced);
     EXPECT_EQ(trimmedTitle(" \t\r\n"), "");
     EXPECT_EQ(trimmedTitle(""), "");

@@ -74,28 +74,29 @@ struct Gate {
 };
 
 void setGateRoute(TestSite& site, const QByteArray& route, const std::shared_ptr<Gate>& gate) {
-    site.setRoute(route, [gate](const TestSite::Request& request, TestSite::Connection& connection) {
-        if (!requestFromBrowser(request)) {
-            connection.send(TestSite::response(200, "text/html", kRedPage));
-            return;
-        }
-        std::unique_lock lock(gate->mutex);
-        ++gate->arrived;
-        gate->peak = qMax(gate->peak, ++gate->inProgress);
-        gate->changed.notify_all();
-        if (gate->release == 0) {
-            lock.unlock();
-            connection.waitUntilClosed();
-            lock.lock();
-        } else {
-            gate->changed.wait_for(lock, std::chrono::milliseconds(gate->holdMs),
-                                   [&] { return gate->arrived >= gate->release; });
-            lock.unlock();
-            connection.send(TestSite::response(200, "text/html", kRedPage));
-            lock.lock();
-        }
-        --gate->inProgress;
-    });
+    site.setRoute(route,
+                  [gate](const TestSite::Request& request, TestSite::Connection& connection) {
+                      if (!requestFromBrowser(request)) {
+                          connection.send(TestSite::response(200, "text/html", kRedPage));
+                          return;
+                      }
+                      std::unique_lock lock(gate->mutex);
+                      ++gate->arrived;
+                      gate->peak = qMax(gate->peak, ++gate->inProgress);
+                      gate->changed.notify_all();
+                      if (gate->release == 0) {
+                          lock.unlock();
+                          connection.waitUntilClosed();
+                          lock.lock();
+                      } else {
+                          gate->changed.wait_for(lock, std::chrono::milliseconds(gate->holdMs),
+                                                 [&] { return gate->arrived >= gate->release; });
+                          lock.unlock();
+                          connection.send(TestSite::response(200, "text/html", kRedPage));
+                          lock.lock();
+                      }
+                      --gate->inProgress;
+                  });
 }
 
 // The browser's page (renderer) processes.
@@ -148,7 +149,8 @@ TEST_F(ParallelCapturesTest, APageAsksItsServerOneRequestAtATime) {
     ASSERT_TRUE(renderer.start());
     QImage pictures[2];
     runInParallel(2, [&](int thread) {
-        pictures[thread] = renderer.capture(slow.url(thread + 1, QStringLiteral("/page/%1").arg(thread)));
+        pictures[thread] =
+            renderer.capture(slow.url(thread + 1, QStringLiteral("/page/%1").arg(thread)));
     });
     for (int address : {1, 2}) {
         EXPECT_EQ(slow.mostAtOnce(address), 1) << "127.0.0." << address;
@@ -174,8 +176,8 @@ TEST_F(ParallelCapturesTest, EachPictureShowsItsOwnPage) {
     runInParallel(3, [&](int thread) {
         for (int round = 0; round < kRounds; ++round) {
             const bool red = (thread + round) % 2 == 0;
-            const QImage picture = renderer.capture(
-                site.url(QStringLiteral("/%1?t=%2&r=%3").arg(red ? "red" : "blue").arg(thread).arg(round)));
+            const QImage picture = renderer.capture(site.url(
+                QStringLiteral("/%1?t=%2&r=%3").arg(red ? "red" : "blue").arg(thread).arg(round)));
             if (picture.isNull()) {
                 ++missing;
                 continue;
@@ -227,7 +229,8 @@ TEST_F(ParallelCapturesTest, APageThatNeverLoadsDoesNotHoldUpTheOthers) {
             return;
         for (int round = 0; round < 3; ++round) {
             const QImage picture = renderer.capture(site.url(QStringLiteral("/red?%1").arg(round)));
-            othersDoneFirst += !slowDone && !picture.isNull() && isStrongRed(dominantColour(picture));
+            othersDoneFirst +=
+                !slowDone && !picture.isNull() && isStrongRed(dominantColour(picture));
         }
         if (thread == 1) {
             // Ends the waiting capture at once rather than after its minute.
@@ -274,7 +277,8 @@ TEST_F(ParallelCapturesTest, BrowserKilledDuringParallelCapturesIsStartedAgainOn
     QSet<pid_t> browsersSeen;
     std::atomic<int> red{0};
     runInParallel(3, [&](int thread) {
-        const QImage picture = renderer.capture(site.url(QStringLiteral("/red?after%1").arg(thread)));
+        const QImage picture =
+            renderer.capture(site.url(QStringLiteral("/red?after%1").arg(thread)));
         red += !picture.isNull() && isStrongRed(dominantColour(picture));
         std::lock_guard lock(seenMutex);
         browsersSeen.insert(renderer.browserProcessId());

@@ -7,8 +7,8 @@
 #include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
 #include "catalogue/site_probe.h"
-#include "support/test_site.h"
 #include "support/temp_home.h"
+#include "support/test_site.h"
 
 #include <QDir>
 #include <QFile>
@@ -175,8 +175,8 @@ TEST_F(PictureStepCopies, APictureKeptFromThePreviousRunKeepsItsCopy) {
     EXPECT_TRUE(sameAsCopy(pictureFile(5)));
 
     // A picture stored before copies were written gets one when it is kept.
-    for (const QString& path : {pictureFile(4), pictureFile(5), PngCopyPath(pictureFile(4)),
-                                PngCopyPath(pictureFile(5))})
+    for (const QString& path :
+         {pictureFile(4), pictureFile(5), PngCopyPath(pictureFile(4)), PngCopyPath(pictureFile(5))})
         QFile::remove(path);
     ASSERT_TRUE(SaveBmp(earlier, pictureFile(4)));
     PictureStepInput newOnly = input(site.url("/file.zip"));

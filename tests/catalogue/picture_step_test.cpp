@@ -207,7 +207,8 @@ TEST_F(PictureStepTest, GetOnlyNewSitesKeepsPicturesOfExistingFavourites) {
     newOnly.newOnly = true;
     // Keeping the picture changes nothing else: the code and the title are
     // still learnt from the site.
-    const QByteArray pieces = "CODE = \"200\" \n\rGIVEN_TITLE = \"Red&#32;News\" \n\r" + imagePiece(5);
+    const QByteArray pieces =
+        "CODE = \"200\" \n\rGIVEN_TITLE = \"Red&#32;News\" \n\r" + imagePiece(5);
 
     // Pictured in the previous run: carried forward, not captured again.
     savePrevious(earlier);

@@ -52,9 +52,9 @@ TEST(Placeholder, CardsHaveTheirBackgroundPictureAndCentredNavyText) {
         QRgb background;
         QString resource;
     };
-    for (const Case& c : {Case{-100, kKhaki, "SCRIPT"}, Case{-98, qRgb(255, 255, 255), "PADLOCK"},
-                          Case{404, kKhaki, "ERROR"}, Case{-99, kKhaki, "ERROR"},
-                          Case{-96, kKhaki, "ERROR"}}) {
+    for (const Case& c :
+         {Case{-100, kKhaki, "SCRIPT"}, Case{-98, qRgb(255, 255, 255), "PADLOCK"},
+          Case{404, kKhaki, "ERROR"}, Case{-99, kKhaki, "ERROR"}, Case{-96, kKhaki, "ERROR"}}) {
         SCOPED_TRACE(c.code);
         const QImage card = PlaceholderPicture(c.code);
         ASSERT_EQ(card.size(), QSize(122, 122));

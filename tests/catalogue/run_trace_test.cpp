@@ -12,7 +12,8 @@ TEST(RunTrace, FileHoldsTheRunInProgressAndStartsAfreshAfterClear) {
     EXPECT_EQ(home.read("files.log"), "Path = /a/\r\nFile = x.url\r\n");
     trace.add({"total = 9"});
     trace.add({"picture_path = /d/"});
-    EXPECT_EQ(home.read("files.log"), "Path = /a/\r\nFile = x.url\r\ntotal = 9\r\npicture_path = /d/\r\n");
+    EXPECT_EQ(home.read("files.log"),
+              "Path = /a/\r\nFile = x.url\r\ntotal = 9\r\npicture_path = /d/\r\n");
     EXPECT_EQ(trace.lines().size(), 4);
 
     // The next run replaces the last run's trace.

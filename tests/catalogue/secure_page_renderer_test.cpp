@@ -57,10 +57,10 @@ TEST_F(SecurePageRendererTest, TrustedPagesArePicturedAndRefusedOnesNever) {
     EXPECT_TRUE(isStrongRed(dominantColour(byName)));
     const pid_t browser = renderer.browserProcessId();
 
-    plain.setRawRoute("/to-untrusted",
-                      TestSite::response(302, "text/html", "moved",
-                                         "Location: " + selfSigned.url("/red-news").toUtf8() +
-                                             "\r\n"));
+    plain.setRawRoute(
+        "/to-untrusted",
+        TestSite::response(302, "text/html", "moved",
+                           "Location: " + selfSigned.url("/red-news").toUtf8() + "\r\n"));
     const QList<std::pair<const char*, QString>> refusedPages = {
         {"self-signed", selfSigned.url("/red-news")},
         {"issued for another host", wrongHost.url("/red-news")},
@@ -98,11 +98,10 @@ TEST_F(SecurePageRendererTest, NavigationsThePageStartsItselfAreWatchedToo) {
     EXPECT_TRUE(refused);
 
     // A refused frame inside a page leaves the page itself to be pictured.
-    trusted.setRawRoute("/with-frame",
-                        TestSite::response(200, "text/html",
-                                           kRedPage + "<iframe src=\"" +
-                                               selfSigned.url("/red-news").toUtf8() +
-                                               "\"></iframe>"));
+    trusted.setRawRoute("/with-frame", TestSite::response(200, "text/html",
+                                                          kRedPage + "<iframe src=\"" +
+                                                              selfSigned.url("/red-news").toUtf8() +
+                                                              "\"></iframe>"));
     const QImage framed = renderer.capture(trusted.url("/with-frame"), &refused);
     EXPECT_FALSE(refused);
     EXPECT_TRUE(isStrongRed(dominantColour(framed)));
@@ -111,7 +110,8 @@ TEST_F(SecurePageRendererTest, NavigationsThePageStartsItselfAreWatchedToo) {
 TEST(SecurePageRendererErrors, OnlyCertificateErrorsCount) {
     EXPECT_TRUE(catalogue::BrowserTab::isCertificateError("net::ERR_CERT_AUTHORITY_INVALID"));
     EXPECT_TRUE(catalogue::BrowserTab::isCertificateError("net::ERR_CERT_COMMON_NAME_INVALID"));
-    EXPECT_TRUE(catalogue::BrowserTab::isCertificateError("net::ERR_CERTIFICATE_TRANSPARENCY_REQUIRED"));
+    EXPECT_TRUE(
+        catalogue::BrowserTab::isCertificateError("net::ERR_CERTIFICATE_TRANSPARENCY_REQUIRED"));
     EXPECT_FALSE(catalogue::BrowserTab::isCertificateError("net::ERR_CONNECTION_REFUSED"));
     EXPECT_FALSE(catalogue::BrowserTab::isCertificateError("net::ERR_ABORTED"));
     EXPECT_FALSE(catalogue::BrowserTab::isCertificateError(""));

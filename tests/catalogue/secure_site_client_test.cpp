@@ -204,7 +204,8 @@ TEST(SecureSiteClient, TrustComesFromTheConfiguredStoreAlone) {
     {
         // A store without the test authority: the same site is refused.
         QTemporaryDir folder;
-        const ProbeTrust other(folder.path(), {TestAuthority(QStringLiteral("Other")).certificatePem()});
+        const ProbeTrust other(folder.path(),
+                               {TestAuthority(QStringLiteral("Other")).certificatePem()});
         EXPECT_EQ(failureOf(client, "GET", site.url("/title")), HttpErrorKind::Certificate);
     }
     {
@@ -232,9 +233,9 @@ TEST(SecureSiteProbe, OffAnswersUnfetchedAndOnFetchesWithTitle) {
     EXPECT_EQ(on.PageTitle(site.url("/title")), "Test Title");
     EXPECT_TRUE(on.IsPageOrPicture(site.url("/image.png")));
     EXPECT_FALSE(on.IsPageOrPicture(site.url("/download.zip")));
-    EXPECT_EQ(on.FetchStatus(site.url("/ftp-is-still-not-fetched").replace("https://", "ftp://"),
-                             false),
-              CodeFtp);
+    EXPECT_EQ(
+        on.FetchStatus(site.url("/ftp-is-still-not-fetched").replace("https://", "ftp://"), false),
+        CodeFtp);
 }
 
 TEST(SecureSiteProbe, CertificateFailuresAreTheirOwnCodeAndNotRetried) {
@@ -261,8 +262,7 @@ TEST(SecureSiteProbe, RedirectsCrossBetweenHttpAndHttpsBothWays) {
     secure.setRawRoute("/refresh-to-plain",
                        TestSite::response(200, "text/html",
                                           "<html><head><meta http-equiv=refresh content=\"0; URL=" +
-                                              plain.url("/a/b").toUtf8() +
-                                              "\"></head></html>"));
+                                              plain.url("/a/b").toUtf8() + "\"></head></html>"));
 
     SiteProbe probe(nullptr, true);
     QString url = plain.url("/to-secure");

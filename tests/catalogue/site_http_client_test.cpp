@@ -12,9 +12,9 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -235,8 +235,8 @@ TEST(SiteHttpClientAddress, ALookUpThatHangsObeysTheTimeOutAndCancel) {
         // 2: no namespace here; 3: no silent name server; then one bit per failed check.
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount(QFile::encodeName(resolvConf).constData(), "/etc/resolv.conf", nullptr,
-                    MS_BIND, nullptr) != 0)
+            ::mount(QFile::encodeName(resolvConf).constData(), "/etc/resolv.conf", nullptr, MS_BIND,
+                    nullptr) != 0)
             ::_exit(2);
         const int silent = ::socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};

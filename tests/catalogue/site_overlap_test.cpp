@@ -69,9 +69,8 @@ protected:
         return {folder, name};
     }
     std::unique_ptr<SiteWorker> makeWorker(int parallel) {
-        auto worker = std::make_unique<SiteWorker>(settings, trace, home.dataFolder(),
-                                                   std::function<void()>{},
-                                                   platform::NoteOwnChange{});
+        auto worker = std::make_unique<SiteWorker>(
+            settings, trace, home.dataFolder(), std::function<void()>{}, platform::NoteOwnChange{});
         worker->setUrlCache(std::make_shared<platform::UrlCache>());
         worker->setParallelFetches(parallel);
         return worker;
@@ -109,7 +108,8 @@ protected:
     }
     QStringList temporaryShortcuts() const {
         QStringList found;
-        for (const QString& folder : QDir(home.favorites()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        for (const QString& folder :
+             QDir(home.favorites()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
             found << QDir(home.favorites() + "/" + folder).entryList({"temp*"}, QDir::Files);
         found << QDir(home.favorites()).entryList({"temp*"}, QDir::Files);
         return found;
@@ -151,8 +151,7 @@ TEST_F(SiteOverlapTest, RunReceivesWhatOneAtATimeGivesInItsOwnOrder) {
         EXPECT_EQ(together.links[i], alone.links[i]) << "favourite " << i;
         EXPECT_EQ(together.boxes[i], alone.boxes[i]) << "favourite " << i;
     }
-    EXPECT_EQ(together.boxes[9],
-              QStringList({"error FMTID_Intshcut", "error ParseDisplayName 2"}));
+    EXPECT_EQ(together.boxes[9], QStringList({"error FMTID_Intshcut", "error ParseDisplayName 2"}));
     EXPECT_EQ(together.trace, alone.trace);
     EXPECT_EQ(picturesOnDisk(), alonePictures);
     EXPECT_TRUE(temporaryShortcuts().isEmpty());
@@ -220,9 +219,9 @@ TEST_F(SiteOverlapTest, DroppedWorkEndsAtOnceAndLeavesNoPictureOrTemporaryShortc
     worker->FetchSiteInfo(folderPath("A"), "First.url", false, link);
     const QString firstPicture = picturesOnDisk().value(0);
     // Wait until work ahead has written pictures and temporary shortcuts.
-    ASSERT_TRUE(waitFor([&] {
-        return picturesOnDisk().size() >= 4 && temporaryShortcuts().size() >= 2;
-    }, 15000)) << picturesOnDisk().join(' ').toStdString();
+    ASSERT_TRUE(waitFor(
+        [&] { return picturesOnDisk().size() >= 4 && temporaryShortcuts().size() >= 2; }, 15000))
+        << picturesOnDisk().join(' ').toStdString();
 
     QElapsedTimer dropping;
     dropping.start();

@@ -258,7 +258,8 @@ TEST_F(SiteWorkerTest, WorkerRunsAtNormalSchedulingWithARaisedNiceValue) {
     bool found = false;
     site.setRoute("/observed", [&](const TestSite::Request&, TestSite::Connection& connection) {
         // The worker waits in this request: look at its thread now.
-        for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const QString& task :
+             QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             QFile comm("/proc/self/task/" + task + "/comm");
             if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "site worker")
                 continue;
@@ -269,7 +270,8 @@ TEST_F(SiteWorkerTest, WorkerRunsAtNormalSchedulingWithARaisedNiceValue) {
         }
         connection.send(TestSite::response(200, "text/html", TestSite::page("Observed")));
     });
-    shortcut("Observed.url", "[InternetShortcut]\r\nURL=" + site.url("/observed").toUtf8() + "\r\n");
+    shortcut("Observed.url",
+             "[InternetShortcut]\r\nURL=" + site.url("/observed").toUtf8() + "\r\n");
     errno = 0;
     const int ownNice = ::getpriority(PRIO_PROCESS, id_t(::getpid()));
     fetch("Observed.url");

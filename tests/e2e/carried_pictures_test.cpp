@@ -53,8 +53,8 @@ protected:
 } // namespace
 
 TEST_F(CarriedPictures, EveryRunKeepsCodesAndTitlesAndADownSiteShowsItsCode) {
-    site->setRawRoute("/cafe", TestSite::response(200, "text/html",
-                                                  redPage("Caf&eacute; &amp; Cr&#232;me")));
+    site->setRawRoute(
+        "/cafe", TestSite::response(200, "text/html", redPage("Caf&eacute; &amp; Cr&#232;me")));
     home.write("Favorites/Cafe.url", shortcutText(site->url("/cafe")));
     home.write("Favorites/Plain.url", shortcutText(site->url("/title")));
     home.write("Favorites/News/Plain.url", shortcutText(site->url("/title"))); // same name

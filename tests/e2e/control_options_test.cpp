@@ -138,7 +138,8 @@ TEST_F(ControlOptions, StatusRefreshCancelAndQuitDriveTheRunningCopy) {
     EXPECT_EQ(cancel.exitCode, 0) << cancel.err.constData();
     EXPECT_EQ(cancel.out, "Cancelling the refresh\n");
     status = waitForStatus("(cancelling)");
-    EXPECT_TRUE(status.contains("Refreshing: 3 of 4 favourites (cancelling)")) << qPrintable(status);
+    EXPECT_TRUE(status.contains("Refreshing: 3 of 4 favourites (cancelling)"))
+        << qPrintable(status);
     release = true;
     status = waitForStatus("No refresh is running");
     EXPECT_TRUE(status.contains("No refresh is running")) << qPrintable(status);

@@ -22,21 +22,26 @@ TEST(ProgramForms, HistorySuggestionsAndEditsThroughTheServer) {
     TempHome home;
     TestSite site;
     const quint16 port = e2e::freePort();
-    home.write("Favorites/Weather.url", "[InternetShortcut]\r\nURL=" + site.url("/title").toUtf8() + "\r\n");
+    home.write("Favorites/Weather.url",
+               "[InternetShortcut]\r\nURL=" + site.url("/title").toUtf8() + "\r\n");
     // The browsing history: one page visited often, one rarely.
     home.write(".config/pagorama/urlcache.txt",
                "25\t1\tVisited: me@" + site.url("/x/c.html").toUtf8() + "\n" +
-               "3\t1\tVisited: me@" + site.url("/a/b").toUtf8() + "\n");
+                   "3\t1\tVisited: me@" + site.url("/a/b").toUtf8() + "\n");
 
     ProgramRun program(home);
     program.writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
                           "\r\n[General]\r\nHistory=1\r\nHistory_threshhold=10\r\nAutoStart=0\r\n");
     program.start();
-    ASSERT_TRUE(program.waitForStderr("Found 2 web histories.", 180000)) << qPrintable(program.stderrText());
-    ASSERT_TRUE(ProgramRun::waitUntil([&] {
-        program.waitForStderr("", 10);
-        return program.stderrText().count("All Done") >= 2;
-    }, 180000)) << qPrintable(program.stderrText());
+    ASSERT_TRUE(program.waitForStderr("Found 2 web histories.", 180000))
+        << qPrintable(program.stderrText());
+    ASSERT_TRUE(ProgramRun::waitUntil(
+        [&] {
+            program.waitForStderr("", 10);
+            return program.stderrText().count("All Done") >= 2;
+        },
+        180000))
+        << qPrintable(program.stderrText());
 
     const QByteArray historyXml = home.read("Documents/pagorama/history.xml");
     QXmlStreamReader reader(historyXml);
@@ -49,7 +54,8 @@ TEST(ProgramForms, HistorySuggestionsAndEditsThroughTheServer) {
     EXPECT_TRUE(home.read("Documents/pagorama/history.htm").contains("X C"));
 
     // The editor renames a favourite.
-    const QByteArray unique = catalogue::HexEncode(QFile::encodeName(home.favorites() + "/Weather.url"));
+    const QByteArray unique =
+        catalogue::HexEncode(QFile::encodeName(home.favorites() + "/Weather.url"));
     const auto renamed = postForm(port, "/cgi-bin/cgifrm1.exe", "Edit" + unique + "=Forecast");
     EXPECT_TRUE(renamed.statusLine.contains(" 200")) << renamed.raw.constData();
     EXPECT_TRUE(QFileInfo::exists(home.favorites() + "/Forecast.URL")) << renamed.body.constData();

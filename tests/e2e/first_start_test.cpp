@@ -28,7 +28,10 @@ TEST(FirstStart, EmptyFavoritesNamesTheImportCommandAndCarriesOn) {
     EXPECT_TRUE(program.stderrText().contains("Favorites has no favourites"));
     // The page shown until the first catalogue says the same.
     EXPECT_TRUE(ProgramRun::waitUntil(
-        [&] { return home.read("Documents/pagorama/view.htm").contains("pagorama --import-bookmarks chromium"); },
+        [&] {
+            return home.read("Documents/pagorama/view.htm")
+                .contains("pagorama --import-bookmarks chromium");
+        },
         10000))
         << home.read("Documents/pagorama/view.htm").constData();
     EXPECT_EQ(program.process().state(), QProcess::Running);

@@ -36,23 +36,24 @@ QByteArray settings(quint16 port, const QByteArray& general = {}) {
 }
 
 const QStringList ShortcutProperties = {
-    "PID_IS_URL",     "PID_IS_NAME",      "PID_IS_WORKINGDIR", "PID_IS_HOTKEY",
-    "PID_IS_SHOWCMD", "PID_IS_ICONINDEX", "PID_IS_ICONFILE",   "PID_IS_WHATSNEW",
+    "PID_IS_URL",     "PID_IS_NAME",        "PID_IS_WORKINGDIR", "PID_IS_HOTKEY",
+    "PID_IS_SHOWCMD", "PID_IS_ICONINDEX",   "PID_IS_ICONFILE",   "PID_IS_WHATSNEW",
     "PID_IS_AUTHOR",  "PID_IS_DESCRIPTION", "PID_IS_COMMENT"};
 const QStringList SiteProperties = {
-    "PID_INTSITE_WHATSNEW",    "PID_INTSITE_AUTHOR",      "PID_INTSITE_LASTVISIT",
-    "PID_INTSITE_LASTMOD",     "PID_INTSITE_VISITCOUNT",  "PID_INTSITE_DESCRIPTION",
-    "PID_INTSITE_COMMENT",     "PID_INTSITE_FLAGS",       "PID_INTSITE_CONTENTLEN",
-    "PID_INTSITE_CONTENTCODE", "PID_INTSITE_RECURSE",     "PID_INTSITE_WATCH",
+    "PID_INTSITE_WHATSNEW",     "PID_INTSITE_AUTHOR",     "PID_INTSITE_LASTVISIT",
+    "PID_INTSITE_LASTMOD",      "PID_INTSITE_VISITCOUNT", "PID_INTSITE_DESCRIPTION",
+    "PID_INTSITE_COMMENT",      "PID_INTSITE_FLAGS",      "PID_INTSITE_CONTENTLEN",
+    "PID_INTSITE_CONTENTCODE",  "PID_INTSITE_RECURSE",    "PID_INTSITE_WATCH",
     "PID_INTSITE_SUBSCRIPTION", "PID_INTSITE_URL",        "PID_INTSITE_TITLE",
-    "PID_INTSITE_CODEPAGE",    "PID_INTSITE_TRACKING"};
+    "PID_INTSITE_CODEPAGE",     "PID_INTSITE_TRACKING"};
 
 QStringList expectedNames(bool reachable, bool titled) {
     QStringList names{"UNIQUE", "BROWSER", "SORT_ORDER", "DESCRIPTION", "PRECODE"};
     names << ShortcutProperties;
     if (reachable)
         names << SiteProperties;
-    names << "VISITS" << "CODE";
+    names << "VISITS"
+          << "CODE";
     if (titled)
         names << "GIVEN_TITLE";
     names << "IMAGE";
@@ -76,7 +77,8 @@ class HeadlessProgram : public ::testing::Test {
 protected:
     QList<CatalogueFolder> catalogue() {
         QString error;
-        const auto folders = e2e::readCatalogue(home.read("Documents/pagorama/listings.xml"), &error);
+        const auto folders =
+            e2e::readCatalogue(home.read("Documents/pagorama/listings.xml"), &error);
         EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
         return folders;
     }
@@ -102,7 +104,8 @@ TEST_F(HeadlessProgram, RefreshesCataloguesAndServesThePages) {
     ProgramRun program(home);
     program.writeSettings(settings(port));
     program.start();
-    ASSERT_TRUE(program.waitForStderr("Found 7 web favourites.", 60000)) << qPrintable(program.stderrText());
+    ASSERT_TRUE(program.waitForStderr("Found 7 web favourites.", 60000))
+        << qPrintable(program.stderrText());
     ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
 
     const QList<CatalogueFolder> folders = catalogue();
@@ -176,8 +179,8 @@ TEST_F(HeadlessProgram, RefreshesCataloguesAndServesThePages) {
     EXPECT_TRUE(root.statusLine.contains(" 200")) << root.statusLine.constData();
     EXPECT_EQ(root.body, home.read("Documents/pagorama/viewer.htm"));
     QString image = beta.value("IMAGE");
-    const auto bitmap = testsupport::fetch(port, "GET /" + image.replace('\\', '/').toUtf8() +
-                                                     " HTTP/1.0\r\n\r\n");
+    const auto bitmap =
+        testsupport::fetch(port, "GET /" + image.replace('\\', '/').toUtf8() + " HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(bitmap.statusLine.contains(" 200")) << bitmap.statusLine.constData();
     EXPECT_TRUE(bitmap.body.startsWith("BM"));
     const auto missing = testsupport::fetch(port, "GET /no-such-page.htm HTTP/1.0\r\n\r\n");
@@ -192,15 +195,15 @@ TEST_F(HeadlessProgram, RefreshesCataloguesAndServesThePages) {
 
 TEST_F(HeadlessProgram, NextRunRemovesOldPicturesAndKeepsAnUnreachableSitesPicture) {
     std::atomic<bool> siteUp{true};
-    site.setRoute("/flaky", [&siteUp](const TestSite::Request& request,
-                                      TestSite::Connection& connection) {
-        const QByteArray body = colouredPage("#0000ff");
-        QByteArray answer = siteUp ? TestSite::response(200, "text/html", body)
-                                   : TestSite::response(503, "text/html", "down");
-        if (request.method == "HEAD")
-            answer = answer.left(answer.indexOf("\r\n\r\n") + 4);
-        connection.send(answer);
-    });
+    site.setRoute("/flaky",
+                  [&siteUp](const TestSite::Request& request, TestSite::Connection& connection) {
+                      const QByteArray body = colouredPage("#0000ff");
+                      QByteArray answer = siteUp ? TestSite::response(200, "text/html", body)
+                                                 : TestSite::response(503, "text/html", "down");
+                      if (request.method == "HEAD")
+                          answer = answer.left(answer.indexOf("\r\n\r\n") + 4);
+                      connection.send(answer);
+                  });
     home.write("Favorites/Flaky.url", shortcut(site.url("/flaky")));
     home.write("Favorites/Steady.url", shortcut(site.url("/title")));
     // Fresh pictures every run, and no error card for a site that is down.

@@ -28,7 +28,8 @@ QByteArray chromiumFile(const QStringList& urls) {
         if (!children.isEmpty())
             children += ",";
         const QByteArray name = url.section('/', -1).toUtf8().replace('.', '_');
-        children += R"({"name": ")" + name + R"(", "type": "url", "url": ")" + url.toUtf8() + R"("})";
+        children +=
+            R"({"name": ")" + name + R"(", "type": "url", "url": ")" + url.toUtf8() + R"("})";
     }
     return R"({"roots": {"bookmark_bar": {"name": "Bar", "type": "folder", "children": [)" +
            children + R"(]}}, "version": 1})";
@@ -64,7 +65,8 @@ TEST(ImportSetting, EachRunImportsNewBookmarksOnceAndStartsNoExtraRun) {
     ASSERT_EQ(refresh.exitCode, 0) << refresh.err.constData();
     ASSERT_TRUE(ProgramRun::waitUntil([&] { return count("All Done") >= 2; }, 180000))
         << qPrintable(program.stderrText());
-    EXPECT_EQ(count("Imported 1 new bookmarks from chromium"), 1) << qPrintable(program.stderrText());
+    EXPECT_EQ(count("Imported 1 new bookmarks from chromium"), 1)
+        << qPrintable(program.stderrText());
     EXPECT_EQ(QDir(home.favorites() + "/Bar").entryList(QDir::Files),
               (QStringList{"b.URL", "c_html.URL"}));
     const QByteArray catalogue = home.read("Documents/pagorama/listings.xml");

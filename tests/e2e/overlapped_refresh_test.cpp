@@ -35,7 +35,7 @@ QByteArray withoutRunMarks(QByteArray catalogue) {
 
 // The main colour of every favourite's picture, by description.
 QHash<QString, QRgb> pictureColours(const TempHome& home,
-                                   const QList<e2e::CatalogueFolder>& folders) {
+                                    const QList<e2e::CatalogueFolder>& folders) {
     QHash<QString, QRgb> colours;
     for (const e2e::CatalogueFolder& folder : folders)
         for (const e2e::CatalogueLink& link : folder.links) {
@@ -131,7 +131,8 @@ TEST_F(OverlappedRefresh, CancelEndsAfterTheFavouriteInProgressWithNothingAheadG
     QThread::msleep(4000);
     const e2e::CommandResult cancel = e2e::runPagoramaCommand(home, {"--cancel"});
     EXPECT_EQ(cancel.out, "Cancelling the refresh\n");
-    ASSERT_TRUE(program.waitForStderr("Refresh cancelled", 60000)) << qPrintable(program.stderrText());
+    ASSERT_TRUE(program.waitForStderr("Refresh cancelled", 60000))
+        << qPrintable(program.stderrText());
     const qint64 cancelledAt = site.nowMs();
 
     // Only the favourites the run took left anything: their trace lines
@@ -153,7 +154,8 @@ TEST_F(OverlappedRefresh, CancelEndsAfterTheFavouriteInProgressWithNothingAheadG
 TEST_F(OverlappedRefresh, CloseEndsTheProgramWithinSecondsWhateverTheServersDo) {
     LoopbackSite silent({8, 0, {1, 2, 3, 4, 5, 6, 7, 8}});
     for (int i = 0; i < 30; ++i)
-        add(QStringLiteral("S%1.url").arg(i), silent.url(1 + i % 8, QStringLiteral("/page/%1").arg(i)));
+        add(QStringLiteral("S%1.url").arg(i),
+            silent.url(1 + i % 8, QStringLiteral("/page/%1").arg(i)));
     ProgramRun program(home);
     start(program, false);
     ASSERT_TRUE(program.waitForStderr("Found 30 web favourites.", 60000));

@@ -100,7 +100,8 @@ TEST_F(OverviewPictures, CopiesComeAndGoWithTheirPicturesAndTheOverviewShowsThem
     const QImage appleCopy = image(copiesOf(second).first(), "PNG");
     const QByteArray saved = home.read(".config/pagorama/pagorama.ini");
     ASSERT_TRUE(saved.contains("New_only=0"));
-    home.write(".config/pagorama/pagorama.ini", QByteArray(saved).replace("New_only=0", "New_only=1"));
+    home.write(".config/pagorama/pagorama.ini",
+               QByteArray(saved).replace("New_only=0", "New_only=1"));
     runOnce();
     expectEveryPictureWithItsCopy();
     EXPECT_EQ(image(copiesOf(shownPictures()).first(), "PNG"), appleCopy);

@@ -22,8 +22,10 @@ QByteArray storeOfManyKeys() {
     for (int i = 0; i < Keys; ++i) {
         // Letter case as another program may have written it.
         text += "[" + (i % 2 ? orderKey.toUpper() : orderKey) + "\\Folder " +
-                QByteArray::number(i) + "]\r\n\"Order\"=hex:08,00,00,00,02,00,00,00\r\n"
-                "\"Note\"=\"folder " + QByteArray::number(i) + "\"\r\n\r\n";
+                QByteArray::number(i) +
+                "]\r\n\"Order\"=hex:08,00,00,00,02,00,00,00\r\n"
+                "\"Note\"=\"folder " +
+                QByteArray::number(i) + "\"\r\n\r\n";
     }
     return text;
 }

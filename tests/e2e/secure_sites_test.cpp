@@ -80,8 +80,8 @@ protected:
             << error.toStdString();
         for (TestSite* site : {&secure, &selfSigned, &wrongHost, &browserRefuses})
             site->setRawRoute("/red", TestSite::response(200, "text/html", RedPage));
-        secure.setRawRoute("/markup", TestSite::response(200, "text/html",
-                                                         TestSite::page(MarkupTitle, "markup")));
+        secure.setRawRoute(
+            "/markup", TestSite::response(200, "text/html", TestSite::page(MarkupTitle, "markup")));
         plain.setRawRoute("/to-secure",
                           TestSite::response(301, "text/html", "moved",
                                              "Location: " + secure.url("/red").toUtf8() + "\r\n"));
@@ -159,9 +159,11 @@ TEST_F(SecureSitesProgram, OnSecurePagesArePicturedAndRefusedCertificatesShowThe
 
     // A title with markup is kept as the text it is, and no page carries
     // it as markup.
-    EXPECT_EQ(e2e::findLink(folders, "Markup").value("GIVEN_TITLE"), QString::fromUtf8(MarkupTitle));
+    EXPECT_EQ(e2e::findLink(folders, "Markup").value("GIVEN_TITLE"),
+              QString::fromUtf8(MarkupTitle));
     for (const char* page : {"view.htm", "viewer.htm", "edit.htm"})
-        EXPECT_FALSE(home.read(QStringLiteral("Documents/pagorama/") + page).contains("<script>alert(1)"))
+        EXPECT_FALSE(
+            home.read(QStringLiteral("Documents/pagorama/") + page).contains("<script>alert(1)"))
             << page;
 
     const QImage certificateCard = cardFor(catalogue::kCertificateErrorCode);
@@ -200,7 +202,8 @@ TEST_F(SecureSitesProgram, OnSecurePagesArePicturedAndRefusedCertificatesShowThe
     address.replace(":", "%3A").replace("/", "%2F");
     const auto added = e2e::postForm(port, "/cgi-bin/cgifrm2.exe", address + "=Add+to+favourites");
     EXPECT_TRUE(added.statusLine.contains(" 200")) << added.statusLine.constData();
-    EXPECT_TRUE(QFileInfo::exists(home.favorites() + "/Red Secure Page.URL")) << added.body.constData();
+    EXPECT_TRUE(QFileInfo::exists(home.favorites() + "/Red Secure Page.URL"))
+        << added.body.constData();
 
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
     EXPECT_TRUE(home.read(".config/pagorama/pagorama.ini").contains("SecureSites=1"));

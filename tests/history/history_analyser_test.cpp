@@ -162,7 +162,9 @@ protected:
     bool favouritesChangedCleared = false;
     bool cancel = false;
     catalogue::SiteWorker worker{
-        settings, trace, home.dataFolder(), {}, [this](const QString& path) { ownChanges << path; }};
+        settings, trace, home.dataFolder(), {}, [this](const QString& path) {
+            ownChanges << path;
+        }};
     WatchedFetcher fetcher{worker};
     pages::PageWriter writer{settings, [] { return QStringLiteral("80"); }, {}, home.dataFolder()};
     RecordingHost host;

@@ -95,7 +95,8 @@ TEST_F(PagesInBrowser, GridReloadsAtItsScrollPositionWhenTheCatalogueChanges) {
     // Let the watcher run at least once on the unchanged catalogue: nothing reloads.
     ASSERT_TRUE(browser.waitFor(
         "frames['dummy'].performance.timeOrigin > " +
-            QString::number(browser.evaluate("frames['dummy'].performance.timeOrigin").toDouble(), 'f', 3),
+            QString::number(browser.evaluate("frames['dummy'].performance.timeOrigin").toDouble(),
+                            'f', 3),
         watcherWaitMs));
     EXPECT_EQ(js("frames['mymain'].location.search"), "");
 

@@ -126,7 +126,9 @@ public:
     // The page's window size in CSS pixels, as a desktop window of that size.
     bool setWindowSize(int width, int height) {
         return !call("Emulation.setDeviceMetricsOverride",
-                     {{"width", width}, {"height", height}, {"deviceScaleFactor", 1},
+                     {{"width", width},
+                      {"height", height},
+                      {"deviceScaleFactor", 1},
                       {"mobile", false}},
                      30000, true)
                     .contains("error");

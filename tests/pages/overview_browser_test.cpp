@@ -30,10 +30,9 @@ constexpr int loadWaitMs = 30000;
 constexpr int gridSize = 40; // favourites of the top folder, enough for a wide row
 
 // The names of the shown favourites, in page order, "|"-separated.
-const QString shownNames =
-    "Array.from(document.querySelectorAll('ul.grid > li'))"
-    ".filter(li => li.offsetParent !== null)"
-    ".map(li => li.querySelector('.name').textContent).join('|')";
+const QString shownNames = "Array.from(document.querySelectorAll('ul.grid > li'))"
+                           ".filter(li => li.offsetParent !== null)"
+                           ".map(li => li.querySelector('.name').textContent).join('|')";
 
 // How many cards sit in the first row of the first folder.
 const QString firstRowCount =
@@ -62,7 +61,8 @@ protected:
               {"Damson", "http://damson.invalid/", "", 404},
               {"Elderberry", "http://elder.invalid/", "", -1}}},
             {"Fruit\\Dried",
-             {{"Raisin", "http://raisin.invalid/", "", -99}, {"Prune", "http://prune.invalid/", ""}}},
+             {{"Raisin", "http://raisin.invalid/", "", -99},
+              {"Prune", "http://prune.invalid/", ""}}},
             {"Tools", {{"Hammer", "http://hammer.invalid/", "", 302}}},
         };
         home.write("Documents/pagorama/opened.htm",
@@ -128,8 +128,8 @@ TEST_F(OverviewInBrowser, GridFillsPhoneDesktopAndWideWindowsWithoutSidewaysScro
     for (const auto& window : windows) {
         SCOPED_TRACE(window.width);
         ASSERT_TRUE(browser.setWindowSize(window.width, 900));
-        ASSERT_TRUE(browser.waitFor(QString("window.innerWidth == %1").arg(window.width),
-                                    loadWaitMs));
+        ASSERT_TRUE(
+            browser.waitFor(QString("window.innerWidth == %1").arg(window.width), loadWaitMs));
         EXPECT_LE(browser.evaluate("document.documentElement.scrollWidth").toInt(), window.width);
         EXPECT_GE(browser.evaluate(firstRowCount).toInt(), window.atLeast);
         // No card reaches past the window's right edge.
@@ -225,7 +225,8 @@ TEST_F(OverviewInBrowser, FolderBreadcrumbsFilterByFolderAndItsSubfolders) {
                           "nav button[data-path='%1']\").click()";
     browser.evaluate(crumb.arg("Fruit"));
     EXPECT_TRUE(shows({"Apple", "Banana", "Cherry", "Damson", "Elderberry", "Raisin", "Prune"}));
-    EXPECT_EQ(js("document.getElementById('filter').textContent"), "Folder: All folders\u203aFruit");
+    EXPECT_EQ(js("document.getElementById('filter').textContent"),
+              "Folder: All folders\u203aFruit");
 
     browser.evaluate(crumb.arg("Fruit\\\\\\\\Dried"));
     EXPECT_TRUE(shows({"Raisin", "Prune"}));
@@ -256,7 +257,8 @@ TEST_F(OverviewInBrowser, ColoursFollowTheSystemsLightOrDarkPreference) {
         SCOPED_TRACE(scheme.scheme);
         ASSERT_TRUE(browser.setColourScheme(scheme.scheme));
         EXPECT_TRUE(browser.waitFor(
-            QString("getComputedStyle(document.documentElement).backgroundColor == 'rgb(%1, %2, %3)'")
+            QString(
+                "getComputedStyle(document.documentElement).backgroundColor == 'rgb(%1, %2, %3)'")
                 .arg(scheme.background.red())
                 .arg(scheme.background.green())
                 .arg(scheme.background.blue()),

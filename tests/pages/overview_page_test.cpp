@@ -54,11 +54,10 @@ TEST_F(OverviewPageTest, EveryRunWritesEveryFavouriteOfEveryFolderWithItsFolderP
     for (bool perFolder : {false, true}) {
         SCOPED_TRACE(perFolder);
         settings.newPage = perFolder;
-        refresh(pagetest::catalogueText(
-            10, false,
-            {{"", pagetest::favourites("R", 2)},
-             {"Links\\Sub", pagetest::favourites("S", 3)},
-             {"Links", pagetest::favourites("L", 1)}}));
+        refresh(pagetest::catalogueText(10, false,
+                                        {{"", pagetest::favourites("R", 2)},
+                                         {"Links\\Sub", pagetest::favourites("S", 3)},
+                                         {"Links", pagetest::favourites("L", 1)}}));
         const Html page = overview();
         ASSERT_TRUE(page.ok());
         EXPECT_EQ(page.texts("//span[@class='name']"),
@@ -123,9 +122,9 @@ TEST_F(OverviewPageTest, AFolderNamedLikeTheOverviewGetsAPageOfItsOwn) {
     EXPECT_EQ(names[1].viewPage, "overview~2.htm");
     EXPECT_EQ(names[2].viewPage, "OverView~3.htm");
 
-    refresh(pagetest::catalogueText(10, false,
-                                    {{"", pagetest::favourites("R", 1)},
-                                     {"overview", pagetest::favourites("O", 1)}}));
+    refresh(pagetest::catalogueText(
+        10, false,
+        {{"", pagetest::favourites("R", 1)}, {"overview", pagetest::favourites("O", 1)}}));
     EXPECT_EQ(overview().count("//li"), 2);
     EXPECT_EQ(Html(read("overview~2.htm")).count("//a[. = 'O1']"), 1);
     // The header script reserves the same name when it picks a folder's page.

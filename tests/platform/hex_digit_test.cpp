@@ -31,7 +31,7 @@ TEST(HexDigit, NothingBeyondAsciiIsADigit) {
     for (int byte = 0x80; byte <= 0xff; ++byte)
         EXPECT_EQ(hexDigitValue(char(byte)), -1) << byte;
     // UTF-16 units whose low byte is a digit, and the full-width digits.
-    for (const char16_t unit : {u'\u0141', u'\u0130', u'\u0166', u'\uFF10', u'\uFF21', u'\uFF41',
-                                u'\u0661'})
+    for (const char16_t unit :
+         {u'\u0141', u'\u0130', u'\u0166', u'\uFF10', u'\uFF21', u'\uFF41', u'\u0661'})
         EXPECT_EQ(hexDigitValue(QChar(unit)), -1) << int(unit);
 }

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 // Runs work on a new thread while the main thread handles events; false when
@@ -55,7 +54,8 @@ TEST(MainThread, MessageFromAWorkerArrivesOnceOnTheMainThread) {
     // A recorder appends to plain lists: a box shown from a worker must not
     // touch them off the main thread.
     struct ThreadNotingRecorder : platform::ScopedMessageRecorder {
-        void show(const QString& text, const QString& caption, platform::MessageKind kind) override {
+        void show(const QString& text, const QString& caption,
+                  platform::MessageKind kind) override {
             shownOn << QThread::currentThread();
             ScopedMessageRecorder::show(text, caption, kind);
         }

@@ -64,13 +64,14 @@ TEST(FileReplace, ReplacesWholeAndKeepsOldOnFailure) {
 // temporary file has room for the marker that tells it as one.
 TEST(FileReplace, LongestNamesAreWrittenAndShorterOnesUseTheMarkedTemporary) {
     TempHome home;
-    const QString longest = home.path() + "/" + QString(240, 'n') + ".URL"; // the longest name a favourite gets
+    const QString longest =
+        home.path() + "/" + QString(240, 'n') + ".URL"; // the longest name a favourite gets
     QString error;
     EXPECT_TRUE(platform::replaceFileWhole(longest, "whole", &error)) << qPrintable(error);
     EXPECT_EQ(home.read(QString(240, 'n') + ".URL"), "whole");
     const QString usual = home.path() + "/Site.URL";
-    const QString temporary = QFile::decodeName(platform::temporaryFileTemplate(usual))
-                                  .replace("XXXXXX", "Ab12Cd");
+    const QString temporary =
+        QFile::decodeName(platform::temporaryFileTemplate(usual)).replace("XXXXXX", "Ab12Cd");
     EXPECT_EQ(platform::fileWrittenThrough(temporary), usual);
 }
 

@@ -173,9 +173,9 @@ TEST(RegistryStore, LargeStoreFileAnswersAndChangesInPlace) {
         f.write(text);
     }
     RegistryKey key;
-    ASSERT_EQ(key.open(RegistryHive::CurrentUser, favouritesOrder.toLower() + "\\FOLDER 4321",
-                       false),
-              regerror::Success);
+    ASSERT_EQ(
+        key.open(RegistryHive::CurrentUser, favouritesOrder.toLower() + "\\FOLDER 4321", false),
+        regerror::Success);
     EXPECT_EQ(key.readString("NOTE"), "folder 4321");
     EXPECT_EQ(key.readBinary("order"), QByteArray("\xe1\x00\xff", 3));
 

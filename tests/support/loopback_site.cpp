@@ -149,8 +149,8 @@ QByteArray LoopbackSite::colourOf(int n) {
 }
 
 qint64 LoopbackSite::nowMs() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - started_)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 started_)
         .count();
 }
 
@@ -285,13 +285,13 @@ QByteArray LoopbackSite::answer(const QByteArray& method, const QByteArray& path
     QByteArray full;
     if (path.startsWith("/page/")) {
         const int n = numberAfter(path, "/page/");
-        const QByteArray body =
-            "<!DOCTYPE html>\n<html><head><title>Page " + QByteArray::number(n) +
-            "</title>\n<link rel=\"stylesheet\" href=\"/style.css\"></head>\n"
-            "<body style=\"background:" +
-            colourOf(n) + "\"><h1>Page " + QByteArray::number(n) +
-            "</h1>\n<img src=\"/picture.png\" width=\"240\" height=\"160\">\n" + filler(3500) +
-            "</body></html>\n";
+        const QByteArray body = "<!DOCTYPE html>\n<html><head><title>Page " +
+                                QByteArray::number(n) +
+                                "</title>\n<link rel=\"stylesheet\" href=\"/style.css\"></head>\n"
+                                "<body style=\"background:" +
+                                colourOf(n) + "\"><h1>Page " + QByteArray::number(n) +
+                                "</h1>\n<img src=\"/picture.png\" width=\"240\" height=\"160\">\n" +
+                                filler(3500) + "</body></html>\n";
         full = reply(200, "text/html", body);
     } else if (path.startsWith("/plain/")) {
         const QByteArray n = QByteArray::number(numberAfter(path, "/plain/"));
@@ -308,8 +308,8 @@ QByteArray LoopbackSite::answer(const QByteArray& method, const QByteArray& path
         full = reply(200, "application/zip", QByteArray(2048, 'z'));
     } else if (path.startsWith("/redirect/")) {
         full = reply(302, "text/html", "<html><body>Moved</body></html>",
-                     "Location: /page/" +
-                         QByteArray::number(numberAfter(path, "/redirect/")) + "\r\n");
+                     "Location: /page/" + QByteArray::number(numberAfter(path, "/redirect/")) +
+                         "\r\n");
     } else {
         full = reply(404, "text/html", "<html><body>Not here</body></html>");
     }

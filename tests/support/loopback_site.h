@@ -31,9 +31,9 @@ namespace testsupport {
 class LoopbackSite {
 public:
     struct Options {
-        int addresses = 1;  // 127.0.0.1 .. 127.0.0.<addresses>
-        int delayMs = 0;    // before every answer
-        QSet<int> silent;   // last address bytes that never answer
+        int addresses = 1; // 127.0.0.1 .. 127.0.0.<addresses>
+        int delayMs = 0;   // before every answer
+        QSet<int> silent;  // last address bytes that never answer
     };
     struct Seen {
         int address = 0; // last byte of the address that was asked

@@ -23,9 +23,13 @@ TempHome::~TempHome() {
         qunsetenv("XDG_CONFIG_HOME");
 }
 
-QString TempHome::favorites() const { return dir_.path() + "/Favorites"; }
+QString TempHome::favorites() const {
+    return dir_.path() + "/Favorites";
+}
 
-QString TempHome::dataFolder() const { return dir_.path() + "/Documents/pagorama/"; }
+QString TempHome::dataFolder() const {
+    return dir_.path() + "/Documents/pagorama/";
+}
 
 void TempHome::write(const QString& relativePath, const QByteArray& contents) const {
     const QString full = dir_.path() + "/" + relativePath;

@@ -37,12 +37,12 @@ TEST(DocumentOpen, FolderDescriptorAnswersAsTheFullCheck) {
     touch(docDir + "/page.htm", "page");
     touch(docDir + "/sub/inner.htm", "inner");
     ASSERT_EQ(::mkfifo(QFile::encodeName(docDir + "/pipe").constData(), 0600), 0);
-    link("../secret.txt", docDir + "/up.txt");               // relative, out
-    link(root.path() + "/secret.txt", docDir + "/abs.txt");  // absolute, out
-    link(docDir + "/page.htm", docDir + "/abs-in.htm");      // absolute, in
-    link("../page.htm", docDir + "/sub/back.htm");           // relative up, still in
-    link("sub", docDir + "/alias");                          // folder link, in
-    link("..", docDir + "/parent");                          // folder link, out
+    link("../secret.txt", docDir + "/up.txt");              // relative, out
+    link(root.path() + "/secret.txt", docDir + "/abs.txt"); // absolute, out
+    link(docDir + "/page.htm", docDir + "/abs-in.htm");     // absolute, in
+    link("../page.htm", docDir + "/sub/back.htm");          // relative up, still in
+    link("sub", docDir + "/alias");                         // folder link, in
+    link("..", docDir + "/parent");                         // folder link, out
     link("missing.htm", docDir + "/dangling.htm");
 
     const QString canonical = QDir(docDir).canonicalPath();

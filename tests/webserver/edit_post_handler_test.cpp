@@ -26,8 +26,8 @@ protected:
         home.write("Favorites/Links/Weather.url", "[InternetShortcut]\r\nURL=http://w/\r\n");
         QDir().mkpath(home.path() + "/doc");
         controller = std::make_unique<WebServerController>(nullptr, home.path() + "/server.log");
-        handler =
-            std::make_unique<EditPostHandler>(*controller, home.favorites(), [this](const QString&) { ++marks; });
+        handler = std::make_unique<EditPostHandler>(*controller, home.favorites(),
+                                                    [this](const QString&) { ++marks; });
         controller->server().setAddr("127.0.0.1");
         ASSERT_TRUE(controller->start("0", home.path() + "/doc"));
         port = controller->server().listeningPort();
@@ -131,8 +131,8 @@ TEST_F(EditPostTest, HugeBodiesAndBadIdentitiesCostOneShortLineEach) {
     EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK");
     const QStringList data = controller->log().displayLines().filter(QStringLiteral("Data: '"));
     ASSERT_EQ(data.size(), 1);
-    EXPECT_EQ(data[0], "Data: 'x=" + QString(ServerLog::ValueLimit - 2, 'y') +
-                           "... (8388608 bytes)'");
+    EXPECT_EQ(data[0],
+              "Data: 'x=" + QString(ServerLog::ValueLimit - 2, 'y') + "... (8388608 bytes)'");
 
     // Identities that are not hexadecimal are refused, one line each, and
     // the valid field after them is still applied.

@@ -19,8 +19,8 @@
 #include <unistd.h>
 
 using namespace webserver;
-using testsupport::processUntil;
 using testsupport::HttpTestClient;
+using testsupport::processUntil;
 
 namespace {
 
