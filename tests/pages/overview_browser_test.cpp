@@ -297,7 +297,7 @@ TEST_F(OverviewInBrowser, MarkupAndScriptsInNamesAndTitlesNeverRun) {
     browser.pressKey("/");
     browser.typeText("<script>");
     EXPECT_EQ(js("typeof window.ran"), "undefined");
-    EXPECT_EQ(js("document.querySelectorAll('script').length + ''"), "1");
+    EXPECT_EQ(js("document.querySelectorAll('script').length + ''"), "2"); // the page's own
     EXPECT_TRUE(shows({"<script>window.ran = 1</script>", "Data address"}));
     browser.pressKey("Escape");
     EXPECT_EQ(everyName(), QStringList({"<script>window.ran = 1</script>",
@@ -344,4 +344,26 @@ TEST_F(OverviewInBrowser, PicturesLoadFromTheirCompressedCopiesOnlyAsTheyComeInt
     browser.evaluate("window.scrollTo(0, document.documentElement.scrollHeight)");
     EXPECT_TRUE(browser.waitFor(loaded + QString("(%1)").arg(count), loadWaitMs));
     EXPECT_TRUE(requested(count));
+}
+
+// A picture whose copy is missing may fail before the page's script has
+// arrived; it must still fall back to its stored original.
+TEST_F(OverviewInBrowser, APictureThatFailsWhileThePageIsStillArrivingFallsBackToo) {
+    QImage picture(122, 122, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    ASSERT_TRUE(QDir().mkpath(home.dataFolder() + "images"));
+    picture.save(home.dataFolder() + "images/1.png", "PNG");
+    picture.save(home.dataFolder() + "images/2.BMP", "BMP");
+    const QByteArray text =
+        pagetest::catalogueText(3000, false, {{"", pagetest::favourites("Pic", 2)}});
+    home.write("Documents/pagorama/listings.xml", text);
+    writer.writeCataloguePages(text);
+    server.pauseBefore("overview.htm", "</main>", 5000);
+
+    ASSERT_TRUE(browser.open(url("overview.htm")));
+    const QString secondShown = "(() => { const img = document.querySelectorAll('img')[1];"
+                                " return img.complete && img.naturalWidth == 122; })()";
+    EXPECT_TRUE(browser.waitFor(secondShown, 15000));
+    EXPECT_TRUE(server.requests().contains("/images/2.png"));
+    EXPECT_EQ(js("document.querySelectorAll('img')[1].currentSrc"), url("images/2.BMP"));
 }

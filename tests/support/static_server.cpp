@@ -89,6 +89,13 @@ QStringList StaticServer::requests() const {
     return requests_;
 }
 
+void StaticServer::pauseBefore(const QString& name, const QByteArray& marker, int pauseMs) {
+    std::lock_guard lock(mutex_);
+    pauseName_ = name;
+    pauseMarker_ = marker;
+    pauseMs_ = pauseMs;
+}
+
 void StaticServer::acceptLoop() {
     while (!stopping_) {
         pollfd fds[2] = {{listener_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
@@ -147,18 +154,33 @@ void StaticServer::serve(int client) {
 
     QFile file(path);
     QByteArray answer;
+    qsizetype pauseAt = -1;
+    int pauseMs = 0;
     if (!refused && (method == "GET" || method == "HEAD") && QFileInfo(path).isFile() &&
         file.open(QIODevice::ReadOnly)) {
         const QByteArray body = file.readAll();
         answer = "HTTP/1.1 200 OK\r\nContent-Type: " + contentType(path) +
                  "\r\nContent-Length: " + QByteArray::number(body.size()) +
                  "\r\nConnection: close\r\n\r\n";
-        if (method == "GET")
+        if (method == "GET") {
+            std::lock_guard lock(mutex_);
+            if (!pauseName_.isEmpty() && parts.last() == pauseName_ &&
+                body.contains(pauseMarker_)) {
+                pauseAt = answer.size() + body.indexOf(pauseMarker_);
+                pauseMs = pauseMs_;
+            }
             answer += body;
+        }
     } else {
         const QByteArray body = "<html><body>Not found</body></html>";
         answer = "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " +
                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+    if (pauseAt >= 0) {
+        sendAll(client, answer.left(pauseAt));
+        pollfd wake = {wakeRead_, POLLIN, 0};
+        ::poll(&wake, 1, pauseMs);
+        answer.remove(0, pauseAt);
     }
     sendAll(client, answer);
     ::shutdown(client, SHUT_WR);

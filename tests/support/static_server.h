@@ -24,6 +24,10 @@ public:
     quint16 port() const { return port_; }
     // Every request target received, in order.
     QStringList requests() const;
+    // Sends the file named `name` only up to the first `marker`, waits
+    // `pauseMs`, then sends the rest: a page the browser has to show and run
+    // while it is still arriving.
+    void pauseBefore(const QString& name, const QByteArray& marker, int pauseMs);
 
 private:
     void acceptLoop();
@@ -39,6 +43,9 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::thread> workers_;
     QStringList requests_;
+    QString pauseName_;
+    QByteArray pauseMarker_;
+    int pauseMs_ = 0;
 };
 
 } // namespace testsupport

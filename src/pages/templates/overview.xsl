@@ -96,6 +96,19 @@ a.card:hover { border-color: var(--accent); }
 }
 p.none { color: var(--muted); }
 ]]></style>
+<script><![CDATA[
+// A picture without its compressed copy (made before copies were written)
+// falls back to the stored original once. Listening from the head catches
+// the pictures that fail while the rest of the page is still arriving.
+document.addEventListener("error", function (event) {
+    var img = event.target;
+    if (!img || img.tagName !== "IMG")
+        return;
+    var original = img.getAttribute("data-original");
+    if (original && img.getAttribute("src") !== original)
+        img.setAttribute("src", original);
+}, true);
+]]></script>
 </head>
 <body>
 <header class="bar">
@@ -270,17 +283,6 @@ p.none { color: var(--muted); }
         search.focus();
         search.select();
     });
-
-    // A picture without its compressed copy (made before copies were written)
-    // falls back to the stored original once.
-    document.addEventListener("error", function (event) {
-        var img = event.target;
-        if (!img || img.tagName !== "IMG")
-            return;
-        var original = img.getAttribute("data-original");
-        if (original && img.getAttribute("src") !== original)
-            img.setAttribute("src", original);
-    }, true);
 
     if (search.value)
         apply();
