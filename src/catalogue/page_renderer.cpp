@@ -4,9 +4,9 @@
 #include "catalogue/browser_tab.h"
 #include "catalogue/devtools_connection.h"
 #include "catalogue/thumbnail_size.h"
+#include "platform/available_memory.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QThread>
 
 #include <sys/wait.h>
@@ -25,25 +25,12 @@ constexpr int kStartUpMs = 30000;
 constexpr int kStartRequestMs = 20000;
 constexpr int kMostParallelCaptures = 8;
 
-// Free memory as the system reckons it, in MiB; -1 when unknown.
-qint64 availableMemoryMiB() {
-    QFile meminfo(QStringLiteral("/proc/meminfo"));
-    if (!meminfo.open(QIODevice::ReadOnly))
-        return -1;
-    while (!meminfo.atEnd()) {
-        const QByteArray line = meminfo.readLine();
-        if (line.startsWith("MemAvailable:"))
-            return line.mid(13).trimmed().split(' ').value(0).toLongLong() / 1024;
-    }
-    return -1;
-}
-
 // Each tab's page lives in a renderer process of its own (some hundred MiB
 // for a heavy page), and a capture keeps a core busy while the page loads.
 int parallelCapturesForThisMachine() {
     if (QThread::idealThreadCount() <= 1)
         return 1;
-    const qint64 memory = availableMemoryMiB();
+    const long memory = platform::availableMemoryMiB();
     if (memory >= 0 && memory < 1024)
         return 1;
     if (memory >= 0 && memory < 2048)

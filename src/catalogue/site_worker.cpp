@@ -13,6 +13,7 @@
 #include "catalogue/site_probe.h"
 #include "catalogue/temporary_shortcut.h"
 #include "catalogue/worker_messages.h"
+#include "platform/available_memory.h"
 #include "platform/settings_model.h"
 #include "platform/thread_priority.h"
 #include "platform/urlcache.h"
@@ -173,28 +174,13 @@ QString TGet_Web::writeTemporaryShortcut(const QString& url) {
     return path;
 }
 
-namespace {
-
-// The memory the system could hand out now, in MiB; -1 when unknown.
-long availableMemoryMiB() {
-    QFile info(QStringLiteral("/proc/meminfo"));
-    if (!info.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : info.readAll().split('\n'))
-        if (line.startsWith("MemAvailable:"))
-            return line.mid(13).trimmed().split(' ').first().toLong() / 1024;
-    return -1;
-}
-
-} // namespace
-
 int DefaultParallelFetches() {
     if (qEnvironmentVariable("PAGORAMA_ONE_AT_A_TIME") == QLatin1String("1"))
         return 1;
     // The work mostly waits for servers, so more workers than cores pay.
     // Each holds little memory (the renderer's tabs are bounded apart), yet
     // a machine short of memory gets the fewest.
-    const long memory = availableMemoryMiB();
+    const long memory = platform::availableMemoryMiB();
     if (memory >= 0 && memory < 512)
         return 2;
     return std::clamp(QThread::idealThreadCount() * 4, 2, 8);
