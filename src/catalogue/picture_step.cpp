@@ -176,7 +176,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         currentLink += "GIVEN_TITLE = \"" + EscapeQuotedValue(title) + "\" " + kLineEnd;
 
         // A carried picture that only stands in for a capture (an error,
-        // "Scripted Site" or host-name card) is captured again.
+        // "Scripted Site", "Secure Site" or host-name card) is captured again.
         const bool keep =
             sharedThisRun ||
             (carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl)));
@@ -204,7 +204,8 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         }
     } else {
         const bool keep =
-            sharedThisRun || (carried && !IsErrorCard(QImage(nativePath(O, M), "BMP")));
+            sharedThisRun ||
+            (carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl)));
         if (!keep) {
             const QImage surface = fileTypeCard(probe.FileTypeIcon(in.finalUrl));
             trace.add({QStringLiteral("picture_pathEZ = ") + O,

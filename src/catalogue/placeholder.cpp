@@ -109,11 +109,12 @@ bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativ
 
 namespace {
 
-// True when the picture is a khaki card with the given code's built-in
-// picture in the middle; the text below it is not compared.
-bool isKhakiCardOf(const QImage& picture, int code) {
+// True when the picture is the card of the given code (its background, and
+// its built-in picture in the middle); the text below it is not compared.
+bool isCardOf(const QImage& picture, int code) {
+    const QColor background = code == kSecureSiteCode ? QColor(Qt::white) : kKhaki;
     if (picture.size() != QSize(kPictureSide, kPictureSide) ||
-        (picture.pixel(0, 0) & 0xffffff) != (kKhaki.rgb() & 0xffffff))
+        (picture.pixel(0, 0) & 0xffffff) != (background.rgb() & 0xffffff))
         return false;
     const QImage card = PlaceholderPicture(code);
     const int left = centred(kPictureSide, 64);
@@ -138,12 +139,12 @@ bool samePixels(const QImage& a, const QImage& b) {
 } // namespace
 
 bool IsErrorCard(const QImage& picture) {
-    return isKhakiCardOf(picture, -99); // every code shows the same picture
+    return isCardOf(picture, -99); // every code shows the same picture
 }
 
 bool IsStandInCard(const QImage& picture, const QString& host) {
-    return IsErrorCard(picture) || isKhakiCardOf(picture, kScriptedSiteCode) ||
-           samePixels(picture, HostCardPicture(host));
+    return IsErrorCard(picture) || isCardOf(picture, kScriptedSiteCode) ||
+           isCardOf(picture, kSecureSiteCode) || samePixels(picture, HostCardPicture(host));
 }
 
 QImage HostCardPicture(const QString& host) {

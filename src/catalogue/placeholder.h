@@ -40,8 +40,8 @@ bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativ
 bool IsErrorCard(const QImage& picture);
 
 // True for a picture that stands in for a page capture: an error card, the
-// "Scripted Site" card, or the host-name card of host. A page that had one
-// is captured again when it is kept otherwise.
+// "Scripted Site" or "Secure Site" card, or the host-name card of host. A
+// favourite that had one is pictured again when it is kept otherwise.
 bool IsStandInCard(const QImage& picture, const QString& host);
 
 // A white 122 x 122 card with the host name in navy: what is stored for a

@@ -224,9 +224,12 @@ TEST_F(PictureStepTest, GetOnlyNewSitesKeepsPicturesOfExistingFavourites) {
 
     // A new favourite is captured, and so is one whose earlier picture only
     // stood in for a capture: the error card of a run when its site was
-    // down, the "Scripted Site" card, the card naming the host.
-    const QList<QImage> before = {QImage(), PlaceholderPicture(503),
+    // down, the "Scripted Site" card, the "Secure Site" card of a run when
+    // secure sites were not pictured, the card naming the host.
+    const QList<QImage> before = {QImage(),
+                                  PlaceholderPicture(503),
                                   PlaceholderPicture(kScriptedSiteCode),
+                                  PlaceholderPicture(kSecureSiteCode),
                                   HostCardPicture("127.0.0.1")};
     for (const QImage& previous : before) {
         SCOPED_TRACE(before.indexOf(previous));
@@ -238,6 +241,25 @@ TEST_F(PictureStepTest, GetOnlyNewSitesKeepsPicturesOfExistingFavourites) {
         EXPECT_EQ(run(newOnly), pieces);
         EXPECT_TRUE(isStrongRed(dominantColour(picture(5))));
         EXPECT_GT(browserRequestCount(site), requests);
+    }
+}
+
+TEST_F(PictureStepTest, GetOnlyNewSitesGivesADownloadItsIconInPlaceOfAStandInCard) {
+    PictureStepInput newOnly = input(site.url("/download.zip"));
+    newOnly.newOnly = true;
+    QImage earlier(122, 122, QImage::Format_RGB32);
+    earlier.fill(qRgb(0, 160, 0));
+    savePrevious(earlier);
+    run(newOnly, nullptr);
+    EXPECT_EQ(picture(5), earlier);
+
+    for (int code : {kSecureSiteCode, kScriptedSiteCode, -99}) {
+        SCOPED_TRACE(code);
+        QFile::remove(pictureFile(5));
+        savePrevious(PlaceholderPicture(code));
+        run(newOnly, nullptr);
+        EXPECT_EQ(picture(5).pixel(0, 0), qRgb(255, 255, 255));
+        EXPECT_NE(picture(5), PlaceholderPicture(code).convertToFormat(QImage::Format_RGB32));
     }
 }
 

@@ -209,7 +209,7 @@ TEST_F(SecureSitesProgram, OnSecurePagesArePicturedAndRefusedCertificatesShowThe
     EXPECT_TRUE(home.read(".config/pagorama/pagorama.ini").contains("SecureSites=1"));
 }
 
-TEST_F(SecureSitesProgram, OffHttpsFavouritesAreNeverFetchedAndShowSecureSite) {
+TEST_F(SecureSitesProgram, OffHttpsFavouritesAreNeverFetchedAndShowSecureSiteUntilTurnedOn) {
     ProgramRun program(home);
     runProgram(program, {});
     const QList<CatalogueFolder> folders = catalogue();
@@ -230,4 +230,13 @@ TEST_F(SecureSitesProgram, OffHttpsFavouritesAreNeverFetchedAndShowSecureSite) {
 
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
     EXPECT_TRUE(home.read(".config/pagorama/pagorama.ini").contains("SecureSites=0"));
+
+    // Turned on, with "Get only if a new site" (on by default), the
+    // "Secure Site" cards give way to pictures of the pages.
+    ProgramRun turnedOn(home);
+    runProgram(turnedOn, "SecureSites=1\r\n");
+    const auto red = e2e::findLink(catalogue(), "Red");
+    EXPECT_EQ(red.value("CODE"), "200");
+    EXPECT_TRUE(isStrongRed(dominantColour(picture(red))));
+    EXPECT_EQ(turnedOn.terminate(), 0) << qPrintable(turnedOn.stderrText());
 }
