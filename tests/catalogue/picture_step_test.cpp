@@ -226,11 +226,9 @@ TEST_F(PictureStepTest, GetOnlyNewSitesKeepsPicturesOfExistingFavourites) {
     // stood in for a capture: the error card of a run when its site was
     // down, the "Scripted Site" card, the "Secure Site" card of a run when
     // secure sites were not pictured, the card naming the host.
-    const QList<QImage> before = {QImage(),
-                                  PlaceholderPicture(503),
-                                  PlaceholderPicture(kScriptedSiteCode),
-                                  PlaceholderPicture(kSecureSiteCode),
-                                  HostCardPicture("127.0.0.1")};
+    const QList<QImage> before = {
+        QImage(), PlaceholderPicture(503), PlaceholderPicture(kScriptedSiteCode),
+        PlaceholderPicture(kSecureSiteCode), HostCardPicture("127.0.0.1")};
     for (const QImage& previous : before) {
         SCOPED_TRACE(before.indexOf(previous));
         QFile::remove(pictureFile(5));
