@@ -1,12 +1,15 @@
 // The overview page for 10,000 favourites in 100 folders: its transform by
 // the program's engine beside xsltproc on the same stylesheet and catalogue,
-// its load time in headless Chromium, and the time from a key press in the
-// search box to the updated grid.
+// its load time in headless Chromium from the real program beside a bare
+// test server, and the time from a key press in the search box to the
+// updated grid.
 #include "catalogue/catalogue_writer.h"
 #include "catalogue/picture_copy.h"
 #include "pages/builtin_texts.h"
 #include "pages/headless_browser.h"
 #include "pages/xslt_engine.h"
+#include "support/free_port.h"
+#include "support/http_test_client.h"
 #include "support/static_server.h"
 
 #include <QDir>
@@ -17,9 +20,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -118,14 +123,17 @@ void timeTransforms(const QString& data, const QByteArray& catalogueText, QByteA
                 median(theirs), rounds, median(theirs) / median(whole));
 }
 
-// The page's own timing of its load, and of key presses in its search box:
-// each from the key's keydown to the grid's style and layout being done.
-void timeInBrowser(const QString& data) {
-    testsupport::StaticServer server(data, "overview.htm");
+// The page's own timing of its load (the median is returned) and, with
+// `timeKeys`, of key presses in its search box: each from the key's keydown
+// to the grid's style and layout being done. `pictures` counts the pictures
+// requested so far.
+double timeInBrowser(const QString& address, const char* from, const std::function<int()>& pictures,
+                     bool timeKeys) {
     std::vector<double> loads, ready, received, interactive;
+    const int picturesBefore = pictures();
     for (int i = 0; i < 3; ++i) {
         pagetest::HeadlessBrowser browser; // a 1024 x 768 window
-        if (!browser.open(QString("http://127.0.0.1:%1/overview.htm").arg(server.port())) ||
+        if (!browser.open(address) ||
             !browser.waitFor("location.pathname == '/overview.htm' && "
                              "document.readyState == 'complete' && "
                              "performance.getEntriesByType('navigation')[0].loadEventEnd > 0",
@@ -148,12 +156,14 @@ void timeInBrowser(const QString& data) {
         if (i < 2)
             continue;
 
+        std::printf("chromium, %s: page received %.0f ms, parsed %.0f ms, ready "
+                    "(DOMContentLoaded, script done) %.0f ms, loaded %.0f ms (median of 3 fresh "
+                    "browsers, 1024 x 768, %d pictures requested each)\n",
+                    from, median(received), median(interactive), median(ready), median(loads),
+                    (pictures() - picturesBefore) / 3);
+        if (!timeKeys)
+            return median(loads);
         const QString count = "document.querySelectorAll('ul.grid > li:not([hidden])').length";
-        std::printf("chromium: page received %.0f ms, parsed %.0f ms, ready (DOMContentLoaded, "
-                    "script done) %.0f ms, loaded %.0f ms (median of 3 fresh browsers, "
-                    "1024 x 768, %d pictures requested each)\n",
-                    median(received), median(interactive), median(ready), median(loads),
-                    int(server.requests().filter(".png").size() / 3));
 
         browser.evaluate(
             "(() => { const box = document.getElementById('search');"
@@ -196,15 +206,65 @@ void timeInBrowser(const QString& data) {
                         *std::max_element(all.begin(), all.end()), all.size());
         }
     }
+    return median(loads);
 }
+
+// The real program, as a user starts it without a display, serving the data
+// folder it finds (no refresh at start, so the prepared pages stay).
+class ServingProgram {
+public:
+    explicit ServingProgram(const QString& home) : port_(testsupport::freePort()) {
+        QDir().mkpath(home + "/.config/pagorama");
+        writeFile(home + "/.config/pagorama/pagorama.ini",
+                  "[Data]\r\nPort=" + QByteArray::number(port_) +
+                      "\r\nLogToFile=1\r\n[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\n");
+        QDir().mkpath(home + "/Favorites");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        process_.setProcessEnvironment(env);
+        process_.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        process_.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});
+        for (int i = 0; i < 100 && !answers(); ++i)
+            QThread::msleep(100);
+        if (!answers()) {
+            std::fprintf(stderr, "the program does not serve on port %d\n", port_);
+            std::exit(1);
+        }
+        log_ = home + "/.config/pagorama/pagorama.log";
+    }
+    ~ServingProgram() {
+        process_.terminate();
+        process_.waitForFinished(20000);
+    }
+    QString address(const QString& page) const {
+        return QString("http://localhost:%1/%2").arg(port_).arg(page);
+    }
+    // Pictures asked for, as the program's log records them.
+    int pictureRequests() const {
+        QFile log(log_);
+        return log.open(QIODevice::ReadOnly) ? int(log.readAll().count(".png")) : 0;
+    }
+
+private:
+    bool answers() const {
+        return testsupport::fetch(port_, "GET /overview.htm HTTP/1.0\r\n\r\n")
+            .statusLine.contains(" 200");
+    }
+    quint16 port_;
+    QProcess process_;
+    QString log_;
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    QTemporaryDir dir;
-    const QString data = dir.path() + "/";
+    QTemporaryDir home;
+    const QString data = home.path() + "/Documents/pagorama/";
     QDir().mkpath(data + "images");
 
     const QByteArray text = bigCatalogue();
@@ -223,6 +283,18 @@ int main(int argc, char** argv) {
     const QByteArray png = catalogue::EncodePngCopy(picture);
     for (int i = 1; i <= folderCount * linksPerFolder; ++i)
         writeFile(data + QString("images/%1.png").arg(i), png);
-    timeInBrowser(data);
+    double bare = 0;
+    {
+        testsupport::StaticServer server(data, "overview.htm");
+        bare = timeInBrowser(
+            QString("http://127.0.0.1:%1/overview.htm").arg(server.port()),
+            "from a bare test server", [&] { return int(server.requests().filter(".png").size()); },
+            false);
+    }
+    const ServingProgram program(home.path());
+    const double served = timeInBrowser(
+        program.address("overview.htm"), "from the program",
+        [&] { return program.pictureRequests(); }, true);
+    std::printf("loaded from the program / from a bare test server: %.2f\n", served / bare);
     return 0;
 }
