@@ -294,20 +294,22 @@ void removeStaleBrowserProfiles() {
         if (info.isSymLink() || info.ownerId() != ::geteuid())
             continue;
         const QByteArray ownerPath = QFile::encodeName(folder + '/' + QLatin1String(kOwnerFile));
-        const int lock = ::open(ownerPath.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        int lock = ::open(ownerPath.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
         bool stale;
         if (lock < 0) {
             // Without its lock file the folder is either just being made or
             // was made before the lock existed: only an old one is stale.
             stale = info.lastModified().secsTo(QDateTime::currentDateTime()) > kProfileGraceSeconds;
         } else {
+            // Held until the folder is gone, so no other starting copy works
+            // on the same folder at the same time.
             stale = ::flock(lock, LOCK_EX | LOCK_NB) == 0;
-            ::close(lock);
         }
         if (stale) {
             endCrashHandlersOf(folder);
             QDir(folder).removeRecursively();
         }
+        closeFd(lock);
     }
 }
 

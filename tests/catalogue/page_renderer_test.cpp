@@ -99,7 +99,7 @@ class PageRendererTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (PageRenderer::findBrowser().isEmpty())
-            GTEST_SKIP() << "no Chromium installed";
+            FAIL() << "Chromium is not installed (scripts/packages.txt names it)";
         renderer.setTimeouts(3000, 5000);
         site.setRawRoute("/red-news", TestSite::response(200, "text/html", kRedPage));
     }

@@ -119,7 +119,7 @@ class ParallelCapturesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (PageRenderer::findBrowser().isEmpty())
-            GTEST_SKIP() << "no Chromium installed";
+            FAIL() << "Chromium is not installed (scripts/packages.txt names it)";
         renderer.setTimeouts(3000, 5000);
         renderer.setMaxParallelCaptures(3);
         site.setRawRoute("/red", TestSite::response(200, "text/html", kRedPage));

@@ -90,7 +90,7 @@ PageRenderer* PictureStepTest::renderer = nullptr;
 
 #define REQUIRE_BROWSER()                                                                          \
     if (!renderer)                                                                                 \
-    GTEST_SKIP() << "no Chromium installed"
+    FAIL() << "Chromium is not installed (scripts/packages.txt names it)"
 
 TEST(PicturePath, NamesFromCounterAndFavouriteWithTheLongPathRule) {
     EXPECT_EQ(PicturePathFor("/d/", "News", 5, false).relative, "images\\202020354E657773.BMP");

@@ -18,7 +18,7 @@ class SecurePageRendererTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (PageRenderer::findBrowser().isEmpty())
-            GTEST_SKIP() << "no Chromium installed";
+            FAIL() << "Chromium is not installed (scripts/packages.txt names it)";
         QString error;
         ASSERT_TRUE(TrustInBrowser(home.path(), authority.certificatePem(), &error))
             << error.toStdString();

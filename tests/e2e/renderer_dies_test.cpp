@@ -225,7 +225,7 @@ protected:
 
 TEST_F(RendererDies, BrowserKilledDuringParallelCapturesIsReplacedAndTheRunGoesOn) {
     if (catalogue::PageRenderer::findBrowser().isEmpty())
-        GTEST_SKIP() << "no Chromium installed";
+        FAIL() << "Chromium is not installed (scripts/packages.txt names it)";
     if (catalogue::PageRenderer().maxParallelCaptures() < 2)
         GTEST_SKIP() << "this machine captures one page at a time (one core or under 1 GiB free)";
     ProgramRun program(home);
