@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QThread>
 
+#include <sched.h>
+#include <unistd.h>
+
 namespace e2e {
 
 testsupport::HttpReply postForm(quint16 port, const QByteArray& path, const QByteArray& body) {
@@ -39,11 +42,22 @@ void ProgramRun::start() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home_.path());
     env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
+    // Temporary files (the browser's profile among them) of this home only,
+    // so copies of the program started by other tests never tidy them away.
+    QDir(home_.path()).mkpath("tmp");
+    env.insert("TMPDIR", home_.path() + "/tmp");
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(home_.path());
+    if (network_ >= 0) {
+        const int network = network_;
+        process_.setChildProcessModifier([network] {
+            if (::setns(network, CLONE_NEWNET) != 0)
+                ::_exit(127);
+        });
+    }
     process_.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});
     process_.waitForStarted(10000);
 }

@@ -34,6 +34,8 @@ public:
     // Writes the settings file before start (text of an INI file).
     void writeSettings(const QByteArray& ini);
     void start();
+    // Starts the program inside a network namespace (an open descriptor of it).
+    void setNetworkNamespace(int fd) { network_ = fd; }
     // Waits until the program's standard error holds text; false at the time-out.
     bool waitForStderr(const QString& text, int timeoutMs);
     // Waits until check() holds, checking every 50 ms; false at the time-out.
@@ -47,6 +49,7 @@ private:
     testsupport::TempHome& home_;
     QProcess process_;
     QByteArray stderr_;
+    int network_ = -1;
 };
 
 } // namespace e2e

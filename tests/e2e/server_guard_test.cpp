@@ -4,6 +4,7 @@
 // broken clients. Nothing outside the data folder is ever served, and the
 // program's memory and descriptors come back to where they were.
 #include "catalogue/encodings.h"
+#include "network_namespaces.h"
 #include "program_run.h"
 #include "support/http_test_client.h"
 #include "support/temp_home.h"
@@ -16,7 +17,6 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <ifaddrs.h>
 #include <netinet/in.h>
 
 #include <chrono>
@@ -68,27 +68,6 @@ int settledDescriptors(qint64 pid) {
     return last;
 }
 
-// An IPv4 address of this machine that is not a loopback address, or empty.
-QByteArray lanAddress() {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return {};
-    QByteArray found;
-    for (const ifaddrs* entry = list; entry && found.isEmpty(); entry = entry->ifa_next) {
-        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET)
-            continue;
-        const in_addr address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
-        const quint32 host = ntohl(address.s_addr);
-        if ((host >> 24) == 127 || (host >> 16) == 0xA9FE) // loopback, link-local
-            continue;
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &address, text, sizeof text);
-        found = text;
-    }
-    freeifaddrs(list);
-    return found;
-}
-
 HttpReply ask(const QByteArray& address, quint16 port, const QByteArray& request) {
     HttpTestClient client(address, port);
     client.send(request);
@@ -114,8 +93,16 @@ protected:
         QFile::link(home.path() + "/secret.txt", data + "/link_out.txt");
         QFile::link(home.path(), data + "/linkdir");
     }
+    // The program then runs in a namespace of the test's own, beside another
+    // computer; false where none can be made.
+    bool makeNetwork() {
+        network = std::make_unique<e2e::NetworkNamespaces>();
+        return network->error().isEmpty();
+    }
     void startProgram(const QByteArray& extraData = {}) {
         program = std::make_unique<ProgramRun>(home);
+        if (network)
+            program->setNetworkNamespace(network->thisComputer());
         program->writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
                                "\r\nLogToFile=1\r\nMarker=" + Secret + "-settings\r\n" + extraData +
                                "[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\n");
@@ -130,9 +117,14 @@ protected:
             EXPECT_EQ(program->terminate(), 0) << qPrintable(program->stderrText());
         }
     }
+    // A request from this computer, to its own loopback address.
+    HttpReply send(const QByteArray& request) {
+        auto fetch = [&] { return testsupport::fetch(port, request); };
+        return network ? network->onThisComputer(fetch) : fetch();
+    }
     HttpReply get(const QByteArray& target, const QByteArray& host = "localhost") {
-        return testsupport::fetch(port, "GET " + target + " HTTP/1.0\r\nHost: " + host + ":" +
-                                            QByteArray::number(port) + "\r\n\r\n");
+        return send("GET " + target + " HTTP/1.0\r\nHost: " + host + ":" +
+                    QByteArray::number(port) + "\r\n\r\n");
     }
     QByteArray editPost(const QByteArray& host, const QByteArray& origin, const QByteArray& body,
                         const QByteArray& length) {
@@ -150,6 +142,7 @@ protected:
     QString data;
     quint16 port = 0;
     qint64 pid = 0;
+    std::unique_ptr<e2e::NetworkNamespaces> network;
     std::unique_ptr<ProgramRun> program;
 };
 
@@ -320,17 +313,20 @@ TEST_F(ServerGuard, TraversalAndAbuseCorpusServesNothingFromOutside) {
 }
 
 TEST_F(ServerGuard, AnotherSitesNameAndOtherComputersAreRefused) {
+    if (!makeNetwork())
+        GTEST_SKIP() << qPrintable(network->error());
+    std::printf("%s", qPrintable(network->listing()));
     startProgram();
     const QByteArray evil = "evil.example:" + QByteArray::number(port);
     // A page of evil.example whose name now points at this machine: its
     // requests carry its own name as Host and as Origin.
-    const HttpReply page = testsupport::fetch(port, "GET /inside.htm HTTP/1.1\r\nHost: " + evil +
-                                                        "\r\nOrigin: http://" + evil + "\r\n\r\n");
+    const HttpReply page =
+        send("GET /inside.htm HTTP/1.1\r\nHost: " + evil + "\r\nOrigin: http://" + evil + "\r\n\r\n");
     EXPECT_EQ(page.statusLine, "HTTP/1.1 403 Forbidden");
     EXPECT_FALSE(page.raw.contains("INSIDE-PAGE"));
-    const HttpReply post = testsupport::fetch(
-        port, editPost(evil, "http://" + evil, renameBody("Weather.url", "Evil"),
-                       QByteArray::number(renameBody("Weather.url", "Evil").size())));
+    const QByteArray evilBody = renameBody("Weather.url", "Evil");
+    const HttpReply post = send(
+        editPost(evil, "http://" + evil, evilBody, QByteArray::number(evilBody.size())));
     EXPECT_EQ(post.statusLine, "HTTP/1.1 403 Forbidden");
     EXPECT_TRUE(QFileInfo::exists(home.favorites() + "/Weather.url"));
     EXPECT_FALSE(QFileInfo::exists(home.favorites() + "/Evil.URL"));
@@ -342,39 +338,40 @@ TEST_F(ServerGuard, AnotherSitesNameAndOtherComputersAreRefused) {
 
     // HTTP/1.0 without Host is accepted; any form of this machine's
     // loopback names is too.
-    EXPECT_EQ(testsupport::fetch(port, "GET /inside.htm HTTP/1.0\r\n\r\n").body, "INSIDE-PAGE");
+    EXPECT_EQ(send("GET /inside.htm HTTP/1.0\r\n\r\n").body, "INSIDE-PAGE");
     EXPECT_EQ(get("/inside.htm", "127.0.0.1").body, "INSIDE-PAGE");
     EXPECT_EQ(get("/inside.htm", "[::1]").body, "INSIDE-PAGE");
 
-    const QByteArray lan = lanAddress();
-    if (lan.isEmpty()) {
-        GTEST_SKIP() << "this machine has no address besides loopback: the LAN refusal is not "
-                        "tested here";
-    }
-    // Not shared: the server does not listen there, and the machine's LAN
-    // address given as Host is refused too.
-    HttpTestClient direct(lan, port, 3000);
-    EXPECT_FALSE(direct.isConnected());
-    EXPECT_EQ(direct.connectError(), ECONNREFUSED);
+    // Not shared: the server does not listen on this computer's network
+    // address, and that address given as Host is refused too.
+    const QByteArray lan = e2e::NetworkNamespaces::ThisAddress;
+    const int peerError = network->onPeer([&] {
+        HttpTestClient direct(lan, port, 3000);
+        return direct.isConnected() ? 0 : direct.connectError();
+    });
+    EXPECT_EQ(peerError, ECONNREFUSED);
     EXPECT_EQ(get("/inside.htm", lan).statusLine, "HTTP/1.0 403 Forbidden");
 
     // The same post from the editor page of this machine goes through.
     const QByteArray body = renameBody("Weather.url", "Forecast");
-    const HttpReply own = testsupport::fetch(
-        port, editPost(localHost(), localOrigin(), body, QByteArray::number(body.size())));
+    const HttpReply own =
+        send(editPost(localHost(), localOrigin(), body, QByteArray::number(body.size())));
     EXPECT_TRUE(own.statusLine.contains(" 200 ")) << own.raw.left(300).constData();
     EXPECT_TRUE(QFileInfo::exists(home.favorites() + "/Forecast.URL"));
 }
 
 TEST_F(ServerGuard, SharedPagesKeepTheHistoryAndTheEditsOnThisMachine) {
-    const QByteArray lan = lanAddress();
-    if (lan.isEmpty())
-        GTEST_SKIP() << "this machine has no address besides loopback to share on";
+    if (!makeNetwork())
+        GTEST_SKIP() << qPrintable(network->error());
     startProgram("ShareOnNetwork=1\r\n");
     home.write("Documents/pagorama/history.htm", "HISTORY-PAGE");
+    const QByteArray lan = e2e::NetworkNamespaces::ThisAddress;
     const QByteArray host = "Host: " + lan + ":" + QByteArray::number(port) + "\r\n";
+    auto fromPeer = [&](const QByteArray& request) {
+        return network->onPeer([&] { return ask(lan, port, request); });
+    };
     auto fromLan = [&](const QByteArray& target) {
-        return ask(lan, port, "GET " + target + " HTTP/1.0\r\n" + host + "\r\n");
+        return fromPeer("GET " + target + " HTTP/1.0\r\n" + host + "\r\n");
     };
     EXPECT_EQ(fromLan("/inside.htm").body, "INSIDE-PAGE");
     EXPECT_EQ(fromLan("/images/1.BMP").body, "PICTURE");
@@ -388,10 +385,10 @@ TEST_F(ServerGuard, SharedPagesKeepTheHistoryAndTheEditsOnThisMachine) {
     EXPECT_FALSE(fromLan("/history.xml").statusLine.contains(" 200 "));
 
     const QByteArray body = renameBody("Weather.url", "Shared");
-    const HttpReply post = ask(lan, port,
-                               editPost(lan + ":" + QByteArray::number(port),
-                                        "http://" + lan + ":" + QByteArray::number(port), body,
-                                        QByteArray::number(body.size())));
+    const HttpReply post =
+        fromPeer(editPost(lan + ":" + QByteArray::number(port),
+                          "http://" + lan + ":" + QByteArray::number(port), body,
+                          QByteArray::number(body.size())));
     EXPECT_TRUE(post.statusLine.endsWith("403 Forbidden")) << post.statusLine.constData();
     EXPECT_TRUE(QFileInfo::exists(home.favorites() + "/Weather.url"));
 
