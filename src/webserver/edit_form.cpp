@@ -3,6 +3,7 @@
 #include "platform/hex_digit.h"
 #include "platform/paths.h"
 #include "webserver/document_path.h"
+#include "webserver/http_answer.h"
 
 #include <QUrl>
 
@@ -170,7 +171,7 @@ QByteArray ResultsAnswer(const QByteArray& version, const QByteArray& record) {
     // Names outside ASCII arrive as UTF-8 and are shown as such.
     QByteArray answer = version +
                         " 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Length: " +
-                        QByteArray::number(page.size()) + "\r\n\r\n";
+                        QByteArray::number(page.size()) + "\r\n" + kNoFramingHeaders + "\r\n";
     return answer + page;
 }
 

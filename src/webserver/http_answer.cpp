@@ -83,7 +83,7 @@ QByteArray notFoundAnswer(const QByteArray& version, const QByteArray& path) {
                             htmlEscape(path) +
                             " was not found on this server.<P></BODY></HTML>\r\n";
     return version + " 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\n\r\n" + body;
+           QByteArray::number(body.size()) + "\r\n" + kNoFramingHeaders + "\r\n" + body;
 }
 
 QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& reason,
@@ -94,14 +94,14 @@ QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& r
                             "</H1>" + text + "</BODY></HTML>\r\n";
     return version + ' ' + status +
            "\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\n\r\n" + body;
+           "\r\n" + kNoFramingHeaders + "\r\n" + body;
 }
 
 QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
                             const QDateTime& lastModified) {
     // Built in one buffer: this runs for every file served.
     QByteArray header;
-    header.reserve(version.size() + contentType.size() + 120);
+    header.reserve(version.size() + contentType.size() + 120 + sizeof kNoFramingHeaders);
     char number[24];
     const int digits = std::snprintf(number, sizeof number, "%lld", static_cast<long long>(length));
     header.append(version)
@@ -115,7 +115,7 @@ QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& content
         const int size = httpDateText(lastModified, date);
         header.append("Last-Modified: ").append(date, size).append(" GMT\r\n");
     }
-    return header.append("\r\n");
+    return header.append(kNoFramingHeaders).append("\r\n");
 }
 
 } // namespace webserver

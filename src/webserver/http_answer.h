@@ -7,6 +7,11 @@
 
 namespace webserver {
 
+// Header lines every answer carries: no page of another site may show the
+// pages in a frame, where a user's clicks could be turned into edits.
+inline constexpr char kNoFramingHeaders[] =
+    "X-Frame-Options: SAMEORIGIN\r\nContent-Security-Policy: frame-ancestors 'self'\r\n";
+
 // Content type from the extension of a file name (case ignored).
 QByteArray ContentTypeOf(const QString& fileName);
 

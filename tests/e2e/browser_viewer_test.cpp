@@ -1,6 +1,7 @@
 // The whole program in a browser: pagorama runs without a display over a
 // small Favorites tree, and headless Chromium opens its address and shows
-// the viewer with the header, the grid of favourites and their pictures.
+// the viewer with the header, the grid of favourites and their pictures;
+// a page of another site cannot show them in a frame of its own.
 #include "pages/headless_browser.h"
 #include "program_run.h"
 #include "support/temp_home.h"
@@ -53,6 +54,25 @@ TEST(ProgramInBrowser, ViewerShowsTheGridOfFavouritesWithTheirPictures) {
     EXPECT_EQ(js("Array.from(frames['mymain'].document.images)"
                  ".filter(i => i.src.includes('images') && i.naturalWidth == 122).length + ''"),
               "5");
+
+    // Another site framing the editor and the viewer, where a user's clicks
+    // could be turned into edits: both frames stay empty. (How many frames
+    // a frame of another origin holds is one thing its parent may read.)
+    const QByteArray pages = "http://localhost:" + QByteArray::number(port);
+    site.setRawRoute("/framer", TestSite::response(200, "text/html",
+                                                   "<iframe onload='loaded++' src='" + pages +
+                                                       "/editor.htm'></iframe><iframe "
+                                                       "onload='loaded++' src='" +
+                                                       pages + "/'></iframe>"
+                                                               "<script>var loaded = 0</script>"));
+    ASSERT_TRUE(browser.open(site.url("/framer")));
+    ASSERT_TRUE(browser.waitFor("loaded == 2", 30000));
+    EXPECT_EQ(js("frames.length + ':' + frames[0].length + ',' + frames[1].length"), "2:0,0");
+    // The same pages framed by one of their own keep their frames.
+    ASSERT_TRUE(browser.open(QString::fromLatin1(pages) + "/editor.htm"));
+    EXPECT_TRUE(browser.waitFor("frames.length == 3 && Array.from(frames).every("
+                                "f => f.document.readyState == 'complete')",
+                                30000));
 
     EXPECT_EQ(program.terminate(), 0);
 }
