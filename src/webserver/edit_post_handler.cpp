@@ -1,5 +1,6 @@
 #include "webserver/edit_post_handler.h"
 
+#include "platform/appended_file.h"
 #include "platform/file_replace.h"
 #include "platform/paths.h"
 #include "webserver/edit_origin_check.h"
@@ -50,6 +51,7 @@ bool ProcessEditForm(FormKind kind, const QByteArray& body, const QString& peerA
     if (!platform::replaceFileWhole(platform::formRecordsFilePath(), values, error))
         return false;
     QFile copy(platform::formCopyFilePath());
+    platform::moveAsideIfFull(copy.fileName(), copy.size(), record->size());
     if (!copy.open(QIODevice::WriteOnly | QIODevice::Append) ||
         copy.write(*record) != record->size() || !copy.flush()) {
         if (error)

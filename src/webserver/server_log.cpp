@@ -1,5 +1,6 @@
 #include "webserver/server_log.h"
 
+#include "platform/appended_file.h"
 #include "platform/paths.h"
 
 #include <stdexcept>
@@ -62,11 +63,20 @@ void ServerLog::addToDisplay(const QString& text) {
 
 bool ServerLog::writeToFile(const QString& text, QString* error) {
     const QByteArray bytes = text.toUtf8() + "\r\n";
+    if (platform::moveAsideIfFull(file_.fileName(), fileSize_, bytes.size())) {
+        file_.close();
+        fileSize_ = 0;
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            *error = file_.errorString();
+            return false;
+        }
+    }
     if (file_.write(bytes) != bytes.size() || !file_.flush()) {
         *error = file_.errorString();
         file_.unsetError();
         return false;
     }
+    fileSize_ += bytes.size();
     return true;
 }
 
@@ -86,7 +96,9 @@ void ServerLog::openLogFile() {
         return;
     file_.setFileName(filePath());
     QString error;
-    if (file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered) &&
+    const bool opened = file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+    fileSize_ = opened ? file_.size() : 0;
+    if (opened &&
         writeToFile(QStringLiteral("[%1 Log file opened.]").arg(stamp()), &error)) {
         open_ = true;
         return;

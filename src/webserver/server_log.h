@@ -1,7 +1,7 @@
 #pragma once
 // The server log: a display of the most recent lines, which the
 // configuration window shows, and an optional log file that collects the
-// traffic of many runs.
+// traffic of many runs, bounded in size (an older part kept as ".1").
 #include <QDateTime>
 #include <QFile>
 #include <QObject>
@@ -61,6 +61,7 @@ private:
 
     QString filePath_;
     QFile file_;
+    qint64 fileSize_ = 0; // kept, so no write asks the file system for it
     bool open_ = false;
     QStringList display_;
     qint64 timeOfDaySecond_ = -1;

@@ -1,11 +1,13 @@
 // The whole program's server under requests that could make its work grow
 // without bound: a form full of fields that name no favourite, and a
-// request path of 65,000 bytes. Each bad field is one refusal line and no
-// exception entry, and the logged request line is cut to a few KiB.
+// request path of 65,000 bytes, 100 MB of requests. Each bad field is one
+// refusal line and no exception entry, the logged request line is cut to a
+// few KiB, and the log file stays within its bound.
 #include "program_run.h"
 #include "support/http_test_client.h"
 #include "support/temp_home.h"
 
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 using e2e::ProgramRun;
@@ -52,13 +54,14 @@ TEST(ProgramServerLimits, BadFieldsAreRefusedWithoutExceptionsAndLongLinesAreCut
                     .statusLine.contains(" 404"));
 
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
+    const QByteArray firstLog = home.read(".config/pagorama/pagorama.log");
 
     // No exception was raised for the bad fields.
     const QByteArray exceptions = home.read(".config/pagorama/PagoraERRORLOG.txt");
     EXPECT_EQ(exceptions.count(" Exception "), 0) << exceptions.left(2000).constData();
 
     // The request line reached the log file cut, with the path's length.
-    const QList<QByteArray> logLines = home.read(".config/pagorama/pagorama.log").split('\n');
+    const QList<QByteArray> logLines = firstLog.split('\n');
     qsizetype longest = 0;
     bool found = false;
     for (const QByteArray& line : logLines) {
@@ -68,4 +71,30 @@ TEST(ProgramServerLimits, BadFieldsAreRefusedWithoutExceptionsAndLongLinesAreCut
     }
     EXPECT_TRUE(found);
     EXPECT_LT(longest, 9000);
+}
+
+TEST(ProgramServerLimits, TheLogFileStaysWithinItsBoundUnder100MBOfRequests) {
+    TempHome home;
+    home.favorites();
+    const quint16 port = e2e::freePort();
+    ProgramRun program(home);
+    program.writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
+                          "\r\nLogToFile=1\r\n[General]\r\nAutoStart=0\r\nStartup=0\r\n");
+    program.start();
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return serverAnswers(port); }, 60000))
+        << qPrintable(program.stderrText());
+    const QByteArray request = "GET /" + QByteArray(8000, 'q') + " HTTP/1.0\r\n\r\n";
+    for (int i = 0; i < 12500; ++i)
+        ASSERT_FALSE(testsupport::fetch(port, request).statusLine.isEmpty()) << i;
+    EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
+
+    const QFileInfo log(home.path() + "/.config/pagorama/pagorama.log");
+    const QFileInfo older(log.filePath() + ".1");
+    constexpr qint64 Bound = 16 * 1024 * 1024;
+    ASSERT_TRUE(older.exists());
+    EXPECT_LE(log.size(), Bound);
+    EXPECT_LE(older.size(), Bound);
+    EXPECT_GT(older.size(), Bound - 20000);
+    // The newest lines are in the file, whole.
+    EXPECT_TRUE(home.read(".config/pagorama/pagorama.log").contains("Log file Closed."));
 }
