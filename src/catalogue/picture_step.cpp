@@ -6,6 +6,7 @@
 #include "catalogue/html_text.h"
 #include "catalogue/page_renderer.h"
 #include "catalogue/picture_copy.h"
+#include "catalogue/picture_failures.h"
 #include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
 #include "catalogue/worker_messages.h"
@@ -146,6 +147,21 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
     const qsizetype codeAt = currentLink.size();
     currentLink += codePiece(code);
 
+    // A picture that cannot be stored fails the run (see PictureFailures).
+    auto noteUnsaved = [&](bool saved, const QString& error) {
+        if (!saved && in.failures)
+            in.failures->note(nativePath(O, M), error);
+        return saved;
+    };
+    auto placeholder = [&](int placeholderCode) {
+        QString error;
+        noteUnsaved(DrawPlaceholder(placeholderCode, O, M, trace, &error), error);
+    };
+    auto save = [&](const QImage& surface) {
+        QString error;
+        return noteUnsaved(SavePictureWithCopy(surface, nativePath(O, M), &error), error);
+    };
+
     // A picture under this run's name already: a favourite of the same
     // name made it earlier in this run, and with "Get only if a new site"
     // the two share it.
@@ -169,7 +185,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         if (!sharedThisRun) {
             carryPreviousForward();
             if (in.showCode || !pictureExists(O, M))
-                DrawPlaceholder(code, O, M, trace);
+                placeholder(code);
         }
     } else if (probe.IsPageOrPicture(in.finalUrl)) {
         const QByteArray title = trimmedTitle(probe.PageTitle(in.finalUrl));
@@ -190,14 +206,14 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
                 // counts as failed, with the card that says why.
                 currentLink.replace(codeAt, codePiece(code).size(),
                                     codePiece(kCertificateErrorCode));
-                DrawPlaceholder(kCertificateErrorCode, O, M, trace);
+                placeholder(kCertificateErrorCode);
             } else {
                 if (surface.isNull())
                     surface = HostCardPicture(hostOf(in.finalUrl)); // no browser, or it failed
                 if (IsBlankPicture(surface)) {
-                    DrawPlaceholder(kScriptedSiteCode, O, M, trace);
-                } else if (!SavePictureWithCopy(surface, nativePath(O, M))) {
-                    DrawPlaceholder(-99, O, M, trace);
+                    placeholder(kScriptedSiteCode);
+                } else if (!save(surface)) {
+                    placeholder(-99);
                     ShowWorkerMessage(QStringLiteral("problem"));
                 }
             }
@@ -210,7 +226,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
             const QImage surface = fileTypeCard(probe.FileTypeIcon(in.finalUrl));
             trace.add({QStringLiteral("picture_pathEZ = ") + O,
                        QStringLiteral("picture_filenameEZ = ") + M});
-            SavePictureWithCopy(surface, nativePath(O, M));
+            save(surface);
         }
     }
 

@@ -14,6 +14,7 @@ namespace catalogue {
 
 class CaptureGate;
 class PageRenderer;
+class PictureFailures;
 class RunTrace;
 
 // The site questions the picture step asks. The site worker implements it
@@ -43,6 +44,8 @@ struct PictureStepInput {
     // Work running ahead of the run: it waits for a turn at the renderer in
     // its place (captureOrder) and stops before capturing once dropped.
     const std::atomic<bool>* dropped = nullptr;
+    // Told of every picture that could not be stored; may be null.
+    PictureFailures* failures = nullptr;
     CaptureGate* captureGate = nullptr;
     qint64 captureOrder = 0;
 };

@@ -100,11 +100,12 @@ QImage PlaceholderPicture(int code) {
 }
 
 bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativePath,
-                     RunTrace& trace) {
+                     RunTrace& trace, QString* error) {
     const QImage surface = PlaceholderPicture(code);
     trace.add({QStringLiteral("picture_pathEx = ") + dataFolder,
                QStringLiteral("picture_filenameEx = ") + relativePath});
-    return SavePictureWithCopy(surface, dataFolder + platform::fromBackslashForm(relativePath));
+    return SavePictureWithCopy(surface, dataFolder + platform::fromBackslashForm(relativePath),
+                               error);
 }
 
 namespace {

@@ -31,9 +31,10 @@ QString PlaceholderText(int code);
 
 // Draws the placeholder for code and saves it as dataFolder + relativePath
 // (relativePath in backslash form, as "images\N.BMP"), adding its lines to
-// the run trace. False when the picture could not be saved.
+// the run trace. False when the picture could not be saved, with the reason
+// in error.
 bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativePath,
-                     RunTrace& trace);
+                     RunTrace& trace, QString* error = nullptr);
 
 // True for an error-code card as PlaceholderPicture draws it (khaki, the
 // "ERROR" picture in the middle), whatever its code.

@@ -172,6 +172,8 @@ bool RefreshRun::buildSteps() {
     host_.setStatusText(QStringLiteral("Initializing..."));
     host_.setStatusLight(RunLight::Running);
     removeUnusedPictures(settings_.evenFileName);
+    if (fetcher_)
+        fetcher_->clearPictureFailures();
 
     favoritesRoot_ = platform::favoritesFolder();
     if (!favoritesRoot_.endsWith('/'))
@@ -223,6 +225,10 @@ bool RefreshRun::buildSteps() {
         host_.setStatusText(QStringLiteral("Refresh cancelled"));
         return false;
     }
+    // A catalogue without a picture that could not be stored would replace
+    // pages that still show the previous one.
+    if (fetcher_ && !fetcher_->pictureFailure().isEmpty())
+        throw std::runtime_error(fetcher_->pictureFailure().toStdString());
     completeFolder();
     catalogue_.finish();
     const QByteArray text = catalogue_.text();

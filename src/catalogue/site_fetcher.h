@@ -36,6 +36,11 @@ public:
     // right now (a cancel arriving while the run waits for it) is kept.
     // Returns once the dropped work has ended, handling events meanwhile.
     virtual void dropAhead() {}
+
+    // The first picture since the last clear that could not be stored
+    // (empty: none).
+    virtual QString pictureFailure() const { return {}; }
+    virtual void clearPictureFailures() {}
 };
 
 } // namespace catalogue

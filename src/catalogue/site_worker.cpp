@@ -5,6 +5,7 @@
 #include "catalogue/encodings.h"
 #include "catalogue/fetch_ahead.h"
 #include "catalogue/page_renderer.h"
+#include "catalogue/picture_failures.h"
 #include "catalogue/picture_step.h"
 #include "catalogue/property_text.h"
 #include "catalogue/run_trace.h"
@@ -127,6 +128,7 @@ void TGet_Web::GetInfo() {
         input.newOnly = job_.newOnly;
         input.showCode = job_.showCode;
         input.dropped = &dropped_;
+        input.failures = job_.pictureFailures;
         input.captureGate = job_.captureGate;
         input.captureOrder = job_.captureOrder;
         RunTrace scratchTrace;
@@ -189,12 +191,17 @@ int DefaultParallelFetches() {
 SiteWorker::SiteWorker(platform::SettingsModel& settings, RunTrace& trace, QString dataFolder,
                        std::function<void()> showStatus, platform::NoteOwnChange noteOwnChange,
                        PageRenderer* renderer)
-    : settings_(settings), trace_(trace), dataFolder_(std::move(dataFolder)),
+    : settings_(settings), trace_(trace), pictureFailures_(std::make_unique<PictureFailures>()),
+      dataFolder_(std::move(dataFolder)),
       showStatus_(std::move(showStatus)), noteOwnChange_(std::move(noteOwnChange)),
       renderer_(renderer), parallel_(DefaultParallelFetches()),
       // As many captures at once as the renderer runs in its tabs.
       captureGate_(std::make_unique<CaptureGate>(renderer ? renderer->maxParallelCaptures() : 1)),
       ahead_(std::make_unique<FetchAhead>(parallel_)) {}
+
+QString SiteWorker::pictureFailure() const { return pictureFailures_->first(); }
+
+void SiteWorker::clearPictureFailures() { pictureFailures_->clear(); }
 
 SiteWorker::~SiteWorker() {
     ahead_->abandon();
@@ -262,6 +269,7 @@ SiteWorkerJob SiteWorker::jobFor(const QString& folderPath, const QString& fileN
     job.showCode = settings_.showCode;
     job.secureSites = settings_.secureSites;
     job.trace = &trace_;
+    job.pictureFailures = pictureFailures_.get();
     job.renderer = renderer_;
     job.urlCache = urlCache_;
     job.noteOwnChange = noteOwnChange_;

@@ -27,6 +27,7 @@ namespace catalogue {
 class CaptureGate;
 class FetchAhead;
 class PageRenderer;
+class PictureFailures;
 class RunTrace;
 class SiteProbe;
 
@@ -43,6 +44,7 @@ struct SiteWorkerJob {
     bool showCode = false;
     bool secureSites = false; // "https://" sites are probed and pictured
     RunTrace* trace = nullptr;
+    PictureFailures* pictureFailures = nullptr;
     PageRenderer* renderer = nullptr; // may be null: no page captures
     std::shared_ptr<const platform::UrlCache> urlCache;
     // Told the path of the temporary shortcut before it is written and
@@ -112,6 +114,8 @@ public:
                        QByteArray& currentLink) override;
     void planAhead(const QList<PlannedFetch>& plan) override;
     void dropAhead() override;
+    QString pictureFailure() const override;
+    void clearPictureFailures() override;
 
     // How many favourites are worked on at once (1: one at a time, nothing
     // ahead). Set before a run; the default adapts to the machine.
@@ -144,6 +148,7 @@ private:
 
     platform::SettingsModel& settings_;
     RunTrace& trace_;
+    std::unique_ptr<PictureFailures> pictureFailures_;
     QString dataFolder_;
     std::function<void()> showStatus_;
     platform::NoteOwnChange noteOwnChange_;
