@@ -3,6 +3,8 @@
 // start a refresh run, cancel it, shut down, or tell its status.
 #include <QByteArray>
 
+#include <functional>
+
 namespace app {
 
 class ProgramCore;
@@ -12,12 +14,15 @@ inline constexpr char RefreshRequest[] = "refresh";
 inline constexpr char CancelRequest[] = "cancel";
 inline constexpr char QuitRequest[] = "quit";
 inline constexpr char StatusRequest[] = "status";
+inline constexpr char ShowRequest[] = "show";
 // Every accepted request is answered with this line, then the text to show.
 inline constexpr char AcceptedAnswer[] = "ok\n";
 
 // Answers request and queues its work on the core, so the answer leaves before
 // a cancel or a shutdown waits for the fetch in progress. An unknown request
-// gets an empty answer.
-QByteArray answerControlRequest(ProgramCore& core, const QByteArray& request);
+// gets an empty answer. showWindow opens the configuration window; it returns
+// false when there is none (no display).
+QByteArray answerControlRequest(ProgramCore& core, const QByteArray& request,
+                                const std::function<bool()>& showWindow);
 
 } // namespace app
