@@ -1,6 +1,7 @@
 #pragma once
 // What the running copy does for the control requests of the command line:
-// start a refresh run, cancel it, shut down, or tell its status.
+// start a refresh run, cancel it, shut down, tell its status, or open the
+// configuration window.
 #include <QByteArray>
 
 #include <functional>
