@@ -2,6 +2,7 @@
 
 #include "app/control_command.h"
 #include "app/control_requests.h"
+#include "app/single_instance.h"
 #include "bookmarks/bookmarks.h"
 #include "platform/paths.h"
 
@@ -20,9 +21,13 @@ namespace {
 const char* const HelpText =
     "Usage: pagorama [OPTION]\n"
     "Without an option Pagorama starts: it turns the favourites in ~/Favorites into\n"
-    "picture pages and serves them from its own web server.\n"
+    "picture pages and serves them from its own web server. It starts with your\n"
+    "desktop session unless \"Start Pagorama with Windows\" is unticked in its\n"
+    "configuration window.\n"
     "\n"
     "Options:\n"
+    "  --show                     open the configuration window: the running copy's,\n"
+    "                             or start Pagorama with its window shown\n"
     "  --import-bookmarks SOURCE  bring a browser's bookmarks into ~/Favorites and end;\n"
     "                             SOURCE is chromium (every Chromium and Google Chrome\n"
     "                             profile), firefox (every Firefox profile) or the path\n"
@@ -40,6 +45,7 @@ const char* const HelpText =
     "  --status                   print the status line, the progress of the run\n"
     "                             and the address of the pages\n"
     "\n"
+    "  --version                  print the version and end\n"
     "  -h, --help                 show this text and end\n"
     "\n"
     "Exit status: 0 done, 1 failed (the message says why), 2 wrong options or,\n"
@@ -53,7 +59,8 @@ struct ControlOption {
 const ControlOption ControlOptions[] = {{"--refresh", RefreshRequest},
                                         {"--cancel", CancelRequest},
                                         {"--quit", QuitRequest},
-                                        {"--status", StatusRequest}};
+                                        {"--status", StatusRequest},
+                                        {"--show", ShowRequest}};
 
 void print(FILE* stream, const QString& text) {
     std::fputs(text.toUtf8().constData(), stream);
@@ -100,6 +107,10 @@ int runExport(const QString& file) {
 
 } // namespace
 
+bool showWindowAsked(int argc, char** argv) {
+    return argc == 2 && qstrcmp(argv[1], "--show") == 0;
+}
+
 std::optional<int> runCommandLineOptions(int argc, char** argv) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
@@ -112,6 +123,11 @@ std::optional<int> runCommandLineOptions(int argc, char** argv) {
         std::fputs(HelpText, stdout);
         return ExitSucceeded;
     }
+    if (option == QLatin1String("--version")) {
+        // PAGORAMA_VERSION is the project's version, set by the build.
+        std::fputs("Pagorama " PAGORAMA_VERSION "\n", stdout);
+        return ExitSucceeded;
+    }
     const bool importing = option == QLatin1String("--import-bookmarks");
     const bool exporting = option == QLatin1String("--export-bookmarks");
     if (importing || exporting) {
@@ -122,11 +138,15 @@ std::optional<int> runCommandLineOptions(int argc, char** argv) {
             return usageError(QStringLiteral("unexpected argument %1").arg(args.at(2)));
         return importing ? runImport(args.at(1)) : runExport(args.at(1));
     }
+    const bool showing = option == QLatin1String("--show");
     for (const ControlOption& control : ControlOptions) {
         if (option != QLatin1String(control.option))
             continue;
         if (args.size() > 1)
             return usageError(QStringLiteral("unexpected argument %1").arg(args.at(1)));
+        // With no copy running, --show starts the program with its window.
+        if (showing && !SingleInstance::claimHeld(SingleInstance::serverName()))
+            return std::nullopt;
         int applicationArgc = 1;
         QCoreApplication application(applicationArgc, argv);
         return sendControlRequest(control.request);

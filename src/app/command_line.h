@@ -15,4 +15,8 @@ inline constexpr int ExitUsage = 2;
 // its job (or was wrong), nothing when the program is to start as usual.
 std::optional<int> runCommandLineOptions(int argc, char** argv);
 
+// Whether the program that starts is to show its configuration window at
+// once (--show when no copy was running).
+bool showWindowAsked(int argc, char** argv);
+
 } // namespace app

@@ -40,7 +40,8 @@ QString statusText(const ProgramCore& core) {
 
 } // namespace
 
-QByteArray answerControlRequest(ProgramCore& core, const QByteArray& request) {
+QByteArray answerControlRequest(ProgramCore& core, const QByteArray& request,
+                                const std::function<bool()>& showWindow) {
     const bool running = core.Run().runInProgress();
     if (request == RefreshRequest) {
         if (running)
@@ -63,6 +64,10 @@ QByteArray answerControlRequest(ProgramCore& core, const QByteArray& request) {
     }
     if (request == StatusRequest)
         return accepted(statusText(core));
+    if (request == ShowRequest)
+        return accepted(showWindow() ? QStringLiteral("Showing the configuration window")
+                                     : QStringLiteral("Pagorama runs without a display and "
+                                                      "has no window to show"));
     return {};
 }
 

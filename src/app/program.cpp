@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/command_line.h"
+#include "app/control_command.h"
 #include "app/control_requests.h"
 #include "app/dialog_message_service.h"
 #include "app/empty_favorites_offer.h"
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +75,7 @@ bool environmentHasDisplay() {
 int runPagorama(int argc, char** argv) {
     if (const std::optional<int> status = runCommandLineOptions(argc, argv))
         return *status;
+    const bool showWindow = showWindowAsked(argc, argv);
     if (!environmentHasDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");
     else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -95,6 +98,8 @@ int runPagorama(int argc, char** argv) {
     const QString name = SingleInstance::serverName();
     SingleInstance instance;
     if (!instance.claim(name)) {
+        if (showWindow) // a copy started since the command line looked
+            return sendControlRequest(ShowRequest);
         // Another copy is alive; it may still be starting, so give it time
         // to answer before saying where it is.
         switch (askRunningCopyWhileStarting(name)) {
@@ -123,8 +128,15 @@ int runPagorama(int argc, char** argv) {
         window->activateWindow();
         return true;
     };
-    instance.control = [&core](const QByteArray& request) {
-        return answerControlRequest(core, request);
+    auto openWindow = [&window] {
+        if (window)
+            QTimer::singleShot(0, window.get(), &TMain::Configure1Click);
+        return bool(window);
+    };
+    if (showWindow)
+        openWindow();
+    instance.control = [&core, openWindow](const QByteArray& request) {
+        return answerControlRequest(core, request, openWindow);
     };
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &core,

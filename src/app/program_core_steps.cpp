@@ -12,13 +12,13 @@
 #include "catalogue/site_worker.h"
 #include "history/history_analyser.h"
 #include "pages/page_writer.h"
+#include "platform/autostart.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 #include "webserver/edit_post_handler.h"
 #include "webserver/server_log.h"
 #include "webserver/web_server_controller.h"
 
-#include <QCoreApplication>
 #include <QImage>
 
 namespace app {
@@ -188,7 +188,7 @@ void ProgramCore::CloseServerLogAtEnd() {
 }
 
 void ProgramCore::UpdateAutostartEntry() {
-    UpdateAutostart(QStringLiteral("Pagorama"), QCoreApplication::applicationFilePath(),
+    UpdateAutostart(QStringLiteral("Pagorama"), platform::runningProgramPath(),
                     Settings.autoStart);
 }
 

@@ -7,7 +7,7 @@
 // exclusive lock on a file beside the socket, held for the copy's life, so
 // copies started at the same moment never take the socket from each other.
 // The same channel carries the control requests of the command line
-// (refresh, cancel, quit, status). It answers only processes of the user
+// (refresh, cancel, quit, status, show). It answers only processes of the user
 // that runs this copy.
 #include <QLocalServer>
 #include <QObject>

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <climits>
+#include <unistd.h>
+
 namespace platform {
 
 namespace {
@@ -44,6 +47,17 @@ QString execArgument(const QString& path) {
 }
 
 } // namespace
+
+QString runningProgramPath() {
+    char link[PATH_MAX];
+    const ssize_t size = ::readlink("/proc/self/exe", link, sizeof link);
+    QString path = size > 0 ? QFile::decodeName(QByteArray(link, int(size))) : QString();
+    // The link of a binary replaced or removed since the start names it so.
+    const QLatin1String deleted(" (deleted)");
+    if (path.endsWith(deleted))
+        path.chop(deleted.size());
+    return path;
+}
 
 QString autostartFilePath() {
     return configHome() + "/autostart/pagorama.desktop";

@@ -6,6 +6,9 @@
 namespace platform {
 
 QString autostartFilePath();
+// The absolute path of the running program's binary, for the entry: where it
+// was started from, also when that file has been replaced since (an upgrade).
+QString runningProgramPath();
 // Writes the entry so that the session starts the program at path (one
 // executable path, used as it is, not split at blanks).
 bool writeAutostartEntry(const QString& executablePath, QString* error = nullptr);

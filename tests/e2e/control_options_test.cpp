@@ -1,8 +1,9 @@
 // The control options of the real program against a running copy: --status
 // shows a run's progress and the pages' address, --refresh starts a run,
 // --cancel ends it before the next favourite, --quit ends the program with
-// its settings saved; with no copy running each exits 2 and starts none; and
-// the channel takes no request from another user.
+// its settings saved; with no copy running each exits 2 and starts none;
+// --show reaches the running copy or starts one; and the channel takes no
+// request from another user.
 #include "program_command.h"
 #include "program_run.h"
 #include "support/temp_home.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -31,18 +33,25 @@ QByteArray settings(quint16 port) {
            "\r\n[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\nTime_refresh=0\r\n";
 }
 
-// Starts the program with arguments as the user nobody (the test runs as
-// root), in home and without a display.
-void startAsNobody(QProcess& process, const TempHome& home, const QStringList& arguments = {}) {
+const QString Binary = QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama");
+
+// Starts program with arguments in home and without a display.
+void startInHome(QProcess& process, const TempHome& home, const QString& program,
+                 const QStringList& arguments) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home.path());
     env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
     for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(variable);
     process.setProcessEnvironment(env);
-    process.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
-                                         PAGORAMA_BINARY_DIR "/pagorama"} +
-                                 arguments);
+    process.start(program, arguments);
+}
+
+// Starts Pagorama as the user nobody (the test runs as root).
+void startAsNobody(QProcess& process, const TempHome& home, const QStringList& arguments = {}) {
+    startInHome(process, home, "setpriv",
+                QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", Binary} +
+                    arguments);
 }
 
 CommandResult runAsNobody(const TempHome& home, const QStringList& arguments) {
@@ -92,12 +101,19 @@ TEST_F(ControlOptions, EachOptionExitsTwoAndStartsNothingWhenNoCopyRuns) {
     EXPECT_FALSE(QFileInfo::exists(home.dataFolder()));
 }
 
-TEST_F(ControlOptions, HelpListsEveryOption) {
+TEST_F(ControlOptions, HelpListsEveryOptionAndVersionNamesTheRelease) {
     const CommandResult help = runPagoramaCommand(home, {"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option : {"--import-bookmarks SOURCE", "--export-bookmarks FILE", "--refresh",
-                               "--cancel", "--quit", "--status", "--help"})
+                               "--cancel", "--quit", "--status", "--show", "--version", "--help"})
         EXPECT_TRUE(help.out.contains(option)) << option;
+    EXPECT_TRUE(help.out.contains("\"Start Pagorama with Windows\"")) << help.out.constData();
+    const CommandResult version = runPagoramaCommand(home, {"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(QRegularExpression("^Pagorama \\d+\\.\\d+(\\.\\d+)*\n$")
+                    .match(QString::fromUtf8(version.out))
+                    .hasMatch())
+        << version.out.constData();
     const CommandResult wrong = runPagoramaCommand(home, {"--status", "now"});
     EXPECT_EQ(wrong.exitCode, 2);
     EXPECT_TRUE(wrong.err.contains("unexpected argument now")) << wrong.err.constData();
@@ -165,6 +181,22 @@ TEST_F(ControlOptions, StatusRefreshCancelAndQuitDriveTheRunningCopy) {
     EXPECT_TRUE(ini.contains("Port=" + QByteArray::number(port))) << ini.constData();
     EXPECT_TRUE(ini.contains("Time_refresh=0")) << ini.constData();
     EXPECT_EQ(runPagoramaCommand(home, {"--status"}).exitCode, 2);
+}
+
+// The menu entry's command: with no copy running it starts one (here without
+// a display, so without a window); a running copy takes it instead of a
+// second copy saying "Already Running".
+TEST_F(ControlOptions, ShowStartsPagoramaOrAsksTheRunningCopy) {
+    home.write(".config/pagorama/pagorama.ini", settings(port));
+    QProcess program;
+    startInHome(program, home, Binary, {"--show"});
+    ASSERT_TRUE(waitForStatus("No refresh is running").contains("No refresh is running"));
+    const CommandResult show = runPagoramaCommand(home, {"--show"});
+    EXPECT_EQ(show.exitCode, 0) << show.err.constData();
+    EXPECT_EQ(show.out, "Pagorama runs without a display and has no window to show\n");
+    EXPECT_TRUE(show.err.isEmpty()) << show.err.constData();
+    EXPECT_EQ(runPagoramaCommand(home, {"--quit"}).exitCode, 0);
+    EXPECT_TRUE(program.waitForFinished(20000));
 }
 
 TEST_F(ControlOptions, AnotherUserCannotControlTheRunningCopy) {
