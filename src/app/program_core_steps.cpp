@@ -46,8 +46,7 @@ void ProgramCore::createParts() {
     historyAnalyser_ = std::make_unique<history::HistoryAnalyser>(
         *runHost_, Settings, *siteWorker_,
         history::HistoryAnalyserHooks{
-            [this] { return run_->cancelRequested(); },
-            [this] { run_->setFavouritesChanged(false); }, noteOwnFavouriteChange(),
+            [this] { return run_->cancelRequested(); }, noteOwnFavouriteChange(),
             [this](const QByteArray& text) { pageWriter_->writeHistoryPage(text); }});
 
     // The favourites editor and the history page post their forms here.

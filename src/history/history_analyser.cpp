@@ -99,8 +99,8 @@ void HistoryAnalyser::AnalyseHistory() {
     host_.rememberCursor();
     host_.setTrayAnimated(true);
     host_.setRefreshControlsEnabled(false);
-    if (hooks_.clearFavouritesChanged)
-        hooks_.clearFavouritesChanged();
+    // A change to the Favorites made during the run before this analysis
+    // is not served by it: it still asks for one more run.
     try {
         analyse();
     } catch (...) {

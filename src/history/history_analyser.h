@@ -35,8 +35,6 @@ namespace history {
 struct HistoryAnalyserHooks {
     // Whether the user asked the run to stop; tested before each entry.
     std::function<bool()> cancelRequested;
-    // Clears a pending refresh request (FavouritesChanged).
-    std::function<void()> clearFavouritesChanged;
     // Told the path of each temporary shortcut before it is written.
     platform::NoteOwnChange noteOwnChange;
     // Writes "history.htm" from the history catalogue text; may throw.

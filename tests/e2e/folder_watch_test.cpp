@@ -1,7 +1,8 @@
 // The Favorites folder watch of the whole program: the shortcuts it writes
 // itself (the temporary shortcut of a redirected favourite, a favourite
 // added from the suggestions page) start no run, and a favourite the user
-// puts into the folder afterwards starts one within the watch interval.
+// puts into the folder afterwards starts one within the watch interval,
+// also when it comes in the middle of a run that analyses the history.
 #include "program_run.h"
 #include "support/temp_home.h"
 #include "support/test_site.h"
@@ -66,5 +67,46 @@ TEST(FolderWatch, OwnShortcutsStartNoRunAndTheUsersNextChangeDoes) {
             return program.stderrText().count("All Done") >= 2;
         },
         180000));
+    EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
+}
+
+TEST(FolderWatch, AChangeInTheMiddleOfARunLeadsToExactlyOneMoreRun) {
+    TempHome home;
+    TestSite site;
+    // Each answer takes a while, so the run is still fetching when the user
+    // adds a favourite.
+    site.setRoute("/slow", [](const TestSite::Request& request, TestSite::Connection& connection) {
+        QThread::msleep(1500);
+        const QByteArray answer = TestSite::response(200, "text/html", TestSite::page("Slow"));
+        connection.send(request.method == "HEAD" ? answer.left(answer.indexOf("\r\n\r\n") + 4)
+                                                 : answer);
+    });
+    for (const char* name : {"One", "Two", "Three"})
+        home.write(QString("Favorites/%1.url").arg(name), shortcutText(site.url("/slow")));
+    ProgramRun program(home);
+    program.writeSettings("[Data]\r\nPort=" + QByteArray::number(e2e::freePort()) +
+                          "\r\n[General]\r\nStartup=1\r\nHistory=1\r\nAutoStart=0\r\n"
+                          "Autorefresh=1\r\nTime_refresh=0\r\n");
+    program.start();
+    const auto count = [&program](const char* text) {
+        program.waitForStderr("", 10);
+        return int(program.stderrText().count(text));
+    };
+    ASSERT_TRUE(program.waitForStderr("Found 3 web favourites.", 60000))
+        << qPrintable(program.stderrText());
+    home.write("Favorites/Four.url", shortcutText(site.url("/title")));
+    // The run ends with its history analysis.
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return count("web histories.") == 1; }, 180000))
+        << qPrintable(program.stderrText());
+    EXPECT_EQ(count("web favourites."), 1) << qPrintable(program.stderrText());
+
+    // The change made during that run (and its history analysis) starts
+    // one more run, and only one.
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return count("Found 4 web favourites.") == 1; },
+                                      QuietMs))
+        << qPrintable(program.stderrText());
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return count("web histories.") == 2; }, 180000));
+    QThread::msleep(QuietMs);
+    EXPECT_EQ(count("web favourites."), 2) << qPrintable(program.stderrText());
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
 }
