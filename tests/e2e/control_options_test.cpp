@@ -34,12 +34,7 @@ QByteArray settings(quint16 port) {
 // Starts the program with arguments as the user nobody (the test runs as
 // root), in home and without a display.
 void startAsNobody(QProcess& process, const TempHome& home, const QStringList& arguments = {}) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(variable);
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(home.programEnvironment());
     process.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
                                          PAGORAMA_BINARY_DIR "/pagorama"} +
                                  arguments);

@@ -36,13 +36,7 @@ void ProgramRun::writeSettings(const QByteArray& ini) {
 }
 
 void ProgramRun::start() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home_.path());
-    env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    process_.setProcessEnvironment(env);
+    process_.setProcessEnvironment(home_.programEnvironment());
     process_.setWorkingDirectory(home_.path());
     process_.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});
     process_.waitForStarted(10000);
