@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -22,6 +23,10 @@ const QByteArray AnswerShown = "shown\n";
 const QByteArray AnswerMinimised = "minimised\n";
 // A request line longer than this is not one of ours.
 constexpr qint64 MaxRequestLine = 64;
+// A connection that has not sent its request line by then is closed, so
+// idle connections cannot pile up.
+constexpr int RequestWaitMs = 5000;
+const char RequestDeadline[] = "requestDeadline";
 } // namespace
 
 QString SingleInstance::serverName() {
@@ -170,6 +175,14 @@ void SingleInstance::answer() {
             client->deleteLater();
             continue;
         }
+        auto* deadline = new QTimer(client);
+        deadline->setObjectName(QLatin1String(RequestDeadline));
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, client, [client] {
+            client->abort();
+            client->deleteLater();
+        });
+        deadline->start(RequestWaitMs);
         connect(client, &QLocalSocket::readyRead, this, [this, client] { handle(client); });
     }
 }
@@ -183,6 +196,7 @@ void SingleInstance::handle(QLocalSocket* client) {
     const QByteArray request = client->readLine(MaxRequestLine + 1);
     // Each connection carries one request; what follows it is not read.
     disconnect(client, &QLocalSocket::readyRead, this, nullptr);
+    delete client->findChild<QTimer*>(QLatin1String(RequestDeadline), Qt::FindDirectChildrenOnly);
     QByteArray reply;
     if (request == Request) {
         const bool shown = comeForward && comeForward();

@@ -1,7 +1,9 @@
 // The control channel belongs to its user. A listener that another user
 // planted where the socket went before, or in the user's own folder, is
-// never obeyed nor sent anything; and a control folder, socket or lock file
-// of another user stops the start with a message naming it.
+// never obeyed nor sent anything; a control folder, socket or lock file of
+// another user stops the start with a message naming it; a client that
+// sends nothing is closed after 5 s; and what a listener answers reaches the
+// terminal as printable text only.
 #include "planted_listener.h"
 #include "program_command.h"
 #include "program_run.h"
@@ -9,12 +11,18 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 
 using e2e::CommandResult;
 using e2e::PlantedListener;
@@ -129,6 +137,48 @@ TEST_F(ControlChannelOwner, AFolderSocketOrLockOfAnotherUserStopsTheStartWithAMe
     EXPECT_EQ(start.exitCode, 1);
     EXPECT_EQ(start.err, "Pagorama: refusing " + QFile::encodeName(lock) +
                              ": it belongs to another user (uid 65534)\n");
+}
+
+// Connects to path and returns how long it stayed open while sending
+// nothing (at most limitMs); -1 when it could not connect.
+qint64 silentConnectionLife(const QString& path, int limitMs) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray native = QFile::encodeName(path);
+    std::memcpy(address.sun_path, native.constData(),
+                std::min(size_t(native.size()), sizeof address.sun_path - 1));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    QElapsedTimer open;
+    open.start();
+    pollfd wait{fd, POLLIN, 0};
+    char byte;
+    while (!open.hasExpired(limitMs) && ::poll(&wait, 1, 100) >= 0)
+        if ((wait.revents & (POLLIN | POLLHUP)) && ::read(fd, &byte, 1) <= 0)
+            break;
+    ::close(fd);
+    return open.elapsed();
+}
+
+TEST_F(ControlChannelOwner, SilentClientsAreClosedAndAnswersReachTheTerminalAsText) {
+    ASSERT_TRUE(startAndReach()) << qPrintable(program.stderrText());
+    EXPECT_EQ(QFileInfo(folder).permissions() & 0x0077, 0);
+    const qint64 life = silentConnectionLife(socket, 15000);
+    EXPECT_GE(life, 4000);
+    EXPECT_LE(life, 8000);
+    EXPECT_EQ(runPagoramaCommand(home, {"--quit"}).exitCode, 0);
+    ASSERT_TRUE(program.process().waitForFinished(20000));
+
+    // A listener of the user's own whose answer carries terminal controls.
+    PlantedListener own(socket, "ok\n\x1b]0;title\x07Status: \x1b[2Jred\x9b\tdone\n", {});
+    ASSERT_TRUE(own.listening());
+    const CommandResult status = runPagoramaCommand(home, {"--status"});
+    EXPECT_EQ(status.exitCode, 0);
+    EXPECT_EQ(status.out, "\uFFFD]0;title\uFFFDStatus: \uFFFD[2Jred\uFFFD\tdone\n")
+        << status.out.toHex(' ').constData();
 }
 
 } // namespace
