@@ -83,11 +83,11 @@ QString notRegularFile(const QString& path) {
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || S_ISREG(info.st_mode))
         return {};
-    const char* kind = S_ISDIR(info.st_mode)                               ? "a folder"
-                       : S_ISFIFO(info.st_mode)                            ? "a FIFO"
-                       : S_ISSOCK(info.st_mode)                            ? "a socket"
+    const char* kind = S_ISDIR(info.st_mode)                            ? "a folder"
+                       : S_ISFIFO(info.st_mode)                         ? "a FIFO"
+                       : S_ISSOCK(info.st_mode)                         ? "a socket"
                        : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
-                                                                            : "not a file";
+                                                                        : "not a file";
     return QStringLiteral("%1: %2, not a regular file; only a regular file is replaced")
         .arg(path, QLatin1String(kind));
 }
@@ -96,7 +96,8 @@ bool writeStandardOutput(const QByteArray& bytes, QString* error) {
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
         std::fflush(stdout) == 0)
         return true;
-    *error = QStringLiteral("standard output: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    *error =
+        QStringLiteral("standard output: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
     return false;
 }
 

@@ -57,9 +57,9 @@ PrivateFolder preparePrivateFolder(const QString& folder, MakeMissing make, QStr
             return PrivateFolder::Missing;
         if (code == ENOENT && madeError != 0)
             code = madeError;
-        *error = refusal(folder, code == ENOTDIR || code == ELOOP
-                                     ? QStringLiteral("it is not a folder")
-                                     : systemError(code));
+        *error =
+            refusal(folder, code == ENOTDIR || code == ELOOP ? QStringLiteral("it is not a folder")
+                                                             : systemError(code));
         return PrivateFolder::Refused;
     }
     const QString why = closeOwnFolder(fd);

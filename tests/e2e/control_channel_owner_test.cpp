@@ -81,7 +81,8 @@ TEST_F(ControlChannelOwner, AListenerOfAnotherUserIsNeitherObeyedNorToldAnything
     const CommandResult quit = runPagoramaCommand(home, {"--quit"});
     EXPECT_EQ(quit.exitCode, 0) << quit.err.constData();
     EXPECT_TRUE(program.process().waitForFinished(20000)) << "the real copy was not reached";
-    EXPECT_FALSE(program.stderrText().contains("cannot listen")) << qPrintable(program.stderrText());
+    EXPECT_FALSE(program.stderrText().contains("cannot listen"))
+        << qPrintable(program.stderrText());
     EXPECT_EQ(shared.bytesReceived(), 0);
 
     // In the user's own folder, on a socket file of the user's, a listener

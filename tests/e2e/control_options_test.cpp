@@ -176,8 +176,8 @@ TEST_F(ControlOptions, AnotherUserCannotControlTheRunningCopy) {
         EXPECT_EQ(other.exitCode, 1) << qPrintable(option) << other.err.constData();
         EXPECT_TRUE(other.out.isEmpty()) << qPrintable(option) << other.out.constData();
         // The running copy's private folder is closed to it.
-        EXPECT_TRUE(other.err.startsWith("Pagorama: refusing " +
-                                         QFile::encodeName(home.runtimeFolder())))
+        EXPECT_TRUE(
+            other.err.startsWith("Pagorama: refusing " + QFile::encodeName(home.runtimeFolder())))
             << other.err.constData();
     }
     QThread::msleep(300);

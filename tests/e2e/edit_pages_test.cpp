@@ -290,8 +290,7 @@ TEST_F(ProgramEditor, EditsActOnShortcutFilesOnlyNeverThroughALinkAndRefuseBlank
     EXPECT_TRUE(reply.contains("Added Favourite Test Title (2) <br>")) << reply.constData();
 
     EXPECT_EQ(filesBelow(fav), (QStringList{"Link.url", "Linked folder/Renamed.URL", "Plain.url",
-                                            "Test Title (2).URL", "Test Title.URL",
-                                            "secret.txt"}));
+                                            "Test Title (2).URL", "Test Title.URL", "secret.txt"}));
     EXPECT_EQ(QFileInfo(fav + "/Link.url").symLinkTarget(), home.path() + "/outside/Target.url");
     EXPECT_EQ(home.read("outside/Target.url"), shortcut(site.url("/title?t")));
     EXPECT_EQ(home.read("Favorites/secret.txt"), "not a favourite");

@@ -17,8 +17,8 @@ public:
     TempHome& operator=(const TempHome&) = delete;
 
     QString path() const { return dir_.path(); }
-    QString favorites() const;  // <home>/Favorites, created
-    QString dataFolder() const; // <home>/Documents/pagorama/ (not created)
+    QString favorites() const;     // <home>/Favorites, created
+    QString dataFolder() const;    // <home>/Documents/pagorama/ (not created)
     QString runtimeFolder() const; // <home>/runtime, mode 0700: XDG_RUNTIME_DIR
 
     // The environment of a program started in this home: this process's
