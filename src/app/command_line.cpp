@@ -35,7 +35,8 @@ const char* const HelpText =
     "                             Nothing in Favorites is replaced; running it again\n"
     "                             imports only what is new.\n"
     "  --export-bookmarks FILE    write ~/Favorites to FILE as a bookmarks HTML file\n"
-    "                             that browsers import, and end\n"
+    "                             that browsers import, and end; FILE - is standard\n"
+    "                             output, and only a regular file is replaced\n"
     "\n"
     "Control of the running copy (they never start one):\n"
     "  --refresh                  start a refresh run, as \"Manually Refresh\" does\n"
@@ -94,14 +95,16 @@ int runExport(const QString& file) {
         print(stderr, QStringLiteral("pagorama: cannot export bookmarks: %1").arg(result.error));
         return ExitFailed;
     }
+    // With the bookmarks on standard output, the summary goes to stderr.
+    const bool toOutput = file == QLatin1String(bookmarks::StandardOutputName);
     QString text = QStringLiteral("Exported %1 favourites in %2 folders to %3")
                        .arg(result.summary.bookmarks)
                        .arg(result.summary.folders)
-                       .arg(file);
+                       .arg(toOutput ? QStringLiteral("standard output") : file);
     if (result.summary.withoutAddress)
         text += QStringLiteral("; %1 shortcuts without an address left out")
                     .arg(result.summary.withoutAddress);
-    print(stdout, text);
+    print(toOutput ? stderr : stdout, text);
     return ExitSucceeded;
 }
 

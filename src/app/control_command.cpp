@@ -2,8 +2,10 @@
 
 #include "app/control_requests.h"
 #include "app/single_instance.h"
+#include "platform/private_folder.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
 
@@ -19,6 +21,28 @@ constexpr int AnswerWaitMs = 10000;
 void printError(const char* text) {
     std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
+}
+
+int notRunning() {
+    printError("Pagorama is not running");
+    return ExitNotRunning;
+}
+
+int refused(const QString& refusal) {
+    printError(("Pagorama: " + refusal).toUtf8().constData());
+    return 1;
+}
+
+// The answer as text a terminal shows as it is: control characters other
+// than line ends and tabs (escape sequences, bells, ...) become U+FFFD, as
+// do bytes that are not UTF-8.
+QByteArray printable(const QByteArray& answer) {
+    QString text = QString::fromUtf8(answer);
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\n') &&
+            c != QLatin1Char('\t'))
+            c = QChar::ReplacementCharacter;
+    return text.toUtf8();
 }
 
 enum class Connection { Made, NoCopy, NotAllowed };
@@ -44,13 +68,29 @@ Connection connectToRunningCopy(QLocalSocket& socket, const QString& name) {
 
 int sendControlRequest(const QByteArray& request) {
     const QString name = SingleInstance::serverName();
+    // Only a folder, socket and copy of this user are talked to; nothing is
+    // sent before the other end is known to be one.
+    QString refusal;
+    switch (platform::preparePrivateFolder(QFileInfo(name).path(), platform::MakeMissing::No,
+                                           &refusal)) {
+    case platform::PrivateFolder::Missing:
+        return notRunning();
+    case platform::PrivateFolder::Refused:
+        return refused(refusal);
+    case platform::PrivateFolder::Ready:
+        break;
+    }
+    if (!SingleInstance::ownFiles(name, &refusal))
+        return refused(refusal);
     QLocalSocket socket;
     switch (connectToRunningCopy(socket, name)) {
     case Connection::Made:
+        refusal = SingleInstance::peerRefusal(name, socket.socketDescriptor());
+        if (!refusal.isEmpty())
+            return refused(refusal);
         break;
     case Connection::NoCopy:
-        printError("Pagorama is not running");
-        return ExitNotRunning;
+        return notRunning();
     case Connection::NotAllowed:
         printError("Pagorama is running, but does not take requests from this user");
         return 1;
@@ -69,7 +109,7 @@ int sendControlRequest(const QByteArray& request) {
         printError("Pagorama is running, but did not answer the request");
         return 1;
     }
-    const QByteArray text = reply.mid(int(qstrlen(AcceptedAnswer)));
+    const QByteArray text = printable(reply.mid(int(qstrlen(AcceptedAnswer))));
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);
     return 0;

@@ -47,12 +47,20 @@ int reportAlreadyRunning(bool desktop) {
     return 0;
 }
 
+// A control folder, socket or lock of another user: this copy neither uses
+// it nor runs without it.
+int reportRefused(const QString& refusal) {
+    platform::showMessage(refusal, QStringLiteral("Pagorama"), platform::MessageKind::Error);
+    return 1;
+}
+
 // Asks the copy that holds the claim to come forward, again and again for a
 // few seconds while it has not started listening yet.
-SingleInstance::RunningCopy askRunningCopyWhileStarting(const QString& name) {
+SingleInstance::RunningCopy askRunningCopyWhileStarting(const QString& name, QString* refusal) {
     QDeadlineTimer deadline(10000);
     for (;;) {
-        const SingleInstance::RunningCopy answer = SingleInstance::askRunningCopy(name);
+        const SingleInstance::RunningCopy answer =
+            SingleInstance::askRunningCopy(name, 5000, refusal);
         if (answer != SingleInstance::RunningCopy::None || deadline.hasExpired())
             return answer;
         QThread::msleep(100);
@@ -98,21 +106,29 @@ int runPagorama(int argc, char** argv) {
     const QString name = SingleInstance::serverName();
     SingleInstance instance;
     if (!instance.claim(name)) {
+        if (!instance.refusal().isEmpty())
+            return reportRefused(instance.refusal());
         if (showWindow) // a copy started since the command line looked
             return sendControlRequest(ShowRequest);
         // Another copy is alive; it may still be starting, so give it time
         // to answer before saying where it is.
-        switch (askRunningCopyWhileStarting(name)) {
+        QString refusal;
+        switch (askRunningCopyWhileStarting(name, &refusal)) {
         case SingleInstance::RunningCopy::Shown:
             return 0;
+        case SingleInstance::RunningCopy::Foreign:
+            return reportRefused(refusal);
         case SingleInstance::RunningCopy::Minimised:
         case SingleInstance::RunningCopy::None:
             return reportAlreadyRunning(desktop);
         }
     }
-    if (!instance.listen(name))
+    if (!instance.listen(name)) {
+        if (!instance.refusal().isEmpty())
+            return reportRefused(instance.refusal());
         std::fprintf(stderr, "Pagorama: cannot listen for other copies on %s\n",
                      name.toUtf8().constData());
+    }
 
     greetAtStart(desktop);
     ProgramCore core({desktop});

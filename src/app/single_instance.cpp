@@ -1,11 +1,13 @@
 #include "app/single_instance.h"
 
 #include "platform/paths.h"
+#include "platform/private_folder.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,24 +23,35 @@ const QByteArray AnswerShown = "shown\n";
 const QByteArray AnswerMinimised = "minimised\n";
 // A request line longer than this is not one of ours.
 constexpr qint64 MaxRequestLine = 64;
-
-// Beside the socket, which a plain name puts in the temporary folder.
-QString lockFilePath(const QString& name) {
-    return QDir::tempPath() + QLatin1Char('/') + name + QStringLiteral(".lock");
-}
+// A connection that has not sent its request line by then is closed, so
+// idle connections cannot pile up.
+constexpr int RequestWaitMs = 5000;
+const char RequestDeadline[] = "requestDeadline";
 } // namespace
 
 QString SingleInstance::serverName() {
     const QByteArray hash =
         QCryptographicHash::hash(platform::homeFolder().toUtf8(), QCryptographicHash::Sha256);
-    return QStringLiteral("Pagora-") + QString::fromLatin1(hash.toHex().left(24));
+    return platform::controlFolder() + QStringLiteral("/Pagora-") +
+           QString::fromLatin1(hash.toHex().left(24));
 }
 
-SingleInstance::RunningCopy SingleInstance::askRunningCopy(const QString& name, int timeoutMs) {
+QString SingleInstance::lockPath(const QString& name) {
+    return name + QStringLiteral(".lock");
+}
+
+SingleInstance::RunningCopy SingleInstance::askRunningCopy(const QString& name, int timeoutMs,
+                                                           QString* refusal) {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs))
         return RunningCopy::None;
+    const QString foreign = peerRefusal(name, socket.socketDescriptor());
+    if (!foreign.isEmpty()) {
+        if (refusal)
+            *refusal = foreign;
+        return RunningCopy::Foreign;
+    }
     socket.write(Request);
     if (!socket.waitForBytesWritten(timeoutMs))
         return RunningCopy::None;
@@ -73,7 +86,12 @@ SingleInstance::~SingleInstance() {
 bool SingleInstance::claim(const QString& name) {
     if (lockFd_ >= 0)
         return true;
-    const QByteArray path = QFile::encodeName(lockFilePath(name));
+    refusal_.clear();
+    if (platform::preparePrivateFolder(QFileInfo(name).path(), platform::MakeMissing::Yes,
+                                       &refusal_) != platform::PrivateFolder::Ready ||
+        !platform::ownEntryOrNone(lockPath(name), &refusal_))
+        return false;
+    const QByteArray path = QFile::encodeName(lockPath(name));
     for (int attempt = 0; attempt < 10; ++attempt) {
         // Close-on-exec: the renderer and other children must not keep the
         // claim alive after this copy has gone.
@@ -91,7 +109,7 @@ bool SingleInstance::claim(const QString& name) {
         if (::fstat(fd, &held) == 0 && ::stat(path.constData(), &current) == 0 &&
             held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
             lockFd_ = fd;
-            lockPath_ = lockFilePath(name);
+            lockPath_ = lockPath(name);
             return true;
         }
         ::close(fd);
@@ -101,6 +119,9 @@ bool SingleInstance::claim(const QString& name) {
 
 bool SingleInstance::listen(const QString& name) {
     server_.setSocketOptions(QLocalServer::UserAccessOption);
+    refusal_.clear();
+    if (!platform::ownEntryOrNone(name, &refusal_))
+        return false;
     if (lockFd_ >= 0) {
         QLocalServer::removeServer(name); // no live copy can be behind it
         return server_.listen(name);
@@ -115,8 +136,10 @@ bool SingleInstance::listen(const QString& name) {
 }
 
 bool SingleInstance::claimHeld(const QString& name) {
-    const int fd = ::open(QFile::encodeName(lockFilePath(name)).constData(),
-                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (!platform::ownEntryOrNone(lockPath(name), nullptr))
+        return false;
+    const int fd =
+        ::open(QFile::encodeName(lockPath(name)).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return false;
     const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
@@ -124,13 +147,22 @@ bool SingleInstance::claimHeld(const QString& name) {
     return held;
 }
 
-bool SingleInstance::peerIsSameUser(qintptr socketDescriptor) {
+bool SingleInstance::ownFiles(const QString& name, QString* refusal) {
+    return platform::ownEntryOrNone(name, refusal) &&
+           platform::ownEntryOrNone(lockPath(name), refusal);
+}
+
+QString SingleInstance::peerRefusal(const QString& name, qintptr socketDescriptor) {
     ucred peer{};
     socklen_t size = sizeof peer;
     if (::getsockopt(int(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
         size != sizeof peer)
-        return false;
-    return peer.uid == ::geteuid();
+        return QStringLiteral("refusing %1: the process at the other end is unknown").arg(name);
+    if (peer.uid != ::geteuid())
+        return QStringLiteral("refusing %1: the copy there runs as another user (uid %2)")
+            .arg(name)
+            .arg(peer.uid);
+    return {};
 }
 
 void SingleInstance::answer() {
@@ -138,11 +170,19 @@ void SingleInstance::answer() {
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
         // The socket file's permissions keep other users out, except root;
         // the peer's credentials settle it for every caller.
-        if (!peerIsSameUser(client->socketDescriptor())) {
+        if (!peerRefusal(server_.fullServerName(), client->socketDescriptor()).isEmpty()) {
             client->abort();
             client->deleteLater();
             continue;
         }
+        auto* deadline = new QTimer(client);
+        deadline->setObjectName(QLatin1String(RequestDeadline));
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, client, [client] {
+            client->abort();
+            client->deleteLater();
+        });
+        deadline->start(RequestWaitMs);
         connect(client, &QLocalSocket::readyRead, this, [this, client] { handle(client); });
     }
 }
@@ -156,6 +196,7 @@ void SingleInstance::handle(QLocalSocket* client) {
     const QByteArray request = client->readLine(MaxRequestLine + 1);
     // Each connection carries one request; what follows it is not read.
     disconnect(client, &QLocalSocket::readyRead, this, nullptr);
+    delete client->findChild<QTimer*>(QLatin1String(RequestDeadline), Qt::FindDirectChildrenOnly);
     QByteArray reply;
     if (request == Request) {
         const bool shown = comeForward && comeForward();

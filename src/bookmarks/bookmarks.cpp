@@ -7,7 +7,13 @@
 #include "platform/file_replace.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace bookmarks {
 
@@ -71,6 +77,30 @@ bool readHtmlFile(const QString& path, TreeBuilder& builder, ImportResult& resul
     return true;
 }
 
+// Why the entry at path (links followed) may not be replaced by a regular
+// file; empty when it is one or there is none.
+QString notRegularFile(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || S_ISREG(info.st_mode))
+        return {};
+    const char* kind = S_ISDIR(info.st_mode)                            ? "a folder"
+                       : S_ISFIFO(info.st_mode)                         ? "a FIFO"
+                       : S_ISSOCK(info.st_mode)                         ? "a socket"
+                       : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
+                                                                        : "not a file";
+    return QStringLiteral("%1: %2, not a regular file; only a regular file is replaced")
+        .arg(path, QLatin1String(kind));
+}
+
+bool writeStandardOutput(const QByteArray& bytes, QString* error) {
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0)
+        return true;
+    *error =
+        QStringLiteral("standard output: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}
+
 } // namespace
 
 bool readBookmarks(const QString& source, BookmarkTree& tree, ImportResult& result) {
@@ -100,12 +130,15 @@ ExportResult exportBookmarks(const QString& favoritesFolder, const QString& file
         result.error = QStringLiteral("%1: no Favorites folder to export").arg(favoritesFolder);
         return result;
     }
-    const QByteArray html = FavoritesAsHtml(QDir::cleanPath(favoritesFolder), &result.summary);
-    QString error;
-    if (!platform::replaceFileWhole(QFileInfo(file).absoluteFilePath(), html, &error)) {
-        result.error = error;
+    const bool toOutput = file == QLatin1String(StandardOutputName);
+    const QString path = toOutput ? QString() : QFileInfo(file).absoluteFilePath();
+    result.error = toOutput ? QString() : notRegularFile(path);
+    if (!result.error.isEmpty())
         return result;
-    }
+    const QByteArray html = FavoritesAsHtml(QDir::cleanPath(favoritesFolder), &result.summary);
+    if (toOutput ? !writeStandardOutput(html, &result.error)
+                 : !platform::replaceFileWhole(path, html, &result.error))
+        return result;
     result.ok = true;
     return result;
 }

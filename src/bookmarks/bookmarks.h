@@ -34,8 +34,13 @@ struct ExportResult {
     ExportSummary summary;
 };
 
+// The file name that stands for standard output.
+inline constexpr char StandardOutputName[] = "-";
+
 // Writes the Favorites tree to file as a bookmarks HTML file, replacing it
-// whole (a failed write leaves any old file as it was).
+// whole (a failed write leaves any old file as it was), or to standard
+// output when file is "-". Only a regular file is replaced: a FIFO, device,
+// folder or socket there is refused and left alone.
 ExportResult exportBookmarks(const QString& favoritesFolder, const QString& file);
 
 } // namespace bookmarks

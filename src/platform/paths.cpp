@@ -15,11 +15,16 @@ QString withSlash(QString path) {
     return path;
 }
 
+// A folder named by an environment variable; empty when it is unset or,
+// against the rule for XDG variables, not an absolute path.
+QString absoluteVariable(const char* name) {
+    const QString value = qEnvironmentVariable(name);
+    return !value.isEmpty() && QDir::isAbsolutePath(value) ? QDir::cleanPath(value) : QString();
+}
+
 QString configHome() {
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
-        return QDir::cleanPath(xdg);
-    return homeFolder() + "/.config";
+    const QString xdg = absoluteVariable("XDG_CONFIG_HOME");
+    return xdg.isEmpty() ? homeFolder() + "/.config" : xdg;
 }
 
 // Reads XDG_DOCUMENTS_DIR="$HOME/Docs" from user-dirs.dirs; empty when absent.
@@ -69,6 +74,14 @@ QString documentFolder() {
 
 QString favoritesFolder() {
     return homeFolder() + "/Favorites";
+}
+
+QString controlFolder() {
+    const QString runtime = absoluteVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        return runtime + "/pagorama";
+    const QString cache = absoluteVariable("XDG_CACHE_HOME");
+    return (cache.isEmpty() ? homeFolder() + "/.cache" : cache) + "/pagorama";
 }
 
 QString programFolder() {

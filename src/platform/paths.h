@@ -26,6 +26,11 @@ QString formRecordsFilePath();  // values.log
 QString formCopyFilePath();     // CgiFrm1.txt
 QString registryFilePath();     // registry.reg
 
+// The folder of the single-instance socket and its lock, only this user's:
+// $XDG_RUNTIME_DIR/pagorama, or without XDG_RUNTIME_DIR $XDG_CACHE_HOME/pagorama
+// (normally ~/.cache/pagorama). Not created here (see private_folder.h).
+QString controlFolder();
+
 // The temporary folder with a trailing separator.
 QString tempFolder();
 

@@ -43,6 +43,22 @@ bool hasControlCharacter(const QString& text) {
     return false;
 }
 
+// Whether path names a regular file; a link is not followed.
+bool isRegularFile(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Whether the entry at path may be edited: a shortcut file (".url" in any
+// letter case), or none at all (the actions then say it is gone). A link
+// is refused whatever it points to; a linked folder above it is not.
+bool isShortcutOrGone(const QString& path) {
+    struct stat info {};
+    const bool gone = ::lstat(QFile::encodeName(path).constData(), &info) != 0 && errno == ENOENT;
+    return path.endsWith(QLatin1String(".url"), Qt::CaseInsensitive) &&
+           (gone || isRegularFile(path));
+}
+
 const QString ShortcutMask = QStringLiteral("*.url");
 constexpr int UrlPropertyId = 2; // the address in a shortcut's first property set
 
@@ -110,6 +126,10 @@ void EditActions::applyField(const QByteArray& field) {
     fieldIdentity_ = path;
     fieldPath_ = currentPath_.value(path, path);
     editFolder_ = fieldPath_.left(fieldPath_.lastIndexOf('/') + 1);
+    if (!isShortcutOrGone(fieldPath_)) {
+        addResult(QStringLiteral("Refused %1: not a shortcut file<br>").arg(esc(fieldPath_)));
+        return;
+    }
 
     if (prefix == "Combo")
         applyMove(value, identity);
@@ -141,8 +161,7 @@ bool EditActions::changeWanted(const QByteArray& carriedName, const QString& wan
 }
 
 bool EditActions::fieldFileExists() const {
-    struct stat info;
-    return ::lstat(QFile::encodeName(fieldPath_).constData(), &info) == 0 && !S_ISDIR(info.st_mode);
+    return isRegularFile(fieldPath_);
 }
 
 void EditActions::actOnFieldFile(Action action) {
@@ -301,6 +320,10 @@ bool EditActions::RenameFavourite(const QString& folder, const platform::DirEntr
     if (withoutExtension(entry.name) == newName_)
         return false;
     const QString what = QStringLiteral("renaming %1").arg(esc(withoutExtension(entry.name)));
+    if (newName_.trimmed().isEmpty()) {
+        addResult(QStringLiteral("Refused %1: the new name is blank<br>").arg(what));
+        return false;
+    }
     if (!IsSafeName(newName_) || newFile.toUtf8().size() > 255) {
         addResult(QStringLiteral("Refused renaming %1: %2 is not a file name<br>")
                       .arg(esc(withoutExtension(entry.name)), esc(newName_)));
@@ -401,8 +424,11 @@ QString EditActions::shortcutNameFor(const QString& baseName, const QString& add
             if (entry.compare(name + QStringLiteral(".URL"), Qt::CaseInsensitive) != 0)
                 continue;
             found = true;
+            // Only a shortcut file itself can hold the address; a link's
+            // target is never read.
             catalogue::ShortcutFile shortcut;
-            if (shortcut.load(favorites_ + '/' + entry) &&
+            const QString path = favorites_ + '/' + entry;
+            if (isRegularFile(path) && shortcut.load(path) &&
                 shortcut.value(catalogue::PropertySet::Shortcut, UrlPropertyId).text == address)
                 *alreadyThere = true;
         }

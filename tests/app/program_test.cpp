@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
 #include <QThread>
@@ -90,7 +91,8 @@ bool waitUntilListening() {
 
 // Leaves a socket file behind, as a copy that crashed would.
 void leaveStaleSocket(const QString& name) {
-    const QByteArray path = QFile::encodeName(QDir::tempPath() + "/" + name);
+    QDir().mkpath(QFileInfo(name).path()); // open to others: the program closes it
+    const QByteArray path = QFile::encodeName(name);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     ASSERT_LT(size_t(path.size()), sizeof address.sun_path);
@@ -137,8 +139,8 @@ TEST_F(Program, SecondCopyWhileTheFirstIsInTheTraySaysAlreadyRunning) {
     const QByteArray saved = home.read(".config/pagorama/pagorama.ini");
     EXPECT_TRUE(saved.contains("[WindowMain]")) << saved.constData();
     EXPECT_TRUE(saved.contains("Startup=0"));
-    EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name));           // socket removed at exit
-    EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + name + ".lock")); // and its lock
+    EXPECT_FALSE(QFile::exists(name));           // socket removed at exit
+    EXPECT_FALSE(QFile::exists(name + ".lock")); // and its lock
 }
 
 TEST_F(Program, InterruptEndsLikeCloseAndSavesTheSettings) {

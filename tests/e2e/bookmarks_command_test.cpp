@@ -14,6 +14,10 @@
 
 #include <iostream>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 using e2e::CommandResult;
 using e2e::runPagoramaCommand;
 using testsupport::TempHome;
@@ -186,6 +190,36 @@ TEST(BookmarksCommand, ExportThenImportIntoEmptyFavoritesGivesTheSameTree) {
         runPagoramaCommand(home, {"--export-bookmarks", fav + "/notes.txt/x.html"});
     EXPECT_EQ(refused.exitCode, 1) << qPrintable(message(refused));
     EXPECT_TRUE(refused.err.contains("cannot export bookmarks")) << qPrintable(message(refused));
+}
+
+TEST(BookmarksCommand, ExportReplacesOnlyARegularFileAndWritesDashToStandardOutput) {
+    TempHome home;
+    writeText(home.favorites() + "/A.URL", shortcut("http://a.example/"));
+    const QString fifo = home.path() + "/pipe", device = home.path() + "/null";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QList<QPair<QString, QByteArray>> targets{{fifo, "a FIFO"}, {home.path(), "a folder"}};
+    // A device of its own, as /dev/null is, where root may make one.
+    if (::geteuid() == 0 &&
+        ::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        targets.append({device, "a device"});
+    for (const auto& [target, kind] : targets) {
+        const CommandResult refused = runPagoramaCommand(home, {"--export-bookmarks", target});
+        EXPECT_EQ(refused.exitCode, 1) << qPrintable(message(refused));
+        EXPECT_EQ(refused.err, "pagorama: cannot export bookmarks: " + QFile::encodeName(target) +
+                                   ": " + kind +
+                                   ", not a regular file; only a regular file is replaced\n");
+        struct stat info {};
+        ASSERT_EQ(::lstat(QFile::encodeName(target).constData(), &info), 0);
+        EXPECT_FALSE(S_ISREG(info.st_mode)) << qPrintable(target);
+    }
+
+    const CommandResult toOutput = runPagoramaCommand(home, {"--export-bookmarks", "-"});
+    EXPECT_EQ(toOutput.exitCode, 0) << qPrintable(message(toOutput));
+    EXPECT_TRUE(toOutput.out.startsWith("<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"));
+    EXPECT_TRUE(toOutput.out.contains("<DT><A HREF=\"http://a.example/\">A</A>\n"));
+    EXPECT_EQ(toOutput.err, "Exported 1 favourites in 0 folders to standard output\n");
+    EXPECT_FALSE(QFile::exists("-"));
+    QFile::remove("-");
 }
 
 TEST(BookmarksCommand, HugeDeepAndNamelessInputStaysBoundedAndInsideFavorites) {

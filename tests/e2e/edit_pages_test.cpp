@@ -4,7 +4,9 @@
 // page, a top-level folder named Root is not the Favorites folder, and two
 // favourites of one name in two folders are both left alone. Over sockets:
 // letter case, refused actions on the answer page, names outside ASCII, the
-// organiser position kept into the next run, and suggestions added once.
+// organiser position kept into the next run, and suggestions added once;
+// only shortcut files are edited, never through a link at the name, and a
+// blank name is refused.
 #include "catalogue/encodings.h"
 #include "catalogue_reader.h"
 #include "pages/headless_browser.h"
@@ -244,4 +246,53 @@ TEST_F(ProgramEditor, EditsOverTheServerKeepEveryFavouriteAndSayWhatWasRefused) 
                 links << link.value("DESCRIPTION") + '=' + link.value("SORT_ORDER");
     EXPECT_EQ(links, (QStringList{"M\u00e9t\u00e9o=0", "weather=7"}));
     EXPECT_EQ(again.terminate(), 0);
+}
+
+TEST_F(ProgramEditor, EditsActOnShortcutFilesOnlyNeverThroughALinkAndRefuseBlankNames) {
+    home.write("Favorites/secret.txt", "not a favourite");
+    home.write("Favorites/Plain.url", shortcut(site.url("/title?p")));
+    home.write("outside/Target.url", shortcut(site.url("/title?t")));
+    home.write("elsewhere/Linked.url", shortcut(site.url("/title?l")));
+    ASSERT_TRUE(QFile::link(home.path() + "/outside/Target.url", fav + "/Link.url"));
+    // A folder the user linked into Favorites is edited as before.
+    ASSERT_TRUE(QFile::link(home.path() + "/elsewhere", fav + "/Linked folder"));
+    ProgramRun program(home);
+    ASSERT_NO_FATAL_FAILURE(start(program));
+    auto edit = [&](const QByteArray& body) {
+        return postForm(port, "/cgi-bin/cgifrm1.exe", body).body;
+    };
+
+    QByteArray reply = edit("Edit" + id("secret.txt") + "=stolen&CB" + id("secret.txt") +
+                            "=deleteme&Edit" + id("Link.url") + "=Moved&Combo" + id("Link.url") +
+                            "=Linked+folder&CB" + id("Link.url") + "=deleteme");
+    auto notShortcut = [&](const char* name) {
+        return "Refused " + QFile::encodeName(fav) + '/' + name + ": not a shortcut file<br>";
+    };
+    EXPECT_EQ(reply.count(notShortcut("secret.txt")), 2) << reply.constData();
+    EXPECT_EQ(reply.count(notShortcut("Link.url")), 3) << reply.constData();
+
+    reply = edit("Edit" + id("Plain.url") + "=%20%20&Edit" + id("Linked folder/Linked.url") +
+                 "=Renamed");
+    EXPECT_TRUE(reply.contains("Refused renaming Plain: the new name is blank<br>"))
+        << reply.constData();
+    EXPECT_TRUE(reply.contains("Renamed Favourite Linked to Renamed<br>")) << reply.constData();
+    reply = edit("Edit" + id("Plain.url") + "=");
+    EXPECT_TRUE(reply.contains("Refused renaming Plain: the new name is blank<br>"))
+        << reply.constData();
+
+    // A link named as the page's title is not read as a favourite holding
+    // its address: the new favourite gets the next name.
+    const QString address = site.url("/title?t");
+    ASSERT_TRUE(QFile::link(home.path() + "/outside/Target.url", fav + "/Test Title.URL"));
+    reply = postForm(port, "/cgi-bin/cgifrm2.exe",
+                     QUrl::toPercentEncoding(address) + "=Add+to+favourites")
+                .body;
+    EXPECT_TRUE(reply.contains("Added Favourite Test Title (2) <br>")) << reply.constData();
+
+    EXPECT_EQ(filesBelow(fav), (QStringList{"Link.url", "Linked folder/Renamed.URL", "Plain.url",
+                                            "Test Title (2).URL", "Test Title.URL", "secret.txt"}));
+    EXPECT_EQ(QFileInfo(fav + "/Link.url").symLinkTarget(), home.path() + "/outside/Target.url");
+    EXPECT_EQ(home.read("outside/Target.url"), shortcut(site.url("/title?t")));
+    EXPECT_EQ(home.read("Favorites/secret.txt"), "not a favourite");
+    EXPECT_EQ(program.terminate(), 0);
 }

@@ -12,8 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace e2e {
 
 namespace {
@@ -35,16 +33,8 @@ CommandResult runPagoramaCommand(const testsupport::TempHome& home, const QStrin
 
     // The test's environment with its own HOME and no display.
     QList<QByteArray> environment;
-    for (char** entry = environ; *entry; ++entry) {
-        const QByteArray line(*entry);
-        if (line.startsWith("HOME=") || line.startsWith("XDG_CONFIG_HOME=") ||
-            line.startsWith("DISPLAY=") || line.startsWith("WAYLAND_DISPLAY=") ||
-            line.startsWith("QT_QPA_PLATFORM="))
-            continue;
-        environment << line;
-    }
-    environment << "HOME=" + QFile::encodeName(home.path())
-                << "XDG_CONFIG_HOME=" + QFile::encodeName(home.path() + "/.config");
+    for (const QString& line : home.programEnvironment().toStringList())
+        environment << QFile::encodeName(line);
     QList<char*> envp;
     for (QByteArray& line : environment)
         envp << line.data();

@@ -39,16 +39,11 @@ void ProgramRun::writeSettings(const QByteArray& ini) {
 }
 
 void ProgramRun::start() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home_.path());
-    env.insert("XDG_CONFIG_HOME", home_.path() + "/.config");
+    QProcessEnvironment env = home_.programEnvironment();
     // Temporary files (the browser's profile among them) of this home only,
     // so copies of the program started by other tests never tidy them away.
     QDir(home_.path()).mkpath("tmp");
     env.insert("TMPDIR", home_.path() + "/tmp");
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(home_.path());
     if (network_ >= 0) {

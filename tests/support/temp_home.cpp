@@ -11,16 +11,43 @@ TempHome::TempHome() {
     hadConfig_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
     oldConfig_ = qgetenv("XDG_CONFIG_HOME");
     qputenv("HOME", QFile::encodeName(dir_.path()));
+    hadRuntime_ = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+    oldRuntime_ = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("HOME", QFile::encodeName(dir_.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path() + "/.config"));
+    QDir().mkpath(runtimeFolder());
+    QFile::setPermissions(runtimeFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeFolder()));
     QDir().mkpath(dir_.path() + "/Favorites");
 }
 
+namespace {
+void restore(const char* name, bool wasSet, const QByteArray& value) {
+    if (wasSet)
+        qputenv(name, value);
+    else
+        qunsetenv(name);
+}
+} // namespace
+
 TempHome::~TempHome() {
     qputenv("HOME", oldHome_);
-    if (hadConfig_)
-        qputenv("XDG_CONFIG_HOME", oldConfig_);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
+    restore("XDG_CONFIG_HOME", hadConfig_, oldConfig_);
+    restore("XDG_RUNTIME_DIR", hadRuntime_, oldRuntime_);
+}
+
+QString TempHome::runtimeFolder() const {
+    return dir_.path() + "/runtime";
+}
+
+QProcessEnvironment TempHome::programEnvironment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", path());
+    env.insert("XDG_CONFIG_HOME", path() + "/.config");
+    env.insert("XDG_RUNTIME_DIR", runtimeFolder());
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(variable);
+    return env;
 }
 
 QString TempHome::favorites() const {

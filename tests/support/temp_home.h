@@ -1,7 +1,9 @@
 #pragma once
-// A temporary HOME (and XDG_CONFIG_HOME) for the life of a test: every
-// Pagorama folder resolves inside it and it is removed afterwards.
+// A temporary HOME (and XDG_CONFIG_HOME, and XDG_RUNTIME_DIR as a private
+// folder inside it) for the life of a test: every Pagorama folder resolves
+// inside it and it is removed afterwards.
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -15,8 +17,13 @@ public:
     TempHome& operator=(const TempHome&) = delete;
 
     QString path() const { return dir_.path(); }
-    QString favorites() const;  // <home>/Favorites, created
-    QString dataFolder() const; // <home>/Documents/pagorama/ (not created)
+    QString favorites() const;     // <home>/Favorites, created
+    QString dataFolder() const;    // <home>/Documents/pagorama/ (not created)
+    QString runtimeFolder() const; // <home>/runtime, mode 0700: XDG_RUNTIME_DIR
+
+    // The environment of a program started in this home: this process's
+    // with HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR inside it and no display.
+    QProcessEnvironment programEnvironment() const;
 
     // Writes a file (creating its folders) below the home folder.
     void write(const QString& relativePath, const QByteArray& contents) const;
@@ -24,8 +31,8 @@ public:
 
 private:
     QTemporaryDir dir_;
-    QByteArray oldHome_, oldConfig_;
-    bool hadConfig_ = false;
+    QByteArray oldHome_, oldConfig_, oldRuntime_;
+    bool hadConfig_ = false, hadRuntime_ = false;
 };
 
 } // namespace testsupport
