@@ -4,7 +4,7 @@
 # from a copy of its seed corpus, so fuzz/corpus is never changed. Prints each
 # target's executions per second and total executions; fails when any target
 # finds a crash, a sanitizer report or a broken check (the input is kept in
-# the run's folder, whose path is printed).
+# the run's folder, whose path is printed). FUZZ_JOBS sets the build's jobs (2).
 source "$(dirname "$0")/common.sh"
 install_missing "$top/scripts/packages.txt"
 seconds="${1:-60}"
