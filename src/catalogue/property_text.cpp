@@ -36,7 +36,9 @@ bool parseSigned(const QString& text, qint64* out) {
 }
 
 QString fileTimeDate(quint64 ticks) {
-    const qint64 msecs = (qint64(ticks) - fileTimeUnixOffset) / 10000;
+    // Each side divided first: the difference of the ticks themselves
+    // overflows for the lowest values.
+    const qint64 msecs = qint64(ticks) / 10000 - fileTimeUnixOffset / 10000;
     const QDateTime utc = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
     return QLocale::system().toString(utc.toLocalTime().date(), QLocale::ShortFormat);
 }

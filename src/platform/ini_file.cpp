@@ -57,15 +57,20 @@ IniFile::Line IniFile::parseLine(const QByteArray& raw) {
 
 bool IniFile::load(const QString& path) {
     path_ = path;
-    lines_.clear();
-    lineEnd_ = "\r\n";
-    endsWithLineEnd_ = true;
+    parse(QByteArray());
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray all = file.readAll();
+    parse(file.readAll());
+    return true;
+}
+
+void IniFile::parse(const QByteArray& all) {
+    lines_.clear();
+    lineEnd_ = "\r\n";
+    endsWithLineEnd_ = true;
     if (all.isEmpty())
-        return true;
+        return;
     const qsizetype firstBreak = all.indexOf('\n');
     if (firstBreak >= 0 && (firstBreak == 0 || all[firstBreak - 1] != '\r'))
         lineEnd_ = "\n";
@@ -78,7 +83,6 @@ bool IniFile::load(const QString& path) {
             r.chop(1);
         lines_.append(parseLine(r));
     }
-    return true;
 }
 
 qsizetype IniFile::findSection(const QString& section) const {

@@ -20,6 +20,8 @@ public:
     // Reads path; a missing or unreadable file reads as empty.
     explicit IniFile(const QString& path);
     bool load(const QString& path);
+    // Reads the text a file would hold (load itself, and the fuzz target).
+    void parse(const QByteArray& text);
     QString path() const { return path_; }
 
     bool hasKey(const QString& section, const QString& key) const;

@@ -132,9 +132,10 @@ QString CleanFileName(const QString& title) {
             name.append(c);
     }
     // A leading dot would hide the file, and a name of dots only would be
-    // the folder itself or its parent.
+    // the folder itself or its parent; blanks between leading dots go too,
+    // or trimming would bring the next dot to the front.
     name = name.simplified();
-    while (name.startsWith('.'))
+    while (name.startsWith('.') || name.startsWith(' '))
         name.remove(0, 1);
     name = CutToUtf8Bytes(name, MaxNameBytes).trimmed();
     return IsSafeName(name) ? name : QString();

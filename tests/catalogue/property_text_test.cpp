@@ -70,4 +70,8 @@ TEST(PropertyText, FileTimesAreLocalDatesInTheShortFormat) {
     EXPECT_EQ(text(vt::FileTime, "0x1c3287861e3a000"), "02/06/2003");
     EXPECT_EQ(text(vt::FileTime, "0x1C3287861E3A000"), "02/06/2003");
     EXPECT_EQ(text(vt::FileTime, "not a time"), "");
+    // The extremes of the 64 bits still give a date (their distance from
+    // 1970 must not overflow on the way: the sanitized tests catch that).
+    EXPECT_NE(text(vt::FileTime, "-9223372036854775808"), "");
+    EXPECT_NE(text(vt::FileTime, "0xffffffffffffffff"), "");
 }

@@ -163,3 +163,10 @@ TEST(EditFormNames, LongTitlesAreCutInOnePass) {
     EXPECT_EQ(CleanFileName(" . .. "), "");
     EXPECT_EQ(CleanFileName("a\tb/c"), "a b-c");
 }
+
+TEST(EditFormNames, DotsAfterLeadingBlanksDoNotHideTheName) {
+    // Blanks between leading dots must not leave a dot at the front.
+    EXPECT_EQ(CleanFileName(". .hidden"), "hidden");
+    EXPECT_EQ(CleanFileName(".\x01\t. ..x"), "x");
+    EXPECT_EQ(SafeNameFromTitle(". . .", "http://host.example/"), "host.example");
+}
