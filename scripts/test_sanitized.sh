@@ -23,4 +23,7 @@ cmake --build "$asan_build" --target "${targets[@]}" -j"$(nproc)"
 cd "$asan_build"
 export LC_ALL=C.UTF-8
 labels=$(IFS='|'; echo "${folders[*]}")
-ctest -L "^($labels)\$" --output-on-failure -j"$(nproc)"
+# The memory-bound test measures the process's peak memory, which the
+# sanitizer's own allocator (its quarantine of freed blocks) raises.
+ctest -L "^($labels)\$" -E 'HugeBodiesAreCutAtTheLimitAndMemoryStaysBounded' \
+    --output-on-failure -j"$(nproc)"
