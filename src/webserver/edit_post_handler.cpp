@@ -17,6 +17,9 @@ namespace {
 // Above this size the body is logged once, when complete, instead of at
 // every arrival (the log line repeats the whole body so far).
 constexpr qint64 LogEveryArrivalLimit = 64 * 1024;
+// More fields than an editor page of a large folder posts; beyond it the
+// form is refused before any of it is applied.
+constexpr qsizetype MaxFields = 10000;
 
 QByteArray untilZero(const QByteArray& bytes) {
     const qsizetype zero = bytes.indexOf('\0');
@@ -137,6 +140,16 @@ void EditPostHandler::complete(THttpConnection& connection, Upload upload) {
             controller_->log().logLine(
                 QStringLiteral("Refused form post from %1").arg(connection.peerAddr()));
         connection.answerStatusAndClose(403, "Forbidden");
+        return;
+    }
+    const qsizetype fields = upload.body.count('&') + 1;
+    if (fields > MaxFields) {
+        if (controller_)
+            controller_->log().logLine(QStringLiteral("Refused form post from %1: %2 fields")
+                                           .arg(connection.peerAddr())
+                                           .arg(fields));
+        connection.answerStatusAndClose(413, "Payload Too Large",
+                                        "A form may hold at most 10000 fields.");
         return;
     }
     // Applying the form lets events run (folder scans, the title fetch, a

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -252,6 +253,14 @@ void THttpServer::acceptReady() {
         // than on the next pass of the event loop.
         connection->readReady();
     }
+}
+
+int THttpServer::connectionLimit() {
+    rlimit descriptors{};
+    if (::getrlimit(RLIMIT_NOFILE, &descriptors) != 0 || descriptors.rlim_cur == RLIM_INFINITY)
+        return DefaultMaxConnections;
+    const rlim_t room = descriptors.rlim_cur > 64 + 1 ? descriptors.rlim_cur - 64 : 1;
+    return int(std::min<rlim_t>(room, DefaultMaxConnections));
 }
 
 bool THttpServer::makeRoom() {

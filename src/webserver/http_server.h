@@ -75,6 +75,11 @@ public:
     // place of the one that has waited longest without asking anything;
     // when every connection is busy it is answered 503.
     int maxConnections() const { return maxConnections_; }
+    // DefaultMaxConnections, or fewer where the process may not open that
+    // many descriptors: the rest (64) stay for files, the browser's pipes
+    // and the program's other sockets, so a connection is always refused
+    // or made room for rather than left waiting in the queue.
+    static int connectionLimit();
     void setMaxConnections(int count) { maxConnections_ = count; }
 
     // Throws ServerError; does nothing when already listening.
@@ -152,7 +157,7 @@ private:
     QElapsedTimer docDirFdAge_;
     int requestTimeoutMs_ = DefaultRequestTimeoutMs;
     int answerTimeoutMs_ = DefaultAnswerTimeoutMs;
-    int maxConnections_ = DefaultMaxConnections;
+    int maxConnections_ = connectionLimit();
 };
 
 } // namespace webserver

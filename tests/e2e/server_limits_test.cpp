@@ -2,13 +2,20 @@
 // without bound: a form full of fields that name no favourite, and a
 // request path of 65,000 bytes, 100 MB of requests. Each bad field is one
 // refusal line and no exception entry, the logged request line is cut to a
-// few KiB, and the log file stays within its bound.
+// few KiB, and the log file stays within its bound; a form of too many
+// fields, and more idle clients than the program may open descriptors.
 #include "program_run.h"
 #include "support/http_test_client.h"
 #include "support/temp_home.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+
+#include <iostream>
+#include <memory>
+#include <sys/resource.h>
+#include <vector>
 
 using e2e::ProgramRun;
 using testsupport::TempHome;
@@ -48,6 +55,13 @@ TEST(ProgramServerLimits, BadFieldsAreRefusedWithoutExceptionsAndLongLinesAreCut
     EXPECT_TRUE(answer.statusLine.contains(" 200")) << answer.raw.left(300).constData();
     EXPECT_TRUE(answer.body.contains("there were " + QByteArray::number(BadFields) + " results"));
     EXPECT_EQ(answer.body.count("Refused zz"), BadFields);
+
+    // A form of more fields than any editor page posts is refused whole.
+    QByteArray many = "Edit" + QByteArray("zz=New");
+    for (int i = 0; i < 10000; ++i)
+        many += "&OBzz=" + QByteArray::number(i);
+    const testsupport::HttpReply tooMany = postForm(port, many);
+    EXPECT_EQ(tooMany.statusLine, "HTTP/1.0 413 Payload Too Large");
 
     const QByteArray longPath = '/' + QByteArray(64999, 'p');
     EXPECT_TRUE(testsupport::fetch(port, "GET " + longPath + " HTTP/1.0\r\n\r\n")
@@ -97,4 +111,34 @@ TEST(ProgramServerLimits, TheLogFileStaysWithinItsBoundUnder100MBOfRequests) {
     EXPECT_GT(older.size(), Bound - 20000);
     // The newest lines are in the file, whole.
     EXPECT_TRUE(home.read(".config/pagorama/pagorama.log").contains("Log file Closed."));
+}
+
+TEST(ProgramServerLimits, MoreIdleClientsThanDescriptorsNeverKeepARequestWaiting) {
+    TempHome home;
+    home.favorites();
+    home.write("Documents/pagorama/page.htm", "PAGE");
+    const quint16 port = e2e::freePort();
+    ProgramRun program(home);
+    program.writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
+                          "\r\n[General]\r\nAutoStart=0\r\nStartup=0\r\n");
+    // The program may open 256 descriptors (as after `ulimit -n 256`).
+    rlimit mine{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &mine), 0);
+    rlimit low = mine;
+    low.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    program.start();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &mine), 0);
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return serverAnswers(port); }, 60000))
+        << qPrintable(program.stderrText());
+
+    std::vector<std::unique_ptr<testsupport::HttpTestClient>> idle;
+    for (int i = 0; i < 300; ++i)
+        idle.push_back(std::make_unique<testsupport::HttpTestClient>(port));
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_EQ(testsupport::fetch(port, "GET /page.htm HTTP/1.0\r\n\r\n").body, "PAGE");
+    std::cout << "A request behind 300 idle clients was answered in " << waited.elapsed()
+              << " ms\n";
+    EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
 }
