@@ -35,11 +35,6 @@ void readChildren(const QJsonArray& children, TreeBuilder& builder) {
     }
 }
 
-QString configHome() {
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    return xdg.isEmpty() ? platform::homeFolder() + "/.config" : xdg;
-}
-
 } // namespace
 
 bool ReadChromiumBookmarks(const QByteArray& json, TreeBuilder& builder, QString* error) {
@@ -81,7 +76,7 @@ bool ReadChromiumBookmarks(const QByteArray& json, TreeBuilder& builder, QString
 QStringList ChromiumBookmarkFiles() {
     QStringList files;
     for (const char* browser : {"chromium", "google-chrome"}) {
-        const QDir folder(configHome() + '/' + QLatin1String(browser));
+        const QDir folder(platform::configHome() + '/' + QLatin1String(browser));
         for (const QFileInfo& profile :
              folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
             const QString file = profile.filePath() + QStringLiteral("/Bookmarks");

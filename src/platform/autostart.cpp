@@ -1,6 +1,7 @@
 #include "platform/autostart.h"
 
 #include "platform/file_replace.h"
+#include "platform/paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,14 +12,6 @@
 namespace platform {
 
 namespace {
-
-QString configHome() {
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
-        return QDir::cleanPath(xdg);
-    const QString home = qEnvironmentVariable("HOME");
-    return (home.isEmpty() ? QDir::homePath() : QDir::cleanPath(home)) + "/.config";
-}
 
 // One argument of an Exec line: quoted, with the characters the desktop entry
 // format reserves inside quotes escaped, then the value-level escaping of

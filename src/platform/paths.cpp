@@ -22,11 +22,6 @@ QString absoluteVariable(const char* name) {
     return !value.isEmpty() && QDir::isAbsolutePath(value) ? QDir::cleanPath(value) : QString();
 }
 
-QString configHome() {
-    const QString xdg = absoluteVariable("XDG_CONFIG_HOME");
-    return xdg.isEmpty() ? homeFolder() + "/.config" : xdg;
-}
-
 // Reads XDG_DOCUMENTS_DIR="$HOME/Docs" from user-dirs.dirs; empty when absent.
 QString xdgDocumentsDir() {
     QFile file(configHome() + "/user-dirs.dirs");
@@ -55,6 +50,11 @@ QString programFile(const char* name) {
 QString homeFolder() {
     const QString home = qEnvironmentVariable("HOME");
     return home.isEmpty() ? QDir::homePath() : QDir::cleanPath(home);
+}
+
+QString configHome() {
+    const QString xdg = absoluteVariable("XDG_CONFIG_HOME");
+    return xdg.isEmpty() ? homeFolder() + "/.config" : xdg;
 }
 
 QString documentsFolder() {

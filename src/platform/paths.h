@@ -7,6 +7,10 @@
 namespace platform {
 
 QString homeFolder();
+// $XDG_CONFIG_HOME when it is an absolute path (a relative one is ignored, as
+// the XDG rules say), else ~/.config; no trailing separator. Every user
+// folder below it (settings, autostart, browsers' data) is found from here.
+QString configHome();
 // The user's documents folder: XDG_DOCUMENTS_DIR from user-dirs.dirs, else ~/Documents.
 QString documentsFolder();
 // <documents>/pagorama/ with a trailing separator.

@@ -29,11 +29,6 @@ QString userName() {
     return name;
 }
 
-QString configHome() {
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    return xdg.isEmpty() ? homeFolder() + "/.config" : xdg;
-}
-
 } // namespace
 
 QString UrlCache::visitedPrefix() {

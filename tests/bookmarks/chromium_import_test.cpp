@@ -1,6 +1,8 @@
 // The Bookmarks files of Chromium-family profiles, imported into the
 // Favorites folder of a temporary HOME.
 #include "bookmarks/bookmarks.h"
+#include "bookmarks/chromium_bookmarks.h"
+#include "platform/paths.h"
 #include "support/favorites_tree.h"
 #include "support/temp_home.h"
 
@@ -126,6 +128,12 @@ TEST(ChromiumImport, ProfilesBecomeFoldersOfShortcutsAndASecondRunAddsNothing) {
     const bookmarks::ImportResult result = bookmarks::importBookmarks("chromium", home.favorites());
     ASSERT_TRUE(result.ok) << qPrintable(result.error);
     EXPECT_EQ(result.sources.size(), 2);
+    // A relative XDG_CONFIG_HOME is ignored here as for the settings: both
+    // stay below ~/.config.
+    qputenv("XDG_CONFIG_HOME", "relative/config");
+    EXPECT_EQ(bookmarks::ChromiumBookmarkFiles().size(), 2);
+    EXPECT_EQ(platform::settingsFilePath(), home.path() + "/.config/pagorama/pagorama.ini");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/.config"));
     EXPECT_EQ(result.summary.text(),
               "Imported 6 favourites into 3 folders; 1 already there; 1 skipped\n"
               "Skipped: 1 not web addresses (javascript:, place:, data:, ...)");
