@@ -4,6 +4,7 @@
 #include "webserver/http_connection.h"
 #include "webserver/http_server.h"
 
+#include <algorithm>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -17,6 +18,14 @@ namespace {
 int unsentBytes(int fd) {
     int queued = 0;
     return ::ioctl(fd, SIOCOUTQ, &queued) == 0 ? queued : -1;
+}
+
+// How often a blocked answer's buffer is looked at. The client's system
+// takes a first part of the answer at once, whether or not the client reads
+// it; seen only at the end of the answer time, that would count as taking
+// it then and give the client a second answer time.
+int answerLookInterval(int answerTimeoutMs) {
+    return std::max(answerTimeoutMs / 60, 25);
 }
 
 } // namespace
@@ -50,8 +59,8 @@ void THttpConnection::watchAnswer() {
         return;
     lastProgress_.start();
     unsentAtCheck_ = unsentBytes(fd_);
-    watch(Watch::Answer,
-          server_ ? server_->answerTimeoutMs() : THttpServer::DefaultAnswerTimeoutMs);
+    watch(Watch::Answer, answerLookInterval(server_ ? server_->answerTimeoutMs()
+                                                    : THttpServer::DefaultAnswerTimeoutMs));
 }
 
 void THttpConnection::expireWatch() {
@@ -96,7 +105,7 @@ void THttpConnection::watchExpired() {
         ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         abortConnection();
     } else {
-        watch(Watch::Answer, int(limit - quiet));
+        watch(Watch::Answer, int(std::min<qint64>(limit - quiet, answerLookInterval(limit))));
     }
 }
 

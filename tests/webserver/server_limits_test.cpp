@@ -129,6 +129,29 @@ TEST_F(ServerLimitsTest, AnswerThatIsNotReadIsDroppedASlowReaderIsNot) {
     EXPECT_LT(rest, big.size() - 1000);
 }
 
+TEST_F(ServerLimitsTest, ClientThatStopsReadingIsDroppedAfterOneAnswerTime) {
+    // A client with its system's usual buffers: the system takes a first
+    // part of the answer on its own, which is not the client reading.
+    write("big.bin", QByteArray(8 * 1024 * 1024, 'z'));
+    constexpr int Limit = 2000;
+    server->setAnswerTimeoutMs(Limit);
+    start();
+    QElapsedTimer sinceRequest;
+    qint64 droppedAfter = -1;
+    server->onClientDisconnect = [&](THttpServer&, THttpConnection&, int) {
+        droppedAfter = sinceRequest.elapsed();
+    };
+    HttpTestClient stalled(port);
+    testsupport::runWithEventLoop([&] {
+        sinceRequest.start();
+        stalled.send("GET /big.bin HTTP/1.0\r\n\r\n");
+        EXPECT_FALSE(stalled.readAtLeast(1000).isEmpty());
+    });
+    ASSERT_TRUE(processUntil([&] { return droppedAfter >= 0; }));
+    EXPECT_GE(droppedAfter, Limit);
+    EXPECT_LT(droppedAfter, Limit * 3 / 2) << "dropped only after a second answer time";
+}
+
 TEST_F(ServerLimitsTest, IdleConnectionsMakeRoomBusyOnesGetA503) {
     server->setMaxConnections(5);
     start();
