@@ -42,6 +42,8 @@ const char* resourceName(BuiltinText which) {
         return "notrun.htm";
     case BuiltinText::NotRunHistory:
         return "notrun_history.htm";
+    case BuiltinText::StartPage:
+        return "start.htm";
     case BuiltinText::StandbyCatalogue:
         return "standby.xml";
     }

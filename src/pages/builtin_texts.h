@@ -21,6 +21,7 @@ enum class BuiltinText {
     Overview,      // every favourite on one page, with search and filters
     NotRunPage,    // placeholder of the view and edit pages
     NotRunHistory, // placeholder of the history page
+    StartPage,     // view and edit start page when no favourite lies at the top
     StandbyCatalogue,
 };
 

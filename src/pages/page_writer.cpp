@@ -1,6 +1,7 @@
 #include "pages/page_writer.h"
 
 #include "pages/folder_page_names.h"
+#include "pages/start_page.h"
 #include "platform/file_replace.h"
 #include "platform/paths.h"
 #include "platform/settings_model.h"
@@ -153,9 +154,14 @@ void PageWriter::writePerFolderPages(const CatalogueDocument& catalogue, const Q
         writePage(editPages ? "edit.htm" : "view.htm", transform(catalogue, sheet, {}, settings));
         return;
     }
-    for (const FolderPages& pages : folderPageNames(*folders))
+    const std::vector<FolderPages> named = folderPageNames(*folders);
+    for (const FolderPages& pages : named)
         writePage(editPages ? pages.editPage : pages.viewPage,
                   transform(catalogue, sheet, pages.location, settings));
+    // Without a top folder no stylesheet writes the page shown first; a page
+    // promising an update that never comes would stay there.
+    if (needsStartPage(named))
+        writePage(editPages ? "edit.htm" : "view.htm", startPageText(named, editPages));
 }
 
 void PageWriter::writeCataloguePages(const QByteArray& catalogueText) {

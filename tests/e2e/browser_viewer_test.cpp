@@ -1,8 +1,10 @@
 // The whole program in a browser: pagorama runs without a display over a
 // small Favorites tree, and headless Chromium opens its address and shows
 // the viewer with the header, the grid of favourites and their pictures;
-// a page of another site cannot show them in a frame of its own.
+// a page of another site cannot show them in a frame of its own. With no
+// favourite at the top, the page shown first links the folders.
 #include "pages/headless_browser.h"
+#include "program_command.h"
 #include "program_run.h"
 #include "support/temp_home.h"
 #include "support/test_site.h"
@@ -63,8 +65,9 @@ TEST(ProgramInBrowser, ViewerShowsTheGridOfFavouritesWithTheirPictures) {
                                                    "<iframe onload='loaded++' src='" + pages +
                                                        "/editor.htm'></iframe><iframe "
                                                        "onload='loaded++' src='" +
-                                                       pages + "/'></iframe>"
-                                                               "<script>var loaded = 0</script>"));
+                                                       pages +
+                                                       "/'></iframe>"
+                                                       "<script>var loaded = 0</script>"));
     ASSERT_TRUE(browser.open(site.url("/framer")));
     ASSERT_TRUE(browser.waitFor("loaded == 2", 30000));
     EXPECT_EQ(js("frames.length + ':' + frames[0].length + ',' + frames[1].length"), "2:0,0");
@@ -73,6 +76,51 @@ TEST(ProgramInBrowser, ViewerShowsTheGridOfFavouritesWithTheirPictures) {
     EXPECT_TRUE(browser.waitFor("frames.length == 3 && Array.from(frames).every("
                                 "f => f.document.readyState == 'complete')",
                                 30000));
+
+    EXPECT_EQ(program.terminate(), 0);
+}
+
+TEST(ProgramInBrowser, StartPageLinksTheFoldersOnceTheFirstRunFindsNoFavouriteAtTheTop) {
+    TempHome home;
+    TestSite site;
+    const quint16 port = e2e::freePort();
+    const QString scripted = "javascript:top.ran=1";
+    for (const QString& file : QStringList{"Bookmarks bar/Alpha", "Bookmarks bar/News/Beta",
+                                           "Other/Gamma", scripted + "/Delta"})
+        home.write("Favorites/" + file + ".url", e2e::shortcutText(site.url("/title")));
+
+    ProgramRun program(home);
+    program.writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
+                          "\r\n[General]\r\nStartup=0\r\nHistory=0\r\nAutoStart=0\r\n"
+                          "Time_refresh=0\r\nNewPage=1\r\n");
+    program.start();
+    pagetest::HeadlessBrowser browser;
+    auto js = [&](const QString& expression) { return browser.evaluate(expression).toString(); };
+    const QString mainText = "frames['mymain'].document.body.innerText";
+    auto openInFrames = [&](const QString& page, const QString& shown) {
+        return browser.open(QString("http://localhost:%1/%2").arg(port).arg(page)) &&
+               browser.waitFor("frames.length == 3 && " + mainText + ".includes('" + shown + "')",
+                               60000);
+    };
+    // Before the first run: the placeholder.
+    ASSERT_TRUE(openInFrames("", "will automatically be updated")) << qPrintable(js(mainText));
+
+    ASSERT_EQ(e2e::runPagoramaCommand(home, {"--refresh"}).exitCode, 0);
+    ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
+
+    // After it: the highest folders, in the editor and in the viewer, where
+    // a folder named like a script address is only a page of the pages.
+    const QString links = "Array.from(frames['mymain'].document.links)";
+    ASSERT_TRUE(openInFrames("editor.htm", "are in folders")) << qPrintable(js(mainText));
+    EXPECT_EQ(js(links + ".map(a => a.pathname).join('|')"),
+              "/editBookmarks%20bar.htm|/editjavascript%3Atop.ran%3D1.htm|/editOther.htm");
+    ASSERT_TRUE(openInFrames("", "are in folders"));
+    EXPECT_EQ(js(links + ".map(a => a.protocol + a.textContent).join('|')"),
+              "http:Bookmarks bar|http:" + scripted + "|http:Other");
+    browser.evaluate(links + "[1].click()");
+    EXPECT_TRUE(browser.waitFor(mainText + ".includes('Delta')", 30000))
+        << qPrintable(js(mainText));
+    EXPECT_EQ(js("typeof top.ran"), "undefined");
 
     EXPECT_EQ(program.terminate(), 0);
 }

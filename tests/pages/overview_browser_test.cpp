@@ -1,8 +1,8 @@
 // The overview page in a real browser, served over HTTP: the grid fills
 // windows from phone to wide screen without sideways scrolling, the search
-// box, the failed filter and the folder breadcrumbs show exactly the
-// favourites they promise, the keyboard reaches everything, the colours
-// follow the system's preference, and nothing from the catalogue runs.
+// box, the failed and not-checked filters and the folder breadcrumbs show
+// exactly the favourites they promise, the keyboard reaches everything, the
+// colours follow the system's preference, and nothing from the catalogue runs.
 #include "headless_browser.h"
 #include "page_fixtures.h"
 
@@ -63,7 +63,10 @@ protected:
             {"Fruit\\Dried",
              {{"Raisin", "http://raisin.invalid/", "", -99},
               {"Prune", "http://prune.invalid/", ""}}},
-            {"Tools", {{"Hammer", "http://hammer.invalid/", "", 302}}},
+            {"Tools",
+             {{"Hammer", "http://hammer.invalid/", "", 302},
+              {"Vault", "https://vault.invalid/", "", -98},
+              {"Lock", "https://lock.invalid/", "", -98}}},
         };
         home.write("Documents/pagorama/opened.htm",
                    "<html><head><title>Opened</title></head><body>opened</body></html>");
@@ -109,7 +112,7 @@ protected:
             .split('|');
     }
 
-    static constexpr int allCount = gridSize + 1 + 5 + 2 + 1;
+    static constexpr int allCount = gridSize + 1 + 5 + 2 + 3;
     testsupport::TempHome home;
     testsupport::StaticServer server;
     platform::SettingsModel settings;
@@ -186,11 +189,11 @@ TEST_F(OverviewInBrowser, TabMovesThroughTheControlsAndThenTheFavouritesInPageOr
         "(e => e.id || (e.querySelector('.name') || e).textContent)(document.activeElement)";
     QStringList order;
     browser.evaluate("document.getElementById('search').focus()");
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         browser.pressKey("Tab");
         order << js(focused);
     }
-    EXPECT_EQ(order, QStringList({"failed", "Favourites", "Site1", "Site2", "Site3"}));
+    EXPECT_EQ(order, QStringList({"failed", "unchecked", "Favourites", "Site1", "Site2", "Site3"}));
     // From a favourite, "/" goes back to the search box.
     browser.pressKey("/");
     EXPECT_EQ(js("document.activeElement.id"), "search");
@@ -199,7 +202,7 @@ TEST_F(OverviewInBrowser, TabMovesThroughTheControlsAndThenTheFavouritesInPageOr
 TEST_F(OverviewInBrowser, FailedFilterShowsExactlyTheFavouritesThatDidNotAnswer) {
     ASSERT_TRUE(openOverview());
     EXPECT_EQ(js("document.getElementById('failed').textContent"), "Failed: 3");
-    EXPECT_EQ(js("Array.from(document.querySelectorAll('.card .code'))"
+    EXPECT_EQ(js("Array.from(document.querySelectorAll('.card.failed .code'))"
                  ".map(c => c.textContent + '=' + c.title).join('|')"),
               "404=404 Not Found|-1=No answer within 60 seconds|"
               "-99=Site not reachable (name not found or connection refused)");
@@ -217,6 +220,20 @@ TEST_F(OverviewInBrowser, FailedFilterShowsExactlyTheFavouritesThatDidNotAnswer)
 
     browser.evaluate("document.getElementById('failed').click()");
     EXPECT_TRUE(shows({"Banana", "Cherry", "Elderberry", "Raisin", "Prune", "Hammer"}));
+
+    // The https favourites left unprobed are not failures: "Not checked"
+    // shows exactly them, names the setting, and releases "Failed".
+    EXPECT_EQ(js("document.getElementById('unchecked').textContent"), "Not checked: 2");
+    EXPECT_TRUE(js("document.getElementById('unchecked-hint').textContent")
+                    .contains("\"Picture secure (https) sites\" ticked (SecureSites=1)"));
+    browser.evaluate("document.getElementById('search').focus()");
+    browser.pressKey("Escape");
+    browser.evaluate("document.getElementById('failed').click()");
+    browser.evaluate("document.getElementById('unchecked').click()");
+    EXPECT_TRUE(shows({"Vault", "Lock"}));
+    EXPECT_EQ(js("document.getElementById('failed').getAttribute('aria-pressed')"), "false");
+    browser.evaluate("document.getElementById('unchecked').click()");
+    EXPECT_TRUE(shows(everyName()));
 }
 
 TEST_F(OverviewInBrowser, FolderBreadcrumbsFilterByFolderAndItsSubfolders) {

@@ -150,7 +150,6 @@ TEST_F(OverviewPageTest, FailedFavouritesCarryTheirCodeAndItsMeaning) {
         {404, "404 Not Found"},
         {-1, "No answer within 60 seconds"},
         {-99, "Site not reachable (name not found or connection refused)"},
-        {-98, "Secure Site: https addresses are not checked"},
         {503, "503 Service Unavailable"},
         {299, "299 Unexpected answer"},
         {418, "418 Client Error"},
@@ -162,6 +161,10 @@ TEST_F(OverviewPageTest, FailedFavouritesCarryTheirCodeAndItsMeaning) {
         EXPECT_EQ(page.text(card(name) + "//span[@class='code']/@title"), meaning);
         EXPECT_EQ(page.text(card(name) + "/@title"), meaning); // anywhere on the card
     }
+    // An https address left unprobed did not fail: it says which setting checks it.
+    EXPECT_EQ(page.count(card("C-98") + "[@class='card unchecked']"), 1);
+    EXPECT_EQ(page.text(card("C-98") + "//span[@class='code']"), "-98");
+    EXPECT_TRUE(page.text(card("C-98") + "/@title").contains("(SecureSites=1)"));
 }
 
 TEST_F(OverviewPageTest, MarkupQuotesAndScriptsFromTheCatalogueStayText) {

@@ -148,16 +148,29 @@ TEST_F(PageWriterTest, OnePagePerFolderNamedAfterItsLocation) {
     EXPECT_FALSE(exists("LinksSub.htm"));
 }
 
-TEST_F(PageWriterTest, WithoutAFavouriteAtTheTopTheTopPagesAreLeftAlone) {
+// The placeholder would promise an update that never comes: the top pages
+// link the highest folders instead, names as text, links as page names only.
+TEST_F(PageWriterTest, WithoutAFavouriteAtTheTopTheTopPagesLinkTheHighestFolders) {
     settings.newPage = true;
     writer.writeSupportPages();
-    const QByteArray placeholder = read("view.htm");
-    const QByteArray text =
-        pagetest::catalogueText(5, false, {{"News", pagetest::favourites("N", 1)}});
-    writer.writeCataloguePages(text);
-    EXPECT_EQ(read("view.htm"), placeholder);
-    EXPECT_EQ(Html(read("News.htm")).texts("//b/a"), QStringList({"N1"}));
-    EXPECT_TRUE(exists("editNews.htm"));
+    const QList<pagetest::Folder> folders = {{"News", pagetest::favourites("N", 1)},
+                                             {"News\\Tech", pagetest::favourites("T", 1)},
+                                             {"javascript:alert(1)", pagetest::favourites("J", 1)},
+                                             {"<b>R&D \u00e9", pagetest::favourites("R", 1)},
+                                             {"Work\\Sub", pagetest::favourites("W", 1)}};
+    writer.writeCataloguePages(pagetest::catalogueText(5, false, folders));
+    const Html view(read("view.htm")), edit(read("edit.htm"));
+    EXPECT_EQ(view.texts("//li/a"),
+              QStringList({"News", "javascript:alert(1)", "<b>R&D \u00e9", "Work\\Sub"}));
+    EXPECT_EQ(view.texts("//a/@href"), QStringList({"News.htm", "javascript%3Aalert%281%29.htm",
+                                                    "%3Cb%3ER%26D%20%C3%A9.htm", "WorkSub.htm"}));
+    EXPECT_EQ(edit.text("(//a)[4]/@href"), "editWorkSub.htm");
+    EXPECT_EQ(view.count("//b | //script[not(contains(., 'LoadTime'))]"), 0);
+
+    // No favourite at all: the pages say so instead of waiting for one.
+    writer.writeCataloguePages(pagetest::catalogueText(6, false, {}));
+    EXPECT_TRUE(Html(read("edit.htm")).text("//p[1]").contains("found no web favourites"));
+    EXPECT_EQ(Html(read("view.htm")).count("//a"), 0);
 }
 
 TEST_F(PageWriterTest, CataloguePagesParseTheCatalogueAndEachStylesheetOnce) {

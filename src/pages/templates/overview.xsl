@@ -1,13 +1,17 @@
 <?xml version="1.0" encoding="ISO-8859-1"?>
 <!-- The overview: every favourite of every folder on one page, in a grid that
-     fills the window, with a search box, a folder filter and a filter for the
-     favourites whose last probe failed. Everything taken from the catalogue
+     fills the window, with a search box, a folder filter, a filter for the
+     favourites whose last probe failed and one for the https favourites that
+     were not probed because secure sites are off. Everything taken from the catalogue
      is written as text or as a quoted attribute value, and the script only
      ever sets text, classes and the hidden flag. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
 <xsl:output method="html" encoding="UTF-8" indent="no" doctype-system="about:legacy-compat"/>
 
 <xsl:variable name="links" select="/BROWSERINFO/Favoritesfolder/Folder/Link[@DESCRIPTION]"/>
+<!-- -98: an https address left unprobed while "Picture secure (https) sites"
+     is off. Nothing failed there, so it is never counted as failed. -->
+<xsl:variable name="unchecked" select="$links[@CODE = -98]"/>
 
 <xsl:template match="/">
 <html lang="en">
@@ -60,6 +64,9 @@ button {
 button:hover { border-color: var(--line); }
 #failed[aria-pressed="true"] { color: #fff; background: var(--failed); }
 #failed { color: var(--failed); border-color: var(--failed); }
+#unchecked { color: var(--muted); border-color: var(--line); }
+#unchecked[aria-pressed="true"] { color: var(--back); background: var(--muted); }
+#unchecked-hint { color: var(--muted); font-size: 12px; }
 nav.crumbs { display: flex; flex-wrap: wrap; align-items: center; gap: 2px; min-width: 0; }
 nav.crumbs span.sep { color: var(--muted); padding: 0 2px; }
 #filter { flex-basis: 100%; }
@@ -90,6 +97,7 @@ a.card:hover { border-color: var(--accent); }
 }
 .card .title:empty { display: none; }
 .card.failed { border-color: var(--failed); background: var(--failed-back); }
+.card.unchecked .code { background: var(--muted); }
 .card .code {
     position: absolute; top: 4px; right: 4px; padding: 0 5px; border-radius: 4px;
     font-size: 12px; color: #fff; background: var(--failed);
@@ -117,6 +125,10 @@ document.addEventListener("error", function (event) {
 <input type="search" id="search" autocomplete="off" spellcheck="false" placeholder="Search (press /)" aria-label="Search favourites by name, address or title"/>
 <span id="count" role="status"><xsl:value-of select="count($links)"/> favourites</span>
 <button type="button" id="failed" aria-pressed="false" title="Show only the favourites whose last check failed">Failed: <span id="failed-count">0</span></button>
+<xsl:if test="$unchecked">
+<button type="button" id="unchecked" aria-pressed="false" title="Show only the https favourites that were not checked">Not checked: <xsl:value-of select="count($unchecked)"/></button>
+<span id="unchecked-hint">https favourites are checked and pictured only with "Picture secure (https) sites" ticked (SecureSites=1).</span>
+</xsl:if>
 <nav class="crumbs" id="filter" aria-label="Folder filter" hidden="hidden"></nav>
 </header>
 <main id="folders">
@@ -138,6 +150,7 @@ document.addEventListener("error", function (event) {
     var search = document.getElementById("search");
     var count = document.getElementById("count");
     var failedButton = document.getElementById("failed");
+    var uncheckedButton = document.getElementById("unchecked");
     var filterBar = document.getElementById("filter");
     var none = document.getElementById("none");
 
@@ -152,14 +165,15 @@ document.addEventListener("error", function (event) {
         var items = sections[s].querySelectorAll("ul.grid > li");
         for (var i = 0; i < items.length; i++) {
             var card = items[i].firstElementChild;
-            var failed = card.classList.contains("failed");
+            var status = card.classList.contains("failed") ? "failed" :
+                         card.classList.contains("unchecked") ? "unchecked" : "";
             var words = [];
             var parts = card.querySelectorAll(".name, .url, .title");
             for (var p = 0; p < parts.length; p++)
                 words.push(parts[p].textContent.toLowerCase());
-            folder.cards.push({el: items[i], text: words.join("\n"), failed: failed, shown: true});
+            folder.cards.push({el: items[i], text: words.join("\n"), status: status, shown: true});
             total++;
-            if (failed)
+            if (status === "failed")
                 failedTotal++;
         }
         folders.push(folder);
@@ -167,7 +181,7 @@ document.addEventListener("error", function (event) {
     document.getElementById("failed-count").textContent = failedTotal;
 
     var folderFilter = null; // a Location, or null for every folder
-    var failedOnly = false;
+    var statusFilter = ""; // "failed", "unchecked", or "" for any status
 
     function inFolder(path) {
         return folderFilter === null || folderFilter === "" || path === folderFilter ||
@@ -183,7 +197,7 @@ document.addEventListener("error", function (event) {
             var folderOn = inFolder(folder.path);
             for (var c = 0; c < folder.cards.length; c++) {
                 var card = folder.cards[c];
-                var on = folderOn && (!failedOnly || card.failed);
+                var on = folderOn && (!statusFilter || card.status === statusFilter);
                 for (var t = 0; on && t < terms.length; t++)
                     on = card.text.indexOf(terms[t]) >= 0;
                 if (on !== card.shown) {
@@ -249,11 +263,18 @@ document.addEventListener("error", function (event) {
         setFolder(path === "" ? null : path);
     });
 
-    failedButton.addEventListener("click", function () {
-        failedOnly = !failedOnly;
-        failedButton.setAttribute("aria-pressed", failedOnly ? "true" : "false");
+    // The status filters exclude each other: pressing one releases the other.
+    function setStatus(status) {
+        statusFilter = statusFilter === status ? "" : status;
+        failedButton.setAttribute("aria-pressed", statusFilter === "failed" ? "true" : "false");
+        if (uncheckedButton)
+            uncheckedButton.setAttribute("aria-pressed",
+                                         statusFilter === "unchecked" ? "true" : "false");
         apply();
-    });
+    }
+    failedButton.addEventListener("click", function () { setStatus("failed"); });
+    if (uncheckedButton)
+        uncheckedButton.addEventListener("click", function () { setStatus("unchecked"); });
 
     search.addEventListener("input", apply);
     search.addEventListener("keydown", function (event) {
@@ -324,9 +345,12 @@ document.addEventListener("error", function (event) {
      letter case and the blanks a browser ignores aside) is never a link. -->
 <xsl:template name="card">
 <xsl:variable name="scheme" select="translate(substring-before(normalize-space(translate(@PID_IS_URL, '&#9;&#10;&#13;', '')), ':'), 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')"/>
-<xsl:variable name="failed" select="@CODE and not(@CODE = 200 or @CODE = 501 or @CODE = 301 or @CODE = 302 or @CODE = -97)"/>
-<xsl:variable name="class">card<xsl:if test="$failed"> failed</xsl:if></xsl:variable>
-<xsl:variable name="meaning"><xsl:if test="$failed"><xsl:call-template name="code-meaning"><xsl:with-param name="code" select="number(@CODE)"/></xsl:call-template></xsl:if></xsl:variable>
+<xsl:variable name="failed" select="@CODE and not(@CODE = 200 or @CODE = 501 or @CODE = 301 or @CODE = 302 or @CODE = -97 or @CODE = -98)"/>
+<xsl:variable name="class">card<xsl:if test="$failed"> failed</xsl:if><xsl:if test="@CODE = -98"> unchecked</xsl:if></xsl:variable>
+<xsl:variable name="meaning"><xsl:choose>
+<xsl:when test="$failed"><xsl:call-template name="code-meaning"><xsl:with-param name="code" select="number(@CODE)"/></xsl:call-template></xsl:when>
+<xsl:when test="@CODE = -98">Not checked: https addresses are checked only with "Picture secure (https) sites" ticked (SecureSites=1)</xsl:when>
+</xsl:choose></xsl:variable>
 <xsl:choose>
 <xsl:when test="not(@PID_IS_URL) or $scheme = 'javascript' or $scheme = 'data' or $scheme = 'vbscript'">
 <div class="{$class}" tabindex="0"><xsl:call-template name="card-content"><xsl:with-param name="meaning" select="$meaning"/></xsl:call-template></div>
@@ -376,7 +400,6 @@ document.addEventListener("error", function (event) {
 <xsl:when test="$code = -6">Unreadable content type</xsl:when>
 <xsl:when test="$code = -7">Request error</xsl:when>
 <xsl:when test="$code = -96">Certificate Error</xsl:when>
-<xsl:when test="$code = -98">Secure Site: https addresses are not checked</xsl:when>
 <xsl:when test="$code = -99">Site not reachable (name not found or connection refused)</xsl:when>
 <xsl:when test="$code &gt; 0">
 <xsl:value-of select="$code"/>
