@@ -17,6 +17,7 @@ namespace {
 
 constexpr int StartingCopyWaitMs = 10000; // a copy that holds the claim but does not listen yet
 constexpr int AnswerWaitMs = 10000;
+constexpr int CancelWaitMs = 30000; // a cancelled run ends within seconds
 
 void printError(const char* text) {
     std::fprintf(stderr, "%s\n", text);
@@ -64,9 +65,9 @@ Connection connectToRunningCopy(QLocalSocket& socket, const QString& name) {
     }
 }
 
-} // namespace
-
-int sendControlRequest(const QByteArray& request) {
+// Sends one request to the running copy of this user and gives back the text
+// of its answer; anything but 0 is the exit status, its message printed.
+int exchange(const QByteArray& request, QByteArray* answer) {
     const QString name = SingleInstance::serverName();
     // Only a folder, socket and copy of this user are talked to; nothing is
     // sent before the other end is known to be one.
@@ -109,9 +110,42 @@ int sendControlRequest(const QByteArray& request) {
         printError("Pagorama is running, but did not answer the request");
         return 1;
     }
-    const QByteArray text = printable(reply.mid(int(qstrlen(AcceptedAnswer))));
+    *answer = printable(reply.mid(int(qstrlen(AcceptedAnswer))));
+    return 0;
+}
+
+void print(const QByteArray& text) {
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);
+}
+
+// A cancel returns once the run has ended, so what the user does next (a
+// new refresh, a quit) meets no run.
+int waitForTheRunToEnd() {
+    QDeadlineTimer deadline(CancelWaitMs);
+    while (!deadline.hasExpired()) {
+        QByteArray status;
+        if (const int failed = exchange(StatusRequest, &status))
+            return failed;
+        if (status.contains("No refresh is running")) {
+            print("Refresh cancelled\n");
+            return 0;
+        }
+        QThread::msleep(50);
+    }
+    printError("The refresh has not ended yet");
+    return 1;
+}
+
+} // namespace
+
+int sendControlRequest(const QByteArray& request) {
+    QByteArray text;
+    if (const int failed = exchange(request, &text))
+        return failed;
+    print(text);
+    if (request == CancelRequest && text.startsWith("Cancelling"))
+        return waitForTheRunToEnd();
     return 0;
 }
 

@@ -12,7 +12,7 @@ namespace catalogue {
 
 namespace {
 
-constexpr qsizetype HeaderSize = 20;
+constexpr qsizetype HeaderSize = MenuOrderHeaderSize;
 constexpr qsizetype PositionOffset = 4;
 constexpr qsizetype KindOffset = 20;
 constexpr qsizetype NameOffset = 22;
@@ -185,6 +185,21 @@ bool WriteMenuOrder(const QString& location, const QString& fileName, int positi
     const bool written = key.writeBinary(OrderValueName, *value) == platform::regerror::Success;
     key.close();
     return written;
+}
+
+QList<OrderRecordPlace> MenuOrderRecordPlaces(const QByteArray& value, qsizetype* end) {
+    QList<OrderRecordPlace> places;
+    walkRecords(value, [&](const Record& record) { places.append({record.offset, record.name}); });
+    *end = walkEnd(value);
+    return places;
+}
+
+int RecordPosition(const QByteArray& value, qsizetype offset) {
+    return static_cast<unsigned char>(value[offset + PositionOffset]);
+}
+
+void SetRecordPosition(QByteArray& value, qsizetype offset, int position) {
+    value[offset + PositionOffset] = char(position & 0xFF);
 }
 
 QByteArray MenuOrderRecord(const QString& name, int position) {

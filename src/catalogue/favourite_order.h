@@ -90,6 +90,20 @@ QByteArray NewMenuOrderValue(const QStringList& names);
 // One record of that layout (empty when the name is too long).
 QByteArray MenuOrderRecord(const QString& name, int position);
 
+// Where each record read by the walk of an "Order" value starts, with its
+// name (records of ignored kind left out), and in *walkEnd where the walk
+// ends: where a new record goes.
+struct OrderRecordPlace {
+    qsizetype offset = 0;
+    QString name;
+};
+QList<OrderRecordPlace> MenuOrderRecordPlaces(const QByteArray& value, qsizetype* walkEnd);
+// The position of the record at offset, and setting it (its low 8 bits).
+int RecordPosition(const QByteArray& value, qsizetype offset);
+void SetRecordPosition(QByteArray& value, qsizetype offset, int position);
+// The size of an "Order" value's header: a shorter value holds no records.
+inline constexpr qsizetype MenuOrderHeaderSize = 20;
+
 // Sets the organiser position of fileName in a folder, creating what is
 // missing: a folder without an "Order" value gets one that lists
 // folderFavourites in the order given (fileName among them), and a value

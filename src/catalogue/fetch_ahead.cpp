@@ -258,6 +258,11 @@ void FetchAhead::finishDropped(Ahead& work) {
     }
 }
 
+void FetchAhead::cancelHandingOver() {
+    if (handingOver_ && handingOver_->worker)
+        handingOver_->worker->cancel();
+}
+
 void FetchAhead::abandon() {
     abandoned_ = true;
     forEachWorker([](TGet_Web& worker) { worker.cancel(); });

@@ -50,6 +50,9 @@ public:
     // requests fail at once, and once its thread has ended its new picture
     // is removed. Returns when all have ended, handling events meanwhile.
     void dropAll();
+    // The favourite being handed over is cut short; the run that asked for
+    // it gets what its worker had when it ended.
+    void cancelHandingOver();
     // The program ends: every worker is cut short, the one being handed
     // over too, and nothing new starts. Does not wait.
     void abandon();

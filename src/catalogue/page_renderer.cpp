@@ -190,6 +190,15 @@ void PageRenderer::stop() {
     endBrowser();
 }
 
+void PageRenderer::endCaptures() {
+    {
+        QMutexLocker lock(&stateMutex_);
+        if (busy_ == 0)
+            return;
+    }
+    stop();
+}
+
 void PageRenderer::shutDown() {
     shutDown_ = true;
     QMutexLocker lock(&stateMutex_);

@@ -64,6 +64,10 @@ public:
     // Ends the browser and every process it started, and removes its profile.
     // Captures in progress end at once with no picture.
     void stop();
+    // Captures in progress end at once with no picture: the browser is
+    // stopped, and the next capture starts it again. Nothing happens when
+    // no capture runs. Call on the owning thread.
+    void endCaptures();
     // For the end of the program: every capture in progress ends at once
     // (its browser is told to quit), and no capture or browser start follows.
     // Safe from any thread; stop() or the destructor then cleans up.

@@ -111,10 +111,12 @@ void RefreshRun::requestCancel() {
     cancelRequested_ = true;
     if (host_.statusLight() == RunLight::Running)
         host_.setStatusLight(RunLight::Cancelling);
-    // Work on favourites ahead of the run goes at once; the favourite in
-    // progress finishes.
-    if (fetcher_)
+    // Work on favourites ahead of the run goes at once, and so does the
+    // favourite in progress: the cancelled run writes none of it.
+    if (fetcher_) {
+        fetcher_->abandonCurrent();
         fetcher_->dropAhead();
+    }
     // fetchRunning turns false when the worker thread ends, so this wait
     // also ends when it sits above the run's own wait for the worker.
     while (fetchRunning_ && fetchRunning_())

@@ -44,9 +44,9 @@ public:
     // One complete run. Ignored while a run is in progress (a start request
     // that arrives while the run handles events). Never lets an error escape.
     void Button2Click();
-    // The cancel request: the run stops before its next favourite. The status
-    // light turns from red to yellow, and the call returns once the worker of
-    // the favourite in progress has finished, handling events meanwhile.
+    // The cancel request: the favourite in progress is abandoned and the run
+    // stops. The status light turns from red to yellow, and the call returns
+    // once the worker of that favourite has ended, handling events meanwhile.
     void requestCancel();
 
     // The run's body up to the page writing. True when the catalogue and

@@ -36,6 +36,11 @@ public:
     // right now (a cancel arriving while the run waits for it) is kept.
     // Returns once the dropped work has ended, handling events meanwhile.
     virtual void dropAhead() {}
+    // Cuts short the favourite being handed over right now, as a close
+    // does: its requests fail at once, nothing more is sent and no picture
+    // is taken. A cancelled run writes nothing, so finishing it would only
+    // make the user wait. Does not wait.
+    virtual void abandonCurrent() {}
 
     // The first picture since the last clear that could not be stored
     // (empty: none).

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 
 namespace catalogue {
@@ -99,7 +100,12 @@ public:
     // cancelled sends nothing more. Safe from any thread.
     void cancel() { canceled_ = true; }
     void resetCancel() { canceled_ = false; }
-    bool canceled() const { return canceled_ || generation_ != cancelGeneration(); }
+    bool canceled() const {
+        return canceled_ || generation_ != cancelGeneration() || (cancelWhen_ && cancelWhen_());
+    }
+    // A client of the main thread may also be cancelled by a condition,
+    // looked at while it waits (on its own thread).
+    void cancelWhen(std::function<bool()> condition) { cancelWhen_ = std::move(condition); }
     // cancel() for every client that exists now, on any thread (the program
     // is ending). Clients made afterwards are not affected.
     static void cancelEveryClient();
@@ -122,6 +128,7 @@ private:
     int timeoutMs_;
     std::atomic<bool> canceled_{false};
     int generation_; // the cancelGeneration() at construction
+    std::function<bool()> cancelWhen_;
     QStringList headers_;
     QByteArray body_;
 };

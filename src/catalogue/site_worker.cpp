@@ -249,6 +249,16 @@ void SiteWorker::reloadUrlCache() {
     urlCache_ = std::make_shared<const platform::UrlCache>(platform::UrlCache::loadUser());
 }
 
+void SiteWorker::abandonCurrent() {
+    if (current_)
+        current_->cancel();
+    ahead_->cancelHandingOver();
+    // A capture waits for its page for many seconds; the browser starts
+    // again for the next one.
+    if (renderer_)
+        renderer_->endCaptures();
+}
+
 void SiteWorker::abandonFetch() {
     ahead_->abandon();
     captureGate_->wakeAll();

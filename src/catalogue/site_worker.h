@@ -114,6 +114,7 @@ public:
                        QByteArray& currentLink) override;
     void planAhead(const QList<PlannedFetch>& plan) override;
     void dropAhead() override;
+    void abandonCurrent() override;
     QString pictureFailure() const override;
     void clearPictureFailures() override;
 

@@ -147,6 +147,8 @@ void HistoryAnalyser::analyse() {
     gatherAddresses(*cache);
 
     catalogue::SiteProbe probe(nullptr, settings_.secureSites);
+    // A cancel abandons the title being read at once.
+    probe.client().cancelWhen([this] { return cancelRequested(); });
     for (const QString& address : std::as_const(historyAddresses_)) {
         if (cancelRequested())
             break;

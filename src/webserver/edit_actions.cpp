@@ -59,7 +59,6 @@ bool isShortcutOrGone(const QString& path) {
            (gone || isRegularFile(path));
 }
 
-const QString ShortcutMask = QStringLiteral("*.url");
 constexpr int UrlPropertyId = 2; // the address in a shortcut's first property set
 
 } // namespace
@@ -84,6 +83,17 @@ void EditActions::ApplyEditFields(const QList<QByteArray>& fields) {
     }
     for (const QByteArray& field : fields)
         applyField(field);
+    saveOrganiserPositions();
+}
+
+void EditActions::saveOrganiserPositions() {
+    QStringList failed;
+    if (organiser_.Save(&failed))
+        return;
+    for (const QString& location : failed)
+        addResult(QStringLiteral("The sort orders of %1 folder could not be written<br>")
+                      .arg(esc(location.isEmpty() ? QStringLiteral("\\")
+                                                  : '\\' + location + '\\')));
 }
 
 std::optional<QString> EditActions::carried(const QByteArray& name) const {
@@ -207,9 +217,14 @@ void EditActions::applySortOrder(const QString& value, const QByteArray& identit
         const QString what = QStringLiteral("the sort order of %1").arg(esc(fileName));
         if (!fieldFileExists())
             return skipped(what);
-        catalogue::MenuOrder order;
-        order.ReadMenuOrder(FolderLocation(editFolder_, favorites_));
-        if (ParseSortOrder(*was) != order.MenuOrderOf(fileName))
+        // The page showed the position the favourite had before this form,
+        // under the name and in the folder the page was made with: the
+        // form's own earlier fields may have renamed it or given its folder
+        // organiser data.
+        const qsizetype slash = fieldIdentity_.lastIndexOf('/');
+        const QString shownFolder = FolderLocation(fieldIdentity_.left(slash + 1), favorites_);
+        if (ParseSortOrder(*was) !=
+            organiser_.PositionBefore(shownFolder, fieldIdentity_.mid(slash + 1)))
             return skipped(what);
     }
     // An older page posts every position: one whose file is gone asked for
@@ -249,19 +264,6 @@ void EditActions::notFound(const QString& what) {
                   .arg(what, esc(RelativeFolder(editFolder_, favorites_))));
 }
 
-namespace {
-
-// Another entry of folder whose name differs from name by letter case only.
-QString caseTwinOf(const QString& folder, const QString& name, const QString& self) {
-    for (const platform::DirEntry& entry : platform::listDirectory(folder))
-        if (entry.name != name && entry.name != self &&
-            entry.name.compare(name, Qt::CaseInsensitive) == 0)
-            return entry.name;
-    return {};
-}
-
-} // namespace
-
 bool EditActions::MoveFavourite(const QString& folder, const platform::DirEntry& entry) {
     if (RelativeFolder(folder, favorites_) == targetFolder_)
         return false;
@@ -294,7 +296,7 @@ bool EditActions::MoveFavourite(const QString& folder, const platform::DirEntry&
     }
     // Favourites are told apart without regard to letter case (the organiser
     // data does): a second one of the same name in another case is refused.
-    const QString twin = caseTwinOf(targetDir, entry.name, QString());
+    const QString twin = folders_.caseTwinOf(targetDir, entry.name, QString());
     if (!twin.isEmpty()) {
         addResult(QStringLiteral("Refused %1: the folder holds %2, a name that differs only "
                                  "by letter case<br>")
@@ -307,6 +309,8 @@ bool EditActions::MoveFavourite(const QString& folder, const platform::DirEntry&
         return false;
     }
     followed(folder + entry.name, targetDir + '/' + entry.name);
+    folders_.removed(folder, entry.name);
+    folders_.added(targetDir, entry.name);
     addResult(QStringLiteral("Moved Favourite %1 to %2<br>")
                   .arg(esc(withoutExtension(entry.name)), esc(targetFolder_)));
     return false;
@@ -329,7 +333,7 @@ bool EditActions::RenameFavourite(const QString& folder, const platform::DirEntr
                       .arg(esc(withoutExtension(entry.name)), esc(newName_)));
         return false;
     }
-    const QString twin = caseTwinOf(folder, newFile, entry.name);
+    const QString twin = folders_.caseTwinOf(folder, newFile, entry.name);
     if (!twin.isEmpty()) {
         addResult(QStringLiteral("Refused %1 to %2: the folder holds %3, a name that differs "
                                  "only by letter case<br>")
@@ -342,6 +346,8 @@ bool EditActions::RenameFavourite(const QString& folder, const platform::DirEntr
         return false;
     }
     followed(folder + entry.name, folder + newFile);
+    folders_.removed(folder, entry.name);
+    folders_.added(folder, newFile);
     addResult(QStringLiteral("Renamed Favourite %1 to %2<br>")
                   .arg(esc(withoutExtension(entry.name)), esc(newName_)));
     return false;
@@ -353,8 +359,6 @@ bool EditActions::SetSortOrder(const QString& folder, const platform::DirEntry& 
     if (folder != editFolder_)
         return false;
     const QString location = FolderLocation(folder, favorites_);
-    catalogue::MenuOrder order;
-    order.ReadMenuOrder(location);
     const QString name = esc(entry.name), typed = esc(sortOrderText_);
     const std::optional<qint64> requested = ParseSortOrder(sortOrderText_);
     if (!requested) {
@@ -362,7 +366,7 @@ bool EditActions::SetSortOrder(const QString& folder, const platform::DirEntry& 
                       .arg(name, typed));
         return false;
     }
-    const int current = order.MenuOrderOf(entry.name);
+    const int current = organiser_.PositionOf(location, entry.name);
     if (*requested == current)
         return false;
     if (*requested > 255) {
@@ -383,11 +387,10 @@ bool EditActions::SetSortOrder(const QString& folder, const platform::DirEntry& 
     }
     // The program is the organiser data's only writer: a folder without it
     // gets it, listing its favourites in their present order.
-    QStringList favourites;
-    for (const platform::DirEntry& file : platform::listDirectory(folder, ShortcutMask))
-        if (!file.isDirectory)
-            favourites << file.name;
-    if (catalogue::SetOrganiserPosition(location, entry.name, int(*requested), favourites)) {
+    const bool caseTwin = !folders_.caseTwinOf(folder, entry.name, QString()).isEmpty();
+    if (organiser_.SetPosition(
+            location, entry.name, int(*requested), [&] { return folders_.shortcutsIn(folder); },
+            caseTwin)) {
         addResult(QStringLiteral("Changed Favourite %1 sort order to %2. I.E. will show changes "
                                  "after it has been restarted <br>")
                       .arg(name, typed));
@@ -405,6 +408,7 @@ bool EditActions::DeleteFavourite(const QString& folder, const platform::DirEntr
         refused(error, QStringLiteral("deleting %1").arg(esc(entry.name)));
         return false;
     }
+    folders_.removed(folder, entry.name);
     addResult(QStringLiteral("Deleted Favourite %1 from %2 folder<br>")
                   .arg(esc(entry.name), esc(RelativeFolder(folder, favorites_))));
     return false;

@@ -3,8 +3,10 @@
 // to the organiser positions in the registry. One object per form: its
 // result lines and working texts belong to that form alone, so a form posted
 // while another is being applied cannot change the first one's results.
+#include "catalogue/organiser_edits.h"
 #include "platform/dir_enum.h"
 #include "platform/own_changes.h"
+#include "webserver/form_folders.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -91,6 +93,12 @@ private:
     QString newName_;      // without extension
     QString targetFolder_; // relative form: "\" or "\Links\"
     QString sortOrderText_;
+
+    // The folders and organiser positions this form changes; the positions
+    // are written once, when the fields are done.
+    FormFolders folders_;
+    catalogue::OrganiserEdits organiser_;
+    void saveOrganiserPositions();
 
     // A favourite renamed or moved by an earlier field of this form: its
     // identity (the path the page was made with) and where it is now, so the

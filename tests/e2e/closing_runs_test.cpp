@@ -2,9 +2,11 @@
 // during a fetch that never finishes ends it within seconds with its
 // settings saved; a run whose catalogue cannot be saved, and runs ended
 // half a second after start, leave the catalogue, the pages and every
-// picture they show as they were.
+// picture they show as they were; a cancel during a probe, a capture or
+// the history analysis returns at once and sends nothing more.
 #include "catalogue_reader.h"
 #include "data_folder.h"
+#include "program_command.h"
 #include "program_run.h"
 #include "support/http_test_client.h"
 #include "support/temp_home.h"
@@ -174,4 +176,50 @@ TEST_F(ClosingRuns, RunWhoseCatalogueCannotBeSavedKeepsThePicturesThePagesShow) 
     EXPECT_EQ(program.terminate(), 0);
     EXPECT_TRUE(home.read(".config/pagorama/PagoraERRORLOG.txt").contains("listings.xml"));
     EXPECT_TRUE(home.read(".config/pagorama/pagorama.ini").contains("EvenFileName=2"));
+}
+
+TEST_F(ClosingRuns, CancelAbandonsTheWorkInProgressAndReturnsOnceTheRunHasEnded) {
+    // A favourite on a server that never answers, one whose page never
+    // finishes loading in the browser, and a history entry that never
+    // answers: each cancel returns at once and sends nothing more.
+    home.write("Favorites/Silent.url", e2e::shortcutText(site.url("/stall")));
+    home.write(".config/pagorama/urlcache.txt",
+               "25\t1\tVisited: me@" + site.url("/stall?visited").toUtf8() + "\n");
+    ProgramRun program(home);
+    program.writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
+                          "\r\n[General]\r\nStartup=1\r\nHistory=1\r\nAutoStart=0\r\n"
+                          "Autorefresh=0\r\nTime_refresh=0\r\n");
+    program.start();
+    const auto cancelOnce = [&](const char* when) {
+        QThread::msleep(500);
+        const int silentRequests = site.requestCount("/stall");
+        const e2e::CommandResult cancel = e2e::runPagoramaCommand(home, {"--cancel"});
+        std::printf("cancel during %s took %lld ms\n", when,
+                    static_cast<long long>(cancel.elapsedMs));
+        EXPECT_EQ(cancel.exitCode, 0) << when << cancel.err.constData();
+        EXPECT_EQ(cancel.out, "Cancelling the refresh\nRefresh cancelled\n") << when;
+        EXPECT_LT(cancel.elapsedMs, 4000) << when;
+        QThread::msleep(500);
+        EXPECT_EQ(site.requestCount("/stall"), silentRequests) << when;
+        EXPECT_TRUE(program.waitForStderr("Refresh cancelled", 1000)) << when;
+    };
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return site.requestCount("/stall") > 0; }, 60000));
+    cancelOnce("a probe");
+
+    QFile::remove(home.favorites() + "/Silent.url");
+    home.write("Favorites/Slow page.url", e2e::shortcutText(site.url("/stall-for-browsers")));
+    const int browserRequests = site.browserRequestCount();
+    EXPECT_EQ(e2e::runPagoramaCommand(home, {"--refresh"}).exitCode, 0);
+    ASSERT_TRUE(ProgramRun::waitUntil(
+        [&] { return site.browserRequestCount() > browserRequests; }, 60000));
+    cancelOnce("a capture");
+
+    home.write("Favorites/Slow page.url", e2e::shortcutText(site.url("/title")));
+    const int silentBefore = site.requestCount("/stall");
+    EXPECT_EQ(e2e::runPagoramaCommand(home, {"--refresh"}).exitCode, 0);
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return site.requestCount("/stall") > silentBefore; },
+                                      120000))
+        << qPrintable(program.stderrText());
+    cancelOnce("the history analysis");
+    EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
 }

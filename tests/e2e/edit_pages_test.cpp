@@ -1,7 +1,8 @@
 // The whole program's editor as a user meets it. In headless Chromium, the
 // real editor pages are saved unchanged and then twice more from pages built
 // before the earlier saves: each save changes only what was changed on its
-// page, a top-level folder named Root is not the Favorites folder, and two
+// page (two positions in a folder without organiser data, a rename with a
+// position), a top-level folder named Root is not the Favorites folder, and two
 // favourites of one name in two folders are both left alone. Over sockets:
 // letter case, refused actions on the answer page, names outside ASCII, the
 // organiser position kept into the next run, and suggestions added once;
@@ -140,6 +141,18 @@ TEST_F(ProgramEditor, SavesFromOldEditorPagesChangeOnlyWhatWasChangedOnThem) {
     EXPECT_FALSE(first.contains("Favourite")) << qPrintable(first);
     EXPECT_EQ(filesBelow(fav), before);
 
+    // Two positions in a folder without organiser data: the first one set
+    // gives the folder its data, and the second is still applied.
+    ASSERT_TRUE(editor.open());
+    editor.js(editor.field("OB" + id("News/Weather.url")) + ".value = '0'");
+    editor.js(editor.field("OB" + id("News/Script.url")) + ".value = '1'");
+    const QString positions = editor.save();
+    EXPECT_TRUE(positions.contains("Changed Favourite Weather.url sort order to 0"))
+        << qPrintable(positions);
+    EXPECT_TRUE(positions.contains("Changed Favourite Script.url sort order to 1"))
+        << qPrintable(positions);
+    EXPECT_FALSE(positions.contains("Skipped")) << qPrintable(positions);
+
     // Save 2, from the same (now old) editor pages: Top.url to Links, and
     // the News Weather to the Favorites folder itself (the first "Root").
     ASSERT_TRUE(editor.open());
@@ -156,9 +169,12 @@ TEST_F(ProgramEditor, SavesFromOldEditorPagesChangeOnlyWhatWasChangedOnThem) {
     // favourite that save 2 moved away, which is skipped.
     ASSERT_TRUE(editor.open());
     editor.js(editor.field("Edit" + id("Root/InRoot.url")) + ".value = 'Renamed'");
+    editor.js(editor.field("OB" + id("Root/InRoot.url")) + ".value = '4'");
     editor.js(editor.field("Edit" + id("News/Weather.url")) + ".value = 'Storm'");
     const QString third = editor.save();
     EXPECT_TRUE(third.contains("Renamed Favourite InRoot to Renamed")) << qPrintable(third);
+    EXPECT_TRUE(third.contains("Changed Favourite Renamed.URL sort order to 4"))
+        << qPrintable(third);
     EXPECT_TRUE(third.contains("Skipped renaming Weather")) << qPrintable(third);
     EXPECT_EQ(filesBelow(fav), (QStringList{"Links/Top.url", "Links/Weather.url", "News/Script.url",
                                             "Root/Renamed.URL", "Weather.url"}));

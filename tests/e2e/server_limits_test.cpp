@@ -3,17 +3,22 @@
 // request path of 65,000 bytes, 100 MB of requests. Each bad field is one
 // refusal line and no exception entry, the logged request line is cut to a
 // few KiB, and the log file stays within its bound; a form of too many
-// fields, and more idle clients than the program may open descriptors.
+// fields, and more idle clients than the program may open descriptors; a
+// form that sets 10,000 positions in one folder while pages are asked for.
+#include "catalogue/encodings.h"
 #include "program_run.h"
 #include "support/http_test_client.h"
 #include "support/temp_home.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <iostream>
 #include <memory>
+#include <thread>
 #include <sys/resource.h>
 #include <vector>
 
@@ -140,5 +145,45 @@ TEST(ProgramServerLimits, MoreIdleClientsThanDescriptorsNeverKeepARequestWaiting
     EXPECT_EQ(testsupport::fetch(port, "GET /page.htm HTTP/1.0\r\n\r\n").body, "PAGE");
     std::cout << "A request behind 300 idle clients was answered in " << waited.elapsed()
               << " ms\n";
+    EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
+}
+
+TEST(ProgramServerLimits, TenThousandPositionsInOneFolderLeaveTheServerAnswering) {
+    TempHome home;
+    constexpr int Favourites = 10000;
+    QByteArray body;
+    for (int i = 0; i < Favourites; ++i) {
+        const QString name = QString::asprintf("Big/site%05d.url", i);
+        home.write("Favorites/" + name, "[InternetShortcut]\r\nURL=http://127.0.0.1:1/\r\n");
+        body += (i ? "&OB" : "OB") +
+                catalogue::HexEncode(QFile::encodeName(home.favorites() + '/' + name)) + '=' +
+                QByteArray::number((i * 7 + 3) % 256);
+    }
+    const quint16 port = e2e::freePort();
+    ProgramRun program(home);
+    program.writeSettings("[Data]\r\nPort=" + QByteArray::number(port) +
+                          "\r\n[General]\r\nAutoStart=0\r\nStartup=0\r\nAutorefresh=0\r\n");
+    program.start();
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return serverAnswers(port); }, 60000))
+        << qPrintable(program.stderrText());
+
+    testsupport::HttpReply answer;
+    std::atomic<bool> posted{false};
+    std::thread poster([&] {
+        answer = postForm(port, body);
+        posted = true;
+    });
+    qint64 slowest = 0;
+    while (!posted) {
+        QElapsedTimer get;
+        get.start();
+        EXPECT_TRUE(serverAnswers(port));
+        slowest = std::max(slowest, get.elapsed());
+    }
+    poster.join();
+    std::cout << "slowest page during the form: " << slowest << " ms\n";
+    EXPECT_LT(slowest, 1000);
+    EXPECT_EQ(answer.body.count("sort order to"), Favourites);
+    EXPECT_TRUE(answer.body.contains("Changed Favourite site09999.url sort order to 108"));
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
 }
