@@ -4,6 +4,7 @@
 #include "app/control_requests.h"
 #include "app/single_instance.h"
 #include "bookmarks/bookmarks.h"
+#include "bookmarks/import_record.h"
 #include "platform/paths.h"
 
 #include <QByteArray>
@@ -77,7 +78,8 @@ int usageError(const QString& message) {
 
 int runImport(const QString& source) {
     const bookmarks::ImportResult result =
-        bookmarks::importBookmarks(source, platform::favoritesFolder());
+        bookmarks::importAndRecord(source, platform::favoritesFolder(),
+                                   bookmarks::importRecordPath());
     // A write that failed part way still says what was imported before it.
     if (result.ok || result.summary.imported > 0)
         print(stdout, result.summary.text());

@@ -2,6 +2,7 @@
 
 #include "bookmarks/bookmarks.h"
 #include "bookmarks/chromium_bookmarks.h"
+#include "bookmarks/import_record.h"
 #include "bookmarks/firefox_bookmarks.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
@@ -30,7 +31,8 @@ QString browserNames(const QStringList& browsers) {
 QString importAndSummarise(const QStringList& browsers, const QString& favorites) {
     QStringList lines;
     for (const QString& browser : browsers) {
-        const bookmarks::ImportResult result = bookmarks::importBookmarks(browser, favorites);
+        const bookmarks::ImportResult result = bookmarks::importAndRecord(
+            browser, favorites, bookmarks::importRecordPath());
         if (result.ok || result.summary.imported > 0)
             lines << browserName(browser) + QStringLiteral(": ") + result.summary.text();
         if (!result.ok)

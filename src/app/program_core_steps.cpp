@@ -138,7 +138,7 @@ void ProgramCore::ImportNewBookmarksBeforeRun() {
     // start no run of their own; this run takes them in.
     const bookmarks::ImportResult result = bookmarks::importNewBookmarks(
         source, platform::favoritesFolder(),
-        platform::programFolder() + QStringLiteral("bookmarks-imported.txt"),
+        bookmarks::importRecordPath(),
         noteOwnFavouriteChange());
     if (result.summary.imported > 0)
         ShowStatusLine(QStringLiteral("Imported %1 new bookmarks from %2")

@@ -11,6 +11,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace bookmarks {
 
 namespace {
@@ -23,6 +25,7 @@ struct Row {
     int type = 0;
     QString title;
     QString url;
+    qint64 addedMs = 0;
 };
 
 // The browser shows its top folders under these names whatever the
@@ -48,7 +51,7 @@ class PlacesReader {
 public:
     bool load(sqlite3* db, QString* error) {
         const char* query =
-            "SELECT b.id, b.parent, b.type, b.title, p.url, b.guid FROM moz_bookmarks b "
+            "SELECT b.id, b.parent, b.type, b.title, p.url, b.guid, b.dateAdded FROM moz_bookmarks b "
             "LEFT JOIN moz_places p ON p.id = b.fk ORDER BY b.parent, b.position, b.id";
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v2(db, query, -1, &statement, nullptr) != SQLITE_OK) {
@@ -68,6 +71,8 @@ public:
             const QString guid = columnText(statement, 5);
             if (guid == QLatin1String("root________") || (parent == 0 && rootId_ == 0))
                 rootId_ = row.id;
+            // Microseconds since 1970.
+            row.addedMs = std::max<qint64>(sqlite3_column_int64(statement, 6) / 1000, 0);
             guids_.insert(row.id, guid);
             children_[parent].append(std::move(row));
         }
@@ -111,7 +116,7 @@ private:
             }
             const Row& row = rows[current.next++];
             if (row.type == BookmarkType) {
-                builder.addBookmark(row.title, row.url);
+                builder.addBookmark(row.title, row.url, row.addedMs);
             } else if (row.type == FolderType && !seen.contains(row.id)) {
                 seen.insert(row.id);
                 builder.openFolder(row.title);
