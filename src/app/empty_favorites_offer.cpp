@@ -33,8 +33,9 @@ QString importAndSummarise(const QStringList& browsers, const QString& favorites
     for (const QString& browser : browsers) {
         const bookmarks::ImportResult result = bookmarks::importAndRecord(
             browser, favorites, bookmarks::importRecordPath());
+        lines << result.skipped;
         if (result.ok || result.summary.imported > 0)
-            lines << browserName(browser) + QStringLiteral(": ") + result.summary.text();
+            lines << result.text();
         if (!result.ok)
             lines << browserName(browser) + QStringLiteral(": ") + result.error;
     }

@@ -129,8 +129,9 @@ void ProgramCore::ImportNewBookmarksBeforeRun() {
     const QString source = Settings.importBookmarks.toLower();
     if (source.isEmpty())
         return;
-    if (source != QLatin1String("chromium") && source != QLatin1String("firefox")) {
-        ShowStatusLine(QStringLiteral("ImportBookmarks must be chromium or firefox, not ") +
+    if (source != QLatin1String("chromium") && source != QLatin1String("firefox") &&
+        source != QLatin1String("all")) {
+        ShowStatusLine(QStringLiteral("ImportBookmarks must be chromium, firefox or all, not ") +
                        Settings.importBookmarks);
         return;
     }

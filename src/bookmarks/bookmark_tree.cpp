@@ -25,6 +25,7 @@ void TreeBuilder::closeFolder() {
 }
 
 void TreeBuilder::addBookmark(const QString& name, const QString& url, qint64 addedMs) {
+    ++added_;
     if (depth_ > MaxFolderDepth) {
         ++tree_.tooDeep;
         if (tree_.tooDeepFirst.size() < NamedSkips)

@@ -53,11 +53,14 @@ public:
     void addBookmark(const QString& name, const QString& url, qint64 addedMs = 0);
     // The current nesting (0: the Favorites folder itself).
     int depth() const { return depth_; }
+    // The bookmarks added so far, kept or not.
+    qint64 added() const { return added_; }
 
 private:
     BookmarkTree& tree_;
     QList<BookmarkFolder*> open_; // the kept folders from the root down
     int depth_ = 0;
+    qint64 added_ = 0;
 };
 
 } // namespace bookmarks

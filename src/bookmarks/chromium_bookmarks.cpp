@@ -1,6 +1,6 @@
 #include "bookmarks/chromium_bookmarks.h"
 
-#include "platform/paths.h"
+#include "platform/browser_places.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -84,14 +84,11 @@ bool ReadChromiumBookmarks(const QByteArray& json, TreeBuilder& builder, QString
 
 QStringList ChromiumBookmarkFiles() {
     QStringList files;
-    for (const char* browser : {"chromium", "google-chrome"}) {
-        const QDir folder(platform::configHome() + '/' + QLatin1String(browser));
-        for (const QFileInfo& profile :
-             folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-            const QString file = profile.filePath() + QStringLiteral("/Bookmarks");
-            if (QFileInfo(file).isFile())
-                files << file;
-        }
+    for (const platform::BrowserProfile& profile :
+         platform::findBrowserProfiles(platform::BrowserFamily::Chromium).profiles) {
+        const QString file = profile.folder + QStringLiteral("/Bookmarks");
+        if (QFileInfo(file).isFile())
+            files << file;
     }
     return files;
 }

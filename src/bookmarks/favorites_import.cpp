@@ -33,6 +33,29 @@ bool fitsFileSystem(const QString& path) {
     return QFile::encodeName(path).size() + TemporaryNameExtra < PATH_MAX;
 }
 
+// The address of every shortcut in the Favorites tree (folders reached by
+// a symbolic link left out, as the refresh leaves them).
+QSet<QString> addressesIn(const QString& root) {
+    QSet<QString> addresses;
+    QStringList folders{root};
+    while (!folders.isEmpty()) {
+        const QString folder = folders.takeLast();
+        for (const platform::DirEntry& entry : platform::listDirectory(folder)) {
+            const QString path = folder + '/' + entry.name;
+            if (entry.isDirectory) {
+                if (!entry.isSymLink)
+                    folders << path;
+            } else if (platform::matchesMask(entry.name, "*.url")) {
+                catalogue::ShortcutFile shortcut;
+                if (shortcut.load(path))
+                    addresses.insert(
+                        shortcut.value(catalogue::PropertySet::Shortcut, UrlPropertyId).text);
+            }
+        }
+    }
+    return addresses;
+}
+
 // What one Favorites folder already holds, kept up to date as the import
 // writes into it, so each bookmark costs a lookup, not a folder listing.
 class FolderState {
@@ -43,17 +66,10 @@ public:
             taken_.insert(key);
             if (entry.isDirectory && !entry.isSymLink)
                 folders_.insert(key, entry.name);
-            else if (!entry.isDirectory && platform::matchesMask(entry.name, "*.url")) {
-                catalogue::ShortcutFile shortcut;
-                if (shortcut.load(path + '/' + entry.name))
-                    addresses_.insert(
-                        shortcut.value(catalogue::PropertySet::Shortcut, UrlPropertyId).text);
-            }
         }
     }
 
     const QString& path() const { return path_; }
-    bool holdsAddress(const QString& url) const { return addresses_.contains(url); }
 
     // The first of base, "base (2)", ... for which usable() holds, each
     // candidate cut so that it stays within a file name.
@@ -93,10 +109,7 @@ public:
         return *exists ? folders_.value(name.toLower()) : name;
     }
 
-    void addedShortcut(const QString& fileName, const QString& url) {
-        taken_.insert(fileName.toLower());
-        addresses_.insert(url);
-    }
+    void addedShortcut(const QString& fileName) { taken_.insert(fileName.toLower()); }
     void nameTaken(const QString& fileName) { taken_.insert(fileName.toLower()); }
     void addedFolder(const QString& name) {
         taken_.insert(name.toLower());
@@ -107,7 +120,6 @@ private:
     QString path_;
     QSet<QString> taken_;             // every entry name, lower case
     QHash<QString, QString> folders_; // real folders: lower case -> name
-    QSet<QString> addresses_;
     QHash<QString, int> nextNumber_; // where the numbering of a base name goes on
 };
 
@@ -134,7 +146,7 @@ void dateShortcut(const QString& file, qint64 addedMs) {
 class Importer {
 public:
     Importer(ImportSummary& summary, const QString& root, const NoteCreated& noteCreated)
-        : summary_(summary), root_(root), noteCreated_(noteCreated) {}
+        : summary_(summary), root_(root), noteCreated_(noteCreated), addresses_(addressesIn(root)) {}
 
     // False once writing has failed.
     bool importFolder(const BookmarkFolder& folder, const QString& path) {
@@ -214,7 +226,7 @@ private:
             noteSkip(bookmark, QStringLiteral("not a web address"));
             return true;
         }
-        if (state.holdsAddress(url)) {
+        if (addresses_.contains(url)) {
             ++summary_.alreadyThere;
             return true;
         }
@@ -234,7 +246,8 @@ private:
             switch (catalogue::CreateUrlFile(file, url, &error)) {
             case platform::CreateResult::Created:
                 dateShortcut(file, bookmark.addedMs);
-                state.addedShortcut(name + Extension, url);
+                state.addedShortcut(name + Extension);
+                addresses_.insert(url);
                 ++summary_.imported;
                 written->append(name + Extension);
                 return true;
@@ -258,8 +271,9 @@ public:
 private:
     ImportSummary& summary_;
     const QString root_;
-    QList<catalogue::AppendedOrder> orders_;
     const NoteCreated& noteCreated_;
+    QSet<QString> addresses_; // of every favourite, the new ones included
+    QList<catalogue::AppendedOrder> orders_;
     QSet<QString> receivers_; // the folders that received a favourite
 };
 

@@ -1,8 +1,8 @@
 #pragma once
 // Writes a bookmark tree into the Favorites folder as Internet shortcuts, in
 // folders that mirror the bookmark folders. Nothing there is ever replaced:
-// a bookmark whose address is already a favourite of its folder is passed
-// over, and one whose name is taken gets " (2)", " (3)", ...
+// a bookmark whose address is already a favourite anywhere in Favorites is
+// passed over, and one whose name is taken gets " (2)", " (3)", ...
 #include "bookmarks/bookmark_tree.h"
 #include "platform/own_changes.h"
 
@@ -18,7 +18,7 @@ using NoteCreated = platform::NoteOwnChange;
 struct ImportSummary {
     int imported = 0;     // shortcuts written
     int folders = 0;      // folders that received at least one of them
-    int alreadyThere = 0; // addresses already a favourite of their folder
+    int alreadyThere = 0; // addresses already a favourite somewhere in Favorites
     int notWeb = 0;       // addresses other than http, https, ftp and file
     int unusable = 0;     // empty, too long, or with control characters
     int tooDeep = 0;      // in folders nested deeper than MaxFolderDepth

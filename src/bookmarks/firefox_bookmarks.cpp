@@ -1,6 +1,6 @@
 #include "bookmarks/firefox_bookmarks.h"
 
-#include "platform/paths.h"
+#include "platform/browser_places.h"
 #include "platform/sqlite_copy.h"
 
 #include <QDir>
@@ -153,45 +153,11 @@ bool ReadFirefoxBookmarks(const QString& path, TreeBuilder& builder, QString* er
 }
 
 QStringList FirefoxPlacesFiles() {
-    const QString base = platform::homeFolder() + QStringLiteral("/.mozilla/firefox");
-    QFile ini(base + QStringLiteral("/profiles.ini"));
     QStringList files;
-    if (!ini.open(QIODevice::ReadOnly))
-        return files;
-    // Each [ProfileN] section names its folder by Path, relative to the
-    // file's folder when IsRelative=1.
-    struct Profile {
-        QString path;
-        bool relative = false;
-    };
-    QList<Profile> profiles;
-    bool inProfile = false;
-    for (const QByteArray& raw : ini.readAll().split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.startsWith('[')) {
-            inProfile = line.startsWith(QLatin1String("[Profile"), Qt::CaseInsensitive);
-            if (inProfile)
-                profiles.append(Profile{});
-            continue;
-        }
-        if (!inProfile)
-            continue;
-        const qsizetype equals = line.indexOf('=');
-        if (equals <= 0)
-            continue;
-        const QString key = line.left(equals).trimmed();
-        const QString value = line.mid(equals + 1).trimmed();
-        if (key.compare(QLatin1String("Path"), Qt::CaseInsensitive) == 0)
-            profiles.back().path = value;
-        else if (key.compare(QLatin1String("IsRelative"), Qt::CaseInsensitive) == 0)
-            profiles.back().relative = value == QLatin1String("1");
-    }
-    for (const Profile& profile : profiles) {
-        if (profile.path.isEmpty())
-            continue;
-        const QString folder = profile.relative ? base + '/' + profile.path : profile.path;
-        const QString file = folder + QStringLiteral("/places.sqlite");
-        if (QFileInfo(file).isFile() && !files.contains(file))
+    for (const platform::BrowserProfile& profile :
+         platform::findBrowserProfiles(platform::BrowserFamily::Firefox).profiles) {
+        const QString file = profile.folder + QStringLiteral("/places.sqlite");
+        if (QFileInfo(file).isFile())
             files << file;
     }
     return files;
