@@ -78,9 +78,8 @@ int usageError(const QString& message) {
 }
 
 int runImport(const QString& source) {
-    const bookmarks::ImportResult result =
-        bookmarks::importAndRecord(source, platform::favoritesFolder(),
-                                   bookmarks::importRecordPath());
+    const bookmarks::ImportResult result = bookmarks::importAndRecord(
+        source, platform::favoritesFolder(), bookmarks::importRecordPath());
     for (const QString& line : result.skipped)
         print(stderr, QStringLiteral("pagorama: ") + line);
     // A write that failed part way still says what was imported before it.

@@ -2,8 +2,8 @@
 
 #include "bookmarks/bookmarks.h"
 #include "bookmarks/chromium_bookmarks.h"
-#include "bookmarks/import_record.h"
 #include "bookmarks/firefox_bookmarks.h"
+#include "bookmarks/import_record.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 
@@ -31,8 +31,8 @@ QString browserNames(const QStringList& browsers) {
 QString importAndSummarise(const QStringList& browsers, const QString& favorites) {
     QStringList lines;
     for (const QString& browser : browsers) {
-        const bookmarks::ImportResult result = bookmarks::importAndRecord(
-            browser, favorites, bookmarks::importRecordPath());
+        const bookmarks::ImportResult result =
+            bookmarks::importAndRecord(browser, favorites, bookmarks::importRecordPath());
         lines << result.skipped;
         if (result.ok || result.summary.imported > 0)
             lines << result.text();

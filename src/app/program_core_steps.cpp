@@ -137,10 +137,9 @@ void ProgramCore::ImportNewBookmarksBeforeRun() {
     }
     // The folder monitor passes over the files the import writes, so they
     // start no run of their own; this run takes them in.
-    const bookmarks::ImportResult result = bookmarks::importNewBookmarks(
-        source, platform::favoritesFolder(),
-        bookmarks::importRecordPath(),
-        noteOwnFavouriteChange());
+    const bookmarks::ImportResult result =
+        bookmarks::importNewBookmarks(source, platform::favoritesFolder(),
+                                      bookmarks::importRecordPath(), noteOwnFavouriteChange());
     if (result.summary.imported > 0)
         ShowStatusLine(QStringLiteral("Imported %1 new bookmarks from %2")
                            .arg(result.summary.imported)

@@ -34,8 +34,8 @@ bool readFamily(platform::BrowserFamily family, TreeBuilder& builder, ImportResu
     result.skipped << found.skipped;
     int read = 0;
     for (const platform::BrowserProfile& profile : found.profiles) {
-        const QString file =
-            profile.folder + (firefox ? QStringLiteral("/places.sqlite") : QStringLiteral("/Bookmarks"));
+        const QString file = profile.folder + (firefox ? QStringLiteral("/places.sqlite")
+                                                       : QStringLiteral("/Bookmarks"));
         if (!QFileInfo(file).isFile())
             continue;
         const qint64 before = builder.added();
@@ -62,10 +62,11 @@ bool readFamily(platform::BrowserFamily family, TreeBuilder& builder, ImportResu
         ++read;
     }
     if (read == 0 && !quietWhenNone) {
-        result.error = QStringLiteral("No %1 bookmarks found (no profile with a %2 in %3)")
-                           .arg(firefox ? QStringLiteral("Firefox") : QStringLiteral("Chromium"),
-                                firefox ? QStringLiteral("places.sqlite") : QStringLiteral("Bookmarks file"),
-                                platform::searchedPlaces(family));
+        result.error =
+            QStringLiteral("No %1 bookmarks found (no profile with a %2 in %3)")
+                .arg(firefox ? QStringLiteral("Firefox") : QStringLiteral("Chromium"),
+                     firefox ? QStringLiteral("places.sqlite") : QStringLiteral("Bookmarks file"),
+                     platform::searchedPlaces(family));
         return false;
     }
     return true;

@@ -38,8 +38,7 @@ void readChildren(const QJsonArray& children, TreeBuilder& builder) {
             readChildren(node.value(QLatin1String("children")).toArray(), builder);
             builder.closeFolder();
         } else if (node.value(QLatin1String("type")).toString() == QLatin1String("url")) {
-            builder.addBookmark(name, node.value(QLatin1String("url")).toString(),
-                                addedMsOf(node));
+            builder.addBookmark(name, node.value(QLatin1String("url")).toString(), addedMsOf(node));
         }
     }
 }

@@ -120,7 +120,7 @@ private:
     QString path_;
     QSet<QString> taken_;             // every entry name, lower case
     QHash<QString, QString> folders_; // real folders: lower case -> name
-    QHash<QString, int> nextNumber_; // where the numbering of a base name goes on
+    QHash<QString, int> nextNumber_;  // where the numbering of a base name goes on
 };
 
 int countBookmarks(const BookmarkFolder& folder) {
@@ -146,7 +146,8 @@ void dateShortcut(const QString& file, qint64 addedMs) {
 class Importer {
 public:
     Importer(ImportSummary& summary, const QString& root, const NoteCreated& noteCreated)
-        : summary_(summary), root_(root), noteCreated_(noteCreated), addresses_(addressesIn(root)) {}
+        : summary_(summary), root_(root), noteCreated_(noteCreated), addresses_(addressesIn(root)) {
+    }
 
     // False once writing has failed.
     bool importFolder(const BookmarkFolder& folder, const QString& path) {

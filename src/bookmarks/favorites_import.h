@@ -16,14 +16,14 @@ namespace bookmarks {
 using NoteCreated = platform::NoteOwnChange;
 
 struct ImportSummary {
-    int imported = 0;     // shortcuts written
-    int folders = 0;      // folders that received at least one of them
-    int alreadyThere = 0; // addresses already a favourite somewhere in Favorites
-    int notWeb = 0;       // addresses other than http, https, ftp and file
-    int unusable = 0;     // empty, too long, or with control characters
-    int tooDeep = 0;      // in folders nested deeper than MaxFolderDepth
-    int pathTooLong = 0;  // the path would be longer than the file system allows
-    QString error;        // why writing stopped; empty when it did not
+    int imported = 0;         // shortcuts written
+    int folders = 0;          // folders that received at least one of them
+    int alreadyThere = 0;     // addresses already a favourite somewhere in Favorites
+    int notWeb = 0;           // addresses other than http, https, ftp and file
+    int unusable = 0;         // empty, too long, or with control characters
+    int tooDeep = 0;          // in folders nested deeper than MaxFolderDepth
+    int pathTooLong = 0;      // the path would be longer than the file system allows
+    QString error;            // why writing stopped; empty when it did not
     QStringList firstSkipped; // the first NamedSkips skipped, each with its reason
     QString orderError;       // why an organiser order could not be saved
 

@@ -51,7 +51,8 @@ class PlacesReader {
 public:
     bool load(sqlite3* db, QString* error) {
         const char* query =
-            "SELECT b.id, b.parent, b.type, b.title, p.url, b.guid, b.dateAdded FROM moz_bookmarks b "
+            "SELECT b.id, b.parent, b.type, b.title, p.url, b.guid, b.dateAdded FROM moz_bookmarks "
+            "b "
             "LEFT JOIN moz_places p ON p.id = b.fk ORDER BY b.parent, b.position, b.id";
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v2(db, query, -1, &statement, nullptr) != SQLITE_OK) {

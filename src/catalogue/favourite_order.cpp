@@ -267,7 +267,8 @@ QByteArray appendedOrderValue(const QString& location, const QStringList& fileNa
     int next = 0;
     QSet<QString> listed;
     walkRecords(value, [&](const Record& record) {
-        next = std::max(next, static_cast<unsigned char>(value[record.offset + PositionOffset]) + 1);
+        next =
+            std::max(next, static_cast<unsigned char>(value[record.offset + PositionOffset]) + 1);
         listed.insert(record.lowerName);
     });
     // New records go where the walk of the value ends, so that they are read.

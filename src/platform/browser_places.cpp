@@ -53,8 +53,8 @@ QList<Place> chromiumPlaces() {
     static const Browser browsers[] = {
         {"Chromium", "chromium", "chromium/common/chromium", "org.chromium.Chromium"},
         {"Google Chrome", "google-chrome", nullptr, "com.google.Chrome"},
-        {"Brave", "BraveSoftware/Brave-Browser", "brave/current/.config/BraveSoftware/Brave-Browser",
-         "com.brave.Browser"},
+        {"Brave", "BraveSoftware/Brave-Browser",
+         "brave/current/.config/BraveSoftware/Brave-Browser", "com.brave.Browser"},
         {"Vivaldi", "vivaldi", "vivaldi/current/.config/vivaldi", "com.vivaldi.Vivaldi"},
         {"Microsoft Edge", "microsoft-edge", nullptr, "com.microsoft.Edge"},
     };
@@ -67,9 +67,9 @@ QList<Place> chromiumPlaces() {
             places.append({name + QStringLiteral(" (snap)"),
                            home + QStringLiteral("/snap/") + QLatin1String(b.snap)});
         if (b.flatpak)
-            places.append({name + QStringLiteral(" (flatpak)"), home + QStringLiteral("/.var/app/") +
-                                                                  QLatin1String(b.flatpak) +
-                                                                  QStringLiteral("/config/") + folder});
+            places.append({name + QStringLiteral(" (flatpak)"),
+                           home + QStringLiteral("/.var/app/") + QLatin1String(b.flatpak) +
+                               QStringLiteral("/config/") + folder});
     }
     return places;
 }
@@ -200,11 +200,10 @@ private:
         for (const Section& section : std::as_const(sections)) {
             if (section.path.isEmpty())
                 continue;
-            const QString folder = QDir::isAbsolutePath(section.path)
-                                       ? section.path
-                                       : base + '/' + section.path;
-            addProfile(place, section.name.isEmpty() ? QFileInfo(section.path).fileName()
-                                                     : section.name,
+            const QString folder =
+                QDir::isAbsolutePath(section.path) ? section.path : base + '/' + section.path;
+            addProfile(place,
+                       section.name.isEmpty() ? QFileInfo(section.path).fileName() : section.name,
                        folder);
         }
     }
@@ -237,7 +236,8 @@ private:
                     {it.key(), it.value().toObject().value(QLatin1String("name")).toString()});
         }
         if (profiles.isEmpty()) {
-            static const QRegularExpression profileFolder(QStringLiteral("^(Default|Profile \\d+)$"));
+            static const QRegularExpression profileFolder(
+                QStringLiteral("^(Default|Profile \\d+)$"));
             for (const QString& name : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
                 if (profileFolder.match(name).hasMatch())
                     profiles.append({name, QString()});

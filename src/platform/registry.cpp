@@ -452,7 +452,8 @@ long writeRegistryBinaries(RegistryHive hive, const QList<RegistryBinaryValue>& 
     QString why;
     long result = regerror::Success;
     for (const RegistryBinaryValue& value : values)
-        if (value.keyPath.contains(QLatin1Char('\n')) || value.keyPath.contains(QLatin1Char('\r'))) {
+        if (value.keyPath.contains(QLatin1Char('\n')) ||
+            value.keyPath.contains(QLatin1Char('\r'))) {
             why = QStringLiteral("A registry key name cannot hold a line break.");
             result = regerror::InvalidName;
         }

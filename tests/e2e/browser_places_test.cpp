@@ -133,11 +133,11 @@ TEST(BrowserPlaces, EveryProfileOfEveryPlaceIsImportedAndBadPlacesAreNamed) {
     const QString brave = ".config/BraveSoftware/Brave-Browser/";
     home.write(brave + "Local State", localState({{"Default", "Person 1"}, {"Profile 3", "Work"}}));
     home.write(brave + "Default/Bookmarks",
-               chromiumBookmarks({{"Brave one", "http://brave-one.test/"},
-                                  {"Mine again", "http://mine.test/"}}));
+               chromiumBookmarks(
+                   {{"Brave one", "http://brave-one.test/"}, {"Mine again", "http://mine.test/"}}));
     home.write(brave + "Profile 3/Bookmarks",
-               chromiumBookmarks({{"Shared", "http://shared.test/"},
-                                  {"Brave work", "http://brave-work.test/"}}));
+               chromiumBookmarks(
+                   {{"Shared", "http://shared.test/"}, {"Brave work", "http://brave-work.test/"}}));
     home.write(brave + "Profile 7/Bookmarks", chromiumBookmarks({{"Unlisted", "http://u.test/"}}));
     home.write("snap/chromium/common/chromium/Local State", localState({{"Default", "Person 1"}}));
     home.write("snap/chromium/common/chromium/Default/Bookmarks",
@@ -168,7 +168,8 @@ TEST(BrowserPlaces, EveryProfileOfEveryPlaceIsImportedAndBadPlacesAreNamed) {
     // One family alone: Firefox is found under ~/.config/mozilla.
     const CommandResult fox = e2e::runPagoramaCommand(home, {"--import-bookmarks", "firefox"});
     EXPECT_EQ(fox.exitCode, 0) << qPrintable(message(fox));
-    EXPECT_TRUE(fox.out.endsWith("Imported 0 favourites into 0 folders; 2 already there; 0 skipped\n"))
+    EXPECT_TRUE(
+        fox.out.endsWith("Imported 0 favourites into 0 folders; 2 already there; 0 skipped\n"))
         << qPrintable(message(fox));
 }
 

@@ -33,8 +33,7 @@ QByteArray chromiumNode(const Mark& mark) {
     const qint64 chromiumTime =
         mark.unixSeconds == 0 ? 0 : (mark.unixSeconds + SecondsFrom1601To1970) * 1000000;
     return R"({"name": ")" + mark.name.toUtf8() + R"(", "type": "url", "url": ")" +
-           mark.url.toUtf8() + R"(", "date_added": ")" + QByteArray::number(chromiumTime) +
-           R"("})";
+           mark.url.toUtf8() + R"(", "date_added": ")" + QByteArray::number(chromiumTime) + R"("})";
 }
 
 QByteArray chromiumFolder(const QString& name, const QList<Mark>& marks) {
@@ -62,7 +61,7 @@ TEST(ImportKeepsOrder, DatesOrderAndRecordSurviveIntoTheProgramsOwnImport) {
     TestSite site;
     // Twelve bookmarks in an order that is not the names' order, dated a
     // day apart; one without a date, one dated in the future.
-    const QStringList names = {"kilo", "alpha", "lima", "echo", "bravo", "juliet",
+    const QStringList names = {"kilo",  "alpha", "lima",    "echo", "bravo",   "juliet",
                                "delta", "hotel", "charlie", "golf", "foxtrot", "india"};
     QList<Mark> bar;
     const qint64 base = 1500000000;
@@ -75,11 +74,12 @@ TEST(ImportKeepsOrder, DatesOrderAndRecordSurviveIntoTheProgramsOwnImport) {
         big.append({QStringLiteral("n%1").arg(299 - i, 3, 10, QChar('0')),
                     QStringLiteral("http://big.test/%1").arg(i), base});
     home.write(".config/chromium/Default/Bookmarks",
-               R"({"roots": {"bookmark_bar": )" + chromiumFolder("Bar", bar) +
-                   R"(, "other": )" + chromiumFolder("Big", big) + R"(}, "version": 1})");
+               R"({"roots": {"bookmark_bar": )" + chromiumFolder("Bar", bar) + R"(, "other": )" +
+                   chromiumFolder("Big", big) + R"(}, "version": 1})");
 
     const qint64 before = QDateTime::currentSecsSinceEpoch();
-    const e2e::CommandResult imported = e2e::runPagoramaCommand(home, {"--import-bookmarks", "chromium"});
+    const e2e::CommandResult imported =
+        e2e::runPagoramaCommand(home, {"--import-bookmarks", "chromium"});
     ASSERT_EQ(imported.exitCode, 0) << imported.err.constData();
     const qint64 after = QDateTime::currentSecsSinceEpoch();
 
@@ -110,8 +110,8 @@ TEST(ImportKeepsOrder, DatesOrderAndRecordSurviveIntoTheProgramsOwnImport) {
     ASSERT_TRUE(QFile::remove(home.favorites() + "/Bar/lima.URL"));
     ASSERT_TRUE(QDir(home.favorites() + "/Big").removeRecursively());
     ProgramRun program(home);
-    program.writeSettings(e2e::settingsText(e2e::freePort(),
-                                            "ImportBookmarks=chromium\r\nSortBy=1\r\n"));
+    program.writeSettings(
+        e2e::settingsText(e2e::freePort(), "ImportBookmarks=chromium\r\nSortBy=1\r\n"));
     program.start();
     ASSERT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
     EXPECT_FALSE(program.stderrText().contains("new bookmarks from chromium"))
