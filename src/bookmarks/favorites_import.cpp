@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -146,8 +147,7 @@ void dateShortcut(const QString& file, qint64 addedMs) {
 class Importer {
 public:
     Importer(ImportSummary& summary, const QString& root, const NoteCreated& noteCreated)
-        : summary_(summary), root_(root), noteCreated_(noteCreated), addresses_(addressesIn(root)) {
-    }
+        : summary_(summary), root_(root), noteCreated_(noteCreated) {}
 
     // False once writing has failed.
     bool importFolder(const BookmarkFolder& folder, const QString& path) {
@@ -227,7 +227,11 @@ private:
             noteSkip(bookmark, QStringLiteral("not a web address"));
             return true;
         }
-        if (addresses_.contains(url)) {
+        // The tree is read once, when the first bookmark needs it: an
+        // import with nothing new (every refresh's, often) reads nothing.
+        if (!addresses_)
+            addresses_ = addressesIn(root_);
+        if (addresses_->contains(url)) {
             ++summary_.alreadyThere;
             return true;
         }
@@ -248,7 +252,7 @@ private:
             case platform::CreateResult::Created:
                 dateShortcut(file, bookmark.addedMs);
                 state.addedShortcut(name + Extension);
-                addresses_.insert(url);
+                addresses_->insert(url);
                 ++summary_.imported;
                 written->append(name + Extension);
                 return true;
@@ -273,7 +277,7 @@ private:
     ImportSummary& summary_;
     const QString root_;
     const NoteCreated& noteCreated_;
-    QSet<QString> addresses_; // of every favourite, the new ones included
+    std::optional<QSet<QString>> addresses_; // of every favourite, the new ones included
     QList<catalogue::AppendedOrder> orders_;
     QSet<QString> receivers_; // the folders that received a favourite
 };
