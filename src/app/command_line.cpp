@@ -4,6 +4,7 @@
 #include "app/control_requests.h"
 #include "app/single_instance.h"
 #include "bookmarks/bookmarks.h"
+#include "bookmarks/import_record.h"
 #include "platform/paths.h"
 
 #include <QByteArray>
@@ -29,9 +30,10 @@ const char* const HelpText =
     "  --show                     open the configuration window: the running copy's,\n"
     "                             or start Pagorama with its window shown\n"
     "  --import-bookmarks SOURCE  bring a browser's bookmarks into ~/Favorites and end;\n"
-    "                             SOURCE is chromium (every Chromium and Google Chrome\n"
-    "                             profile), firefox (every Firefox profile) or the path\n"
-    "                             of a bookmarks HTML file exported by a browser.\n"
+    "                             SOURCE is chromium (every profile of Chromium, Google\n"
+    "                             Chrome, Brave, Vivaldi and Edge), firefox (every\n"
+    "                             Firefox profile), all (both) or the path of a\n"
+    "                             bookmarks HTML file exported by a browser.\n"
     "                             Nothing in Favorites is replaced; running it again\n"
     "                             imports only what is new.\n"
     "  --export-bookmarks FILE    write ~/Favorites to FILE as a bookmarks HTML file\n"
@@ -76,11 +78,13 @@ int usageError(const QString& message) {
 }
 
 int runImport(const QString& source) {
-    const bookmarks::ImportResult result =
-        bookmarks::importBookmarks(source, platform::favoritesFolder());
+    const bookmarks::ImportResult result = bookmarks::importAndRecord(
+        source, platform::favoritesFolder(), bookmarks::importRecordPath());
+    for (const QString& line : result.skipped)
+        print(stderr, QStringLiteral("pagorama: ") + line);
     // A write that failed part way still says what was imported before it.
     if (result.ok || result.summary.imported > 0)
-        print(stdout, result.summary.text());
+        print(stdout, result.text());
     if (!result.ok) {
         print(stderr, QStringLiteral("pagorama: cannot import bookmarks: %1").arg(result.error));
         return ExitFailed;

@@ -3,6 +3,7 @@
 #include "bookmarks/bookmarks.h"
 #include "bookmarks/chromium_bookmarks.h"
 #include "bookmarks/firefox_bookmarks.h"
+#include "bookmarks/import_record.h"
 #include "platform/message_service.h"
 #include "platform/paths.h"
 
@@ -30,9 +31,11 @@ QString browserNames(const QStringList& browsers) {
 QString importAndSummarise(const QStringList& browsers, const QString& favorites) {
     QStringList lines;
     for (const QString& browser : browsers) {
-        const bookmarks::ImportResult result = bookmarks::importBookmarks(browser, favorites);
+        const bookmarks::ImportResult result =
+            bookmarks::importAndRecord(browser, favorites, bookmarks::importRecordPath());
+        lines << result.skipped;
         if (result.ok || result.summary.imported > 0)
-            lines << browserName(browser) + QStringLiteral(": ") + result.summary.text();
+            lines << result.text();
         if (!result.ok)
             lines << browserName(browser) + QStringLiteral(": ") + result.error;
     }

@@ -129,17 +129,17 @@ void ProgramCore::ImportNewBookmarksBeforeRun() {
     const QString source = Settings.importBookmarks.toLower();
     if (source.isEmpty())
         return;
-    if (source != QLatin1String("chromium") && source != QLatin1String("firefox")) {
-        ShowStatusLine(QStringLiteral("ImportBookmarks must be chromium or firefox, not ") +
+    if (source != QLatin1String("chromium") && source != QLatin1String("firefox") &&
+        source != QLatin1String("all")) {
+        ShowStatusLine(QStringLiteral("ImportBookmarks must be chromium, firefox or all, not ") +
                        Settings.importBookmarks);
         return;
     }
     // The folder monitor passes over the files the import writes, so they
     // start no run of their own; this run takes them in.
-    const bookmarks::ImportResult result = bookmarks::importNewBookmarks(
-        source, platform::favoritesFolder(),
-        platform::programFolder() + QStringLiteral("bookmarks-imported.txt"),
-        noteOwnFavouriteChange());
+    const bookmarks::ImportResult result =
+        bookmarks::importNewBookmarks(source, platform::favoritesFolder(),
+                                      bookmarks::importRecordPath(), noteOwnFavouriteChange());
     if (result.summary.imported > 0)
         ShowStatusLine(QStringLiteral("Imported %1 new bookmarks from %2")
                            .arg(result.summary.imported)

@@ -24,14 +24,17 @@ void TreeBuilder::closeFolder() {
     --depth_;
 }
 
-void TreeBuilder::addBookmark(const QString& name, const QString& url) {
+void TreeBuilder::addBookmark(const QString& name, const QString& url, qint64 addedMs) {
+    ++added_;
     if (depth_ > MaxFolderDepth) {
         ++tree_.tooDeep;
+        if (tree_.tooDeepFirst.size() < NamedSkips)
+            tree_.tooDeepFirst.append({name.left(MaxKeptNameLength), url.left(MaxKeptNameLength)});
         return;
     }
     // An address too long to use is kept as none, so it costs no memory.
     open_.back()->bookmarks.append(
-        {name.left(MaxKeptNameLength), url.size() > MaxAddressLength ? QString() : url});
+        {name.left(MaxKeptNameLength), url.size() > MaxAddressLength ? QString() : url, addedMs});
 }
 
 } // namespace bookmarks

@@ -24,6 +24,7 @@ struct BookmarkFolder;
 struct Bookmark {
     QString name;
     QString url;
+    qint64 addedMs = 0; // when the browser added it, ms since 1970 UTC; 0: not known
 };
 
 struct BookmarkFolder {
@@ -32,9 +33,13 @@ struct BookmarkFolder {
     QList<std::shared_ptr<BookmarkFolder>> folders;
 };
 
+// How many skipped bookmarks a summary names.
+inline constexpr int NamedSkips = 10;
+
 struct BookmarkTree {
-    BookmarkFolder root; // stands for the Favorites folder itself
-    int tooDeep = 0;     // bookmarks in folders deeper than MaxFolderDepth
+    BookmarkFolder root;          // stands for the Favorites folder itself
+    int tooDeep = 0;              // bookmarks in folders deeper than MaxFolderDepth
+    QList<Bookmark> tooDeepFirst; // the first NamedSkips of them
 };
 
 class TreeBuilder {
@@ -44,14 +49,18 @@ public:
     // Opens a folder inside the current one; closeFolder() returns to it.
     void openFolder(const QString& name);
     void closeFolder();
-    void addBookmark(const QString& name, const QString& url);
+    // addedMs as Bookmark::addedMs.
+    void addBookmark(const QString& name, const QString& url, qint64 addedMs = 0);
     // The current nesting (0: the Favorites folder itself).
     int depth() const { return depth_; }
+    // The bookmarks added so far, kept or not.
+    qint64 added() const { return added_; }
 
 private:
     BookmarkTree& tree_;
     QList<BookmarkFolder*> open_; // the kept folders from the root down
     int depth_ = 0;
+    qint64 added_ = 0;
 };
 
 } // namespace bookmarks

@@ -4,6 +4,7 @@
 #include "bookmarks/firefox_bookmarks.h"
 #include "bookmarks/html_bookmarks.h"
 #include "bookmarks/source_file.h"
+#include "platform/browser_places.h"
 #include "platform/file_replace.h"
 
 #include <QDir>
@@ -19,45 +20,54 @@ namespace bookmarks {
 
 namespace {
 
-bool readChromium(TreeBuilder& builder, ImportResult& result) {
-    const QStringList files = ChromiumBookmarkFiles();
-    if (files.isEmpty()) {
-        result.error =
-            QStringLiteral("No Chromium bookmarks found (no profile with a Bookmarks file in "
-                           "~/.config/chromium or ~/.config/google-chrome)");
-        return false;
-    }
-    for (const QString& file : files) {
-        QByteArray json;
-        QString error;
-        if (!ReadSourceFile(file, &json, &error)) {
-            result.error = error;
-            return false;
-        }
-        if (!ReadChromiumBookmarks(json, builder, &error)) {
-            result.error = QStringLiteral("%1: %2").arg(file, error);
-            return false;
-        }
-        result.sources << file;
-    }
-    return true;
+QString bookmarksCount(qint64 count) {
+    return count == 1 ? QStringLiteral("1 bookmark") : QStringLiteral("%1 bookmarks").arg(count);
 }
 
-bool readFirefox(TreeBuilder& builder, ImportResult& result) {
-    const QStringList files = FirefoxPlacesFiles();
-    if (files.isEmpty()) {
-        result.error =
-            QStringLiteral("No Firefox bookmarks found (no profile with a places.sqlite in "
-                           "~/.mozilla/firefox/profiles.ini)");
-        return false;
-    }
-    for (const QString& file : files) {
+// Reads the file each profile of the family keeps its bookmarks in (a
+// profile without one is passed over); false with result.error set when
+// one cannot be read, or, unless quietWhenNone, when no profile has one.
+bool readFamily(platform::BrowserFamily family, TreeBuilder& builder, ImportResult& result,
+                bool quietWhenNone) {
+    const bool firefox = family == platform::BrowserFamily::Firefox;
+    const platform::BrowserProfiles found = platform::findBrowserProfiles(family);
+    result.skipped << found.skipped;
+    int read = 0;
+    for (const platform::BrowserProfile& profile : found.profiles) {
+        const QString file = profile.folder + (firefox ? QStringLiteral("/places.sqlite")
+                                                       : QStringLiteral("/Bookmarks"));
+        if (!QFileInfo(file).isFile())
+            continue;
+        const qint64 before = builder.added();
         QString error;
-        if (!ReadFirefoxBookmarks(file, builder, &error)) {
-            result.error = error;
-            return false;
+        if (firefox) {
+            if (!ReadFirefoxBookmarks(file, builder, &error)) {
+                result.error = error;
+                return false;
+            }
+        } else {
+            QByteArray json;
+            if (!ReadSourceFile(file, &json, &error)) {
+                result.error = error;
+                return false;
+            }
+            if (!ReadChromiumBookmarks(json, builder, &error)) {
+                result.error = QStringLiteral("%1: %2").arg(file, error);
+                return false;
+            }
         }
         result.sources << file;
+        result.read << profile.label() + QStringLiteral(": ") +
+                           bookmarksCount(builder.added() - before);
+        ++read;
+    }
+    if (read == 0 && !quietWhenNone) {
+        result.error =
+            QStringLiteral("No %1 bookmarks found (no profile with a %2 in %3)")
+                .arg(firefox ? QStringLiteral("Firefox") : QStringLiteral("Chromium"),
+                     firefox ? QStringLiteral("places.sqlite") : QStringLiteral("Bookmarks file"),
+                     platform::searchedPlaces(family));
+        return false;
     }
     return true;
 }
@@ -105,11 +115,30 @@ bool writeStandardOutput(const QByteArray& bytes, QString* error) {
 
 bool readBookmarks(const QString& source, BookmarkTree& tree, ImportResult& result) {
     TreeBuilder builder(tree);
+    using platform::BrowserFamily;
     if (source.compare(QLatin1String("chromium"), Qt::CaseInsensitive) == 0)
-        return readChromium(builder, result);
+        return readFamily(BrowserFamily::Chromium, builder, result, false);
     if (source.compare(QLatin1String("firefox"), Qt::CaseInsensitive) == 0)
-        return readFirefox(builder, result);
+        return readFamily(BrowserFamily::Firefox, builder, result, false);
+    if (source.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
+        if (!readFamily(BrowserFamily::Chromium, builder, result, true) ||
+            !readFamily(BrowserFamily::Firefox, builder, result, true))
+            return false;
+        if (result.sources.isEmpty()) {
+            result.error = QStringLiteral("No browser bookmarks found (searched %1; %2)")
+                               .arg(platform::searchedPlaces(BrowserFamily::Chromium),
+                                    platform::searchedPlaces(BrowserFamily::Firefox));
+            return false;
+        }
+        return true;
+    }
     return readHtmlFile(source, builder, result);
+}
+
+QString ImportResult::text() const {
+    QStringList lines = read;
+    lines << summary.text();
+    return lines.join(QLatin1Char('\n'));
 }
 
 ImportResult importBookmarks(const QString& source, const QString& favoritesFolder,

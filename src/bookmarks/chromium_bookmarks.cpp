@@ -1,6 +1,6 @@
 #include "bookmarks/chromium_bookmarks.h"
 
-#include "platform/paths.h"
+#include "platform/browser_places.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +14,14 @@ namespace {
 
 // The top folders in the order the browser shows them; any others follow.
 const char* const KnownRoots[] = {"bookmark_bar", "other", "synced"};
+
+// Chromium counts microseconds since 1601-01-01 UTC, as a decimal text.
+qint64 addedMsOf(const QJsonObject& node) {
+    constexpr qint64 MsFrom1601To1970 = 11644473600000LL;
+    bool ok = false;
+    const qint64 us = node.value(QLatin1String("date_added")).toString().toLongLong(&ok);
+    return ok && us / 1000 > MsFrom1601To1970 ? us / 1000 - MsFrom1601To1970 : 0;
+}
 
 bool isFolder(const QJsonObject& node) {
     return node.value(QLatin1String("type")).toString() == QLatin1String("folder") ||
@@ -30,7 +38,7 @@ void readChildren(const QJsonArray& children, TreeBuilder& builder) {
             readChildren(node.value(QLatin1String("children")).toArray(), builder);
             builder.closeFolder();
         } else if (node.value(QLatin1String("type")).toString() == QLatin1String("url")) {
-            builder.addBookmark(name, node.value(QLatin1String("url")).toString());
+            builder.addBookmark(name, node.value(QLatin1String("url")).toString(), addedMsOf(node));
         }
     }
 }
@@ -75,14 +83,11 @@ bool ReadChromiumBookmarks(const QByteArray& json, TreeBuilder& builder, QString
 
 QStringList ChromiumBookmarkFiles() {
     QStringList files;
-    for (const char* browser : {"chromium", "google-chrome"}) {
-        const QDir folder(platform::configHome() + '/' + QLatin1String(browser));
-        for (const QFileInfo& profile :
-             folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-            const QString file = profile.filePath() + QStringLiteral("/Bookmarks");
-            if (QFileInfo(file).isFile())
-                files << file;
-        }
+    for (const platform::BrowserProfile& profile :
+         platform::findBrowserProfiles(platform::BrowserFamily::Chromium).profiles) {
+        const QString file = profile.folder + QStringLiteral("/Bookmarks");
+        if (QFileInfo(file).isFile())
+            files << file;
     }
     return files;
 }

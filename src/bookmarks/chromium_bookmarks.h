@@ -16,8 +16,8 @@ namespace bookmarks {
 // out). False with a message in *error when the text is no such file.
 bool ReadChromiumBookmarks(const QByteArray& json, TreeBuilder& builder, QString* error);
 
-// Every profile's Bookmarks file of Chromium and of Google Chrome in the
-// user's configuration folder, in a stable order.
+// Every profile's Bookmarks file of the Chromium family (see
+// platform/browser_places.h), in a stable order.
 QStringList ChromiumBookmarkFiles();
 
 } // namespace bookmarks

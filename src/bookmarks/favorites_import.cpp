@@ -1,10 +1,13 @@
 #include "bookmarks/favorites_import.h"
 
+#include "catalogue/favourite_order.h"
 #include "catalogue/shortcut_file.h"
 #include "platform/dir_enum.h"
 #include "platform/file_create.h"
+#include "platform/paths.h"
 #include "webserver/edit_form.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -13,6 +16,10 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace bookmarks {
 
@@ -27,6 +34,29 @@ bool fitsFileSystem(const QString& path) {
     return QFile::encodeName(path).size() + TemporaryNameExtra < PATH_MAX;
 }
 
+// The address of every shortcut in the Favorites tree (folders reached by
+// a symbolic link left out, as the refresh leaves them).
+QSet<QString> addressesIn(const QString& root) {
+    QSet<QString> addresses;
+    QStringList folders{root};
+    while (!folders.isEmpty()) {
+        const QString folder = folders.takeLast();
+        for (const platform::DirEntry& entry : platform::listDirectory(folder)) {
+            const QString path = folder + '/' + entry.name;
+            if (entry.isDirectory) {
+                if (!entry.isSymLink)
+                    folders << path;
+            } else if (platform::matchesMask(entry.name, "*.url")) {
+                catalogue::ShortcutFile shortcut;
+                if (shortcut.load(path))
+                    addresses.insert(
+                        shortcut.value(catalogue::PropertySet::Shortcut, UrlPropertyId).text);
+            }
+        }
+    }
+    return addresses;
+}
+
 // What one Favorites folder already holds, kept up to date as the import
 // writes into it, so each bookmark costs a lookup, not a folder listing.
 class FolderState {
@@ -37,17 +67,10 @@ public:
             taken_.insert(key);
             if (entry.isDirectory && !entry.isSymLink)
                 folders_.insert(key, entry.name);
-            else if (!entry.isDirectory && platform::matchesMask(entry.name, "*.url")) {
-                catalogue::ShortcutFile shortcut;
-                if (shortcut.load(path + '/' + entry.name))
-                    addresses_.insert(
-                        shortcut.value(catalogue::PropertySet::Shortcut, UrlPropertyId).text);
-            }
         }
     }
 
     const QString& path() const { return path_; }
-    bool holdsAddress(const QString& url) const { return addresses_.contains(url); }
 
     // The first of base, "base (2)", ... for which usable() holds, each
     // candidate cut so that it stays within a file name.
@@ -87,10 +110,7 @@ public:
         return *exists ? folders_.value(name.toLower()) : name;
     }
 
-    void addedShortcut(const QString& fileName, const QString& url) {
-        taken_.insert(fileName.toLower());
-        addresses_.insert(url);
-    }
+    void addedShortcut(const QString& fileName) { taken_.insert(fileName.toLower()); }
     void nameTaken(const QString& fileName) { taken_.insert(fileName.toLower()); }
     void addedFolder(const QString& name) {
         taken_.insert(name.toLower());
@@ -101,8 +121,7 @@ private:
     QString path_;
     QSet<QString> taken_;             // every entry name, lower case
     QHash<QString, QString> folders_; // real folders: lower case -> name
-    QSet<QString> addresses_;
-    QHash<QString, int> nextNumber_; // where the numbering of a base name goes on
+    QHash<QString, int> nextNumber_;  // where the numbering of a base name goes on
 };
 
 int countBookmarks(const BookmarkFolder& folder) {
@@ -112,20 +131,36 @@ int countBookmarks(const BookmarkFolder& folder) {
     return count;
 }
 
+// Dates a new shortcut by its bookmark; a date not known or in the future
+// leaves the time of writing. A failure only costs the date.
+void dateShortcut(const QString& file, qint64 addedMs) {
+    if (addedMs <= 0 || addedMs > QDateTime::currentMSecsSinceEpoch())
+        return;
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(addedMs / 1000);
+    times[1].tv_nsec = long(addedMs % 1000) * 1000000;
+    ::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0);
+}
+
 class Importer {
 public:
-    Importer(ImportSummary& summary, const NoteCreated& noteCreated)
-        : summary_(summary), noteCreated_(noteCreated) {}
+    Importer(ImportSummary& summary, const QString& root, const NoteCreated& noteCreated)
+        : summary_(summary), root_(root), noteCreated_(noteCreated) {}
 
     // False once writing has failed.
     bool importFolder(const BookmarkFolder& folder, const QString& path) {
         FolderState state(path);
-        bool receivedAny = false;
+        QStringList written; // file names, in the browser's order
         for (const Bookmark& bookmark : folder.bookmarks) {
-            if (!importBookmark(bookmark, state, &receivedAny))
+            if (!importBookmark(bookmark, state, &written)) {
+                keepOrder(path, written);
                 return false;
+            }
         }
-        if (receivedAny)
+        keepOrder(path, written);
+        if (!written.isEmpty())
             receivers_.insert(path);
         summary_.folders = int(receivers_.size());
         for (const auto& child : folder.folders) {
@@ -136,6 +171,7 @@ public:
             const QString childPath = path + '/' + name;
             if (!fitsFileSystem(childPath + '/' + Extension)) {
                 summary_.pathTooLong += countBookmarks(*child);
+                noteSkip(Bookmark{child->name + '/', {}}, QStringLiteral("folder path too long"));
                 continue;
             }
             if (!exists) {
@@ -153,20 +189,49 @@ public:
         return true;
     }
 
+    void noteSkip(const Bookmark& bookmark, const QString& reason) {
+        if (summary_.firstSkipped.size() >= NamedSkips)
+            return;
+        constexpr int Shown = 80;
+        const auto cut = [](const QString& text) {
+            return text.size() > Shown ? text.left(Shown) + QStringLiteral("...") : text;
+        };
+        QString line = QStringLiteral("\"%1\"").arg(cut(bookmark.name));
+        if (!bookmark.url.isEmpty())
+            line += QStringLiteral(" <%1>").arg(cut(bookmark.url));
+        summary_.firstSkipped << line + QStringLiteral(": ") + reason;
+    }
+
 private:
-    bool importBookmark(const Bookmark& bookmark, FolderState& state, bool* receivedAny) {
+    // The folder's new shortcuts take the next organiser positions; every
+    // folder's are written at the end, in one registry write.
+    void keepOrder(const QString& path, const QStringList& written) {
+        if (written.isEmpty())
+            return;
+        const QString location =
+            path == root_ ? QString() : platform::toBackslashForm(path.mid(root_.size() + 1));
+        orders_.append({location, written});
+    }
+
+    bool importBookmark(const Bookmark& bookmark, FolderState& state, QStringList* written) {
         const QString url = bookmark.url.trimmed();
         if (url.isEmpty() || url.size() > MaxAddressLength ||
             std::any_of(url.cbegin(), url.cend(),
                         [](QChar c) { return c.unicode() < 32 || c.unicode() == 127; })) {
             ++summary_.unusable;
+            noteSkip(bookmark, QStringLiteral("no usable address"));
             return true;
         }
         if (!IsWebAddress(url)) {
             ++summary_.notWeb;
+            noteSkip(bookmark, QStringLiteral("not a web address"));
             return true;
         }
-        if (state.holdsAddress(url)) {
+        // The tree is read once, when the first bookmark needs it: an
+        // import with nothing new (every refresh's, often) reads nothing.
+        if (!addresses_)
+            addresses_ = addressesIn(root_);
+        if (addresses_->contains(url)) {
             ++summary_.alreadyThere;
             return true;
         }
@@ -177,6 +242,7 @@ private:
             const QString file = state.path() + '/' + name + Extension;
             if (!fitsFileSystem(file)) {
                 ++summary_.pathTooLong;
+                noteSkip(bookmark, QStringLiteral("path too long"));
                 return true;
             }
             if (noteCreated_)
@@ -184,9 +250,11 @@ private:
             QString error;
             switch (catalogue::CreateUrlFile(file, url, &error)) {
             case platform::CreateResult::Created:
-                state.addedShortcut(name + Extension, url);
+                dateShortcut(file, bookmark.addedMs);
+                state.addedShortcut(name + Extension);
+                addresses_->insert(url);
                 ++summary_.imported;
-                *receivedAny = true;
+                written->append(name + Extension);
                 return true;
             case platform::CreateResult::NameTaken:
                 state.nameTaken(name + Extension);
@@ -198,8 +266,19 @@ private:
         }
     }
 
+public:
+    void saveOrders() {
+        QString error;
+        if (!catalogue::AppendOrganiserPositions(orders_, &error))
+            summary_.orderError = error;
+    }
+
+private:
     ImportSummary& summary_;
+    const QString root_;
     const NoteCreated& noteCreated_;
+    std::optional<QSet<QString>> addresses_; // of every favourite, the new ones included
+    QList<catalogue::AppendedOrder> orders_;
     QSet<QString> receivers_; // the folders that received a favourite
 };
 
@@ -236,6 +315,12 @@ QString ImportSummary::text() const {
                        .arg(pathTooLong);
     if (!reasons.isEmpty())
         text += QStringLiteral("\nSkipped: ") + reasons.join(QStringLiteral(", "));
+    for (const QString& line : firstSkipped)
+        text += QStringLiteral("\n  ") + line;
+    if (skipped() > firstSkipped.size() && !firstSkipped.isEmpty())
+        text += QStringLiteral("\n  ... and %1 more").arg(skipped() - firstSkipped.size());
+    if (!orderError.isEmpty())
+        text += QStringLiteral("\nThe organiser order was not saved: ") + orderError;
     return text;
 }
 
@@ -248,7 +333,11 @@ ImportSummary WriteIntoFavorites(const BookmarkTree& tree, const QString& favori
         summary.error = QStringLiteral("Cannot create the Favorites folder %1").arg(root);
         return summary;
     }
-    Importer(summary, noteCreated).importFolder(tree.root, root);
+    Importer importer(summary, root, noteCreated);
+    for (const Bookmark& bookmark : tree.tooDeepFirst)
+        importer.noteSkip(bookmark, QStringLiteral("folder nested too deep"));
+    importer.importFolder(tree.root, root);
+    importer.saveOrders();
     // The shortcuts are not flushed one by one: once for all of them.
     platform::syncFileSystem(root);
     return summary;

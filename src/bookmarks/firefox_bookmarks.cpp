@@ -1,6 +1,6 @@
 #include "bookmarks/firefox_bookmarks.h"
 
-#include "platform/paths.h"
+#include "platform/browser_places.h"
 #include "platform/sqlite_copy.h"
 
 #include <QDir>
@@ -10,6 +10,8 @@
 #include <QSet>
 
 #include <sqlite3.h>
+
+#include <algorithm>
 
 namespace bookmarks {
 
@@ -23,6 +25,7 @@ struct Row {
     int type = 0;
     QString title;
     QString url;
+    qint64 addedMs = 0;
 };
 
 // The browser shows its top folders under these names whatever the
@@ -48,7 +51,8 @@ class PlacesReader {
 public:
     bool load(sqlite3* db, QString* error) {
         const char* query =
-            "SELECT b.id, b.parent, b.type, b.title, p.url, b.guid FROM moz_bookmarks b "
+            "SELECT b.id, b.parent, b.type, b.title, p.url, b.guid, b.dateAdded FROM moz_bookmarks "
+            "b "
             "LEFT JOIN moz_places p ON p.id = b.fk ORDER BY b.parent, b.position, b.id";
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v2(db, query, -1, &statement, nullptr) != SQLITE_OK) {
@@ -68,6 +72,8 @@ public:
             const QString guid = columnText(statement, 5);
             if (guid == QLatin1String("root________") || (parent == 0 && rootId_ == 0))
                 rootId_ = row.id;
+            // Microseconds since 1970.
+            row.addedMs = std::max<qint64>(sqlite3_column_int64(statement, 6) / 1000, 0);
             guids_.insert(row.id, guid);
             children_[parent].append(std::move(row));
         }
@@ -111,7 +117,7 @@ private:
             }
             const Row& row = rows[current.next++];
             if (row.type == BookmarkType) {
-                builder.addBookmark(row.title, row.url);
+                builder.addBookmark(row.title, row.url, row.addedMs);
             } else if (row.type == FolderType && !seen.contains(row.id)) {
                 seen.insert(row.id);
                 builder.openFolder(row.title);
@@ -148,45 +154,11 @@ bool ReadFirefoxBookmarks(const QString& path, TreeBuilder& builder, QString* er
 }
 
 QStringList FirefoxPlacesFiles() {
-    const QString base = platform::homeFolder() + QStringLiteral("/.mozilla/firefox");
-    QFile ini(base + QStringLiteral("/profiles.ini"));
     QStringList files;
-    if (!ini.open(QIODevice::ReadOnly))
-        return files;
-    // Each [ProfileN] section names its folder by Path, relative to the
-    // file's folder when IsRelative=1.
-    struct Profile {
-        QString path;
-        bool relative = false;
-    };
-    QList<Profile> profiles;
-    bool inProfile = false;
-    for (const QByteArray& raw : ini.readAll().split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.startsWith('[')) {
-            inProfile = line.startsWith(QLatin1String("[Profile"), Qt::CaseInsensitive);
-            if (inProfile)
-                profiles.append(Profile{});
-            continue;
-        }
-        if (!inProfile)
-            continue;
-        const qsizetype equals = line.indexOf('=');
-        if (equals <= 0)
-            continue;
-        const QString key = line.left(equals).trimmed();
-        const QString value = line.mid(equals + 1).trimmed();
-        if (key.compare(QLatin1String("Path"), Qt::CaseInsensitive) == 0)
-            profiles.back().path = value;
-        else if (key.compare(QLatin1String("IsRelative"), Qt::CaseInsensitive) == 0)
-            profiles.back().relative = value == QLatin1String("1");
-    }
-    for (const Profile& profile : profiles) {
-        if (profile.path.isEmpty())
-            continue;
-        const QString folder = profile.relative ? base + '/' + profile.path : profile.path;
-        const QString file = folder + QStringLiteral("/places.sqlite");
-        if (QFileInfo(file).isFile() && !files.contains(file))
+    for (const platform::BrowserProfile& profile :
+         platform::findBrowserProfiles(platform::BrowserFamily::Firefox).profiles) {
+        const QString file = profile.folder + QStringLiteral("/places.sqlite");
+        if (QFileInfo(file).isFile())
             files << file;
     }
     return files;

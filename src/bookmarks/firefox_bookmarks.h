@@ -18,8 +18,8 @@ namespace bookmarks {
 // out). False with a message in *error when it cannot be read.
 bool ReadFirefoxBookmarks(const QString& path, TreeBuilder& builder, QString* error);
 
-// The places.sqlite of every profile listed in ~/.mozilla/firefox/profiles.ini
-// that has one, in the order the file lists them.
+// The places.sqlite of every Firefox profile (see platform/browser_places.h)
+// that has one, in a stable order.
 QStringList FirefoxPlacesFiles();
 
 } // namespace bookmarks

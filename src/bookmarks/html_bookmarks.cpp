@@ -159,7 +159,10 @@ public:
                 openPendingAsEmpty();
                 if (lists_.isEmpty())
                     return fail(error, open, "a bookmark outside every list");
-                builder_.addBookmark(name, decoded(attribute(tag.attributes, "href")));
+                // ADD_DATE counts seconds since 1970.
+                const qint64 added = attribute(tag.attributes, "add_date").trimmed().toLongLong();
+                builder_.addBookmark(name, decoded(attribute(tag.attributes, "href")),
+                                     added > 0 && added < (1LL << 42) ? added * 1000 : 0);
             } else if (tag.name == "dl") {
                 const bool opensFolder = hasPending_ && !lists_.isEmpty();
                 if (opensFolder)

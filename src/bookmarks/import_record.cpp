@@ -1,6 +1,7 @@
 #include "bookmarks/import_record.h"
 
 #include "platform/file_replace.h"
+#include "platform/paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,36 +32,25 @@ void dropSeen(BookmarkFolder& folder, const QSet<QString>& seen) {
     });
 }
 
-} // namespace
+enum class Only { Everything, NewAddresses };
 
-QSet<QString> readImportRecord(const QString& recordPath) {
-    QSet<QString> addresses;
-    QFile file(recordPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return addresses;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine();
-        const QByteArray address = line.endsWith('\n') ? line.chopped(1) : line;
-        if (!address.isEmpty())
-            addresses.insert(QString::fromUtf8(address));
-    }
-    return addresses;
-}
-
-ImportResult importNewBookmarks(const QString& source, const QString& favoritesFolder,
-                                const QString& recordPath, const NoteCreated& noteCreated) {
+// Imports the bookmarks of source (those the record has not seen, with
+// Only::NewAddresses) and records every address of the source. Only a
+// complete write counts the source as seen: after a failure the next
+// import tries the rest again.
+ImportResult importRecorded(const QString& source, const QString& favoritesFolder,
+                            const QString& recordPath, const NoteCreated& noteCreated, Only only) {
     ImportResult result;
     BookmarkTree tree;
     if (!readBookmarks(source, tree, result))
         return result;
     QSet<QString> seen = readImportRecord(recordPath);
     const qsizetype before = seen.size();
-    dropSeen(tree.root, seen);
+    if (only == Only::NewAddresses)
+        dropSeen(tree.root, seen);
     result.summary = WriteIntoFavorites(tree, favoritesFolder, noteCreated);
     result.error = result.summary.error;
     result.ok = result.error.isEmpty();
-    // Only a complete write counts the source as seen: after a failure the
-    // next import tries the rest again.
     if (!result.ok)
         return result;
     collectAddresses(tree.root, seen);
@@ -79,6 +69,36 @@ ImportResult importNewBookmarks(const QString& source, const QString& favoritesF
         result.error = error;
     }
     return result;
+}
+
+} // namespace
+
+QString importRecordPath() {
+    return platform::programFolder() + QStringLiteral("bookmarks-imported.txt");
+}
+
+QSet<QString> readImportRecord(const QString& recordPath) {
+    QSet<QString> addresses;
+    QFile file(recordPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return addresses;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        const QByteArray address = line.endsWith('\n') ? line.chopped(1) : line;
+        if (!address.isEmpty())
+            addresses.insert(QString::fromUtf8(address));
+    }
+    return addresses;
+}
+
+ImportResult importNewBookmarks(const QString& source, const QString& favoritesFolder,
+                                const QString& recordPath, const NoteCreated& noteCreated) {
+    return importRecorded(source, favoritesFolder, recordPath, noteCreated, Only::NewAddresses);
+}
+
+ImportResult importAndRecord(const QString& source, const QString& favoritesFolder,
+                             const QString& recordPath, const NoteCreated& noteCreated) {
+    return importRecorded(source, favoritesFolder, recordPath, noteCreated, Only::Everything);
 }
 
 } // namespace bookmarks

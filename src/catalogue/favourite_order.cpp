@@ -5,6 +5,7 @@
 
 #include <QCollator>
 #include <QLocale>
+#include <QSet>
 
 #include <algorithm>
 
@@ -264,6 +265,55 @@ bool SetOrganiserPosition(const QString& location, const QString& fileName, int 
     const bool written = key.writeBinary(OrderValueName, value) == platform::regerror::Success;
     key.close();
     return written;
+}
+
+namespace {
+
+// The folder's "Order" value with records for fileNames appended; empty
+// when none was added.
+QByteArray appendedOrderValue(const QString& location, const QStringList& fileNames) {
+    QByteArray value;
+    platform::RegistryKey key;
+    if (key.open(platform::RegistryHive::CurrentUser, MenuOrderKeyPath(location), false) ==
+            platform::regerror::Success &&
+        key.valueSize(OrderValueName) >= 0)
+        value = key.readBinary(OrderValueName).value_or(QByteArray());
+    key.close();
+    int next = 0;
+    QSet<QString> listed;
+    walkRecords(value, [&](const Record& record) {
+        next =
+            std::max(next, static_cast<unsigned char>(value[record.offset + PositionOffset]) + 1);
+        listed.insert(record.lowerName);
+    });
+    // New records go where the walk of the value ends, so that they are read.
+    value.resize(walkEnd(value), '\0');
+    bool added = false;
+    for (const QString& name : fileNames) {
+        if (next >= AppendedPositionsEnd)
+            break;
+        const QByteArray record = MenuOrderRecord(name, next);
+        if (record.isEmpty() || listed.contains(name.toLower()))
+            continue;
+        listed.insert(name.toLower());
+        value += record;
+        ++next;
+        added = true;
+    }
+    return added ? value : QByteArray();
+}
+
+} // namespace
+
+bool AppendOrganiserPositions(const QList<AppendedOrder>& folders, QString* error) {
+    QList<platform::RegistryBinaryValue> values;
+    for (const AppendedOrder& folder : folders) {
+        const QByteArray value = appendedOrderValue(folder.location, folder.fileNames);
+        if (!value.isEmpty())
+            values.append({MenuOrderKeyPath(folder.location), OrderValueName, value});
+    }
+    return platform::writeRegistryBinaries(platform::RegistryHive::CurrentUser, values, error) ==
+           platform::regerror::Success;
 }
 
 } // namespace catalogue

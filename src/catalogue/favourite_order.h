@@ -112,4 +112,21 @@ inline constexpr qsizetype MenuOrderHeaderSize = 20;
 bool SetOrganiserPosition(const QString& location, const QString& fileName, int position,
                           const QStringList& folderFavourites);
 
+// Positions an append hands out: 0 to 254, so 255 favourites of a folder.
+inline constexpr int AppendedPositionsEnd = 255;
+
+// New favourites of one folder, in the order they are to take.
+struct AppendedOrder {
+    QString location; // as for MenuOrderKeyPath
+    QStringList fileNames;
+};
+
+// Gives each folder's fileNames, in the order given, the positions after
+// the highest one its "Order" value holds (0 onwards when it has none), all
+// folders in one write of the registry that makes missing keys. Names that
+// already have a record, or that no record can hold, are passed over; the
+// names after position 254 get none. False with *error set when the
+// registry cannot be written; true when there was nothing to write.
+bool AppendOrganiserPositions(const QList<AppendedOrder>& folders, QString* error = nullptr);
+
 } // namespace catalogue

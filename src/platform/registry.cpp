@@ -447,6 +447,44 @@ bool registryKeyExists(RegistryHive hive, const QString& path) {
     return key.open(hive, path, false) == regerror::Success;
 }
 
+long writeRegistryBinaries(RegistryHive hive, const QList<RegistryBinaryValue>& values,
+                           QString* error) {
+    QString why;
+    long result = regerror::Success;
+    for (const RegistryBinaryValue& value : values)
+        if (value.keyPath.contains(QLatin1Char('\n')) ||
+            value.keyPath.contains(QLatin1Char('\r'))) {
+            why = QStringLiteral("A registry key name cannot hold a line break.");
+            result = regerror::InvalidName;
+        }
+    if (result == regerror::Success && !values.isEmpty()) {
+        QString pendingReport;
+        {
+            QMutexLocker lock(&storeMutex);
+            Cache& c = loadStore(&pendingReport);
+            if (c.damaged) {
+                why = c.damage;
+                result = regerror::BadStore;
+            } else {
+                for (const RegistryBinaryValue& value : values) {
+                    Value v;
+                    v.name = value.name;
+                    v.kind = Kind::Binary;
+                    v.bytes = value.bytes;
+                    setValue(*hiveRoot(c, hive).findOrCreate(regtext::splitKeyPath(value.keyPath)),
+                             v);
+                }
+                result = saveStore(c, &why);
+            }
+        }
+        if (!pendingReport.isEmpty())
+            report(pendingReport);
+    }
+    if (error)
+        *error = why;
+    return result;
+}
+
 long deleteRegistryKey(RegistryHive hive, const QString& path, QString* error) {
     const QStringList segments = regtext::splitKeyPath(path);
     QString pendingReport, why;

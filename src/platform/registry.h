@@ -13,6 +13,7 @@
 // A store file that cannot be read is reported once and never rewritten:
 // reads then see an empty store and every change fails with BadStore.
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -76,6 +77,16 @@ private:
 };
 
 bool registryKeyExists(RegistryHive hive, const QString& path);
+struct RegistryBinaryValue {
+    QString keyPath;
+    QString name;
+    QByteArray bytes;
+};
+// Writes binary values, making their keys where missing, with one save of
+// the store for all of them (where RegistryKey saves once per key made and
+// once per value).
+long writeRegistryBinaries(RegistryHive hive, const QList<RegistryBinaryValue>& values,
+                           QString* error = nullptr);
 // Deletes a key with everything below it. NotFound when it does not exist.
 long deleteRegistryKey(RegistryHive hive, const QString& path, QString* error = nullptr);
 

@@ -47,7 +47,7 @@ public:
     int sortBy = 0;            // sort_by index, -1 when nothing is selected
     int evenFileName = 1;      // run counter
     // "ImportBookmarks": the browser whose new bookmarks each run imports
-    // first ("chromium" or "firefox"; empty: none). Set in the file only;
+    // first ("chromium", "firefox" or "all"; empty: none). Set in the file only;
     // the file keeps it as the user wrote it.
     QString importBookmarks;
 

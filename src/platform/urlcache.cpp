@@ -1,5 +1,6 @@
 #include "platform/urlcache.h"
 
+#include "platform/browser_places.h"
 #include "platform/paths.h"
 #include "platform/sqlite_copy.h"
 
@@ -110,11 +111,12 @@ UrlCache UrlCache::loadUser() {
     const QString store = programFolder() + "urlcache.txt";
     if (QFileInfo::exists(store))
         cache.addTextStore(store);
-    cache.addChromiumHistory(configHome() + "/chromium/Default/History");
-    const QDir firefox(homeFolder() + "/.mozilla/firefox");
-    for (const QFileInfo& profile :
-         firefox.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
-        cache.addFirefoxHistory(profile.filePath() + "/places.sqlite");
+    for (const BrowserProfile& profile : findBrowserProfiles(BrowserFamily::Chromium).profiles)
+        if (QFileInfo(profile.folder + "/History").isFile())
+            cache.addChromiumHistory(profile.folder + "/History");
+    for (const BrowserProfile& profile : findBrowserProfiles(BrowserFamily::Firefox).profiles)
+        if (QFileInfo(profile.folder + "/places.sqlite").isFile())
+            cache.addFirefoxHistory(profile.folder + "/places.sqlite");
     return cache;
 }
 

@@ -42,7 +42,8 @@ public:
     int hitCount(const QString& address) const;
 
     // The user's cache: <program folder>/urlcache.txt when present, then the
-    // Chromium and Firefox histories of the current HOME when present.
+    // history of every profile of the Chromium family, then of every Firefox
+    // profile (platform/browser_places.h).
     static UrlCache loadUser();
     // "Visited: <user>@"
     static QString visitedPrefix();

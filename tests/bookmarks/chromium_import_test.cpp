@@ -136,7 +136,9 @@ TEST(ChromiumImport, ProfilesBecomeFoldersOfShortcutsAndASecondRunAddsNothing) {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/.config"));
     EXPECT_EQ(result.summary.text(),
               "Imported 6 favourites into 3 folders; 1 already there; 1 skipped\n"
-              "Skipped: 1 not web addresses (javascript:, place:, data:, ...)");
+              "Skipped: 1 not web addresses (javascript:, place:, data:, ...)\n"
+              "  \"Bookmarklet\" <javascript:(function(){alert(document.title)})()>: "
+              "not a web address");
 
     const QMap<QString, QByteArray> expected = {
         {"Bookmarks bar/", {}},

@@ -148,7 +148,9 @@ TEST(FirefoxImport, BookmarksOfTheLiveDatabaseAndItsLogBecomeFavorites) {
     EXPECT_EQ(result.sources, QStringList{places});
     EXPECT_EQ(result.summary.text(),
               "Imported 4 favourites into 4 folders; 0 already there; 1 skipped\n"
-              "Skipped: 1 not web addresses (javascript:, place:, data:, ...)");
+              "Skipped: 1 not web addresses (javascript:, place:, data:, ...)\n"
+              "  \"Recent Tags\" <place:parent=menu________&queryType=1&sort=12>: "
+              "not a web address");
     const QMap<QString, QByteArray> expected = {
         {"Bookmarks Menu/", {}},
         {"Bookmarks Menu/News.URL", shortcutBytes("https://news.example/today?edition=eu#top")},
