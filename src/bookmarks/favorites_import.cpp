@@ -254,6 +254,8 @@ private:
                 state.addedShortcut(name + Extension);
                 addresses_->insert(url);
                 ++summary_.imported;
+                if (url.startsWith(QLatin1String("https:"), Qt::CaseInsensitive))
+                    ++summary_.secure;
                 written->append(name + Extension);
                 return true;
             case platform::CreateResult::NameTaken:
@@ -300,6 +302,12 @@ QString ImportSummary::text() const {
             .arg(folders)
             .arg(alreadyThere)
             .arg(skipped());
+    // Left unchecked by default, they would show only a padlock card.
+    if (secure)
+        text += QStringLiteral("\n%1 of them are https sites: Pagorama checks and pictures those "
+                               "only with \"Picture secure (https) sites\" ticked "
+                               "(SecureSites=1)")
+                    .arg(secure);
     QStringList reasons;
     if (notWeb)
         reasons

@@ -17,6 +17,7 @@ using NoteCreated = platform::NoteOwnChange;
 
 struct ImportSummary {
     int imported = 0;         // shortcuts written
+    int secure = 0;           // of those, https addresses
     int folders = 0;          // folders that received at least one of them
     int alreadyThere = 0;     // addresses already a favourite somewhere in Favorites
     int notWeb = 0;           // addresses other than http, https, ftp and file
@@ -29,7 +30,8 @@ struct ImportSummary {
 
     int skipped() const { return notWeb + unusable + tooDeep + pathTooLong; }
     // "Imported N favourites into F folders; A already there; S skipped",
-    // then a line counting the reasons and one line per named skip when
+    // then a line naming the setting that pictures the https ones among
+    // them, a line counting the reasons and one line per named skip when
     // anything was skipped.
     QString text() const;
 };

@@ -136,6 +136,8 @@ TEST(ChromiumImport, ProfilesBecomeFoldersOfShortcutsAndASecondRunAddsNothing) {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/.config"));
     EXPECT_EQ(result.summary.text(),
               "Imported 6 favourites into 3 folders; 1 already there; 1 skipped\n"
+              "4 of them are https sites: Pagorama checks and pictures those only with "
+              "\"Picture secure (https) sites\" ticked (SecureSites=1)\n"
               "Skipped: 1 not web addresses (javascript:, place:, data:, ...)\n"
               "  \"Bookmarklet\" <javascript:(function(){alert(document.title)})()>: "
               "not a web address");

@@ -77,7 +77,9 @@ TEST(FavoritesImport, FoldersMergeWithoutRegardToCaseAndStepAroundFiles) {
     builder.closeFolder();
     const ImportSummary summary = WriteIntoFavorites(tree, fav);
 
-    EXPECT_EQ(summary.text(), "Imported 2 favourites into 2 folders; 1 already there; 0 skipped");
+    EXPECT_EQ(summary.text(), "Imported 2 favourites into 2 folders; 1 already there; 0 skipped\n"
+                              "2 of them are https sites: Pagorama checks and pictures those only "
+                              "with \"Picture secure (https) sites\" ticked (SecureSites=1)");
     const QMap<QString, QByteArray> expected = {
         {"bookmarks BAR/", {}},
         {"bookmarks BAR/Kept.url", shortcutBytes("https://kept.example/")},

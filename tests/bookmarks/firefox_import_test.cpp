@@ -148,6 +148,8 @@ TEST(FirefoxImport, BookmarksOfTheLiveDatabaseAndItsLogBecomeFavorites) {
     EXPECT_EQ(result.sources, QStringList{places});
     EXPECT_EQ(result.summary.text(),
               "Imported 4 favourites into 4 folders; 0 already there; 1 skipped\n"
+              "2 of them are https sites: Pagorama checks and pictures those only with "
+              "\"Picture secure (https) sites\" ticked (SecureSites=1)\n"
               "Skipped: 1 not web addresses (javascript:, place:, data:, ...)\n"
               "  \"Recent Tags\" <place:parent=menu________&queryType=1&sort=12>: "
               "not a web address");

@@ -105,6 +105,8 @@ TEST(BookmarksCommand, ImportsABookmarksFileOnceAndRefusesBrokenOnesWhole) {
         runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/bookmarks.html"});
     EXPECT_EQ(first.exitCode, 0) << qPrintable(message(first));
     EXPECT_EQ(first.out, "Imported 2 favourites into 2 folders; 0 already there; 1 skipped\n"
+                         "1 of them are https sites: Pagorama checks and pictures those only "
+                         "with \"Picture secure (https) sites\" ticked (SecureSites=1)\n"
                          "Skipped: 1 not web addresses (javascript:, place:, data:, ...)\n"
                          "  \"Script\" <javascript:void(0)>: not a web address\n");
     const QMap<QString, QByteArray> expected = {
@@ -319,7 +321,9 @@ TEST(BookmarksCommand, HundredThousandBookmarks) {
         runPagoramaCommand(home, {"--import-bookmarks", home.path() + "/many.html"}, 280000);
     ASSERT_EQ(many.exitCode, 0) << qPrintable(message(many));
     EXPECT_EQ(many.out,
-              "Imported 100000 favourites into 100 folders; 0 already there; 0 skipped\n");
+              "Imported 100000 favourites into 100 folders; 0 already there; 0 skipped\n"
+              "100000 of them are https sites: Pagorama checks and pictures those only with "
+              "\"Picture secure (https) sites\" ticked (SecureSites=1)\n");
     std::cout << "100,000 bookmarks imported in " << many.elapsedMs << " ms, at most "
               << many.maxRssKiB / 1024 << " MiB resident\n";
     EXPECT_EQ(QDir(home.favorites() + "/Folder 99").entryList(QDir::Files).size(), 1000);
