@@ -49,32 +49,33 @@ QStringList FormFolders::shortcutsIn(const QString& folder) {
     return names;
 }
 
+// Where name goes in a listing's entries, in scan order.
+QList<FormFolders::Entry>::iterator FormFolders::placeOf(Listing& listing, const QString& name) {
+    return std::lower_bound(listing.entries.begin(), listing.entries.end(), name,
+                            [](const Entry& e, const QString& n) { return before(e.name, n); });
+}
+
 // A folder not listed yet is listed as it then is on disk.
 void FormFolders::added(const QString& folder, const QString& name, bool isDirectory) {
     const auto found = folders_.find(key(folder));
     if (found == folders_.end())
         return;
-    Listing& changed = found.value();
-    const auto at = std::lower_bound(changed.entries.begin(), changed.entries.end(), name,
-                                     [](const Entry& e, const QString& n) { return before(e.name, n); });
-    changed.entries.insert(at, {name, isDirectory});
-    changed.byLowerName[name.toLower()].append(name);
+    found->entries.insert(placeOf(*found, name), {name, isDirectory});
+    found->byLowerName[name.toLower()].append(name);
 }
 
 void FormFolders::removed(const QString& folder, const QString& name) {
     const auto found = folders_.find(key(folder));
     if (found == folders_.end())
         return;
-    Listing& changed = found.value();
-    const auto at = std::lower_bound(changed.entries.begin(), changed.entries.end(), name,
-                                     [](const Entry& e, const QString& n) { return before(e.name, n); });
-    if (at != changed.entries.end() && at->name == name)
-        changed.entries.erase(at);
+    const auto at = placeOf(*found, name);
+    if (at != found->entries.end() && at->name == name)
+        found->entries.erase(at);
     const QString lower = name.toLower();
-    QStringList& twins = changed.byLowerName[lower];
+    QStringList& twins = found->byLowerName[lower];
     twins.removeOne(name);
     if (twins.isEmpty())
-        changed.byLowerName.remove(lower);
+        found->byLowerName.remove(lower);
 }
 
 } // namespace webserver

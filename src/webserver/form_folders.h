@@ -32,6 +32,7 @@ private:
         QHash<QString, QStringList> byLowerName;
     };
     Listing& listing(const QString& folder);
+    static QList<Entry>::iterator placeOf(Listing& listing, const QString& name);
 
     QHash<QString, Listing> folders_;
 };
