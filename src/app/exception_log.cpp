@@ -54,7 +54,8 @@ ExceptionLogger::ExceptionLogger()
     : IgnoretheseMessages{QStringLiteral("[10061] Connection refused"),
                           QStringLiteral("[11001] Host not found"),
                           QStringLiteral("Operation timed out"), QString()},
-      IgnoretheseExceptions{QStringLiteral("ESocketError"), QStringLiteral("ETimedOutError")},
+      IgnoretheseExceptions{QStringLiteral("ESocketError"), QStringLiteral("ETimedOutError"),
+                            QStringLiteral("ECanceledError")},
       // The writing thread's own exceptions are not logged.
       writer_(SizeLimit, [] { reporting = true; }) {}
 

@@ -162,10 +162,17 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         return noteUnsaved(SavePictureWithCopy(surface, nativePath(O, M), &error), error);
     };
 
+    auto appendImage = [&] {
+        if (pictureExists(O, M))
+            currentLink += "IMAGE =\"" + M.toUtf8() + "\" " + kLineEnd;
+    };
     // A picture under this run's name already: a favourite of the same
     // name made it earlier in this run, and with "Get only if a new site"
-    // the two share it.
-    const bool sharedThisRun = in.newOnly && pictureExists(O, M);
+    // the two share it; nothing more is asked of the site (no title).
+    if (in.newOnly && pictureExists(O, M)) {
+        appendImage();
+        return;
+    }
     const PicturePath previous =
         PicturePathFor(O, in.favouriteName, in.evenFileName - 1, in.forHistory);
     bool carried = false;
@@ -178,15 +185,13 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
     // "Get only if a new site": a favourite that had a picture in the
     // previous run keeps it under this run's name. Everything else about
     // the favourite (its probe, code and title) is learnt as usual.
-    if (in.newOnly && !sharedThisRun)
+    if (in.newOnly)
         carryPreviousForward();
 
     if (!IsReachableCode(code)) {
-        if (!sharedThisRun) {
-            carryPreviousForward();
-            if (in.showCode || !pictureExists(O, M))
-                placeholder(code);
-        }
+        carryPreviousForward();
+        if (in.showCode || !pictureExists(O, M))
+            placeholder(code);
     } else if (probe.IsPageOrPicture(in.finalUrl)) {
         const QByteArray title = trimmedTitle(probe.PageTitle(in.finalUrl));
         currentLink += "GIVEN_TITLE = \"" + EscapeQuotedValue(title) + "\" " + kLineEnd;
@@ -194,8 +199,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         // A carried picture that only stands in for a capture (an error,
         // "Scripted Site", "Secure Site" or host-name card) is captured again.
         const bool keep =
-            sharedThisRun ||
-            (carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl)));
+            carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl));
         if (!keep) {
             bool certificateFailed = false;
             QImage surface = capturePage(in, renderer, &certificateFailed);
@@ -220,8 +224,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         }
     } else {
         const bool keep =
-            sharedThisRun ||
-            (carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl)));
+            carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl));
         if (!keep) {
             const QImage surface = fileTypeCard(probe.FileTypeIcon(in.finalUrl));
             trace.add({QStringLiteral("picture_pathEZ = ") + O,
@@ -230,8 +233,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         }
     }
 
-    if (pictureExists(O, M))
-        currentLink += "IMAGE =\"" + M.toUtf8() + "\" " + kLineEnd;
+    appendImage();
 }
 
 } // namespace catalogue

@@ -255,7 +255,7 @@ private:
         }
         for (;;) {
             if (canceled_())
-                throw HttpClientError(HttpErrorKind::Canceled, QStringLiteral("Canceled"));
+                throw ECanceledError();
             const qint64 left = deadline.remainingTime();
             if (left == 0)
                 throw ETimedOutError(QStringLiteral("Operation timed out"));
@@ -481,7 +481,7 @@ void TSiteHttpClient::exchange(const QByteArray& method, const QString& url) {
         throw HttpClientError(HttpErrorKind::Other, QStringLiteral("Invalid port in %1").arg(url));
     Connection connection(timeoutMs_, [this] { return canceled(); });
     if (canceled())
-        throw HttpClientError(HttpErrorKind::Canceled, QStringLiteral("Canceled"));
+        throw ECanceledError();
     connection.open(address.host, address.port);
     if (address.secure)
         connection.startTls(address.host);

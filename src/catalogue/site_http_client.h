@@ -45,7 +45,9 @@ private:
 // cannot connect or breaks (name not found, connection refused) and a wait
 // that ran out. They carry the class names that the exception log's ignore
 // list names, so the log keeps only the client's unexpected failures
-// (cancel, message, transfer, MIME and server errors).
+// (message, transfer, MIME and server errors). A request the program itself
+// gives up (a cancel, a close, work ahead of the run dropped) is no failure
+// either.
 class ESocketError : public catalogue::HttpClientError {
 public:
     explicit ESocketError(const QString& message)
@@ -56,6 +58,11 @@ class ETimedOutError : public catalogue::HttpClientError {
 public:
     explicit ETimedOutError(const QString& message)
         : HttpClientError(catalogue::HttpErrorKind::TimedOut, message) {}
+};
+
+class ECanceledError : public catalogue::HttpClientError {
+public:
+    ECanceledError() : HttpClientError(catalogue::HttpErrorKind::Canceled, QStringLiteral("Canceled")) {}
 };
 
 namespace catalogue {

@@ -222,4 +222,7 @@ TEST_F(ClosingRuns, CancelAbandonsTheWorkInProgressAndReturnsOnceTheRunHasEnded)
         << qPrintable(program.stderrText());
     cancelOnce("the history analysis");
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
+    // Work given up is no failure of the program's.
+    const QByteArray exceptions = home.read(".config/pagorama/PagoraERRORLOG.txt");
+    EXPECT_FALSE(exceptions.contains("Canceled")) << exceptions.left(2000).constData();
 }
