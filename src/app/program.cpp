@@ -16,6 +16,7 @@
 #include "platform/message_service.h"
 #include "platform/paths.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QSystemTrayIcon>
@@ -65,6 +66,17 @@ SingleInstance::RunningCopy askRunningCopyWhileStarting(const QString& name, QSt
             return answer;
         QThread::msleep(100);
     }
+}
+
+// A dialog that waits for the user (the first-run text, the import offer,
+// a message) is what another copy's start brings forward.
+bool raiseWaitingDialog() {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (!dialog)
+        return false;
+    dialog->raise();
+    dialog->activateWindow();
+    return true;
 }
 
 } // namespace
@@ -130,6 +142,7 @@ int runPagorama(int argc, char** argv) {
                      name.toUtf8().constData());
     }
 
+    instance.comeForward = raiseWaitingDialog;
     greetAtStart(desktop);
     ProgramCore core({desktop});
     // Without a display no widget is made: the core's own view writes the
@@ -138,6 +151,8 @@ int runPagorama(int argc, char** argv) {
     if (desktop)
         window = std::make_unique<TMain>(core);
     instance.comeForward = [&window] {
+        if (raiseWaitingDialog())
+            return true;
         if (!window || !window->isVisible() || window->isMinimized())
             return false;
         window->raise();

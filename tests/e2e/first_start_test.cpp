@@ -1,10 +1,12 @@
 // The first start of the real program without a display: with an empty
 // Favorites folder it names the command that brings in the bookmarks of the
 // browsers found (so does the page shown until the first catalogue), and
-// carries on; with favourites it says nothing of it.
+// carries on; with favourites it says nothing of it. On a display, a second
+// copy started while the first-run text waits brings that text forward.
 #include "program_run.h"
 #include "support/temp_home.h"
 
+#include <QDir>
 #include <gtest/gtest.h>
 
 using e2e::ProgramRun;
@@ -52,3 +54,30 @@ TEST(FirstStart, FavoritesWithAShortcutGetNoHint) {
 }
 
 } // namespace
+
+TEST(FirstStart, ASecondCopyBringsTheFirstRunTextForward) {
+    QProcess xserver;
+    xserver.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(xserver.waitForReadyRead(20000)) << "Xvfb did not start";
+    const QString display = ':' + QString::fromLatin1(xserver.readLine().trimmed());
+    TempHome home;
+    ProgramRun first(home);
+    first.setDisplay(display);
+    first.start(); // no settings file yet: the first-run text waits for the user
+    ASSERT_TRUE(ProgramRun::waitUntil(
+        [&] { return !QDir(home.runtimeFolder() + "/pagorama").entryList({"Pagora-*"}).isEmpty(); },
+        20000));
+    QProcess second;
+    QProcessEnvironment env = home.programEnvironment();
+    env.insert("DISPLAY", display);
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});
+    const bool ended = second.waitForFinished(20000);
+    if (!ended)
+        second.kill();
+    EXPECT_TRUE(ended) << "the second copy waits, as for its own \"Already Running\" box";
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().constData();
+    first.process().kill();
+    xserver.terminate();
+    xserver.waitForFinished(5000);
+}

@@ -44,6 +44,8 @@ void ProgramRun::start() {
     // so copies of the program started by other tests never tidy them away.
     QDir(home_.path()).mkpath("tmp");
     env.insert("TMPDIR", home_.path() + "/tmp");
+    if (!display_.isEmpty())
+        env.insert("DISPLAY", display_);
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(home_.path());
     if (network_ >= 0) {

@@ -36,6 +36,8 @@ public:
     void start();
     // Starts the program inside a network namespace (an open descriptor of it).
     void setNetworkNamespace(int fd) { network_ = fd; }
+    // Starts the program on an X display (":N") instead of without one.
+    void setDisplay(const QString& display) { display_ = display; }
     // Waits until the program's standard error holds text; false at the time-out.
     bool waitForStderr(const QString& text, int timeoutMs);
     // Waits until check() holds, checking every 50 ms; false at the time-out.
@@ -48,6 +50,7 @@ public:
 private:
     testsupport::TempHome& home_;
     QProcess process_;
+    QString display_;
     QByteArray stderr_;
     int network_ = -1;
 };
