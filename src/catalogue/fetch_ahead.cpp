@@ -97,6 +97,13 @@ void FetchAhead::plan(QList<SiteWorkerJob> jobs) {
     schedule();
 }
 
+QList<SiteWorkerJob> FetchAhead::plannedJobs() const {
+    QList<SiteWorkerJob> jobs;
+    for (const auto& work : queue_)
+        jobs.append(work->job);
+    return jobs;
+}
+
 void FetchAhead::schedule() {
     if (abandoned_)
         return;

@@ -37,6 +37,8 @@ public:
 
     // Replaces the plan (dropping the old one) and starts work on it.
     void plan(QList<SiteWorkerJob> jobs);
+    // The jobs planned and not handed over yet, in the run's order.
+    QList<SiteWorkerJob> plannedJobs() const;
     // When the favourite is in the plan: waits for its work while events
     // flow, adds its trace lines to trace, shows its message boxes, appends
     // its Link pieces to link and returns true. Planned favourites before it

@@ -234,6 +234,30 @@ void SiteWorker::planAhead(const QList<PlannedFetch>& plan) {
         job.captureGate = captureGate_.get();
         jobs.append(std::move(job));
     }
+    plannedWith_ = pictureOptions();
+    ahead_->plan(std::move(jobs));
+}
+
+SiteWorker::PictureOptions SiteWorker::pictureOptions() const {
+    return {settings_.newOnly, settings_.showCode, settings_.secureSites};
+}
+
+// An option changed in the window during the run reaches every favourite
+// after the change, as it does when they are worked on one at a time: the
+// work not handed over yet is dropped and done again with it.
+void SiteWorker::replanIfOptionsChanged() {
+    const PictureOptions now = pictureOptions();
+    if (now == plannedWith_)
+        return;
+    plannedWith_ = now;
+    QList<SiteWorkerJob> jobs = ahead_->plannedJobs();
+    if (jobs.isEmpty())
+        return;
+    for (SiteWorkerJob& job : jobs) {
+        job.newOnly = now.newOnly;
+        job.showCode = now.showCode;
+        job.secureSites = now.secureSites;
+    }
     ahead_->plan(std::move(jobs));
 }
 
@@ -292,6 +316,8 @@ void SiteWorker::FetchSiteInfo(const QString& folderPath, const QString& fileNam
         showStatus_();
     if (!urlCache_)
         reloadUrlCache();
+    if (!forHistory)
+        replanIfOptionsChanged();
     if (!forHistory && ahead_->take(folderPath, fileName, trace_, currentLink))
         return;
 

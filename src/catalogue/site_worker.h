@@ -146,6 +146,14 @@ public:
 
 private:
     SiteWorkerJob jobFor(const QString& folderPath, const QString& fileName, bool forHistory) const;
+    // The options of the picture step that the planned work was given.
+    struct PictureOptions {
+        bool newOnly = false, showCode = false, secureSites = false;
+        bool operator==(const PictureOptions&) const = default;
+    };
+    PictureOptions pictureOptions() const;
+    void replanIfOptionsChanged();
+    PictureOptions plannedWith_;
 
     platform::SettingsModel& settings_;
     RunTrace& trace_;

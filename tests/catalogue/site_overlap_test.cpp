@@ -334,3 +334,33 @@ TEST(HostSlotsTest, OneServerIsItsHostAndPortAsTheAddressGivesThem) {
     EXPECT_TRUE(servers.take("a:80"));
     EXPECT_TRUE(servers.take("") && servers.take("") && servers.take("")) << "no server, no limit";
 }
+
+TEST_F(SiteOverlapTest, AnOptionChangedDuringTheRunReachesTheFavouritesAfterItAsOneAtATime) {
+    QList<Favourite> favourites;
+    for (int i = 0; i < 6; ++i) // https on a port where nothing listens
+        favourites << add("", QStringLiteral("Secure %1.url").arg(i),
+                          QStringLiteral("https://127.0.0.1:1/%1").arg(i));
+    const auto runChangingHalfway = [&](SiteWorker& worker) {
+        settings.secureSites = false;
+        worker.planAhead(planOf(favourites));
+        QList<QByteArray> links;
+        for (const Favourite& f : favourites) {
+            if (links.size() == 2) {
+                // Give the work ahead time to finish with the old option.
+                waitFor([] { return false; }, 300);
+                settings.secureSites = true;
+            }
+            QByteArray link;
+            worker.FetchSiteInfo(folderPath(f.folder), f.name, false, link);
+            links << link;
+        }
+        worker.dropAhead();
+        return links;
+    };
+    const QList<QByteArray> alone = runChangingHalfway(*makeWorker(1));
+    QDir(home.dataFolder() + "images").removeRecursively();
+    const QList<QByteArray> together = runChangingHalfway(*makeWorker(8));
+    ASSERT_TRUE(alone[1].contains("CODE = \"-98\""));
+    ASSERT_FALSE(alone[2].contains("CODE = \"-98\""));
+    EXPECT_EQ(together, alone);
+}
