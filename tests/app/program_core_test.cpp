@@ -219,6 +219,18 @@ TEST_F(Core, AFavoritesRenameStartsARunAtTheNextTickAndAContentWriteDoesNot) {
     EXPECT_FALSE(core->Run().favouritesChanged());
     core->Timer1Timer();
     EXPECT_EQ(home.read("Documents/pagorama/listings.xml"), catalogue); // no run
+
+    // A change and the end of the interval in the same tick: two runs.
+    ASSERT_TRUE(QDir(home.favorites()).rename("News/renamed.url", "News/again.url"));
+    waitForChange(10000);
+    ASSERT_TRUE(core->Run().favouritesChanged());
+    core->Settings.timeRefresh = true;
+    core->Settings.interval = 1;
+    core->Schedule.ticks = 3;
+    const int runsBefore = core->Settings.evenFileName;
+    core->Timer1Timer();
+    EXPECT_EQ(core->Settings.evenFileName, runsBefore + 2);
+    EXPECT_TRUE(home.read("Documents/pagorama/listings.xml").contains("DESCRIPTION=\"again\""));
 }
 
 TEST_F(Core, BackgroundPictureThatIsNotAJpegShowsAnErrorAndKeepsTheOldOne) {

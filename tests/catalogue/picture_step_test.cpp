@@ -140,6 +140,11 @@ TEST_F(PictureStepTest, ColouredPageGetsItsThumbnailTitleAndImage) {
     const QString M = PicturePathFor(data, "News", 5, false).relative;
     EXPECT_EQ(trace.lines(), QStringList({"force directories = " + data + "images/",
                                           "picture_path = " + data, "picture_filename = " + M}));
+
+    // A later favourite of the same name, without "Get only if a new site",
+    // replaces the picture (here by the card a missing browser gives).
+    EXPECT_EQ(run(input(site.url("/red-news")), nullptr), link);
+    EXPECT_EQ(picture(5), HostCardPicture("127.0.0.1"));
 }
 
 TEST_F(PictureStepTest, PlaceholdersForBlankPagesErrorsAndSecureSites) {
