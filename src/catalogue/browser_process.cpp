@@ -164,7 +164,7 @@ QString findInstalledBrowser() {
     return {};
 }
 
-std::optional<BrowserProcess> launchBrowser(const QString& program) {
+std::optional<BrowserProcess> launchBrowser(const QString& program, int sharedRenderers) {
     if (program.isEmpty())
         return std::nullopt;
     BrowserProcess browser;
@@ -214,6 +214,10 @@ std::optional<BrowserProcess> launchBrowser(const QString& program) {
                            // left need not stay in memory.
                            "--disable-back-forward-cache", "--window-size=1024,768",
                            "--user-data-dir=" + profileTemplate, "--remote-debugging-pipe"};
+    if (sharedRenderers > 0)
+        args << "--disable-site-isolation-trials"
+             << "--disable-features=IsolateOrigins,site-per-process"
+             << "--renderer-process-limit=" + QByteArray::number(sharedRenderers);
     if (::geteuid() == 0)
         args << "--no-sandbox"; // the sandbox refuses to run as root
     args << "about:blank";

@@ -26,8 +26,11 @@ QString findInstalledBrowser();
 // Starts the browser program; nothing when it could not be started. It is
 // killed when the calling thread ends (also by kill -9 of the program), so
 // call it from the program's main thread, which also gives it normal
-// scheduling.
-std::optional<BrowserProcess> launchBrowser(const QString& program);
+// scheduling. With sharedRenderers > 0 the pages it loads share at most that
+// many renderer processes instead of one new process for each site: its
+// throwaway profile holds no cookie, login or data of the user's that
+// keeping sites apart would protect.
+std::optional<BrowserProcess> launchBrowser(const QString& program, int sharedRenderers = 0);
 
 // True while the process has not exited; reaps it (and notes that) once it has.
 bool browserStillRuns(BrowserProcess& browser);

@@ -85,7 +85,8 @@ private:
 };
 
 PageRenderer::PageRenderer(QObject* parent)
-    : QObject(parent), maxParallel_(parallelCapturesForThisMachine()) {}
+    : QObject(parent), maxParallel_(parallelCapturesForThisMachine()),
+      rendererPerSite_(qEnvironmentVariableIntValue("PAGORAMA_RENDERER_PER_SITE") == 1) {}
 
 PageRenderer::~PageRenderer() {
     stop();
@@ -126,6 +127,11 @@ void PageRenderer::setMaxParallelCaptures(int count) {
     changed_.wakeAll();
 }
 
+void PageRenderer::setRendererPerSite(bool perSite) {
+    QMutexLocker lock(&stateMutex_);
+    rendererPerSite_ = perSite;
+}
+
 bool PageRenderer::start() {
     if (shutDown_)
         return false;
@@ -149,7 +155,8 @@ bool PageRenderer::browserAlive() {
 bool PageRenderer::spawnBrowser() {
     ++startAttempts_;
     std::optional<BrowserProcess> process =
-        launchBrowser(browserPath_.isEmpty() ? findBrowser() : browserPath_);
+        launchBrowser(browserPath_.isEmpty() ? findBrowser() : browserPath_,
+                      rendererPerSite_ ? 0 : maxParallel_);
     if (!process)
         return false;
     auto browser = std::make_shared<Browser>();

@@ -57,6 +57,11 @@ public:
     int maxParallelCaptures() const;
     // Sets it (1 to 8), for tests and measurements.
     void setMaxParallelCaptures(int count);
+    // Whether the next browser started gives each site a renderer process of
+    // its own, as a browser for everyday use does, instead of sharing as many
+    // as captures run at once (for measurements; the environment value
+    // PAGORAMA_RENDERER_PER_SITE=1 sets it too).
+    void setRendererPerSite(bool perSite);
 
     // Starts the browser when it is not running. False when no browser could
     // be started (none installed). Call on the owning thread.
@@ -106,6 +111,7 @@ private:
     int loadTimeoutMs_ = 15000;
     int commandTimeoutMs_ = 10000;
     int maxParallel_;
+    bool rendererPerSite_;
     int busy_ = 0;          // captures holding a slot
     bool starting_ = false; // the owning thread has been asked to start a browser
     quint64 startAttempts_ = 0;

@@ -1,6 +1,7 @@
 // The page renderer against a real headless Chromium and a local test site.
 #include "catalogue/page_renderer.h"
 #include "catalogue/placeholder.h"
+#include "support/loopback_site.h"
 #include "support/snapshot_site.h"
 #include "support/temp_home.h"
 
@@ -10,12 +11,14 @@
 #include <QDirIterator>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <future>
 #include <mutex>
 #include <sched.h>
@@ -257,3 +260,50 @@ TEST_F(PageRendererTest, RestartFromAnIdleWorkerRunsAtNormalScheduling) {
 }
 
 } // namespace
+
+// The renderer processes below the browser's (a page is drawn in one).
+QSet<int> rendererProcessesBelow(int pid) {
+    QSet<int> found;
+    QList<int> below{pid};
+    for (int i = 0; i < below.size(); ++i) {
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(below[i]));
+        if (children.open(QIODevice::ReadOnly))
+            for (const QByteArray& word : children.readAll().split(' '))
+                if (!word.trimmed().isEmpty())
+                    below << word.trimmed().toInt();
+        if (i > 0 && commandLineOf(below[i]).contains("--type=renderer"))
+            found.insert(below[i]);
+    }
+    return found;
+}
+
+TEST_F(PageRendererTest, SitesShareAFewRenderersAndThePicturesStayTheSame) {
+    testsupport::LoopbackSite sites({6, 0, {}});
+    const auto captureEach = [&](bool perSite, QSet<int>* renderers) {
+        PageRenderer each;
+        each.setTimeouts(5000, 5000);
+        each.setMaxParallelCaptures(2);
+        each.setRendererPerSite(perSite);
+        QList<QImage> pictures;
+        if (!each.start())
+            return pictures;
+        for (int address = 1; address <= 6; ++address) {
+            pictures << each.capture(sites.url(address, QStringLiteral("/page/%1").arg(address)));
+            *renderers += rendererProcessesBelow(int(each.browserProcessId()));
+        }
+        return pictures;
+    };
+    QSet<int> perSiteRenderers, sharedRenderers;
+    const QList<QImage> perSite = captureEach(true, &perSiteRenderers);
+    const QList<QImage> shared = captureEach(false, &sharedRenderers);
+    ASSERT_EQ(perSite.size(), 6);
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_FALSE(perSite[i].isNull()) << i;
+        EXPECT_EQ(shared[i], perSite[i]) << "site " << i + 1;
+    }
+    std::printf("renderer processes for 6 sites: %lld one per site, %lld shared\n",
+                static_cast<long long>(perSiteRenderers.size()),
+                static_cast<long long>(sharedRenderers.size()));
+    EXPECT_GE(perSiteRenderers.size(), 6);
+    EXPECT_LE(sharedRenderers.size(), 2);
+}
