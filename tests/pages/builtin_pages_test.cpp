@@ -131,10 +131,8 @@ TEST(BuiltinPages, HeadersOfferTheFolderChoiceOnlyPerFolder) {
 }
 
 TEST(BuiltinPages, OldHomePageGoesToTheHeaderOnlyWhenAsked) {
-    // HomePage "YES": in the header, and out of the grid, where it keeps its
-    // place in the groups of four: five links still make two groups, the
-    // first with three cells and no filler, the second one link and three
-    // empty cells.
+    // HomePage "YES": in the header; in the grid it keeps its place in the
+    // groups (three cells, then one and three empty ones) but has no cell.
     const Html yesHeader(page(BuiltinText::ViewHead, homeCatalogue(true), false));
     EXPECT_EQ(yesHeader.text("(//table/tr/td[1]//a)[2]"), "_Old Home Page");
     EXPECT_EQ(yesHeader.text("(//table/tr/td[1]//a)[1]/img/@src"), "images%5C9.BMP");
