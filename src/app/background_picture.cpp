@@ -2,9 +2,12 @@
 
 #include "platform/file_replace.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
+#include <QtEndian>
 
 #include <csetjmp>
 #include <cstdio>
@@ -69,6 +72,28 @@ bool decodeInto(const QByteArray& data, std::vector<unsigned char>& pixels, int&
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
     return true;
+}
+
+// A picture in any format Qt reads, decoded in full (a file cut short
+// gives a null image), with transparent parts laid over white as a page
+// shows them.
+QImage decodeOtherPicture(const QByteArray& data) {
+    QBuffer buffer;
+    buffer.setData(data);
+    QImageReader reader(&buffer);
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return {};
+    // The BMP reader takes a file cut short without complaint; its header
+    // says how long the file should be.
+    if (data.startsWith("BM") && data.size() >= 6 &&
+        qFromLittleEndian<quint32>(data.constData() + 2) > quint32(data.size()))
+        return {};
+    QImage flat(image.size(), QImage::Format_RGB888);
+    flat.fill(Qt::white);
+    QPainter painter(&flat);
+    painter.drawImage(0, 0, image);
+    return flat;
 }
 
 } // namespace
@@ -180,13 +205,27 @@ bool installBackgroundPicture(const QString& sourcePath, const QString& dataFold
         return false;
     }
     const QByteArray data = file.readAll();
-    QString reason;
-    if (decodeJpeg(data, &reason).isNull()) {
+    const QString target = dataFolder + QLatin1String(BackgroundFileName);
+    // A JPEG is kept byte for byte once it decodes in full.
+    if (data.startsWith("\xFF\xD8")) {
+        QString reason;
+        if (decodeJpeg(data, &reason).isNull()) {
+            if (error)
+                *error =
+                    QStringLiteral("%1 is not a usable JPEG picture: %2").arg(sourcePath, reason);
+            return false;
+        }
+        return platform::replaceFileWhole(target, data, error);
+    }
+    // Any other picture the program can read is stored as a JPEG, since the
+    // pages and the server name the background "_back.jpg".
+    const QImage picture = decodeOtherPicture(data);
+    if (picture.isNull()) {
         if (error)
-            *error = QStringLiteral("%1 is not a usable JPEG picture: %2").arg(sourcePath, reason);
+            *error = QStringLiteral("%1 is not a picture Pagorama can read").arg(sourcePath);
         return false;
     }
-    return platform::replaceFileWhole(dataFolder + QLatin1String(BackgroundFileName), data, error);
+    return platform::replaceFileWhole(target, encodeJpeg(picture), error);
 }
 
 } // namespace app

@@ -1,7 +1,7 @@
 #pragma once
 // The background picture of the generated pages, "_back.jpg" in the data
 // folder. A chosen picture is decoded in full before anything is saved, so
-// a file that is not a JPEG, or is cut short, never replaces a good one.
+// a file that is not a picture, or is cut short, never replaces a good one.
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -25,9 +25,10 @@ QImage defaultBackgroundImage();
 // "/") when the folder has none. Returns false with the reason on failure.
 bool ensureDefaultBackground(const QString& dataFolder, QString* error = nullptr);
 
-// Makes the picture file at sourcePath the background: it must decode as a
-// JPEG; its bytes are then written whole as "_back.jpg". On failure the old
-// "_back.jpg" is left as it was and *error says why.
+// Makes the picture file at sourcePath the background, written whole as
+// "_back.jpg": a JPEG that decodes in full as it is, any other picture the
+// program can read (PNG, BMP, GIF, ...) converted to a JPEG. On failure the
+// old "_back.jpg" is left as it was and *error says why.
 bool installBackgroundPicture(const QString& sourcePath, const QString& dataFolder,
                               QString* error = nullptr);
 

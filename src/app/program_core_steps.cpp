@@ -34,6 +34,7 @@ void ProgramCore::createParts() {
     // Local links in the pages point at the port the server was last started on.
     pageWriter_ = std::make_unique<pages::PageWriter>(
         Settings, [this] { return HttpServer1->lastStartedPort(); });
+    pageWriter_->setAdditionFailureReport([this](const QString& text) { ShowStatusLine(text); });
 
     renderer_ = std::make_unique<catalogue::PageRenderer>();
     runHost_ = std::make_unique<ProgramRefreshHost>(*this);
@@ -93,6 +94,7 @@ void ProgramCore::WriteSupportPagesAtStart() {
     // error is shown like any other and the rest of the start-up goes on.
     try {
         pageWriter_->writeSupportPages();
+        pageWriter_->writeMissingOverview();
     } catch (const std::exception& error) {
         platform::showMessage(QString::fromUtf8(error.what()), QStringLiteral("Pagora"),
                               platform::MessageKind::Error);

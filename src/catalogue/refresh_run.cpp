@@ -3,6 +3,7 @@
 #include "catalogue/date_number.h"
 #include "catalogue/directory_scan.h"
 #include "catalogue/encodings.h"
+#include "catalogue/picture_sweep.h"
 #include "catalogue/temporary_shortcut.h"
 #include "platform/file_ops.h"
 #include "platform/message_service.h"
@@ -77,7 +78,7 @@ void RefreshRun::Button2Click() {
     try {
         cancelRequested_ = false;
         settings_.evenFileName = previousCounter_ + 1;
-        runSteps(previousCounter_);
+        runSteps();
     } catch (const std::exception& error) {
         reportFailure(QString::fromUtf8(error.what()));
     } catch (...) {
@@ -123,7 +124,7 @@ void RefreshRun::requestCancel() {
         host_.waitForEvents();
 }
 
-void RefreshRun::runSteps(int previousCounter) {
+void RefreshRun::runSteps() {
     const bool debuggerWasDisabled = ScriptDebuggerDisabled();
     if (!debuggerWasDisabled)
         SetScriptDebuggerDisabled(true);
@@ -133,10 +134,11 @@ void RefreshRun::runSteps(int previousCounter) {
                 return;
             // Only once this run's catalogue and pages are written do the
             // previous run's pictures go: until then the pages on disk show
-            // them. An offline, cancelled or failed run removes nothing.
+            // them. An offline, cancelled or failed run removes nothing; a
+            // good one also removes what such runs left.
             if (!BuildCatalogue())
                 return;
-            deletePreviousPictures(QStringLiteral("images"), previousCounter);
+            removePicturesNoCatalogueNames();
             // The analysis replaces its own pictures once its page is written.
             if (!cancelRequested_ && settings_.history)
                 host_.runHistoryAnalysis();
@@ -323,12 +325,14 @@ QStringList RefreshRun::pictureMasks(int counter) {
     return {prefix + QStringLiteral("*.BMP"), prefix + QStringLiteral("*.png")};
 }
 
-void RefreshRun::deletePreviousPictures(const QString& subfolder, int previousCounter) {
-    bool allGone = true;
-    for (const QString& mask : pictureMasks(previousCounter))
-        allGone = platform::deleteMatchingFiles(platform::dataFolder() + subfolder, mask, false) &&
-                  allGone;
-    if (!allGone)
+void RefreshRun::removePicturesNoCatalogueNames() {
+    QList<QByteArray> saved;
+    for (const QString& name : {QStringLiteral("listings.xml"), QStringLiteral("history.xml")}) {
+        QFile file(platform::dataFolder() + name);
+        if (file.open(QIODevice::ReadOnly))
+            saved << file.readAll();
+    }
+    if (!RemovePicturesNotNamedBy(platform::dataFolder(), saved))
         platform::showMessage(QStringLiteral("Delete Failed"));
 }
 

@@ -80,7 +80,7 @@ public:
     RunTrace& trace() { return trace_; }
 
 private:
-    void runSteps(int previousCounter);
+    void runSteps();
     bool buildSteps();
     void reportFailure(const QString& reason);
     // The pictures of a run, and their compressed copies.
@@ -89,7 +89,8 @@ private:
     void removeUnusedPictures(int counter);
     void completeFolder();
     QString locationOf(const QString& folderPath) const;
-    void deletePreviousPictures(const QString& subfolder, int previousCounter);
+    // After a good run: every picture that neither saved catalogue shows.
+    void removePicturesNoCatalogueNames();
     void clearWorkLists();
 
     RefreshHost& host_;

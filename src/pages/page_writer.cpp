@@ -133,16 +133,30 @@ void PageWriter::writeSupportPages() {
 
     const Stylesheet reloader(useStylesheet("reloader.xsl", BuiltinText::Reloader), "reloader.xsl");
     writePage("reloader.htm", transform(catalogue, reloader, {}, settings));
+}
 
-    // The viewer's header links to the overview, so it is there from the
-    // first start on; each run then writes it anew.
-    if (!QFileInfo::exists(dir + "overview.htm"))
-        writeOverviewPage(catalogue);
+void PageWriter::writeMissingOverview() {
+    if (QFileInfo::exists(folder() + "overview.htm"))
+        return;
+    try {
+        writeOverviewPage(CatalogueDocument(standby_, QStringLiteral("listings.xml")));
+    } catch (const PagesError&) {
+        // A catalogue that does not parse has already failed the support pages.
+    }
 }
 
 void PageWriter::writeOverviewPage(const CatalogueDocument& catalogue) {
-    const Stylesheet sheet(useStylesheet("overview.xsl", BuiltinText::Overview), "overview.xsl");
-    writePage("overview.htm", transform(catalogue, sheet, {}, transformSettings()));
+    // The overview only adds to the pages the run is there for: a copy of
+    // overview.xsl that does not work leaves the last overview page and
+    // says so, and everything else goes on.
+    try {
+        const Stylesheet sheet(useStylesheet("overview.xsl", BuiltinText::Overview),
+                               "overview.xsl");
+        writePage("overview.htm", transform(catalogue, sheet, {}, transformSettings()));
+    } catch (const PagesError& error) {
+        if (additionFailed_)
+            additionFailed_(QStringLiteral("Overview page not written: ") + error.message());
+    }
 }
 
 void PageWriter::writePerFolderPages(const CatalogueDocument& catalogue, const QString& sheetName,

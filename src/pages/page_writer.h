@@ -4,8 +4,9 @@
 //
 // A stylesheet file is written from its built-in text only while it is
 // missing, so a user's own copy is always used as it stands. Pages are
-// replaced whole. Every failure is a PagesError that ends the run where it
-// occurred: pages already written keep their new text, the rest their old.
+// replaced whole. Every failure of a described page is a PagesError that
+// ends the run where it occurred: pages already written keep their new
+// text, the rest their old. The overview's failure is only reported.
 // Events are processed once, at the start of writeSupportPages(), and never
 // while pages are being written, so the server (on the same thread) never
 // hands out a half-written set.
@@ -34,14 +35,26 @@ public:
     PageWriter(const platform::SettingsModel& settings, std::function<QString()> portText,
                std::function<void()> pumpEvents = {}, QString dataFolder = {});
 
+    // Where a failed addition to the pages (the overview) is told, as one
+    // status line. Such a failure costs only that page: it never ends the
+    // run or the start-up, and its error is logged where it is raised.
+    void setAdditionFailureReport(std::function<void(const QString&)> report) {
+        additionFailed_ = std::move(report);
+    }
+
     // Frames, headers, footers, the change watcher and the placeholders, made
     // from the latest "listings.xml" (or the stand-by catalogue before the
     // first refresh run). Call at start-up once the server runs, and in every
     // refresh run right after "listings.xml" is saved.
     void writeSupportPages();
+    // "overview.htm" from the same catalogue when it is missing: the
+    // viewer's header links to it from the first start on, and each run
+    // writes it anew. Call at start-up after writeSupportPages().
+    void writeMissingOverview();
 
     // The view and edit pages, one of each or one of each per folder, and
-    // "overview.htm", from the catalogue text just saved as "listings.xml".
+    // "overview.htm" (see setAdditionFailureReport), from the catalogue text
+    // just saved as "listings.xml".
     // Call after writeSupportPages() at the end of a refresh run.
     void writeCataloguePages(const QByteArray& catalogueText);
 
@@ -73,6 +86,7 @@ private:
     const platform::SettingsModel& settings_;
     std::function<QString()> portText_;
     std::function<void()> pumpEvents_;
+    std::function<void(const QString&)> additionFailed_;
     QString dataFolder_;
     QByteArray standby_;
 };

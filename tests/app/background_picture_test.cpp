@@ -2,6 +2,7 @@
 // "_back.jpg", and the built-in one is a real JPEG.
 #include "app/background_picture.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -93,6 +94,32 @@ TEST(BackgroundPicture, OnlyAPictureThatDecodesReplacesTheOldOne) {
     ASSERT_TRUE(app::installBackgroundPicture(data + "good.jpeg", data, &error))
         << error.toStdString();
     EXPECT_EQ(readFile(data + "_back.jpg"), picture); // the file's own bytes
+}
+
+TEST(BackgroundPicture, OtherPictureFormatsAreConvertedAndCutShortOnesRefused) {
+    QTemporaryDir folder;
+    const QString data = folder.path() + "/";
+    // A transparent pixel: the page would show white there.
+    QImage faded = checkerboard().convertToFormat(QImage::Format_ARGB32);
+    faded.setPixelColor(3, 3, QColor(0, 0, 0, 0));
+    for (const char* format : {"PNG", "BMP"}) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && faded.save(&buffer, format));
+        writeFile(data + "cut-short", bytes.left(bytes.size() / 2));
+        writeFile(data + "whole", bytes);
+        QString error;
+        EXPECT_FALSE(app::installBackgroundPicture(data + "cut-short", data, &error)) << format;
+        EXPECT_FALSE(QFile::exists(data + "_back.jpg")) << format;
+        ASSERT_TRUE(app::installBackgroundPicture(data + "whole", data, &error)) << format;
+        const QImage stored = app::decodeJpeg(readFile(data + "_back.jpg"));
+        ASSERT_EQ(stored.size(), QSize(64, 48)) << format;
+        EXPECT_GT(stored.pixelColor(12, 3).red(), 150) << format;
+        EXPECT_LT(stored.pixelColor(12, 3).green(), 90) << format;
+        // PNG keeps the transparency, which must come out white, not black.
+        EXPECT_TRUE(QByteArray(format) != "PNG" || stored.pixelColor(3, 3).green() > 220);
+        QFile::remove(data + "_back.jpg");
+    }
 }
 
 } // namespace

@@ -131,14 +131,19 @@ TEST(BuiltinPages, HeadersOfferTheFolderChoiceOnlyPerFolder) {
 }
 
 TEST(BuiltinPages, OldHomePageGoesToTheHeaderOnlyWhenAsked) {
-    // HomePage "YES": in the header, out of the grid, which closes up.
+    // HomePage "YES": in the header; in the grid it keeps its place in the
+    // groups (three cells, then one and three empty ones) but has no cell.
     const Html yesHeader(page(BuiltinText::ViewHead, homeCatalogue(true), false));
     EXPECT_EQ(yesHeader.text("(//table/tr/td[1]//a)[2]"), "_Old Home Page");
     EXPECT_EQ(yesHeader.text("(//table/tr/td[1]//a)[1]/img/@src"), "images%5C9.BMP");
     const Html yesGrid(page(BuiltinText::View, homeCatalogue(true), false));
     EXPECT_EQ(yesGrid.count("//font[@size='2']//a"), 4);
     EXPECT_EQ(yesGrid.count("//a[@href='http://old.invalid/']"), 0);
-    EXPECT_EQ(yesGrid.count("//table/tr"), 3);
+    EXPECT_EQ(yesGrid.count("//table/tr"), 6);
+    EXPECT_EQ(yesGrid.texts("//table/tr[2]/td//b/a"), QStringList({"Site1", "Site2", "Site3"}));
+    EXPECT_EQ(yesGrid.count("//table/tr[1]/td"), 3);
+    EXPECT_EQ(yesGrid.texts("//table/tr[5]/td//b/a"), QStringList({"Site4"}));
+    EXPECT_EQ(yesGrid.count("//table/tr[4]/td[.='" + nbsp + "']"), 3);
 
     // HomePage "No": an ordinary favourite, and an empty first header cell.
     const Html noHeader(page(BuiltinText::ViewHead, homeCatalogue(false), false));

@@ -91,27 +91,11 @@ function setScroll() {
 <BODY onload="setScroll();" background="\_back.jpg">
 <xsl:for-each select="BROWSERINFO/Favoritesfolder/Folder[@Location = $p1 or $multi_page = '']">
 <table>
-<xsl:choose>
-<xsl:when test="$hideHome and Link[@DESCRIPTION = '_Old Home Page']">
-<!-- The old home page is shown in the header instead; the others close up. -->
-<xsl:variable name="shown" select="Link[not(@DESCRIPTION = '_Old Home Page')]"/>
-<xsl:for-each select="$shown">
-<xsl:if test="position() mod 4 = 1">
-<xsl:variable name="first" select="position()"/>
-<xsl:call-template name="group-rows">
-<xsl:with-param name="group" select="$shown[position() &gt;= $first and position() &lt; $first + 4]"/>
-</xsl:call-template>
-</xsl:if>
-</xsl:for-each>
-</xsl:when>
-<xsl:otherwise>
 <xsl:for-each select="Link[position() mod 4 = 1]">
 <xsl:call-template name="group-rows">
 <xsl:with-param name="group" select=". | following-sibling::Link[position() &lt; 4]"/>
 </xsl:call-template>
 </xsl:for-each>
-</xsl:otherwise>
-</xsl:choose>
 </table>
 <HR/>
 </xsl:for-each>
@@ -120,24 +104,26 @@ function setScroll() {
 </xsl:template>
 
 <!-- One group of up to four links: pictures, names and folders, each row
-     filled up to four cells. -->
+     filled up to four cells. The old home page shown in the header keeps
+     its place in the group and only loses its cells. -->
 <xsl:template name="group-rows">
 <xsl:param name="group"/>
 <xsl:variable name="missing" select="4 - count($group)"/>
+<xsl:variable name="cells" select="$group[not($hideHome and @DESCRIPTION = '_Old Home Page')]"/>
 <tr>
-<xsl:for-each select="$group">
+<xsl:for-each select="$cells">
 <td width="175"><xsl:call-template name="picture-link"/></td>
 </xsl:for-each>
 <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$missing"/></xsl:call-template>
 </tr>
 <tr>
-<xsl:for-each select="$group">
+<xsl:for-each select="$cells">
 <td width="175"><font face="Verdana" size="2"><b><xsl:call-template name="title-link"/></b></font></td>
 </xsl:for-each>
 <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$missing"/></xsl:call-template>
 </tr>
 <tr>
-<xsl:for-each select="$group">
+<xsl:for-each select="$cells">
 <td width="175"><font face="Verdana" size="1"><xsl:value-of select="../@Location"/></font></td>
 </xsl:for-each>
 <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$missing"/></xsl:call-template>
