@@ -5,8 +5,17 @@
 // connections and never answers. The same run is made with the waits
 // overlapped and one favourite at a time (PAGORAMA_ONE_AT_A_TIME=1), each in
 // a fresh HOME, and the two catalogues are compared apart from their times.
+// "renderers" makes the overlapped run twice instead: with the browser's
+// pages sharing a few renderer processes (as the program runs) and with one
+// renderer process per site (PAGORAMA_RENDERER_PER_SITE=1), both without the
+// silent server.
 //
-//   bench_refresh_e2e [favourites] [both|overlap|alone]
+// The browser's memory is the sum of PSS (/proc/<pid>/smaps_rollup) over its
+// process tree, so shared code is counted once; its CPU is the user and
+// system time of every process of the tree, the ones already reaped included
+// (their time is in the reaping parent's children's time).
+//
+//   bench_refresh_e2e [favourites] [both|overlap|alone|renderers]
 #include "support/free_port.h"
 #include "support/loopback_site.h"
 
@@ -16,6 +25,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -34,7 +44,9 @@ struct Figures {
     double programCpu = 0;    // seconds of the program's own threads
     double rendererCpu = 0;   // seconds of the browser and its processes
     long programPeakKiB = 0;  // VmHWM of the program
-    long rendererPeakKiB = 0; // the most resident memory of the browser's processes at once
+    long rendererPeakKiB = 0; // the most PSS of the browser's processes at once
+    long rendererEndKiB = 0;  // their PSS at the last look before the run ended
+    int renderersStarted = 0; // renderer processes seen during the run
     QByteArray catalogue;
     bool done = false;
 };
@@ -66,6 +78,21 @@ long statusKiB(int pid, const QByteArray& key) {
     return 0;
 }
 
+long pssKiB(int pid) {
+    QFile file(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith("Pss:"))
+            return line.mid(4).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+bool isRenderer(int pid) {
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    return file.open(QIODevice::ReadOnly) && file.readAll().contains("--type=renderer");
+}
+
 // utime + stime and cutime + cstime of a process, in seconds.
 std::pair<double, double> cpuOf(int pid) {
     QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -92,14 +119,15 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     file.write(bytes);
 }
 
-Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime) {
+Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime,
+                bool rendererPerSite = false, bool withSilent = true) {
     QTemporaryDir home;
     const QString favorites = home.path() + "/Favorites/";
     // The silent server's favourites stand evenly among the others
     // (for 500: numbers 50, 150, ..., 450).
     const int step = favourites / SilentFavourites;
     for (int i = 0; i < favourites; ++i) {
-        const bool silent = i % step == step / 2 && i / step < SilentFavourites;
+        const bool silent = withSilent && i % step == step / 2 && i / step < SilentFavourites;
         const int address = silent ? SilentAddress : 1 + i % (Addresses - 1);
         const QString url = site.url(address, QStringLiteral("/page/%1").arg(i));
         writeFile(favorites + QStringLiteral("Folder %1/Site %2.url")
@@ -121,6 +149,10 @@ Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime
         env.insert("PAGORAMA_ONE_AT_A_TIME", "1");
     else
         env.remove("PAGORAMA_ONE_AT_A_TIME");
+    if (rendererPerSite)
+        env.insert("PAGORAMA_RENDERER_PER_SITE", "1");
+    else
+        env.remove("PAGORAMA_RENDERER_PER_SITE");
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(home.path());
     program.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});
@@ -132,31 +164,45 @@ Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime
     QElapsedTimer clock;
     clock.start();
     qint64 foundAt = -1;
-    std::pair<double, double> cpu{0, 0};
+    QSet<int> renderers;
+    // The browser tree's CPU: what the program reaped of it, and each live
+    // process's own time with what it reaped.
+    auto lookAtTheTree = [&] {
+        double treeCpu = cpuOf(pid).second;
+        long pss = 0;
+        for (int child : childrenOf(pid)) {
+            const auto [own, reaped] = cpuOf(child);
+            treeCpu += own + reaped;
+            pss += pssKiB(child);
+            if (!renderers.contains(child) && isRenderer(child))
+                renderers.insert(child);
+        }
+        figures.rendererCpu = std::max(figures.rendererCpu, treeCpu);
+        figures.rendererPeakKiB = std::max(figures.rendererPeakKiB, pss);
+        if (pss > 0)
+            figures.rendererEndKiB = pss;
+    };
     while (program.state() == QProcess::Running) {
         program.waitForReadyRead(200);
         err += program.readAllStandardError();
         if (foundAt < 0 && err.contains("web favourites."))
             foundAt = clock.elapsed();
-        long renderer = 0;
-        for (int child : childrenOf(pid))
-            renderer += statusKiB(child, "VmRSS");
-        figures.rendererPeakKiB = std::max(figures.rendererPeakKiB, renderer);
         if (err.contains("All Done")) {
             figures.done = true;
             figures.runSeconds = (clock.elapsed() - foundAt) / 1000.0;
             // The browser is stopped after the run: give it a moment to be
-            // reaped, so its time counts among the program's children.
+            // reaped, so all of its time is counted.
             QThread::msleep(1500);
-            cpu = cpuOf(pid);
+            lookAtTheTree();
+            figures.programCpu = cpuOf(pid).first;
             figures.programPeakKiB = statusKiB(pid, "VmHWM");
             break;
         }
+        lookAtTheTree();
     }
+    figures.renderersStarted = int(renderers.size());
     program.terminate();
     program.waitForFinished(20000);
-    figures.programCpu = cpu.first;
-    figures.rendererCpu = cpu.second;
     QFile catalogue(home.path() + "/Documents/pagorama/listings.xml");
     if (catalogue.open(QIODevice::ReadOnly))
         figures.catalogue = withoutTimes(catalogue.readAll());
@@ -166,10 +212,12 @@ Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime
 }
 
 void print(const char* name, const Figures& f, int favourites) {
-    std::printf("%-16s run %8.1f s  %6.0f ms/favourite  program cpu %6.1f s  renderer cpu %6.1f s  "
-                "program peak %6ld MiB  renderer peak %6ld MiB%s\n",
+    std::printf("%-16s run %8.1f s  %6.0f ms/favourite  program cpu %6.1f s  browser cpu %6.1f s "
+                "(%.0f ms/favourite)  program peak %4ld MiB  browser PSS peak %4ld MiB, at the end "
+                "%4ld MiB  renderer processes %d%s\n",
                 name, f.runSeconds, f.runSeconds * 1000.0 / favourites, f.programCpu, f.rendererCpu,
-                f.programPeakKiB / 1024, f.rendererPeakKiB / 1024,
+                f.rendererCpu * 1000.0 / favourites, f.programPeakKiB / 1024,
+                f.rendererPeakKiB / 1024, f.rendererEndKiB / 1024, f.renderersStarted,
                 f.done ? "" : "  (did not finish)");
     std::fflush(stdout);
 }
@@ -183,8 +231,19 @@ int main(int argc, char** argv) {
     testsupport::LoopbackSite site({Addresses, DelayMs, {SilentAddress}});
     std::printf("%d favourites on %d loopback servers (%d ms per answer), %d on a server that "
                 "never answers\n",
-                favourites, Addresses, DelayMs, SilentFavourites);
+                favourites, Addresses, DelayMs, mode == "renderers" ? 0 : SilentFavourites);
     Figures overlapped, alone;
+    if (mode == "renderers") {
+        // Without the silent server, whose waits would hide the browser's share.
+        const Figures shared = runOnce(site, favourites, false, false, false);
+        print("shared renderers", shared, favourites);
+        const Figures perSite = runOnce(site, favourites, false, true, false);
+        print("one per site", perSite, favourites);
+        std::printf("ratio shared / one per site: run %.3f, browser cpu %.3f, browser PSS peak %.3f\n",
+                    shared.runSeconds / perSite.runSeconds, shared.rendererCpu / perSite.rendererCpu,
+                    double(shared.rendererPeakKiB) / double(perSite.rendererPeakKiB));
+        return 0;
+    }
     if (mode != "alone") {
         overlapped = runOnce(site, favourites, false);
         print("overlapped", overlapped, favourites);
