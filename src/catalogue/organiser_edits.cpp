@@ -100,24 +100,26 @@ bool OrganiserEdits::SetPosition(const QString& location, const QString& fileNam
 }
 
 bool OrganiserEdits::Save(QStringList* failedLocations) {
-    bool saved = true;
-    for (auto it = folders_.begin(); it != folders_.end(); ++it) {
-        if (!it->changed)
-            continue;
-        platform::RegistryKey key;
-        const bool written =
-            key.open(platform::RegistryHive::CurrentUser, MenuOrderKeyPath(it.key()), true) ==
-                platform::regerror::Success &&
-            key.writeBinary(OrderValueName, it->value) == platform::regerror::Success;
-        if (written) {
-            it->changed = false;
-        } else {
-            saved = false;
-            if (failedLocations)
-                failedLocations->append(it.key());
+    QList<platform::RegistryBinaryValue> values;
+    QStringList locations;
+    for (auto it = folders_.cbegin(); it != folders_.cend(); ++it) {
+        if (it->changed) {
+            values.append({MenuOrderKeyPath(it.key()), OrderValueName, it->value});
+            locations.append(it.key());
         }
     }
-    return saved;
+    if (values.isEmpty())
+        return true;
+    // One save of the registry for every folder the form changed.
+    if (platform::writeRegistryBinaries(platform::RegistryHive::CurrentUser, values) !=
+        platform::regerror::Success) {
+        if (failedLocations)
+            *failedLocations = locations;
+        return false;
+    }
+    for (const QString& location : locations)
+        folders_[location].changed = false;
+    return true;
 }
 
 } // namespace catalogue

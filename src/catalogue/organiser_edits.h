@@ -1,8 +1,8 @@
 #pragma once
 // The organiser positions one form sets, folder by folder: each folder's
-// "Order" value is read once, changed in memory and written once, so a form
-// of thousands of position fields costs one registry write per folder and
-// no walk of the whole value per field.
+// "Order" value is read once and changed in memory, and all are written at
+// once, so a form of thousands of position fields costs one registry write
+// and no walk of the whole value per field.
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -33,8 +33,8 @@ public:
     bool SetPosition(const QString& location, const QString& fileName, int position,
                      const std::function<QStringList()>& folderFavourites, bool hasCaseTwin);
 
-    // Writes each changed folder's value. False, with the folders that could
-    // not be written in *failedLocations, when the registry refuses any.
+    // Writes every changed folder's value in one save of the registry.
+    // False, with the changed folders in *failedLocations, when it fails.
     bool Save(QStringList* failedLocations);
 
 private:
