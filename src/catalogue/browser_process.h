@@ -27,7 +27,10 @@ QString findInstalledBrowser();
 // killed when the calling thread ends (also by kill -9 of the program), so
 // call it from the program's main thread, which also gives it normal
 // scheduling.
-std::optional<BrowserProcess> launchBrowser(const QString& program);
+// With a trustDatabase (see TrustDatabaseFor), the browser trusts the
+// certificates in it beside its own.
+std::optional<BrowserProcess> launchBrowser(const QString& program,
+                                            const QString& trustDatabase = {});
 
 // True while the process has not exited; reaps it (and notes that) once it has.
 bool browserStillRuns(BrowserProcess& browser);
