@@ -7,13 +7,23 @@
 //   parallel    PageRenderer::capture from 3 threads at once
 //   one-shot    (with --one-shot) a "chromium --headless --screenshot"
 //               process per page, the usual one-shot way
+//   copies      a stored picture with its large copy (3x, from the same
+//               capture) beside one with its small copy only: capture and
+//               files written, page by page in turn; and the bytes of each
+//               file per picture
+// With --copies only the last comparison runs.
 // Each browser is started and warmed up with one page before the clock runs.
 // Usage: bench_snapshots [pages] [rounds] [--one-shot]
+#include "catalogue/bmp_file.h"
 #include "catalogue/page_renderer.h"
+#include "catalogue/picture_copy.h"
+#include "catalogue/picture_files.h"
+#include "platform/file_replace.h"
 #include "reference_tab.h"
 #include "support/test_site.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
@@ -104,6 +114,57 @@ Figure renderer(const TestSite& site, int pages, int callers) {
     return figure;
 }
 
+struct CopiesFigure {
+    double msWithout = 0, msWith = 0;
+    double bmpBytes = 0, pngBytes = 0, largeBytes = 0;
+    int made = 0;
+};
+
+// One renderer, one page at a time; each page is stored both ways in turn.
+CopiesFigure withAndWithoutLargeCopy(const TestSite& site, int pages) {
+    catalogue::PageRenderer renderer;
+    renderer.setMaxParallelCaptures(1);
+    QTemporaryDir folder;
+    if (!renderer.start() || !folder.isValid())
+        return {};
+    QImage large;
+    renderer.capture(pageUrl(site, pages), nullptr, &large); // warm-up page
+    CopiesFigure figure;
+    qint64 withoutNs = 0, withNs = 0;
+    QElapsedTimer clock;
+    for (int i = 0; i < pages; ++i) {
+        // As stored before the large copy: the BMP and its small PNG copy.
+        const QString smallOnly = folder.filePath(QStringLiteral("s%1.BMP").arg(i));
+        clock.start();
+        const QImage picture = renderer.capture(pageUrl(site, i));
+        if (!picture.isNull() && catalogue::SaveBmp(picture, smallOnly))
+            platform::replaceFileWhole(catalogue::PngCopyPath(smallOnly),
+                                       catalogue::EncodePngCopy(picture));
+        withoutNs += clock.nsecsElapsed();
+
+        const catalogue::PictureFiles files(folder.filePath(QStringLiteral("l%1.BMP").arg(i)));
+        clock.start();
+        const QImage small = renderer.capture(pageUrl(site, i), nullptr, &large);
+        const bool saved = !small.isNull() && files.save(small, large);
+        withNs += clock.nsecsElapsed();
+        if (saved) {
+            ++figure.made;
+            figure.bmpBytes += QFileInfo(files.bmp()).size();
+            figure.pngBytes += QFileInfo(files.pngCopy()).size();
+            figure.largeBytes += QFileInfo(files.largeCopy()).size();
+        }
+    }
+    figure.msWithout = withoutNs / 1e6 / pages;
+    figure.msWith = withNs / 1e6 / pages;
+    if (figure.made > 0) {
+        figure.bmpBytes /= figure.made;
+        figure.pngBytes /= figure.made;
+        figure.largeBytes /= figure.made;
+    }
+    renderer.stop();
+    return figure;
+}
+
 Figure processPerPage(const TestSite& site, int pages) {
     const QString browser = catalogue::PageRenderer::findBrowser();
     QTemporaryDir work;
@@ -147,8 +208,10 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     const bool oneShot = arguments.contains(QStringLiteral("--one-shot"));
+    const bool copiesOnly = arguments.contains(QStringLiteral("--copies"));
     QStringList numbers = arguments.mid(1);
     numbers.removeAll(QStringLiteral("--one-shot"));
+    numbers.removeAll(QStringLiteral("--copies"));
     const int pages = numbers.size() > 0 ? numbers[0].toInt() : 40;
     const int rounds = numbers.size() > 1 ? numbers[1].toInt() : 3;
     if (catalogue::PageRenderer::findBrowser().isEmpty()) {
@@ -162,6 +225,25 @@ int main(int argc, char** argv) {
 
     std::printf("%d pages, %d rounds, alternating; %d cores\n", pages, rounds,
                 QThread::idealThreadCount());
+    double withoutSum = 0, withSum = 0;
+    CopiesFigure last;
+    for (int round = 1; round <= rounds; ++round) {
+        last = withAndWithoutLargeCopy(site, pages);
+        withoutSum += last.msWithout;
+        withSum += last.msWith;
+        std::printf("round %d: small copy only %.1f ms/picture, with the large copy %.1f "
+                    "ms/picture (%.2fx), %d made; bytes per picture: BMP %.0f, PNG %.0f, "
+                    "large PNG %.0f\n",
+                    round, last.msWithout, last.msWith,
+                    last.msWithout > 0 ? last.msWith / last.msWithout : 0.0, last.made,
+                    last.bmpBytes, last.pngBytes, last.largeBytes);
+    }
+    std::printf("mean: small copy only %.1f ms/picture, with the large copy %.1f ms/picture "
+                "(%.2fx)\n",
+                withoutSum / rounds, withSum / rounds, withoutSum > 0 ? withSum / withoutSum : 0.0);
+    if (copiesOnly)
+        return 0;
+
     double referenceSum = 0, rendererSum = 0, parallelSum = 0, oneShotSum = 0;
     for (int round = 1; round <= rounds; ++round) {
         const auto [ref, one] = referenceBesideRenderer(site, pages);

@@ -37,6 +37,7 @@ void ProgramCore::createParts() {
     pageWriter_->setAdditionFailureReport([this](const QString& text) { ShowStatusLine(text); });
 
     renderer_ = std::make_unique<catalogue::PageRenderer>();
+    renderer_->setProbeTrust([this] { return Settings.secureSites; });
     runHost_ = std::make_unique<ProgramRefreshHost>(*this);
     run_ = std::make_unique<catalogue::RefreshRun>(*runHost_, Settings);
     siteWorker_ = std::make_unique<catalogue::SiteWorker>(

@@ -1,5 +1,7 @@
 #include "catalogue/browser_process.h"
 
+#include "catalogue/renderer_trust.h"
+
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -164,7 +166,8 @@ QString findInstalledBrowser() {
     return {};
 }
 
-std::optional<BrowserProcess> launchBrowser(const QString& program, int sharedRenderers) {
+std::optional<BrowserProcess> launchBrowser(const QString& program, int sharedRenderers,
+                                            const QString& trustDatabase) {
     if (program.isEmpty())
         return std::nullopt;
     BrowserProcess browser;
@@ -185,12 +188,34 @@ std::optional<BrowserProcess> launchBrowser(const QString& program, int sharedRe
     writeProfilePreferences(browser.profileDir);
     // The browser's crash handler keeps its reports in the profile too,
     // never in the user's own browser folders.
-    QByteArray crashFolder = "BREAKPAD_DUMP_LOCATION=" + profileTemplate + "/Crash Reports";
+    QList<QByteArray> ownVariables{"BREAKPAD_DUMP_LOCATION=" + profileTemplate + "/Crash Reports"};
+    // The browser reads its certificate database from $HOME/.pki/nssdb: a
+    // home folder of its own in the profile holds the trusted database, and
+    // the user's own folders stay where they are for everything else (fonts).
+    const QString ownHome = browser.profileDir + QStringLiteral("/home");
+    if (!trustDatabase.isEmpty() && InstallTrustDatabase(trustDatabase, ownHome)) {
+        const QString userHome = QDir::homePath();
+        const std::pair<const char*, const char*> userFolders[] = {
+            {"XDG_CONFIG_HOME", "/.config"},
+            {"XDG_DATA_HOME", "/.local/share"},
+            {"XDG_CACHE_HOME", "/.cache"}};
+        for (const auto& [name, underHome] : userFolders)
+            if (qEnvironmentVariableIsEmpty(name))
+                ownVariables << QByteArray(name) + '=' + QFile::encodeName(userHome) + underHome;
+        ownVariables << "HOME=" + QFile::encodeName(ownHome);
+    }
+    auto isOwn = [&ownVariables](const char* variable) {
+        for (const QByteArray& own : ownVariables)
+            if (std::strncmp(variable, own.constData(), size_t(own.indexOf('=') + 1)) == 0)
+                return true;
+        return false;
+    };
     std::vector<char*> childEnvironment;
     for (char** variable = environ; *variable; ++variable)
-        if (std::strncmp(*variable, "BREAKPAD_DUMP_LOCATION=", 23) != 0)
+        if (!isOwn(*variable))
             childEnvironment.push_back(*variable);
-    childEnvironment.push_back(crashFolder.data());
+    for (QByteArray& own : ownVariables)
+        childEnvironment.push_back(own.data());
     childEnvironment.push_back(nullptr);
 
     int toChild[2], fromChild[2];

@@ -29,8 +29,10 @@ QString findInstalledBrowser();
 // scheduling. With sharedRenderers > 0 the pages it loads share at most that
 // many renderer processes instead of one new process for each site: its
 // throwaway profile holds no cookie, login or data of the user's that
-// keeping sites apart would protect.
-std::optional<BrowserProcess> launchBrowser(const QString& program, int sharedRenderers = 0);
+// keeping sites apart would protect. With a trustDatabase (see
+// TrustDatabaseFor), the browser trusts the certificates in it beside its own.
+std::optional<BrowserProcess> launchBrowser(const QString& program, int sharedRenderers = 0,
+                                            const QString& trustDatabase = {});
 
 // True while the process has not exited; reaps it (and notes that) once it has.
 bool browserStillRuns(BrowserProcess& browser);

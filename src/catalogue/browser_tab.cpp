@@ -90,7 +90,8 @@ bool BrowserTab::close(int commandMs) {
         .has_value();
 }
 
-QImage BrowserTab::capture(const QString& url, int loadMs, int commandMs, bool* certificateFailed) {
+QImage BrowserTab::capture(const QString& url, int loadMs, int commandMs, bool* certificateFailed,
+                           QImage* large) {
     *certificateFailed = false;
     if (!usable_)
         return {};
@@ -118,7 +119,7 @@ QImage BrowserTab::capture(const QString& url, int loadMs, int commandMs, bool* 
             return {};
         }
     }
-    return takePicture(commandMs);
+    return takePicture(commandMs, large);
 }
 
 BrowserTab::Navigation BrowserTab::navigate(const QString& url, int waitMs) {
@@ -243,8 +244,8 @@ bool BrowserTab::isCertificateError(const QString& errorText) {
     return errorText.startsWith(QLatin1String("net::ERR_CERT"));
 }
 
-QImage BrowserTab::takePicture(int commandMs) {
-    const QSize card = pageThumbnailSize();
+QImage BrowserTab::takePicture(int commandMs, QImage* large) {
+    const QSize card = large ? largeCopySize() : pageThumbnailSize();
     const QJsonObject clip{{"x", 0},
                            {"y", 0},
                            {"width", kPageWidth},
@@ -270,7 +271,12 @@ QImage BrowserTab::takePicture(int commandMs) {
     } else if (picture.size() != card) {
         picture = picture.scaled(card, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    return picture.convertToFormat(QImage::Format_RGB32);
+    picture = picture.convertToFormat(QImage::Format_RGB32);
+    if (!large)
+        return picture;
+    // Both from this one capture, so the two never show different moments.
+    *large = picture;
+    return picture.scaled(pageThumbnailSize(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 } // namespace catalogue

@@ -32,8 +32,10 @@ public:
     // tab's previous page. Null when the tab failed (see usable()), and null
     // with *certificateFailed true when the browser refused the page's
     // certificate: its own warning page is never pictured, and the tab
-    // stays usable.
-    QImage capture(const QString& url, int loadMs, int commandMs, bool* certificateFailed);
+    // stays usable. With large given, the browser takes the picture at the
+    // large copy's size; it goes there and the thumbnail is scaled from it.
+    QImage capture(const QString& url, int loadMs, int commandMs, bool* certificateFailed,
+                   QImage* large = nullptr);
     // False once the tab got stuck, crashed or lost its browser: close it.
     bool usable() const { return usable_; }
     // Closes the tab in the browser; false when the browser did not answer.
@@ -50,7 +52,7 @@ private:
     };
     BrowserTab(std::shared_ptr<DevToolsConnection> connection, QString targetId, QString sessionId);
     Navigation navigate(const QString& url, int waitMs);
-    QImage takePicture(int commandMs);
+    QImage takePicture(int commandMs, QImage* large);
     // The browser holds every request of the page (see RequestPacer).
     void requestHeld(const QJsonObject& params, const QDeadlineTimer& deadline);
     void requestEnded(const QString& networkId, const QDeadlineTimer& deadline);

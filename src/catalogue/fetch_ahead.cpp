@@ -1,5 +1,6 @@
 #include "catalogue/fetch_ahead.h"
 
+#include "catalogue/picture_files.h"
 #include "catalogue/picture_step.h"
 #include "catalogue/property_text.h"
 #include "catalogue/shortcut_file.h"
@@ -257,7 +258,7 @@ void FetchAhead::finishDropped(Ahead& work) {
         work.worker->wait();
         // Work that never reached the run leaves no picture of its own.
         if (!work.pictureExisted)
-            QFile::remove(work.job.dataFolder + platform::fromBackslashForm(work.picture));
+            PictureFiles(work.job.dataFolder + platform::fromBackslashForm(work.picture)).remove();
     }
     if (work.holdsHost) {
         hosts_.release(work.hostKey);

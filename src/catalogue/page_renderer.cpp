@@ -3,10 +3,12 @@
 #include "catalogue/browser_process.h"
 #include "catalogue/browser_tab.h"
 #include "catalogue/devtools_connection.h"
+#include "catalogue/renderer_trust.h"
 #include "catalogue/thumbnail_size.h"
 #include "platform/available_memory.h"
 
 #include <QDeadlineTimer>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <sys/wait.h>
@@ -38,7 +40,17 @@ int parallelCapturesForThisMachine() {
     return 3;
 }
 
+QString trustCacheFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/pagorama/browser-trust");
+}
+
 } // namespace
+
+void PageRenderer::setProbeTrust(std::function<bool()> wanted) {
+    QMutexLocker lock(&stateMutex_);
+    probeTrust_ = std::move(wanted);
+}
 
 // One running browser, its pipe conversation and its idle tabs.
 struct PageRenderer::Browser {
@@ -154,9 +166,14 @@ bool PageRenderer::browserAlive() {
 
 bool PageRenderer::spawnBrowser() {
     ++startAttempts_;
+    // Secure sites are pictured only when the probe has trusted them: the
+    // browser then trusts the same certificates.
+    QString trust;
+    if (probeTrust_ && probeTrust_())
+        trust = TrustDatabaseFor(ProbeTrustedCertificates(), trustCacheFolder());
     std::optional<BrowserProcess> process =
         launchBrowser(browserPath_.isEmpty() ? findBrowser() : browserPath_,
-                      rendererPerSite_ ? 0 : maxParallel_);
+                      rendererPerSite_ ? 0 : maxParallel_, trust);
     if (!process)
         return false;
     auto browser = std::make_shared<Browser>();
@@ -312,7 +329,7 @@ void PageRenderer::retire(const std::shared_ptr<Browser>& browser) {
         endBrowser();
 }
 
-QImage PageRenderer::capture(const QString& url, bool* certificateFailed) {
+QImage PageRenderer::capture(const QString& url, bool* certificateFailed, QImage* large) {
     bool refused = false;
     if (!certificateFailed)
         certificateFailed = &refused;
@@ -338,7 +355,7 @@ QImage PageRenderer::capture(const QString& url, bool* certificateFailed) {
         retire(browser); // dead, or too stuck to open a tab
         return {};
     }
-    const QImage picture = tab->capture(url, loadMs, commandMs, certificateFailed);
+    const QImage picture = tab->capture(url, loadMs, commandMs, certificateFailed, large);
     if (browser->connection->broken()) {
         tab.reset();
         retire(browser);

@@ -23,6 +23,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace catalogue {
@@ -44,6 +45,12 @@ public:
     // ended (also by a crash) left in the temporary folder; those of
     // running copies stay.
     static void removeStaleProfiles();
+
+    // Asked at each browser start, on the owning thread: true when the
+    // browser is to trust every certificate the site probe trusts (the
+    // system's store, SSL_CERT_FILE and SSL_CERT_DIR), so secure pages the
+    // probe accepted are pictured rather than refused.
+    void setProbeTrust(std::function<bool()> wanted);
 
     // How long a page may take to finish loading before it is captured as it
     // stands, and how long any single exchange with the browser may take
@@ -86,8 +93,10 @@ public:
     // painted). Always returns within a bounded time. A page whose secure
     // connection the browser refused for its certificate is never captured
     // (that would picture the browser's own warning): the image is null and
-    // *certificateFailed, when given, turns true.
-    QImage capture(const QString& url, bool* certificateFailed = nullptr);
+    // *certificateFailed, when given, turns true. With large given, the
+    // same capture also yields the large copy there (366 x 273).
+    QImage capture(const QString& url, bool* certificateFailed = nullptr,
+                   QImage* large = nullptr);
 
     // A 1024 x 768 capture scaled into 122 x 122, proportions kept, 32-bit.
     static QImage scaleToThumbnail(const QImage& capture);
@@ -108,6 +117,7 @@ private:
     mutable QMutex stateMutex_;
     QWaitCondition changed_; // a slot freed, a browser started, a stop or shut-down
     QString browserPath_;
+    std::function<bool()> probeTrust_;
     int loadTimeoutMs_ = 15000;
     int commandTimeoutMs_ = 10000;
     int maxParallel_;

@@ -1,7 +1,7 @@
 #include "catalogue/picture_copy.h"
 
 #include "catalogue/bmp_file.h"
-#include "platform/file_replace.h"
+#include "catalogue/picture_files.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -25,29 +25,12 @@ QByteArray EncodePngCopy(const QImage& image) {
     return bytes;
 }
 
-namespace {
-
-bool writeCopy(const QImage& image, const QString& bmpPath) {
-    const QByteArray png = EncodePngCopy(image);
-    return !png.isEmpty() && platform::replaceFileWhole(PngCopyPath(bmpPath), png);
-}
-
-} // namespace
-
 bool SavePictureWithCopy(const QImage& image, const QString& bmpPath, QString* error) {
-    // An earlier copy goes first: should the new one not fit, pages fall
-    // back to the BMP instead of showing the copy's older pixels.
-    if (!image.isNull())
-        QFile::remove(PngCopyPath(bmpPath));
-    if (!SaveBmp(image, bmpPath, error))
-        return false;
-    writeCopy(image, bmpPath);
-    return true;
+    return PictureFiles(bmpPath).save(image, {}, error);
 }
 
 bool WritePngCopyOf(const QString& bmpPath) {
-    const QImage picture(bmpPath, "BMP");
-    return !picture.isNull() && writeCopy(picture, bmpPath);
+    return PictureFiles(bmpPath).completeCopies();
 }
 
 } // namespace catalogue

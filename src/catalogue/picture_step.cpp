@@ -5,12 +5,11 @@
 #include "catalogue/encodings.h"
 #include "catalogue/html_text.h"
 #include "catalogue/page_renderer.h"
-#include "catalogue/picture_copy.h"
 #include "catalogue/picture_failures.h"
+#include "catalogue/picture_files.h"
 #include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
 #include "catalogue/worker_messages.h"
-#include "platform/file_replace.h"
 #include "platform/paths.h"
 
 #include <QDir>
@@ -32,14 +31,16 @@ bool wasDropped(const PictureStepInput& in) {
     return in.dropped && in.dropped->load();
 }
 
-// The page's thumbnail, taken in the work's turn at the renderer; a null
-// image without a renderer or when the work was dropped, and null with
+// The page's thumbnail (and its large copy in *large), taken in the work's
+// turn at the renderer; a null image without a renderer or when the work was
+// dropped, and null with
 // *certificateFailed true when the browser refused the site's certificate.
-QImage capturePage(const PictureStepInput& in, PageRenderer* renderer, bool* certificateFailed) {
+QImage capturePage(const PictureStepInput& in, PageRenderer* renderer, bool* certificateFailed,
+                   QImage* large) {
     if (!renderer || wasDropped(in))
         return {};
     if (!in.captureGate)
-        return renderer->capture(in.finalUrl, certificateFailed);
+        return renderer->capture(in.finalUrl, certificateFailed, large);
     static const std::atomic<bool> never{false};
     if (!in.captureGate->enter(in.captureOrder, in.dropped ? *in.dropped : never))
         return {};
@@ -47,7 +48,7 @@ QImage capturePage(const PictureStepInput& in, PageRenderer* renderer, bool* cer
         CaptureGate& gate;
         ~Turn() { gate.leave(); }
     } turn{*in.captureGate};
-    return renderer->capture(in.finalUrl, certificateFailed);
+    return renderer->capture(in.finalUrl, certificateFailed, large);
 }
 
 QString nativePath(const QString& dataFolder, const QString& relative) {
@@ -56,22 +57,6 @@ QString nativePath(const QString& dataFolder, const QString& relative) {
 
 bool pictureExists(const QString& dataFolder, const QString& relative) {
     return QFileInfo(nativePath(dataFolder, relative)).isFile();
-}
-
-bool copyWhole(const QString& from, const QString& to) {
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly))
-        return false;
-    return platform::replaceFileWhole(to, source.readAll());
-}
-
-// Copies the previous run's picture whole over the current name, with its
-// compressed copy; a picture from before copies were written gets one now.
-void copyPicture(const QString& from, const QString& to) {
-    if (!copyWhole(from, to))
-        return;
-    if (!copyWhole(PngCopyPath(from), PngCopyPath(to)))
-        WritePngCopyOf(to);
 }
 
 QString hostOf(const QString& url) {
@@ -157,9 +142,9 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         QString error;
         noteUnsaved(DrawPlaceholder(placeholderCode, O, M, trace, &error), error);
     };
-    auto save = [&](const QImage& surface) {
+    auto save = [&](const QImage& surface, const QImage& large = {}) {
         QString error;
-        return noteUnsaved(SavePictureWithCopy(surface, nativePath(O, M), &error), error);
+        return noteUnsaved(PictureFiles(nativePath(O, M)).save(surface, large, &error), error);
     };
 
     auto appendImage = [&] {
@@ -178,7 +163,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
     bool carried = false;
     auto carryPreviousForward = [&] {
         if (!pictureExists(O, M) && pictureExists(O, previous.relative)) {
-            copyPicture(nativePath(O, previous.relative), nativePath(O, M));
+            PictureFiles(nativePath(O, M)).carryFrom(PictureFiles(nativePath(O, previous.relative)));
             carried = pictureExists(O, M);
         }
     };
@@ -202,7 +187,8 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
             carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl));
         if (!keep) {
             bool certificateFailed = false;
-            QImage surface = capturePage(in, renderer, &certificateFailed);
+            QImage large;
+            QImage surface = capturePage(in, renderer, &certificateFailed, &large);
             if (wasDropped(in))
                 return; // nothing of dropped work is kept
             if (certificateFailed) {
@@ -212,11 +198,13 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
                                     codePiece(kCertificateErrorCode));
                 placeholder(kCertificateErrorCode);
             } else {
-                if (surface.isNull())
+                if (surface.isNull()) {
                     surface = HostCardPicture(hostOf(in.finalUrl)); // no browser, or it failed
+                    large = {};
+                }
                 if (IsBlankPicture(surface)) {
                     placeholder(kScriptedSiteCode);
-                } else if (!save(surface)) {
+                } else if (!save(surface, large)) {
                     placeholder(-99);
                     ShowWorkerMessage(QStringLiteral("problem"));
                 }

@@ -3,6 +3,7 @@
 #include "catalogue/date_number.h"
 #include "catalogue/directory_scan.h"
 #include "catalogue/encodings.h"
+#include "catalogue/picture_files.h"
 #include "catalogue/picture_sweep.h"
 #include "catalogue/temporary_shortcut.h"
 #include "platform/file_ops.h"
@@ -322,7 +323,7 @@ QStringList RefreshRun::pictureMasks(int counter) {
     // Every picture of a run starts with the hexadecimal form of its counter.
     const QString prefix =
         QString::fromLatin1(HexEncode(QString::asprintf("%4d", counter).toLatin1()));
-    return {prefix + QStringLiteral("*.BMP"), prefix + QStringLiteral("*.png")};
+    return PictureFiles::masksFor(prefix);
 }
 
 void RefreshRun::removePicturesNoCatalogueNames() {

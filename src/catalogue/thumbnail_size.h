@@ -14,4 +14,12 @@ inline QSize pageThumbnailSize() {
         .scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio);
 }
 
+// The large copy kept beside each picture: the same view at three times
+// the size, 366 x 273, for dense screens and larger cards.
+constexpr int kLargeCopyScale = 3;
+
+inline QSize largeCopySize() {
+    return pageThumbnailSize() * kLargeCopyScale;
+}
+
 } // namespace catalogue

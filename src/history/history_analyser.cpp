@@ -3,7 +3,7 @@
 #include "catalogue/date_number.h"
 #include "catalogue/directory_scan.h"
 #include "catalogue/html_text.h"
-#include "catalogue/picture_copy.h"
+#include "catalogue/picture_files.h"
 #include "catalogue/shortcut_file.h"
 #include "catalogue/site_probe.h"
 #include "platform/dir_enum.h"
@@ -49,8 +49,6 @@ private:
     QString path_;
 };
 
-const QString PictureMask = QStringLiteral("*.bmp");
-const QString PictureCopyMask = QStringLiteral("*.png");
 
 // The file names of the history pictures that a history catalogue shows.
 QSet<QString> picturesNamedBy(const QByteArray& catalogueText) {
@@ -134,7 +132,7 @@ void HistoryAnalyser::analyse() {
     const QString pictureFolder = platform::dataFolder() + QStringLiteral("images/history");
     QDir().mkpath(pictureFolder);
     QStringList oldPictures;
-    for (const QString& mask : {PictureMask, PictureCopyMask})
+    for (const QString& mask : catalogue::PictureFiles::masksFor({}))
         for (const platform::DirEntry& entry : platform::listDirectory(pictureFolder, mask))
             if (!entry.isDirectory)
                 oldPictures << entry.name;
@@ -172,9 +170,10 @@ void HistoryAnalyser::analyse() {
     // Now the last analysis' pictures go to the Trash, where the user can
     // get them back; those this analysis has made again under the same name
     // belong to the new page, and so do their compressed copies.
-    QSet<QString> shown = picturesNamedBy(text);
-    for (const QString& name : QSet<QString>(shown))
-        shown.insert(catalogue::PngCopyPath(name));
+    QSet<QString> shown;
+    for (const QString& name : picturesNamedBy(text))
+        for (const QString& file : catalogue::PictureFiles(name).all())
+            shown.insert(file);
     for (const QString& name : std::as_const(oldPictures))
         if (!shown.contains(name))
             platform::deleteMatchingFiles(pictureFolder, name, true);

@@ -75,6 +75,15 @@ protected:
     QStringList picturesOnDisk() const {
         return QDir(home.dataFolder() + "images").entryList({"*.BMP"}, QDir::Files);
     }
+    // The compressed copies (small and large) whose BMP is gone.
+    QStringList copiesWithoutTheirPicture() const {
+        const QDir images(home.dataFolder() + "images");
+        QStringList orphans;
+        for (const QString& copy : images.entryList({"*.png"}, QDir::Files))
+            if (!images.exists(copy.section('.', 0, 0) + ".BMP"))
+                orphans << copy;
+        return orphans;
+    }
 
     TempHome home;
     const quint16 port = e2e::freePort();
@@ -142,6 +151,8 @@ TEST_F(OverlappedRefresh, CancelEndsAfterTheFavouriteInProgressWithNothingAheadG
     EXPECT_GE(taken, 1);
     EXPECT_LT(taken, 40);
     EXPECT_LE(picturesOnDisk().size(), taken) << picturesOnDisk().join(' ').toStdString();
+    EXPECT_TRUE(copiesWithoutTheirPicture().isEmpty())
+        << copiesWithoutTheirPicture().join(' ').toStdString();
     EXPECT_TRUE(temporaryShortcuts(home).isEmpty());
     EXPECT_FALSE(QFile::exists(home.dataFolder() + "listings.xml"));
 
@@ -149,6 +160,36 @@ TEST_F(OverlappedRefresh, CancelEndsAfterTheFavouriteInProgressWithNothingAheadG
     for (const LoopbackSite::Seen& request : site.requests())
         EXPECT_LE(request.atMs, cancelledAt) << "after the cancel: " << request.path.constData();
     EXPECT_EQ(program.terminate(), 0);
+}
+
+TEST_F(OverlappedRefresh, DroppedWorkAheadLeavesNoCopyWithoutItsPicture) {
+    // The run waits on the slow first favourite while work ahead pictures
+    // the fast ones; a cancel, and then a close, drop that work.
+    LoopbackSite slow({1, 4000, {}});
+    LoopbackSite fast({4, 20, {}});
+    add("A/First.url", slow.url(1, "/plain/0"));
+    for (int i = 1; i <= 16; ++i)
+        add(QStringLiteral("B/F%1.url").arg(i, 2, 10, QLatin1Char('0')),
+            fast.url(1 + i % 4, QStringLiteral("/plain/%1").arg(i)));
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "close" : "cancel");
+        ProgramRun program(home);
+        start(program, false);
+        ASSERT_TRUE(program.waitForStderr("Found 17 web favourites.", 60000));
+        ASSERT_TRUE(ProgramRun::waitUntil([&] { return picturesOnDisk().size() >= 3; }, 30000))
+            << "no work ahead pictured";
+        if (close) {
+            EXPECT_EQ(program.terminate(5000), 0) << qPrintable(program.stderrText());
+        } else {
+            EXPECT_EQ(e2e::runPagoramaCommand(home, {"--cancel"}).out, "Cancelling the refresh\n");
+            ASSERT_TRUE(program.waitForStderr("Refresh cancelled", 60000))
+                << qPrintable(program.stderrText());
+        }
+        EXPECT_TRUE(copiesWithoutTheirPicture().isEmpty())
+            << copiesWithoutTheirPicture().join(' ').toStdString();
+        if (!close)
+            EXPECT_EQ(program.terminate(), 0);
+    }
 }
 
 TEST_F(OverlappedRefresh, CloseEndsTheProgramWithinSecondsWhateverTheServersDo) {

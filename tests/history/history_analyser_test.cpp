@@ -366,6 +366,7 @@ TEST_F(HistoryAnalyserTest, LastAnalysisPicturesGoToTheTrash) {
     home.write("Documents/pagorama/images/history/a.bmp", "a");
     home.write("Documents/pagorama/images/history/B.BMP", "b");
     home.write("Documents/pagorama/images/history/B.png", "b copy");
+    home.write("Documents/pagorama/images/history/B.large.png", "b large copy");
     home.write("Documents/pagorama/images/history/keep.txt", "keep");
     home.write("Documents/pagorama/images/other.bmp", "other");
     visited("ann", page("/t/one", "One"), 20);
@@ -380,9 +381,10 @@ TEST_F(HistoryAnalyserTest, LastAnalysisPicturesGoToTheTrash) {
         QDir(home.dataFolder() + "images/history").entryList({"*.BMP"}, QDir::Files);
     EXPECT_EQ(left.size(), 1) << qPrintable(left.join(' '));
     EXPECT_TRUE(historyXml().contains("images\\history\\" + left.value(0).toUtf8()));
-    // The new picture keeps its compressed copy; the old one's goes with it.
+    // The new picture keeps its compressed copies; the old one's go with it.
     EXPECT_EQ(QDir(home.dataFolder() + "images/history").entryList({"*.png"}, QDir::Files),
-              QStringList({left.value(0).chopped(4) + ".png"}));
+              QStringList({left.value(0).chopped(4) + ".large.png",
+                           left.value(0).chopped(4) + ".png"}));
 
     const QString pictures = home.dataFolder() + "images/history/";
     EXPECT_FALSE(QFile::exists(pictures + "a.bmp"));

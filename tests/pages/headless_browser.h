@@ -123,12 +123,13 @@ public:
         return call(method, params, 30000, true)["result"].toObject();
     }
 
-    // The page's window size in CSS pixels, as a desktop window of that size.
-    bool setWindowSize(int width, int height) {
+    // The page's window size in CSS pixels, as a desktop window of that size
+    // with the given device pixels per CSS pixel.
+    bool setWindowSize(int width, int height, double deviceScaleFactor = 1) {
         return !call("Emulation.setDeviceMetricsOverride",
                      {{"width", width},
                       {"height", height},
-                      {"deviceScaleFactor", 1},
+                      {"deviceScaleFactor", deviceScaleFactor},
                       {"mobile", false}},
                      30000, true)
                     .contains("error");

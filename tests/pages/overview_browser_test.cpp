@@ -189,11 +189,12 @@ TEST_F(OverviewInBrowser, TabMovesThroughTheControlsAndThenTheFavouritesInPageOr
         "(e => e.id || (e.querySelector('.name') || e).textContent)(document.activeElement)";
     QStringList order;
     browser.evaluate("document.getElementById('search').focus()");
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         browser.pressKey("Tab");
         order << js(focused);
     }
-    EXPECT_EQ(order, QStringList({"failed", "unchecked", "Favourites", "Site1", "Site2", "Site3"}));
+    EXPECT_EQ(order, QStringList({"failed", "unchecked", "size", "Favourites", "Site1", "Site2",
+                                  "Site3"}));
     // From a favourite, "/" goes back to the search box.
     browser.pressKey("/");
     EXPECT_EQ(js("document.activeElement.id"), "search");

@@ -4,7 +4,8 @@
      favourites whose last probe failed and one for the https favourites that
      were not probed because secure sites are off. Everything taken from the catalogue
      is written as text or as a quoted attribute value, and the script only
-     ever sets text, classes and the hidden flag. -->
+     ever sets text, classes, the hidden flag and the pictures' display size
+     (a button picks small or large cards). -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
 <xsl:output method="html" encoding="UTF-8" indent="no" doctype-system="about:legacy-compat"/>
 
@@ -90,6 +91,11 @@ a.card:hover { border-color: var(--accent); }
     outline: 3px solid var(--focus); outline-offset: 1px;
 }
 .card img { width: 122px; height: 122px; object-fit: contain; background: var(--back); }
+/* Larger cards, chosen with the "Larger pictures" button. */
+html.large ul.grid { grid-template-columns: repeat(auto-fill, minmax(262px, 1fr)); }
+html.large ul.grid > li { contain-intrinsic-size: auto 262px auto 320px; }
+html.large .card img { width: 244px; height: 244px; }
+#size[aria-pressed="true"] { color: var(--back); background: var(--accent); }
 .card .name { font-weight: bold; text-align: center; max-width: 100%; }
 .card .title, .card .url {
     color: var(--muted); font-size: 12px; max-width: 100%; overflow: hidden;
@@ -105,17 +111,25 @@ a.card:hover { border-color: var(--accent); }
 p.none { color: var(--muted); }
 ]]></style>
 <script><![CDATA[
-// A picture without its compressed copy (made before copies were written)
-// falls back to the stored original once. Listening from the head catches
-// the pictures that fail while the rest of the page is still arriving.
+// A picture without its large copy falls back to the small one, and one
+// without a compressed copy at all (made before copies were written) to the
+// stored original. Listening from the head catches the pictures that fail
+// while the rest of the page is still arriving.
 document.addEventListener("error", function (event) {
     var img = event.target;
     if (!img || img.tagName !== "IMG")
         return;
     var original = img.getAttribute("data-original");
-    if (original && img.getAttribute("src") !== original)
+    if (img.hasAttribute("srcset"))
+        img.removeAttribute("srcset");
+    else if (original && img.getAttribute("src") !== original)
         img.setAttribute("src", original);
 }, true);
+// The card size the user picked last, kept by the browser for this page.
+var largeCards = false;
+try { largeCards = localStorage.getItem("pagorama.overview.cards") === "large"; } catch (e) {}
+if (largeCards)
+    document.documentElement.classList.add("large");
 ]]></script>
 </head>
 <body>
@@ -129,6 +143,7 @@ document.addEventListener("error", function (event) {
 <button type="button" id="unchecked" aria-pressed="false" title="Show only the https favourites that were not checked">Not checked: <xsl:value-of select="count($unchecked)"/></button>
 <span id="unchecked-hint">https favourites are checked and pictured only with "Picture secure (https) sites" ticked (SecureSites=1).</span>
 </xsl:if>
+<button type="button" id="size" aria-pressed="false" title="Show the pictures at twice the size">Larger pictures</button>
 <nav class="crumbs" id="filter" aria-label="Folder filter" hidden="hidden"></nav>
 </header>
 <main id="folders">
@@ -305,6 +320,25 @@ document.addEventListener("error", function (event) {
         search.select();
     });
 
+    // The pictures' display size picks the copy: the small one for small
+    // cards on ordinary screens, the large one for dense screens and large cards.
+    var sizeButton = document.getElementById("size");
+    function showSize(large) {
+        document.documentElement.classList.toggle("large", large);
+        sizeButton.setAttribute("aria-pressed", large ? "true" : "false");
+        var images = document.querySelectorAll(".card img[srcset]");
+        for (var i = 0; i < images.length; i++)
+            images[i].sizes = large ? "244px" : "122px";
+    }
+    sizeButton.addEventListener("click", function () {
+        largeCards = !largeCards;
+        try { localStorage.setItem("pagorama.overview.cards", largeCards ? "large" : "small"); }
+        catch (e) {}
+        showSize(largeCards);
+    });
+    if (largeCards)
+        showSize(true);
+
     if (search.value)
         apply();
 })();
@@ -367,7 +401,8 @@ document.addEventListener("error", function (event) {
 <xsl:param name="meaning"/>
 <xsl:if test="$meaning != ''"><xsl:attribute name="title"><xsl:value-of select="$meaning"/></xsl:attribute></xsl:if>
 <xsl:if test="@IMAGE">
-<!-- The compressed copy beside the stored picture: same name, ".png". -->
+<!-- The compressed copies beside the stored picture: same name, ".png"
+     (122 x 91) and ".large.png" (366 x 273). -->
 <xsl:variable name="image" select="translate(@IMAGE, '\', '/')"/>
 <xsl:variable name="length" select="string-length($image)"/>
 <xsl:variable name="isBmp" select="translate(substring($image, $length - 3), 'BMP', 'bmp') = '.bmp'"/>
@@ -378,6 +413,12 @@ document.addEventListener("error", function (event) {
 <xsl:otherwise><xsl:value-of select="$image"/></xsl:otherwise>
 </xsl:choose>
 </xsl:attribute>
+<xsl:variable name="stem" select="substring($image, 1, $length - 4)"/>
+<!-- A picture list separates its entries by commas and spaces. -->
+<xsl:if test="$isBmp and not(contains($stem, ' ')) and not(contains($stem, ','))">
+<xsl:attribute name="srcset"><xsl:value-of select="concat($stem, '.png 122w, ', $stem, '.large.png 366w')"/></xsl:attribute>
+<xsl:attribute name="sizes">122px</xsl:attribute>
+</xsl:if>
 </img>
 </xsl:if>
 <span class="name"><xsl:value-of select="@DESCRIPTION"/></span>
