@@ -98,7 +98,7 @@ private:
 
 PageRenderer::PageRenderer(QObject* parent)
     : QObject(parent), maxParallel_(parallelCapturesForThisMachine()),
-      rendererPerSite_(qEnvironmentVariableIntValue("PAGORAMA_RENDERER_PER_SITE") == 1) {}
+      sharedRenderers_(qEnvironmentVariableIntValue("PAGORAMA_SHARED_RENDERERS") == 1) {}
 
 PageRenderer::~PageRenderer() {
     stop();
@@ -139,9 +139,9 @@ void PageRenderer::setMaxParallelCaptures(int count) {
     changed_.wakeAll();
 }
 
-void PageRenderer::setRendererPerSite(bool perSite) {
+void PageRenderer::setSharedRenderers(bool shared) {
     QMutexLocker lock(&stateMutex_);
-    rendererPerSite_ = perSite;
+    sharedRenderers_ = shared;
 }
 
 bool PageRenderer::start() {
@@ -173,7 +173,7 @@ bool PageRenderer::spawnBrowser() {
         trust = TrustDatabaseFor(ProbeTrustedCertificates(), trustCacheFolder());
     std::optional<BrowserProcess> process =
         launchBrowser(browserPath_.isEmpty() ? findBrowser() : browserPath_,
-                      rendererPerSite_ ? 0 : maxParallel_, trust);
+                      sharedRenderers_ ? maxParallel_ : 0, trust);
     if (!process)
         return false;
     auto browser = std::make_shared<Browser>();

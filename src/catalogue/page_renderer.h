@@ -64,11 +64,13 @@ public:
     int maxParallelCaptures() const;
     // Sets it (1 to 8), for tests and measurements.
     void setMaxParallelCaptures(int count);
-    // Whether the next browser started gives each site a renderer process of
-    // its own, as a browser for everyday use does, instead of sharing as many
-    // as captures run at once (for measurements; the environment value
-    // PAGORAMA_RENDERER_PER_SITE=1 sets it too).
-    void setRendererPerSite(bool perSite);
+    // Whether the pages of the next browser started share as many renderer
+    // processes as captures run at once, instead of one new process for each
+    // site as a browser for everyday use has them (for measurements; the
+    // environment value PAGORAMA_SHARED_RENDERERS=1 sets it too). Not the
+    // default: a page stuck in a script holds its renderer, and the pages
+    // that share it fail with it.
+    void setSharedRenderers(bool shared);
 
     // Starts the browser when it is not running. False when no browser could
     // be started (none installed). Call on the owning thread.
@@ -121,7 +123,7 @@ private:
     int loadTimeoutMs_ = 15000;
     int commandTimeoutMs_ = 10000;
     int maxParallel_;
-    bool rendererPerSite_;
+    bool sharedRenderers_;
     int busy_ = 0;          // captures holding a slot
     bool starting_ = false; // the owning thread has been asked to start a browser
     quint64 startAttempts_ = 0;

@@ -283,7 +283,7 @@ TEST_F(PageRendererTest, SitesShareAFewRenderersAndThePicturesStayTheSame) {
         PageRenderer each;
         each.setTimeouts(5000, 5000);
         each.setMaxParallelCaptures(2);
-        each.setRendererPerSite(perSite);
+        each.setSharedRenderers(!perSite);
         QList<QImage> pictures;
         if (!each.start())
             return pictures;

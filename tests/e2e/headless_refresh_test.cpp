@@ -233,11 +233,12 @@ TEST_F(HeadlessProgram, NextRunRemovesOldPicturesAndKeepsAnUnreachableSitesPictu
     EXPECT_NE(flaky.value("IMAGE"), firstFlaky.value("IMAGE")); // this run's name
     EXPECT_EQ(picture(home, flaky), firstPicture); // the earlier picture, carried forward
 
-    // Only this run's pictures and their compressed copies are left: every
-    // name starts with the encoded counter "   3" (the first run was "   2").
+    // Only this run's pictures and their compressed and large copies are
+    // left: every name starts with the encoded counter "   3" (the first run
+    // was "   2").
     const QStringList files = QDir(home.dataFolder() + "images").entryList(QDir::Files);
-    EXPECT_EQ(files.size(), 4) << qPrintable(files.join(' '));
-    EXPECT_EQ(QDir(home.dataFolder() + "images").entryList({"*.png"}, QDir::Files).size(), 2);
+    EXPECT_EQ(files.size(), 6) << qPrintable(files.join(' '));
+    EXPECT_EQ(QDir(home.dataFolder() + "images").entryList({"*.large.png"}, QDir::Files).size(), 2);
     for (const QString& file : files)
         EXPECT_TRUE(file.startsWith("20202033")) << qPrintable(file);
 }

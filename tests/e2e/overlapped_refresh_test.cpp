@@ -129,7 +129,7 @@ TEST_F(OverlappedRefresh, GivesTheCatalogueAndPicturesOfARunOneAtATime) {
     EXPECT_EQ(colours[1].value("A/Slow"), qRgb(0x00, 0xa0, 0x00) | 0xff000000);
 }
 
-TEST_F(OverlappedRefresh, CancelEndsAfterTheFavouriteInProgressWithNothingAheadGoingOn) {
+TEST_F(OverlappedRefresh, CancelEndsTheRunAtOnceWithNothingAheadGoingOn) {
     LoopbackSite site({8, 600, {}});
     for (int i = 0; i < 40; ++i)
         add(QStringLiteral("Many/F%1.url").arg(i, 2, 10, QLatin1Char('0')),
@@ -139,7 +139,7 @@ TEST_F(OverlappedRefresh, CancelEndsAfterTheFavouriteInProgressWithNothingAheadG
     ASSERT_TRUE(program.waitForStderr("Found 40 web favourites.", 60000));
     QThread::msleep(4000);
     const e2e::CommandResult cancel = e2e::runPagoramaCommand(home, {"--cancel"});
-    EXPECT_EQ(cancel.out, "Cancelling the refresh\n");
+    EXPECT_EQ(cancel.out, "Cancelling the refresh\nRefresh cancelled\n");
     ASSERT_TRUE(program.waitForStderr("Refresh cancelled", 60000))
         << qPrintable(program.stderrText());
     const qint64 cancelledAt = site.nowMs();
@@ -181,7 +181,8 @@ TEST_F(OverlappedRefresh, DroppedWorkAheadLeavesNoCopyWithoutItsPicture) {
         if (close) {
             EXPECT_EQ(program.terminate(5000), 0) << qPrintable(program.stderrText());
         } else {
-            EXPECT_EQ(e2e::runPagoramaCommand(home, {"--cancel"}).out, "Cancelling the refresh\n");
+            EXPECT_EQ(e2e::runPagoramaCommand(home, {"--cancel"}).out,
+                      "Cancelling the refresh\nRefresh cancelled\n");
             ASSERT_TRUE(program.waitForStderr("Refresh cancelled", 60000))
                 << qPrintable(program.stderrText());
         }
