@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,7 +52,9 @@ THttpConnection::THttpConnection() = default;
 void THttpConnection::clear() {
     // A record whose socket is closed has nothing to give back to the
     // server; the fresh one takes its place member by member.
+    std::unique_ptr<FileStream> spareFile = std::move(spareFile_);
     *this = THttpConnection();
+    spareFile_ = std::move(spareFile);
 }
 
 const QString& THttpConnection::document() const {
@@ -307,16 +311,44 @@ QString THttpConnection::canonicalDocDir() const {
 
 void THttpConnection::sendFileResponse(bool withBody, const OpenedDocument& opened,
                                        bool plainName) {
+    // The header and the file leave in as few packets as they fill, the
+    // last one carrying the end of the answer: what does not fill a packet
+    // waits until the sending side is shut down at the end of the answer
+    // (or, should the answer stall, for a moment at most).
+    const int cork = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
     documentDate_ = opened.modified;
     documentContentType_ = plainName ? ContentTypeOfName(below_) : ContentTypeOf(document());
     // HEAD announces the length and sends none of it.
-    stream_ = std::make_unique<FileStream>(opened.fd, withBody ? opened.size : 0);
+    dropStream();
+    const qint64 length = withBody ? opened.size : 0;
+    if (spareFile_) {
+        spareFile_->reopen(opened.fd, length);
+        stream_ = std::move(spareFile_);
+    } else {
+        stream_ = std::make_unique<FileStream>(opened.fd, length);
+    }
+    streamIsOwnFile_ = true;
     output_ += fileAnswerHeader(version(), documentContentType_, opened.size, opened.modifiedSecs);
     sendResponseStream();
 }
 
 void THttpConnection::setResponseStream(std::unique_ptr<QIODevice> stream) {
+    dropStream();
     stream_ = std::move(stream);
+}
+
+void THttpConnection::dropStream() {
+    if (!streamIsOwnFile_) {
+        stream_.reset();
+        return;
+    }
+    // A file answer's stream is kept for the next one: making and
+    // destroying it costs more than the rest of a small answer's work.
+    streamIsOwnFile_ = false;
+    auto* file = static_cast<FileStream*>(stream_.release());
+    file->close();
+    spareFile_.reset(file);
 }
 
 void THttpConnection::sendResponseStream() {
@@ -334,7 +366,7 @@ void THttpConnection::sendResponseStream() {
     // A stream read to its end in the first chunk (most pages and pictures)
     // ends the answer as soon as the socket has taken it.
     if (!appendChunk(*stream_, output_) || stream_->atEnd()) {
-        stream_.reset();
+        dropStream();
         endingResponse_ = true;
     }
     if (flushQueue() == Flush::Drained) {
@@ -370,7 +402,7 @@ void THttpConnection::pump() {
             } else if (appendChunk(*stream_, output_)) {
                 continue;
             }
-            stream_.reset();
+            dropStream();
             endingResponse_ = true;
         }
         if (endingResponse_) {
@@ -504,7 +536,7 @@ void THttpConnection::closeDeferred() {
 void THttpConnection::abortConnection() {
     output_.clear();
     outputSent_ = 0;
-    stream_.reset();
+    dropStream();
     closeNow();
 }
 
@@ -572,7 +604,7 @@ void THttpConnection::closeNow() {
     watching_ = Watch::None;
     ::close(fd_);
     fd_ = -1;
-    stream_.reset();
+    dropStream();
     deferStep(int(THttpServer::Deferred::ClientClosed));
 }
 

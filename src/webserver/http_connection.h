@@ -8,6 +8,7 @@
 // cleared and kept for the next client, so a connection costs no object
 // made and destroyed.
 #include "webserver/document_path.h"
+#include "webserver/file_stream.h"
 #include "webserver/http_request.h"
 
 #include <QByteArray>
@@ -112,6 +113,7 @@ private:
     // Back to the state of a new record, for the next client. Only for a
     // record whose socket is closed.
     void clear();
+    void dropStream();
     void handleLine(QByteArray line);
     void dispatch();
     void serveDocument(bool withBody);
@@ -160,6 +162,8 @@ private:
     bool emptyBodyNotice_ = false; // raise the posted-data handler once for an empty body
 
     std::unique_ptr<QIODevice> stream_;
+    bool streamIsOwnFile_ = false; // stream_ is a FileStream of sendFileResponse
+    std::unique_ptr<FileStream> spareFile_;
     QDateTime documentDate_;
     QByteArray documentContentType_;
 
