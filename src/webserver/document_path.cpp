@@ -46,8 +46,39 @@ bool canonicalInside(const QString& root, const QString& target) {
 
 } // namespace
 
+namespace {
+
+// A path that mapping leaves as it is, as most are: "/" and a name, then
+// more such segments, with nothing to decode, no other separator, no NUL,
+// no empty, "." or ".." segment and no folder at the end.
+bool isPlainPath(const QByteArray& path) {
+    const char* text = path.constData();
+    const qsizetype size = path.size();
+    if (size < 2 || text[0] != '/' || text[size - 1] == '/')
+        return false;
+    qsizetype segmentStart = 1;
+    for (qsizetype at = 1; at <= size; ++at) {
+        const char c = at < size ? text[at] : '/';
+        if (c == '%' || c == '\\' || c == '\0')
+            return false;
+        if (c != '/')
+            continue;
+        const qsizetype length = at - segmentStart;
+        const char* segment = text + segmentStart;
+        if (length == 0 || (length == 1 && segment[0] == '.') ||
+            (length == 2 && segment[0] == '.' && segment[1] == '.'))
+            return false;
+        segmentStart = at + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 std::optional<QByteArray> mapRequestPath(const QByteArray& defaultDocName,
                                          const QByteArray& path) {
+    if (isPlainPath(path))
+        return path; // already in the mapped form
     // One pass over the decoded bytes, each kept segment appended with its
     // "/" before it; ".." cuts the last one off again.
     const QByteArray relative = percentDecode(path.endsWith('/') ? path + defaultDocName : path);

@@ -57,9 +57,12 @@ QString logText(const QByteArray& bytes) {
 void ServerLog::addEntry(Entry&& entry) {
     // Dropping the first line and adding one costs the same whatever the
     // display holds.
-    if (display_.size() >= DisplayLimit)
-        display_.pop_front();
-    display_.push_back(std::move(entry));
+    if (display_.size() < size_t(DisplayLimit)) {
+        display_.push_back(std::move(entry));
+        return;
+    }
+    display_[displayStart_] = std::move(entry);
+    displayStart_ = (displayStart_ + 1) % display_.size();
 }
 
 void ServerLog::addToDisplay(const QString& text) {
@@ -104,8 +107,10 @@ void ServerLog::logRequest(RequestKind kind, int number, const QString& peer,
 QStringList ServerLog::displayLines() const {
     QStringList lines;
     lines.reserve(qsizetype(display_.size()));
-    for (const Entry& entry : display_)
+    for (size_t i = 0; i < display_.size(); ++i) {
+        const Entry& entry = display_[(displayStart_ + i) % display_.size()];
         lines.append(entry.isRequest ? requestLine(entry) : entry.text);
+    }
     return lines;
 }
 
@@ -176,6 +181,7 @@ bool ServerLog::setWriteToFile(bool on) {
 
 void ServerLog::clearDisplay() {
     display_.clear();
+    displayStart_ = 0;
     emit displayCleared();
 }
 

@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QObject>
 #include <QStringList>
-#include <deque>
+#include <vector>
 #include <functional>
 
 namespace webserver {
@@ -83,7 +83,10 @@ private:
     QFile file_;
     qint64 fileSize_ = 0; // kept, so no write asks the file system for it
     bool open_ = false;
-    std::deque<Entry> display_;
+    // The display's lines, oldest first from displayStart_, in a ring that
+    // is made once and then only overwritten.
+    std::vector<Entry> display_;
+    size_t displayStart_ = 0;
     qint64 timeOfDaySecond_ = -1;
     QString timeOfDay_;
 };

@@ -71,6 +71,9 @@ TEST_F(DocumentFolder, MapsPathsToFilesOfTheFolder) {
     EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/x/..%2f"), "/sub/");
     EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/x%5c..\\"), "/sub/");
     EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/.."), "");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/a.b/.../c."), "/a.b/.../c.");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/."), "/sub");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/x/.."), "/sub");
     EXPECT_EQ(mapRequestPath("viewer.htm", "/%C3%A9t%C3%A9/...%2e"), "/\xc3\xa9t\xc3\xa9/....");
 }
 
