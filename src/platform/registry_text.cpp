@@ -201,6 +201,43 @@ void serializeKey(const Key& key, const QString& path, QString* out) {
         serializeKey(*child, path + QLatin1Char('\\') + child->name, out);
 }
 
+// Reads quoted value names. Keys of one kind repeat the same few names, so
+// a plain name (no escapes) seen lately is shared rather than copied again.
+class ValueNames {
+public:
+    bool read(QStringView line, qsizetype& pos, QString* out) {
+        if (pos < line.size() && line[pos] == QLatin1Char('"')) {
+            qsizetype end = pos + 1;
+            while (end < line.size() && line[end] != QLatin1Char('"') &&
+                   line[end] != QLatin1Char('\\'))
+                ++end;
+            if (end < line.size() && line[end] == QLatin1Char('"')) {
+                const QStringView name = line.sliced(pos + 1, end - pos - 1);
+                pos = end + 1;
+                if (name.isEmpty()) {
+                    out->clear();
+                    return true;
+                }
+                for (const QString& seen : seen_) {
+                    if (seen.size() == name.size() && QStringView(seen) == name) {
+                        *out = seen;
+                        return true;
+                    }
+                }
+                *out = name.toString();
+                seen_[next_] = *out;
+                next_ = (next_ + 1) % std::size(seen_);
+                return true;
+            }
+        }
+        return readQuoted(line, pos, out);
+    }
+
+private:
+    QString seen_[8];
+    size_t next_ = 0;
+};
+
 // Finds or makes the key of each section line. A store lists its keys one
 // below the other, so a section mostly shares the leading names of the one
 // before it: those keys are taken from the previous path instead of being
@@ -472,6 +509,7 @@ bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason) 
 
     bool sawHeader = false;
     SectionResolver sections;
+    ValueNames valueNames;
     Key* current = nullptr;
     QString joined; // a value continued over several lines
     while (hasLine()) {
@@ -509,7 +547,7 @@ bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason) 
         qsizetype pos = 0;
         if (trimmed.startsWith(QLatin1Char('@'))) {
             pos = 1;
-        } else if (!readQuoted(trimmed, pos, &value.name)) {
+        } else if (!valueNames.read(trimmed, pos, &value.name)) {
             return fail(lineNumber, QStringLiteral("bad value name"));
         }
         while (pos < trimmed.size() && trimmed[pos].isSpace())
