@@ -4,10 +4,17 @@
 # with one worker serving the same files, measured side by side in one run
 # with ab (a new connection per request), plus the program's peak memory.
 #
+# Each server's CPU time per request is the user and system time its process
+# spent during the ab run (utime + stime from /proc/<pid>/stat, all its
+# threads, read just before and after), divided by the requests: for
+# pagorama its one process, for nginx its one worker.
+#
 # Usage: bench/server/run.sh [requests] [concurrency]   (ROUNDS=3 turns each)
 # BUILD names a build folder that holds (or will hold) the pagorama target;
 # it defaults to ./build. PAGORAMA names an already built program to measure
-# instead (for example one built from an older commit).
+# instead (for example one built from an older commit). EARLIER names a
+# second built program (an older build) that takes its turns beside the two
+# in the same run, serving the same files.
 set -euo pipefail
 [ -n "${TRACE:-}" ] && set -x
 
@@ -18,10 +25,12 @@ BUILD=${BUILD:-$SOURCE/build}
 WORK=$(mktemp -d /tmp/pagorama-bench.XXXXXX)
 chmod 755 "$WORK" # nginx workers run as an unprivileged user
 PROGRAM_PID=""
+EARLIER_PID=""
 NGINX_PID=""
 
 cleanup() {
     [ -n "$PROGRAM_PID" ] && kill "$PROGRAM_PID" 2>/dev/null || true
+    [ -n "$EARLIER_PID" ] && kill "$EARLIER_PID" 2>/dev/null || true
     [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$WORK"
@@ -47,14 +56,19 @@ free_port() {
 }
 OUR_PORT=$(free_port)
 NGINX_PORT=$(free_port)
+EARLIER=${EARLIER:-}
+EARLIER_PORT=$(free_port)
 
 # The user's home: an empty Favorites folder and a settings file that only
 # sets the port. The served files sit in the program's data folder.
+make_home() { # folder port
+    mkdir -p "$1/Favorites" "$1/.config/pagorama" "$1/Documents/pagorama"
+    chmod 755 "$1" "$1/Documents"
+    printf '[Data]\r\nPort=%s\r\n' "$2" >"$1/.config/pagorama/pagorama.ini"
+}
 HOME_DIR=$WORK/home
 DOCS=$HOME_DIR/Documents/pagorama
-mkdir -p "$HOME_DIR/Favorites" "$HOME_DIR/.config/pagorama" "$DOCS"
-chmod 755 "$HOME_DIR" "$HOME_DIR/Documents"
-printf '[Data]\r\nPort=%s\r\n' "$OUR_PORT" >"$HOME_DIR/.config/pagorama/pagorama.ini"
+make_home "$HOME_DIR" "$OUR_PORT"
 
 # An 8 KiB page, a 33 KiB picture of the size the program writes (122 x 91,
 # 24 bits), a 2 MiB file.
@@ -72,9 +86,18 @@ open(os.path.join(docs, "picture.bmp"), "wb").write(header + pixels)
 open(os.path.join(docs, "big.bin"), "wb").write(os.urandom(2 * 1024 * 1024))
 PY
 
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$HOME_DIR" \
-    XDG_CONFIG_HOME="$HOME_DIR/.config" "$PROGRAM" >"$WORK/program.out" 2>&1 &
+start_program() { # program home output
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$2" \
+        XDG_CONFIG_HOME="$2/.config" "$1" >"$3" 2>&1 &
+}
+start_program "$PROGRAM" "$HOME_DIR" "$WORK/program.out"
 PROGRAM_PID=$!
+if [ -n "$EARLIER" ]; then
+    make_home "$WORK/earlier" "$EARLIER_PORT"
+    cp "$DOCS"/* "$WORK/earlier/Documents/pagorama/"
+    start_program "$EARLIER" "$WORK/earlier" "$WORK/earlier.out"
+    EARLIER_PID=$!
+fi
 
 cat >"$WORK/nginx.conf" <<CONF
 worker_processes 1;
@@ -111,13 +134,15 @@ wait_port() {
     cat "$WORK/program.out" >&2
     exit 1
 }
-wait_port "$OUR_PORT"
-wait_port "$NGINX_PORT"
+PORTS=("$OUR_PORT" "$NGINX_PORT")
+if [ -n "$EARLIER" ]; then PORTS+=("$EARLIER_PORT"); fi
+for port in "${PORTS[@]}"; do wait_port "$port"; done
 
-# Same bytes from both servers.
+# Same bytes from every server.
 for file in page.htm picture.bmp big.bin; do
-    cmp <(curl -s "http://127.0.0.1:$OUR_PORT/$file") "$DOCS/$file"
-    cmp <(curl -s "http://127.0.0.1:$NGINX_PORT/$file") "$DOCS/$file"
+    for port in "${PORTS[@]}"; do
+        cmp <(curl -s "http://127.0.0.1:$port/$file") "$DOCS/$file"
+    done
 done
 
 # CPU time (user and system) a process has used, in clock ticks.
@@ -147,14 +172,19 @@ median() { python3 -c 'import statistics, sys; print(statistics.median(float(v) 
 
 echo "== ab -n $REQUESTS -c $CONCURRENCY, a new connection per request, median of $ROUNDS turns"
 for path in /page.htm /picture.bmp /big.bin; do
-    ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$OUR_PORT$path" >/dev/null 2>&1 # warm-up
-    ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$NGINX_PORT$path" >/dev/null 2>&1
-    ours=() theirs=() ours_cpu=() theirs_cpu=()
+    for port in "${PORTS[@]}"; do # warm-up
+        ab -q -n 1000 -c "$CONCURRENCY" "http://127.0.0.1:$port$path" >/dev/null 2>&1
+    done
+    ours=() theirs=() earlier=() ours_cpu=() theirs_cpu=() earlier_cpu=()
     for _ in $(seq "$ROUNDS"); do
         read -r rate cpu < <(measure "$OUR_PORT" "$path" "$PROGRAM_PID")
         ours+=("$rate") ours_cpu+=("$cpu")
         read -r rate cpu < <(measure "$NGINX_PORT" "$path" "$NGINX_WORKER")
         theirs+=("$rate") theirs_cpu+=("$cpu")
+        if [ -n "$EARLIER" ]; then
+            read -r rate cpu < <(measure "$EARLIER_PORT" "$path" "$EARLIER_PID")
+            earlier+=("$rate") earlier_cpu+=("$cpu")
+        fi
     done
     ours_median=$(median "${ours[@]}")
     theirs_median=$(median "${theirs[@]}")
@@ -165,9 +195,20 @@ import sys
 path, ours, theirs, ours_cpu, theirs_cpu = sys.argv[1], *map(float, sys.argv[2:])
 print(f"{path:<13} pagorama {ours:8.0f} req/s  nginx {theirs:8.0f} req/s  ratio {ours / theirs:.2f}"
       f"   | CPU per request: pagorama {ours_cpu:6.1f} us  nginx {theirs_cpu:6.1f} us"
-      f"  ratio {theirs_cpu / ours_cpu:.2f}")
+      f"  nginx/pagorama {theirs_cpu / ours_cpu:.2f}")
 PY
-    echo "              turns: pagorama ${ours[*]}; nginx ${theirs[*]}"
+    if [ -n "$EARLIER" ]; then
+        python3 - "$(median "${earlier[@]}")" "$(median "${earlier_cpu[@]}")" "$theirs_cpu_median" <<'PY'
+import sys
+rate, cpu, theirs_cpu = map(float, sys.argv[1:])
+print(f"{'':<13} earlier  {rate:8.0f} req/s" + " " * 42 +
+      f"| CPU per request: earlier  {cpu:6.1f} us  nginx/earlier  {theirs_cpu / cpu:.2f}")
+PY
+    fi
+    echo "              turns: pagorama ${ours[*]} (${ours_cpu[*]} us); nginx ${theirs[*]} (${theirs_cpu[*]} us)"
+    if [ -n "$EARLIER" ]; then
+        echo "              turns: earlier ${earlier[*]} (${earlier_cpu[*]} us)"
+    fi
 done
 
 kill -0 "$PROGRAM_PID" 2>/dev/null || { echo "pagorama ended during the run" >&2; exit 1; }

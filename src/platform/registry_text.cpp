@@ -11,10 +11,6 @@ namespace {
 const char* const hiveNames[HiveCount] = {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
                                           "HKEY_CLASSES_ROOT"};
 
-bool sameName(const QString& a, const QString& b) {
-    return QString::compare(a, b, Qt::CaseInsensitive) == 0;
-}
-
 // Reads a quoted text starting at line[pos] == '"'; advances pos past the
 // closing quote. Escapes: \\ \" \n \r.
 bool readQuoted(QStringView line, qsizetype& pos, QString* out) {
@@ -23,13 +19,22 @@ bool readQuoted(QStringView line, qsizetype& pos, QString* out) {
     ++pos;
     out->clear();
     while (pos < line.size()) {
+        // The plain run up to the next quote or backslash is taken whole.
+        qsizetype end = pos;
+        while (end < line.size() && line[end] != QLatin1Char('"') && line[end] != QLatin1Char('\\'))
+            ++end;
+        if (end > pos) {
+            if (out->isEmpty() && end < line.size() && line[end] == QLatin1Char('"')) {
+                *out = line.sliced(pos, end - pos).toString();
+            } else {
+                out->append(line.sliced(pos, end - pos));
+            }
+            pos = end;
+            continue;
+        }
         const QChar c = line[pos++];
         if (c == QLatin1Char('"'))
             return true;
-        if (c != QLatin1Char('\\')) {
-            out->append(c);
-            continue;
-        }
         if (pos >= line.size())
             return false;
         const QChar e = line[pos++];
@@ -67,6 +72,29 @@ bool parseHexList(QStringView list, QByteArray* out) {
     if (trimmed.isEmpty())
         return true;
     out->reserve(trimmed.size() / 3 + 1);
+    // Nearly always "xx,xx,...,xx": read in one pass while it keeps that form.
+    {
+        const QChar* text = trimmed.data();
+        const qsizetype size = trimmed.size();
+        qsizetype at = 0;
+        QByteArray fast;
+        fast.reserve(size / 3 + 1);
+        while (at + 1 < size) {
+            const int high = hexDigitValue(text[at]);
+            const int low = hexDigitValue(text[at + 1]);
+            if (high < 0 || low < 0)
+                break;
+            fast.append(char(high * 16 + low));
+            at += 2;
+            if (at == size) {
+                *out = std::move(fast);
+                return true;
+            }
+            if (text[at] != QLatin1Char(','))
+                break;
+            ++at;
+        }
+    }
     qsizetype start = 0;
     while (start <= trimmed.size()) {
         qsizetype comma = trimmed.indexOf(QLatin1Char(','), start);
@@ -173,9 +201,124 @@ void serializeKey(const Key& key, const QString& path, QString* out) {
         serializeKey(*child, path + QLatin1Char('\\') + child->name, out);
 }
 
+// Reads quoted value names. Keys of one kind repeat the same few names, so
+// a plain name (no escapes) seen lately is shared rather than copied again.
+class ValueNames {
+public:
+    bool read(QStringView line, qsizetype& pos, QString* out) {
+        if (pos < line.size() && line[pos] == QLatin1Char('"')) {
+            qsizetype end = pos + 1;
+            while (end < line.size() && line[end] != QLatin1Char('"') &&
+                   line[end] != QLatin1Char('\\'))
+                ++end;
+            if (end < line.size() && line[end] == QLatin1Char('"')) {
+                const QStringView name = line.sliced(pos + 1, end - pos - 1);
+                pos = end + 1;
+                if (name.isEmpty()) {
+                    out->clear();
+                    return true;
+                }
+                for (const QString& seen : seen_) {
+                    if (seen.size() == name.size() && QStringView(seen) == name) {
+                        *out = seen;
+                        return true;
+                    }
+                }
+                *out = name.toString();
+                seen_[next_] = *out;
+                next_ = (next_ + 1) % std::size(seen_);
+                return true;
+            }
+        }
+        return readQuoted(line, pos, out);
+    }
+
+private:
+    QString seen_[8];
+    size_t next_ = 0;
+};
+
+// Finds or makes the key of each section line. A store lists its keys one
+// below the other, so a section mostly shares the leading names of the one
+// before it: those keys are taken from the previous path instead of being
+// looked up again. Only names equal letter for letter are taken over; any
+// other name is looked up, which matches it without regard to case.
+class SectionResolver {
+public:
+    // The key for a section's path (without the brackets), or nullptr when
+    // it does not start with a known root key.
+    Key* resolve(Store* store, QStringView path) {
+        qsizetype depth = 0;
+        qsizetype at = 0;
+        Key* key = nullptr;
+        bool reusing = true;
+        while (at < path.size()) {
+            qsizetype end = path.indexOf(QLatin1Char('\\'), at);
+            if (end < 0)
+                end = path.size();
+            const QStringView segment = path.sliced(at, end - at);
+            at = end + 1;
+            if (segment.isEmpty())
+                continue;
+            if (reusing && depth < qsizetype(names_.size()) && names_[depth] == segment) {
+                key = keys_[depth];
+            } else {
+                reusing = false;
+                names_.resize(depth);
+                keys_.resize(depth);
+                key = depth == 0 ? root(store, segment) : key->childOrNew(segment.toString());
+                if (!key)
+                    return nullptr;
+                names_.push_back(segment.toString());
+                keys_.push_back(key);
+            }
+            ++depth;
+        }
+        if (depth == 0)
+            return nullptr;
+        // The next section may share no more than this one's names.
+        names_.resize(depth);
+        keys_.resize(depth);
+        return key;
+    }
+
+private:
+    static Key* root(Store* store, QStringView name) {
+        for (int h = 0; h < HiveCount; ++h)
+            if (name.compare(QLatin1StringView(hiveNames[h]), Qt::CaseInsensitive) == 0)
+                return &store->hives[h];
+        return nullptr;
+    }
+
+    std::vector<QString> names_; // the previous section's names, as written
+    std::vector<Key*> keys_;     // and the keys they led to
+};
+
 } // namespace
 
 QString foldedName(const QString& name) {
+    // Nearly every name is ASCII, where folding is lowering A to Z: a name
+    // without capitals is its own folded form and costs no copy.
+    qsizetype firstCapital = -1;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (c >= 0x80) {
+            firstCapital = -2;
+            break;
+        }
+        if (firstCapital == -1 && c >= 'A' && c <= 'Z')
+            firstCapital = i;
+    }
+    if (firstCapital == -1)
+        return name;
+    if (firstCapital >= 0) {
+        QString lowered = name;
+        char16_t* text = reinterpret_cast<char16_t*>(lowered.data());
+        for (qsizetype i = firstCapital; i < lowered.size(); ++i)
+            if (text[i] >= 'A' && text[i] <= 'Z')
+                text[i] = char16_t(text[i] + ('a' - 'A'));
+        return lowered;
+    }
     QString folded;
     folded.reserve(name.size());
     for (qsizetype i = 0; i < name.size(); ++i) {
@@ -193,11 +336,49 @@ QString foldedName(const QString& name) {
     return folded;
 }
 
+namespace {
+
+bool sameName(QStringView a, QStringView b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+qsizetype Key::childPosition(const QString& childName) const {
+    if (!childIndex_.isEmpty()) {
+        Key* const found = childIndex_.value(foldedName(childName), nullptr);
+        if (!found)
+            return -1;
+        for (qsizetype i = qsizetype(children_.size()) - 1; i >= 0; --i)
+            if (children_[size_t(i)].get() == found)
+                return i;
+        return -1;
+    }
+    for (size_t i = 0; i < children_.size(); ++i)
+        if (sameName(children_[i]->name, childName))
+            return qsizetype(i);
+    return -1;
+}
+
 Key* Key::child(const QString& childName) const {
-    return childIndex_.value(foldedName(childName), nullptr);
+    if (!childIndex_.isEmpty())
+        return childIndex_.value(foldedName(childName), nullptr);
+    const qsizetype at = childPosition(childName);
+    return at < 0 ? nullptr : children_[size_t(at)].get();
 }
 
 Key* Key::childOrNew(const QString& childName) {
+    if (childIndex_.isEmpty() && children_.size() < IndexFrom) {
+        if (Key* found = child(childName))
+            return found;
+        children_.push_back(std::make_unique<Key>());
+        children_.back()->name = childName;
+        return children_.back().get();
+    }
+    if (childIndex_.isEmpty()) {
+        for (const auto& existing : children_)
+            childIndex_.insert(foldedName(existing->name), existing.get());
+    }
     Key*& slot = childIndex_[foldedName(childName)];
     if (!slot) {
         children_.push_back(std::make_unique<Key>());
@@ -208,42 +389,62 @@ Key* Key::childOrNew(const QString& childName) {
 }
 
 bool Key::removeChild(const QString& childName) {
-    Key* const found = childIndex_.take(foldedName(childName));
-    if (!found)
+    const qsizetype at = childPosition(childName);
+    if (at < 0)
         return false;
-    children_.erase(std::find_if(children_.begin(), children_.end(),
-                                 [found](const auto& c) { return c.get() == found; }));
+    if (!childIndex_.isEmpty())
+        childIndex_.remove(foldedName(childName));
+    children_.erase(children_.begin() + at);
     return true;
 }
 
+qsizetype Key::valuePosition(const QString& valueName) const {
+    if (!valueIndex_.isEmpty())
+        return valueIndex_.value(foldedName(valueName), -1);
+    for (qsizetype i = 0; i < values_.size(); ++i)
+        if (sameName(values_[i].name, valueName))
+            return i;
+    return -1;
+}
+
 Value* Key::value(const QString& valueName) {
-    const auto it = valueIndex_.constFind(foldedName(valueName));
-    return it == valueIndex_.cend() ? nullptr : &values_[*it];
+    const qsizetype at = valuePosition(valueName);
+    return at < 0 ? nullptr : &values_[at];
 }
 
 const Value* Key::value(const QString& valueName) const {
-    const auto it = valueIndex_.constFind(foldedName(valueName));
-    return it == valueIndex_.cend() ? nullptr : &values_[*it];
+    const qsizetype at = valuePosition(valueName);
+    return at < 0 ? nullptr : &values_[at];
 }
 
 void Key::putValue(const Value& value) {
-    const QString folded = foldedName(value.name);
-    const auto it = valueIndex_.constFind(folded);
-    if (it != valueIndex_.cend()) {
-        values_[*it] = value;
+    putValue(Value(value));
+}
+
+void Key::putValue(Value&& value) {
+    const qsizetype at = valuePosition(value.name);
+    if (at >= 0) {
+        values_[at] = std::move(value);
         return;
     }
-    valueIndex_.insert(folded, values_.size());
-    values_.append(value);
+    if (!valueIndex_.isEmpty()) {
+        valueIndex_.insert(foldedName(value.name), values_.size());
+    } else if (size_t(values_.size()) + 1 >= IndexFrom) {
+        for (qsizetype i = 0; i < values_.size(); ++i)
+            valueIndex_.insert(foldedName(values_[i].name), i);
+        valueIndex_.insert(foldedName(value.name), values_.size());
+    }
+    values_.append(std::move(value));
 }
 
 bool Key::removeValue(const QString& valueName) {
-    const auto it = valueIndex_.constFind(foldedName(valueName));
-    if (it == valueIndex_.cend())
+    const qsizetype removed = valuePosition(valueName);
+    if (removed < 0)
         return false;
-    const qsizetype removed = *it;
-    valueIndex_.erase(it);
     values_.removeAt(removed);
+    if (valueIndex_.isEmpty())
+        return true;
+    valueIndex_.remove(foldedName(valueName));
     // The values after it moved up by one.
     for (auto& position : valueIndex_)
         if (position > removed)
@@ -307,6 +508,8 @@ bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason) 
     };
 
     bool sawHeader = false;
+    SectionResolver sections;
+    ValueNames valueNames;
     Key* current = nullptr;
     QString joined; // a value continued over several lines
     while (hasLine()) {
@@ -333,15 +536,9 @@ bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason) 
         if (trimmed.startsWith(QLatin1Char('['))) {
             if (!trimmed.endsWith(QLatin1Char(']')) || trimmed.startsWith(QLatin1String("[-")))
                 return fail(lineNumber, QStringLiteral("bad key line"));
-            QStringList path = splitKeyPath(trimmed.sliced(1, trimmed.size() - 2).toString());
-            int hive = -1;
-            for (int h = 0; h < HiveCount && !path.isEmpty(); ++h)
-                if (sameName(path.first(), hiveName(h)))
-                    hive = h;
-            if (hive < 0)
+            current = sections.resolve(out, trimmed.sliced(1, trimmed.size() - 2));
+            if (!current)
                 return fail(lineNumber, QStringLiteral("unknown root key"));
-            path.removeFirst();
-            current = out->hives[hive].findOrCreate(path);
             continue;
         }
         if (!current)
@@ -350,7 +547,7 @@ bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason) 
         qsizetype pos = 0;
         if (trimmed.startsWith(QLatin1Char('@'))) {
             pos = 1;
-        } else if (!readQuoted(trimmed, pos, &value.name)) {
+        } else if (!valueNames.read(trimmed, pos, &value.name)) {
             return fail(lineNumber, QStringLiteral("bad value name"));
         }
         while (pos < trimmed.size() && trimmed[pos].isSpace())
@@ -359,7 +556,7 @@ bool parse(const QByteArray& text, Store* out, int* errorLine, QString* reason) 
             return fail(lineNumber, QStringLiteral("missing '='"));
         if (!parseData(trimmed.sliced(pos + 1).trimmed(), &value))
             return fail(lineNumber, QStringLiteral("bad value data"));
-        current->putValue(value);
+        current->putValue(std::move(value));
     }
     return true;
 }

@@ -31,9 +31,11 @@ struct Value {
 struct Key {
     QString name;
 
-    // Names are matched without regard to case, through an index of the
-    // case-folded names, so a key with many subkeys or values is read, looked
-    // up and changed in time that grows with its size, not with its square.
+    // Names are matched without regard to case. A key with many subkeys or
+    // values keeps an index of their case-folded names, so it is read,
+    // looked up and changed in time that grows with its size, not with its
+    // square; a key with few compares them one by one, which costs less
+    // than making the index for each of many small keys.
     Key* child(const QString& childName) const;
     Key* childOrNew(const QString& childName);
     bool removeChild(const QString& childName);
@@ -42,6 +44,7 @@ struct Key {
     // Replaces the value of the same name whole (name included), else
     // appends it.
     void putValue(const Value& value);
+    void putValue(Value&& value);
     bool removeValue(const QString& valueName);
     // The key below this one at path, or nullptr.
     Key* find(const QStringList& path) const;
@@ -52,10 +55,15 @@ struct Key {
     const std::vector<std::unique_ptr<Key>>& children() const { return children_; }
 
 private:
+    // Below this many names a key has no index.
+    static constexpr size_t IndexFrom = 9;
+    qsizetype childPosition(const QString& childName) const;
+    qsizetype valuePosition(const QString& valueName) const;
+
     QList<Value> values_;
     std::vector<std::unique_ptr<Key>> children_;
-    QHash<QString, Key*> childIndex_;      // folded name -> child
-    QHash<QString, qsizetype> valueIndex_; // folded name -> position in values_
+    QHash<QString, Key*> childIndex_;      // folded name -> child, once there are many
+    QHash<QString, qsizetype> valueIndex_; // folded name -> position in values_, likewise
 };
 
 // The form of a name under which names equal without regard to case are

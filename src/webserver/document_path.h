@@ -28,12 +28,19 @@ std::optional<QString> mapDocument(const QString& docDir, const QString& default
 // opened (openDocument).
 std::optional<QString> mapDocumentPath(const QString& docDir, const QString& defaultDoc,
                                        const QByteArray& path);
+// The same mapping in bytes: the part of the native path after docDir
+// ("/a/b.htm", "/a/" for a folder, "" for docDir itself), so that
+// mapDocumentPath gives docDir + QFile::decodeName(of it). defaultDocName
+// is QFile::encodeName(defaultDoc).
+std::optional<QByteArray> mapRequestPath(const QByteArray& defaultDocName,
+                                         const QByteArray& path);
 
 // An opened regular file of the document folder.
 struct OpenedDocument {
     int fd = -1; // owned by the caller
     qint64 size = 0;
-    QDateTime modified; // UTC
+    QDateTime modified;      // UTC
+    qint64 modifiedSecs = 0; // the same, in seconds since 1970
 };
 enum class OpenResult { Opened, Missing, NotAFile, Outside, Unreadable };
 // Opens path for reading when it is a regular file whose real location
@@ -44,6 +51,11 @@ enum class OpenResult { Opened, Missing, NotAFile, Outside, Unreadable };
 // not open that way (a link to an absolute path, say) is checked as above.
 OpenResult openDocument(const QString& path, const QString& canonicalDocDir, OpenedDocument* opened,
                         int docDirFd = -1, qsizetype relativeStart = -1);
+// openDocument's first try alone: relative (no leading "/") opened below
+// docDirFd by the system, which refuses whatever would lead outside. False
+// when that is not a regular file opened that way; openDocument then gives
+// the answer.
+bool openDocumentBeneath(int docDirFd, const char* relative, OpenedDocument* opened);
 // A descriptor of folder for openDocument, or -1.
 int openDocumentFolder(const QString& folder);
 

@@ -88,9 +88,12 @@ THttpGetFlag EditPostHandler::postDocument(THttpConnection& connection) {
     // only after this returns, and the body grows as its bytes arrive.
     THttpConnection* key = &connection;
     uploads_.insert(key, std::move(upload));
-    connect(&connection, &QObject::destroyed, this, [this, key] { uploads_.remove(key); });
     connection.setLineMode(false);
     return gfAcceptBody;
+}
+
+void EditPostHandler::connectionClosed(THttpConnection& connection) {
+    uploads_.remove(&connection);
 }
 
 void EditPostHandler::postedData(THttpConnection& connection, int) {
@@ -153,8 +156,8 @@ void EditPostHandler::complete(THttpConnection& connection, Upload upload) {
         return;
     }
     // Applying the form lets events run (folder scans, the title fetch, a
-    // message box): the connection may be gone when it is done.
-    QPointer<THttpConnection> guard(&connection);
+    // message box): the client may be gone when it is done. The record
+    // itself stays while this, its handler, runs.
     QPointer<EditPostHandler> self(this);
     const QByteArray version = connection.version();
     const QString peer = connection.peerAddr();
@@ -163,20 +166,20 @@ void EditPostHandler::complete(THttpConnection& connection, Upload upload) {
     QString error;
     const bool recorded =
         ProcessEditForm(upload.kind, untilZero(upload.body), peer, actions, &record, &error);
-    if (!self || !guard || !guard->isConnected())
+    if (!self || !connection.isConnected())
         return;
     if (!recorded) {
         if (controller_)
             controller_->log().logLine(
                 QStringLiteral("Form records could not be written: %1").arg(error));
-        guard->abortConnection();
+        connection.abortConnection();
         return;
     }
     auto stream = std::make_unique<QBuffer>();
     stream->setData(ResultsAnswer(version, record));
     stream->open(QIODevice::ReadOnly);
-    guard->setResponseStream(std::move(stream));
-    guard->sendResponseStream();
+    connection.setResponseStream(std::move(stream));
+    connection.sendResponseStream();
 }
 
 } // namespace webserver

@@ -33,6 +33,7 @@ public:
 
     THttpGetFlag postDocument(THttpConnection& connection) override;
     void postedData(THttpConnection& connection, int error) override;
+    void connectionClosed(THttpConnection& connection) override;
 
     // Replaces how a history post learns the page title.
     void setTitleFetcher(EditActions::TitleFetcher fetcher) { fetchTitle_ = std::move(fetcher); }

@@ -11,6 +11,14 @@ FileStream::FileStream(int fd, qint64 length) : fd_(fd), left_(std::max<qint64>(
     QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
+void FileStream::reopen(int fd, qint64 length) {
+    close();
+    fd_ = fd;
+    left_ = std::max<qint64>(length, 0);
+    direct_ = true;
+    QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
 FileStream::~FileStream() {
     FileStream::close();
 }

@@ -14,6 +14,8 @@ public:
     // file's current position. The stream is open for reading at once.
     FileStream(int fd, qint64 length);
     ~FileStream() override;
+    // Closes and takes over another file, as if made anew for it.
+    void reopen(int fd, qint64 length);
 
     enum class Sent { Some, WouldBlock, Done, Unsupported, Failed };
     // Hands up to most bytes to the socket. Unsupported: this file cannot be

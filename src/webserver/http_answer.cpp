@@ -4,6 +4,28 @@
 
 namespace webserver {
 
+namespace {
+
+// The extensions that have a type of their own, lower case.
+QByteArray typeOfExtension(QByteArrayView extension) {
+    // Shared texts: a served file's type costs no allocation.
+    static const QByteArray html("text/html"), gif("image/gif"), bmp("image/bmp"),
+        jpeg("image/jpeg"), text("text/plain"), binary("application/binary");
+    if (extension == "htm" || extension == "html")
+        return html;
+    if (extension == "gif")
+        return gif;
+    if (extension == "bmp")
+        return bmp;
+    if (extension == "jpg" || extension == "jpeg")
+        return jpeg;
+    if (extension == "txt")
+        return text;
+    return binary;
+}
+
+} // namespace
+
 QByteArray ContentTypeOf(const QString& fileName) {
     // Looked at in place: this runs for every file served.
     const QStringView path(fileName);
@@ -24,6 +46,21 @@ QByteArray ContentTypeOf(const QString& fileName) {
     if (is("txt"))
         return "text/plain";
     return "application/binary";
+}
+
+QByteArray ContentTypeOfName(QByteArrayView fileName) {
+    const QByteArrayView name = fileName.sliced(fileName.lastIndexOf('/') + 1);
+    const qsizetype dot = name.lastIndexOf('.');
+    const QByteArrayView extension = dot < 0 ? QByteArrayView() : name.sliced(dot + 1);
+    // No known extension is longer than four letters.
+    char lowered[8] = {};
+    if (extension.size() > 4)
+        return typeOfExtension({});
+    for (qsizetype i = 0; i < extension.size(); ++i) {
+        const char c = extension[i];
+        lowered[i] = c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+    }
+    return typeOfExtension(QByteArrayView(lowered, extension.size()));
 }
 
 namespace {
@@ -97,8 +134,28 @@ QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& r
            "\r\n" + kNoFramingHeaders + "\r\n" + body;
 }
 
-QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
-                            const QDateTime& lastModified) {
+namespace {
+
+// The Last-Modified text of a time in seconds. Files served one after the
+// other mostly share a few times of change, so the text of each is made
+// once and kept.
+QByteArrayView lastModifiedText(qint64 secs) {
+    struct Made {
+        qint64 secs = -1;
+        int size = 0;
+        char text[40] = {};
+    };
+    static thread_local Made made[8];
+    Made& slot = made[quint64(secs) % 8];
+    if (slot.secs != secs || slot.size == 0) {
+        slot.size = httpDateText(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), slot.text);
+        slot.secs = secs;
+    }
+    return QByteArrayView(slot.text, slot.size);
+}
+
+QByteArray fileHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
+                      QByteArrayView lastModified) {
     // Built in one buffer: this runs for every file served.
     QByteArray header;
     header.reserve(version.size() + contentType.size() + 120 + sizeof kNoFramingHeaders);
@@ -110,12 +167,24 @@ QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& content
         .append("\r\nContent-Length: ")
         .append(number, digits)
         .append("\r\n");
-    if (lastModified.isValid()) {
-        char date[40];
-        const int size = httpDateText(lastModified, date);
-        header.append("Last-Modified: ").append(date, size).append(" GMT\r\n");
-    }
+    if (!lastModified.isNull())
+        header.append("Last-Modified: ").append(lastModified).append(" GMT\r\n");
     return header.append(kNoFramingHeaders).append("\r\n");
+}
+
+} // namespace
+
+QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
+                            const QDateTime& lastModified) {
+    char date[40];
+    const int size = lastModified.isValid() ? httpDateText(lastModified, date) : 0;
+    return fileHeader(version, contentType, length,
+                      lastModified.isValid() ? QByteArrayView(date, size) : QByteArrayView());
+}
+
+QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
+                            qint64 lastModifiedSecs) {
+    return fileHeader(version, contentType, length, lastModifiedText(lastModifiedSecs));
 }
 
 } // namespace webserver

@@ -2,6 +2,7 @@
 // The texts of the server's own answers: content types, dates and the
 // fixed answers for missing files and refused requests.
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 
@@ -14,6 +15,8 @@ inline constexpr char kNoFramingHeaders[] =
 
 // Content type from the extension of a file name (case ignored).
 QByteArray ContentTypeOf(const QString& fileName);
+// The same for a name in bytes whose extension is ASCII.
+QByteArray ContentTypeOfName(QByteArrayView fileName);
 
 // "Mon, 06 Jan 2003 10:20:30" for a time given in any zone (converted to UTC).
 QByteArray HttpDate(const QDateTime& time);
@@ -33,5 +36,8 @@ QByteArray statusAnswer(const QByteArray& version, int code, const QByteArray& r
 // lastModified leaves out the Last-Modified line.
 QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
                             const QDateTime& lastModified);
+// The same with the time of the last change in seconds since 1970 (UTC).
+QByteArray fileAnswerHeader(const QByteArray& version, const QByteArray& contentType, qint64 length,
+                            qint64 lastModifiedSecs);
 
 } // namespace webserver

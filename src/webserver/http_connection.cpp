@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,6 +49,22 @@ FileStream* directFile(QIODevice* stream) {
 
 THttpConnection::THttpConnection() = default;
 
+void THttpConnection::clear() {
+    // A record whose socket is closed has nothing to give back to the
+    // server; the fresh one takes its place member by member.
+    std::unique_ptr<FileStream> spareFile = std::move(spareFile_);
+    *this = THttpConnection();
+    spareFile_ = std::move(spareFile);
+}
+
+const QString& THttpConnection::document() const {
+    if (!documentMade_) {
+        documentMade_ = true;
+        document_ = mapped_ ? docDir_ + QFile::decodeName(below_) : QString();
+    }
+    return document_;
+}
+
 THttpConnection::~THttpConnection() {
     if (server_) {
         server_->unwatchSocket(this);
@@ -58,7 +76,6 @@ THttpConnection::~THttpConnection() {
 
 void THttpConnection::attach(THttpServer* server, int fd, const QString& peerAddr) {
     server_ = server;
-    setParent(server);
     fd_ = fd;
     peerAddr_ = peerAddr;
     docDir_ = server->docDir;
@@ -163,7 +180,13 @@ void THttpConnection::handleLine(QByteArray line) {
 
 void THttpConnection::dispatch() {
     stopWatchingRequest();
-    document_ = mapDocumentPath(docDir_, defaultDoc_, path()).value_or(QString());
+    std::optional<QByteArray> below = mapRequestPath(
+        server_ && defaultDoc_ == server_->defaultDoc ? server_->defaultDocName()
+                                                      : QFile::encodeName(defaultDoc_),
+        path());
+    mapped_ = below.has_value();
+    below_ = mapped_ ? std::move(*below) : QByteArray();
+    documentMade_ = false;
     if (!request().versionValid) {
         answerStatusAndClose(400, "Bad Request");
         return;
@@ -240,21 +263,39 @@ void THttpConnection::dispatch() {
     closeDeferred();
 }
 
+namespace {
+
+bool isAscii(const QByteArray& bytes) {
+    for (const char c : bytes)
+        if (uchar(c) >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
 void THttpConnection::serveDocument(bool withBody) {
     OpenedDocument opened;
-    // Below the server's own folder, files open through its descriptor.
-    int folderFd = -1;
-    qsizetype relativeStart = -1;
-    if (server_ && docDir_ == server_->docDir && document_.size() > docDir_.size() + 1 &&
-        document_.startsWith(docDir_) && document_[docDir_.size()] == QLatin1Char('/')) {
-        folderFd = server_->docDirFd();
-        relativeStart = docDir_.size() + 1;
+    // Below the server's own folder, files open through its descriptor. A
+    // path of ASCII bytes is the same file name whether taken as bytes or
+    // as text, so it opens without making the text.
+    const bool belowServerFolder =
+        server_ && mapped_ && below_.size() > 1 && docDir_ == server_->docDir;
+    const bool plainName = belowServerFolder && isAscii(below_);
+    OpenResult result = OpenResult::Missing;
+    const int folderFd = plainName ? server_->docDirFd() : -1;
+    if (folderFd >= 0 && openDocumentBeneath(folderFd, below_.constData() + 1, &opened)) {
+        result = OpenResult::Opened;
+    } else if (plainName) {
+        result = openDocument(document(), canonicalDocDir(), &opened);
+    } else if (mapped_) {
+        const bool throughFolder = belowServerFolder && document().size() > docDir_.size() + 1;
+        result = openDocument(document(), canonicalDocDir(), &opened,
+                              throughFolder ? server_->docDirFd() : -1,
+                              throughFolder ? docDir_.size() + 1 : -1);
     }
-    const OpenResult result = document_.isEmpty() ? OpenResult::Missing
-                                                  : openDocument(document_, canonicalDocDir(),
-                                                                 &opened, folderFd, relativeStart);
     if (result == OpenResult::Opened) {
-        sendFileResponse(withBody, opened);
+        sendFileResponse(withBody, opened, plainName);
     } else if (result == OpenResult::Unreadable && !withBody) {
         abortConnection(); // HEAD tests only existence; the failed open ends it
     } else {
@@ -268,17 +309,46 @@ QString THttpConnection::canonicalDocDir() const {
                                                  : QFileInfo(docDir_).canonicalFilePath();
 }
 
-void THttpConnection::sendFileResponse(bool withBody, const OpenedDocument& opened) {
+void THttpConnection::sendFileResponse(bool withBody, const OpenedDocument& opened,
+                                       bool plainName) {
+    // The header and the file leave in as few packets as they fill, the
+    // last one carrying the end of the answer: what does not fill a packet
+    // waits until the sending side is shut down at the end of the answer
+    // (or, should the answer stall, for a moment at most).
+    const int cork = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
     documentDate_ = opened.modified;
-    documentContentType_ = ContentTypeOf(document_);
+    documentContentType_ = plainName ? ContentTypeOfName(below_) : ContentTypeOf(document());
     // HEAD announces the length and sends none of it.
-    stream_ = std::make_unique<FileStream>(opened.fd, withBody ? opened.size : 0);
-    output_ += fileAnswerHeader(version(), documentContentType_, opened.size, documentDate_);
+    dropStream();
+    const qint64 length = withBody ? opened.size : 0;
+    if (spareFile_) {
+        spareFile_->reopen(opened.fd, length);
+        stream_ = std::move(spareFile_);
+    } else {
+        stream_ = std::make_unique<FileStream>(opened.fd, length);
+    }
+    streamIsOwnFile_ = true;
+    output_ += fileAnswerHeader(version(), documentContentType_, opened.size, opened.modifiedSecs);
     sendResponseStream();
 }
 
 void THttpConnection::setResponseStream(std::unique_ptr<QIODevice> stream) {
+    dropStream();
     stream_ = std::move(stream);
+}
+
+void THttpConnection::dropStream() {
+    if (!streamIsOwnFile_) {
+        stream_.reset();
+        return;
+    }
+    // A file answer's stream is kept for the next one: making and
+    // destroying it costs more than the rest of a small answer's work.
+    streamIsOwnFile_ = false;
+    auto* file = static_cast<FileStream*>(stream_.release());
+    file->close();
+    spareFile_.reset(file);
 }
 
 void THttpConnection::sendResponseStream() {
@@ -296,7 +366,7 @@ void THttpConnection::sendResponseStream() {
     // A stream read to its end in the first chunk (most pages and pictures)
     // ends the answer as soon as the socket has taken it.
     if (!appendChunk(*stream_, output_) || stream_->atEnd()) {
-        stream_.reset();
+        dropStream();
         endingResponse_ = true;
     }
     if (flushQueue() == Flush::Drained) {
@@ -332,7 +402,7 @@ void THttpConnection::pump() {
             } else if (appendChunk(*stream_, output_)) {
                 continue;
             }
-            stream_.reset();
+            dropStream();
             endingResponse_ = true;
         }
         if (endingResponse_) {
@@ -466,7 +536,7 @@ void THttpConnection::closeDeferred() {
 void THttpConnection::abortConnection() {
     output_.clear();
     outputSent_ = 0;
-    stream_.reset();
+    dropStream();
     closeNow();
 }
 
@@ -534,7 +604,7 @@ void THttpConnection::closeNow() {
     watching_ = Watch::None;
     ::close(fd_);
     fd_ = -1;
-    stream_.reset();
+    dropStream();
     deferStep(int(THttpServer::Deferred::ClientClosed));
 }
 

@@ -1,16 +1,20 @@
 #pragma once
-// One client of the HTTP server: a non-blocking socket watched by socket
-// notifiers on the main event loop. It reads request lines, hands complete
-// requests to the server's handlers and streams answers from a stream in
-// chunks, so a file is never held in memory whole.
+// One client of the HTTP server: a non-blocking socket watched through the
+// server's epoll set on the main event loop. It reads request lines, hands
+// complete requests to the server's handlers and streams answers from a
+// stream in chunks, so a file is never held in memory whole.
+//
+// A plain record that the server owns: once its client is gone it is
+// cleared and kept for the next client, so a connection costs no object
+// made and destroyed.
 #include "webserver/document_path.h"
+#include "webserver/file_stream.h"
 #include "webserver/http_request.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QIODevice>
-#include <QObject>
 #include <QString>
 #include <memory>
 
@@ -27,8 +31,7 @@ enum THttpGetFlag : quint8 {
     gfAcceptBody = 4, // POST only: the body goes to the posted-data handler
 };
 
-class THttpConnection : public QObject {
-    Q_OBJECT
+class THttpConnection {
 public:
     // An answer goes from its stream to the socket this much at a time, as
     // long as the socket takes it.
@@ -39,7 +42,9 @@ public:
     static constexpr qint64 DirectSendSize = 16 * 1024 * 1024;
 
     THttpConnection();
-    ~THttpConnection() override;
+    ~THttpConnection();
+    THttpConnection(const THttpConnection&) = delete;
+    THttpConnection& operator=(const THttpConnection&) = delete;
 
     // Request fields.
     THttpConnectionState state() const { return parser_.state(); }
@@ -52,7 +57,8 @@ public:
     qint32 contentLength() const { return request().contentLength; }
     bool bodyAccepted() const { return bodyAccepted_; }
     // Native path mapped from path(); empty when the path was refused.
-    const QString& document() const { return document_; }
+    // Made when first asked for: serving a file needs only the bytes.
+    const QString& document() const;
     const QString& docDir() const { return docDir_; }
     const QString& defaultDoc() const { return defaultDoc_; }
     const QString& peerAddr() const { return peerAddr_; }
@@ -103,10 +109,15 @@ private:
     enum class Flush { Drained, Blocked, Closed };
     enum class Watch { None, Request, Answer };
 
+    THttpConnection& operator=(THttpConnection&&) = default;
+    // Back to the state of a new record, for the next client. Only for a
+    // record whose socket is closed.
+    void clear();
+    void dropStream();
     void handleLine(QByteArray line);
     void dispatch();
     void serveDocument(bool withBody);
-    void sendFileResponse(bool withBody, const OpenedDocument& opened);
+    void sendFileResponse(bool withBody, const OpenedDocument& opened, bool plainName);
     QString canonicalDocDir() const;
     void deliverRaw();
     void queueBytes(const QByteArray& bytes);
@@ -136,7 +147,12 @@ private:
     bool wantRead_ = false;  // watching the socket for bytes to read
     bool wantWrite_ = false; // watching it for room to write
     bool inEpoll_ = false;   // in the server's epoll set
-    QString peerAddr_, docDir_, defaultDoc_, document_;
+    QString peerAddr_, docDir_, defaultDoc_;
+    // The mapped path below docDir_ (see mapRequestPath), when mapped_.
+    QByteArray below_;
+    bool mapped_ = false;
+    mutable QString document_;
+    mutable bool documentMade_ = false;
 
     RequestParser parser_;
     LineSplitter input_;
@@ -146,6 +162,8 @@ private:
     bool emptyBodyNotice_ = false; // raise the posted-data handler once for an empty body
 
     std::unique_ptr<QIODevice> stream_;
+    bool streamIsOwnFile_ = false; // stream_ is a FileStream of sendFileResponse
+    std::unique_ptr<FileStream> spareFile_;
     QDateTime documentDate_;
     QByteArray documentContentType_;
 

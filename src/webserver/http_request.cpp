@@ -31,13 +31,25 @@ QByteArray nextToken(const QByteArray& line, qsizetype* at) {
     return line.mid(start, *at - start);
 }
 
+// The usual methods and versions as shared texts: most requests need no
+// copy of their own for them. Null when text is none of them.
+QByteArray knownWord(QByteArrayView text) {
+    static const QByteArray words[] = {"GET", "HEAD", "POST", "HTTP/1.0", "HTTP/1.1"};
+    for (const QByteArray& word : words)
+        if (text.size() == word.size() && qstrnicmp(text.data(), word.constData(), text.size()) == 0)
+            return word;
+    return {};
+}
+
 } // namespace
 
 void parseRequestLine(const QByteArray& line, HttpRequest& request) {
     qsizetype at = line.indexOf(' ');
     if (at < 0)
         at = line.size();
-    request.method = line.left(at).toUpper();
+    request.method = knownWord(QByteArrayView(line).first(at));
+    if (request.method.isNull())
+        request.method = line.left(at).toUpper();
     const QByteArray target = nextToken(line, &at);
     const qsizetype question = target.indexOf('?');
     if (question >= 0) {
@@ -47,7 +59,9 @@ void parseRequestLine(const QByteArray& line, HttpRequest& request) {
         request.path = target;
         request.params.clear();
     }
-    request.version = nextToken(line, &at).toUpper().trimmed();
+    request.version = nextToken(line, &at);
+    const QByteArray known = knownWord(request.version);
+    request.version = known.isNull() ? request.version.toUpper().trimmed() : known;
     request.versionValid = true;
     if (request.version.isEmpty()) {
         request.version = "HTTP/1.0";

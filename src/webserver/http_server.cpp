@@ -88,10 +88,23 @@ THttpServer::THttpServer(QObject* parent) : QObject(parent) {
 THttpServer::~THttpServer() {
     destroying_ = true;
     closeListening(false);
-    // The connections are children of this object and close their sockets
-    // when deleted; no handler runs for them any more.
-    for (THttpConnection* connection : findChildren<THttpConnection*>(Qt::FindDirectChildrenOnly))
+    // The records close their sockets when deleted; no handler runs for
+    // them any more.
+    std::vector<THttpConnection*> owned = connections_;
+    owned.insert(owned.end(), retired_.begin(), retired_.end());
+    for (THttpConnection* connection : owned) {
         connection->server_ = nullptr;
+        if (!connection->isBusy()) {
+            delete connection;
+        } else if (connection->fd_ >= 0) {
+            // A handler of it is still on the stack (a nested event loop):
+            // it is closed and left to that handler rather than freed under it.
+            ::close(connection->fd_);
+            connection->fd_ = -1;
+        }
+    }
+    for (THttpConnection* connection : spare_)
+        delete connection;
     if (epollFd_ >= 0)
         ::close(epollFd_);
     if (docDirFd_ >= 0)
@@ -104,6 +117,14 @@ QString THttpServer::canonicalDocDir() {
         canonical_ = QFileInfo(docDir).canonicalFilePath();
     }
     return canonical_;
+}
+
+const QByteArray& THttpServer::defaultDocName() {
+    if (defaultDocNameFor_ != defaultDoc || defaultDocName_.isNull()) {
+        defaultDocNameFor_ = defaultDoc;
+        defaultDocName_ = QFile::encodeName(defaultDoc);
+    }
+    return defaultDocName_;
 }
 
 int THttpServer::docDirFd() {
@@ -237,11 +258,16 @@ void THttpServer::acceptReady() {
             refuseBusy(fd);
             continue;
         }
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-        THttpConnection* connection = factory_ ? factory_() : new THttpConnection;
+        // Clients mostly come from one address again and again.
+        if (peer.sin_addr.s_addr != lastPeer_.s_addr || lastPeerText_.isEmpty()) {
+            char text[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+            lastPeer_ = peer.sin_addr;
+            lastPeerText_ = QString::fromLatin1(text);
+        }
+        THttpConnection* connection = newConnection();
         connections_.push_back(connection);
-        connection->attach(this, fd, QString::fromLatin1(text));
+        connection->attach(this, fd, lastPeerText_);
         try {
             if (onClientConnect)
                 onClientConnect(*this, *connection, 0);
@@ -371,6 +397,7 @@ void THttpServer::defer(THttpConnection* connection, Deferred what) {
 
 void THttpServer::runDeferred() {
     deferredPosted_ = false;
+    recycleRetired();
     while (!deferred_.empty()) {
         const DeferredStep step = deferred_.front();
         deferred_.pop_front();
@@ -402,12 +429,40 @@ void THttpServer::clientClosed(THttpConnection* connection) {
     }
     connections_.erase(std::find(connections_.begin(), connections_.end(), connection));
     removeConnection(connection->serial_);
+    retire(connection);
+}
+
+THttpConnection* THttpServer::newConnection() {
+    if (spare_.empty())
+        return new THttpConnection;
+    THttpConnection* connection = spare_.back();
+    spare_.pop_back();
+    return connection;
+}
+
+void THttpServer::retire(THttpConnection* connection) {
     // A handler of this connection that runs a nested event loop is still on
-    // the stack; the object must outlive it.
-    if (connection->isBusy())
-        connection->deleteLater();
-    else
+    // the stack; the record must outlive it unchanged.
+    if (connection->isBusy()) {
+        retired_.push_back(connection);
+        return;
+    }
+    // As many records are kept as clients came at once, up to the limit.
+    if (int(spare_.size()) >= maxConnections_) {
         delete connection;
+        return;
+    }
+    connection->clear();
+    spare_.push_back(connection);
+}
+
+void THttpServer::recycleRetired() {
+    if (retired_.empty())
+        return;
+    std::vector<THttpConnection*> waiting;
+    waiting.swap(retired_);
+    for (THttpConnection* connection : waiting)
+        retire(connection);
 }
 
 bool THttpServer::event(QEvent* event) {

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 #include <deque>
+#include <netinet/in.h>
 #include <functional>
 #include <stdexcept>
 #include <vector>
@@ -32,7 +33,6 @@ public:
     using DocumentHandler = std::function<void(THttpServer&, THttpConnection&, THttpGetFlag&)>;
     using PostedDataHandler = std::function<void(THttpServer&, THttpConnection&, int error)>;
     using NotifyHandler = std::function<void(THttpServer&)>;
-    using ClientFactory = std::function<THttpConnection*()>;
     // Decides whether a complete request is answered at all; false answers
     // it 403, with the sentence left in explanation, and closes. Called
     // before the method's handler.
@@ -54,8 +54,8 @@ public:
     void setAddr(const QString& addr);
     QString docDir; // no trailing separator
     QString defaultDoc = QStringLiteral("index.html");
-    // Makes the object for each accepted client (a THttpConnection by default).
-    void setClientFactory(ClientFactory factory) { factory_ = std::move(factory); }
+    // QFile::encodeName(defaultDoc), made again only when defaultDoc changes.
+    const QByteArray& defaultDocName();
 
     // Handlers, all called on the main thread.
     NotifyHandler onServerStarted, onServerStopped;
@@ -90,6 +90,8 @@ public:
     // The port actually bound (useful when the port text was "0").
     quint16 listeningPort() const { return boundPort_; }
     // Live connections; one still counts while its disconnect handler runs.
+    // A connection's record is kept for a later client once its client is
+    // gone: a handler must not hold on to it beyond that.
     int connectionCount() const { return int(connections_.size()); }
     const std::vector<THttpConnection*>& connections() const { return connections_; }
     // docDir with symbolic links resolved, recomputed when docDir changes.
@@ -111,6 +113,9 @@ private:
     void acceptReady();
     void closeListening(bool notify);
     void clientClosed(THttpConnection* connection);
+    THttpConnection* newConnection();
+    void retire(THttpConnection* connection);
+    void recycleRetired();
     bool makeRoom();
 
     // The clients' sockets are watched through one epoll set, which the
@@ -145,13 +150,19 @@ private:
 
     QString port_ = QStringLiteral("80");
     QString addr_ = QStringLiteral("0.0.0.0");
-    ClientFactory factory_;
     int listenFd_ = -1;
     quint16 boundPort_ = 0;
     QSocketNotifier* acceptNotifier_ = nullptr;
     std::vector<THttpConnection*> connections_; // owned, in accept order
+    // Records of clients that are gone, ready for the next ones; those still
+    // in use by a handler on the stack wait in retired_ until it returns.
+    std::vector<THttpConnection*> spare_, retired_;
     bool destroying_ = false;
     QString canonicalFor_, canonical_;
+    QString defaultDocNameFor_;
+    in_addr lastPeer_{};
+    QString lastPeerText_;
+    QByteArray defaultDocName_;
     int docDirFd_ = -1;
     QString docDirFdFor_;
     QElapsedTimer docDirFdAge_;

@@ -104,14 +104,24 @@ MachineNames MachineNames::current() {
 }
 
 bool IsHostOfThisMachine(const QByteArray& value, bool sharing, const MachineNamesSource& machine) {
+    // Clients name the server the same way request after request. A value
+    // found to be a loopback name or address is remembered: that answer does
+    // not depend on anything that changes.
+    static thread_local QByteArray lastLoopback;
+    if (!lastLoopback.isNull() && value == lastLoopback)
+        return true;
     QByteArray host;
     if (!splitHost(value.trimmed(), &host))
         return false;
-    if (isLoopbackName(host))
+    if (isLoopbackName(host)) {
+        lastLoopback = value;
         return true;
+    }
     const QByteArray address = numericAddress(QString::fromLatin1(host));
-    if (!address.isEmpty() && isLoopbackAddress(address))
+    if (!address.isEmpty() && isLoopbackAddress(address)) {
+        lastLoopback = value;
         return true;
+    }
     if (!sharing || !machine)
         return false;
     const MachineNames& names = machine();

@@ -3,6 +3,8 @@
 #include "platform/appended_file.h"
 #include "platform/paths.h"
 
+#include <QMetaMethod>
+
 #include <stdexcept>
 
 namespace webserver {
@@ -52,13 +54,64 @@ QString logText(const QByteArray& bytes) {
            QStringLiteral("... (%1 bytes)").arg(bytes.size());
 }
 
-void ServerLog::addToDisplay(const QString& text) {
+void ServerLog::addEntry(Entry&& entry) {
     // Dropping the first line and adding one costs the same whatever the
-    // display holds; a view follows with lineAdded alone.
-    if (display_.size() >= DisplayLimit)
-        display_.removeFirst();
-    display_.append(text);
+    // display holds.
+    if (display_.size() < size_t(DisplayLimit)) {
+        display_.push_back(std::move(entry));
+        return;
+    }
+    display_[displayStart_] = std::move(entry);
+    displayStart_ = (displayStart_ + 1) % display_.size();
+}
+
+void ServerLog::addToDisplay(const QString& text) {
+    Entry entry;
+    entry.text = text;
+    addEntry(std::move(entry));
+    // A view follows with lineAdded alone.
     emit lineAdded(text);
+}
+
+bool ServerLog::linesWanted() const {
+    static const QMetaMethod added = QMetaMethod::fromSignal(&ServerLog::lineAdded);
+    return open_ || isSignalConnected(added);
+}
+
+QString ServerLog::requestLine(const Entry& entry) {
+    if (entry.kind == RequestKind::Head)
+        return cut(QStringLiteral("%1: HEAD %2").arg(entry.number).arg(logText(entry.path)));
+    return cut(QStringLiteral("[%1 %2] %3: GET %4")
+                   .arg(entry.text, entry.peer)
+                   .arg(entry.number)
+                   .arg(logText(entry.path)));
+}
+
+void ServerLog::logRequest(RequestKind kind, int number, const QString& peer,
+                           const QByteArray& path) {
+    Entry entry;
+    entry.isRequest = true;
+    entry.kind = kind;
+    entry.number = number;
+    entry.path = path;
+    if (kind == RequestKind::Get) {
+        entry.text = timeOfDay();
+        entry.peer = peer;
+    }
+    if (linesWanted())
+        logLine(requestLine(entry));
+    else
+        addEntry(std::move(entry));
+}
+
+QStringList ServerLog::displayLines() const {
+    QStringList lines;
+    lines.reserve(qsizetype(display_.size()));
+    for (size_t i = 0; i < display_.size(); ++i) {
+        const Entry& entry = display_[(displayStart_ + i) % display_.size()];
+        lines.append(entry.isRequest ? requestLine(entry) : entry.text);
+    }
+    return lines;
 }
 
 bool ServerLog::writeToFile(const QString& text, QString* error) {
@@ -128,6 +181,7 @@ bool ServerLog::setWriteToFile(bool on) {
 
 void ServerLog::clearDisplay() {
     display_.clear();
+    displayStart_ = 0;
     emit displayCleared();
 }
 

@@ -2,10 +2,12 @@
 // The server log: a display of the most recent lines, which the
 // configuration window shows, and an optional log file that collects the
 // traffic of many runs, bounded in size (an older part kept as ".1").
+#include <QByteArray>
 #include <QDateTime>
 #include <QFile>
 #include <QObject>
 #include <QStringList>
+#include <vector>
 #include <functional>
 
 namespace webserver {
@@ -27,6 +29,12 @@ public:
     // Adds a line (cut to LineLimit) to the display and, while the file is
     // open, to the file.
     void logLine(const QString& line);
+    // The line of a GET ("[time peer] number: GET path") or HEAD ("number:
+    // HEAD path") request. While no file is open and nobody follows
+    // lineAdded, only its parts are kept: the text is made when the display
+    // is read, so a busy server that nobody watches spends nothing on it.
+    enum class RequestKind : quint8 { Get, Head };
+    void logRequest(RequestKind kind, int number, const QString& peer, const QByteArray& path);
     // Opens (appending) or creates the file; on failure the display says so.
     void openLogFile();
     // Writes the closing line and closes; throws std::runtime_error when the
@@ -38,7 +46,7 @@ public:
     // Empties the display; the file keeps every line.
     void clearDisplay();
 
-    const QStringList& displayLines() const { return display_; }
+    QStringList displayLines() const;
     QString filePath() const;
 
     // Local time source, replaceable by tests.
@@ -54,6 +62,18 @@ signals:
     void displayCleared();
 
 private:
+    // A display line, or the parts of a request line not yet made into text.
+    struct Entry {
+        QString text; // also the time of day of a request line
+        QString peer;
+        QByteArray path;
+        int number = 0;
+        bool isRequest = false;
+        RequestKind kind = RequestKind::Get;
+    };
+    static QString requestLine(const Entry& entry);
+    bool linesWanted() const;
+    void addEntry(Entry&& entry);
     void addToDisplay(const QString& text);
     bool writeToFile(const QString& text, QString* error);
     QString stamp() const;
@@ -63,7 +83,10 @@ private:
     QFile file_;
     qint64 fileSize_ = 0; // kept, so no write asks the file system for it
     bool open_ = false;
-    QStringList display_;
+    // The display's lines, oldest first from displayStart_, in a ring that
+    // is made once and then only overwritten.
+    std::vector<Entry> display_;
+    size_t displayStart_ = 0;
     qint64 timeOfDaySecond_ = -1;
     QString timeOfDay_;
 };

@@ -20,7 +20,9 @@ WebServerController::WebServerController(QObject* parent, const QString& logFile
         emit clientCountChanged(server.connectionCount());
     };
     // The closing connection still counts while this runs.
-    server_.onClientDisconnect = [this](THttpServer& server, THttpConnection&, int) {
+    server_.onClientDisconnect = [this](THttpServer& server, THttpConnection& connection, int) {
+        if (postHandler_)
+            postHandler_->connectionClosed(connection);
         emit clientCountChanged(server.connectionCount() - 1);
     };
     server_.onGetDocument = [this](THttpServer&, THttpConnection& connection, THttpGetFlag&) {
@@ -69,8 +71,11 @@ const MachineNames& WebServerController::machineNames() {
 }
 
 bool WebServerController::admitRequest(THttpConnection& connection, QByteArray& explanation) {
+    // The mapped path matters only for a client of another machine, which
+    // only a shared server answers; only then is it made into text.
+    const QString document = share_ ? connection.document() : QString();
     const Refusal refusal = CheckRequestAccess(
-        connection.peerAddr(), connection.request(), server_.docDir, connection.document(), share_,
+        connection.peerAddr(), connection.request(), server_.docDir, document, share_,
         [this]() -> const MachineNames& { return machineNames(); });
     if (refusal == Refusal::None)
         return true;
@@ -112,16 +117,13 @@ void WebServerController::logHeaders(const THttpConnection& connection) {
 
 void WebServerController::getDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
-    log_.logLine(QStringLiteral("[%1 %2] %3: GET %4")
-                     .arg(log_.timeOfDay(), connection.peerAddr())
-                     .arg(number)
-                     .arg(logText(connection.path())));
+    log_.logRequest(ServerLog::RequestKind::Get, number, connection.peerAddr(), connection.path());
     logHeaders(connection);
 }
 
 void WebServerController::headDocument(THttpConnection& connection) {
     const int number = nextRequestNumber();
-    log_.logLine(QStringLiteral("%1: HEAD %2").arg(number).arg(logText(connection.path())));
+    log_.logRequest(ServerLog::RequestKind::Head, number, connection.peerAddr(), connection.path());
 }
 
 THttpGetFlag WebServerController::postDocument(THttpConnection& connection) {

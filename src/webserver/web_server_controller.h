@@ -28,6 +28,9 @@ public:
     // Called each time body bytes can be read with receiveRaw; with an
     // empty body (Content-Length 0) it is called once with nothing to read.
     virtual void postedData(THttpConnection& connection, int error) = 0;
+    // The connection's client is gone and its record will serve another:
+    // forget what is kept for it.
+    virtual void connectionClosed(THttpConnection&) {}
 };
 
 class WebServerController : public QObject {

@@ -93,6 +93,58 @@ TEST(RegistryStore, RepeatedSectionsAndValuesMergeWithoutRegardToCase) {
     EXPECT_EQ(key->values()[2].name, "Third");
 }
 
+TEST(RegistryStore, SectionsSharingLeadingNamesInAnyCaseMeetInOneKey) {
+    // Each section after the first starts with names of the one before it,
+    // written the same or in other letter case, deeper or shallower.
+    regtext::Store store = parsed("REGEDIT4\r\n"
+                                  "[HKEY_CURRENT_USER\\A\\B\\C]\r\n\"v\"=\"1\"\r\n"
+                                  "[HKEY_CURRENT_USER\\a\\B\\D]\r\n"
+                                  "[hkey_current_user\\A\\b\\c]\r\n\"V\"=\"2\"\r\n"
+                                  "[HKEY_CURRENT_USER\\A\\B2]\r\n"
+                                  "[HKEY_CURRENT_USER\\A]\r\n\"w\"=\"3\"\r\n"
+                                  "[HKEY_CURRENT_USER\\\\A\\B\\\\C\\E\\]\r\n"
+                                  "[HKEY_LOCAL_MACHINE\\A\\B]\r\n");
+    const regtext::Key* a = store.hives[0].child("a");
+    ASSERT_NE(a, nullptr);
+    ASSERT_EQ(a->children().size(), 2u);
+    ASSERT_EQ(a->values().size(), 1);
+    const regtext::Key* b = a->child("b");
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->children().size(), 2u);
+    const regtext::Key* c = b->child("C");
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(c->values().size(), 1);
+    EXPECT_EQ(c->values()[0].name, "V");
+    EXPECT_EQ(c->values()[0].text, "2");
+    EXPECT_NE(c->child("e"), nullptr);
+    EXPECT_NE(store.hives[1].find({"A", "B"}), nullptr);
+    EXPECT_EQ(store.hives[1].find({"A", "B", "C"}), nullptr);
+
+    // Names stay matched in any case while a key grows from a few names
+    // (compared one by one) to many (kept in an index), and after removals.
+    regtext::Key key;
+    for (int i = 0; i < 12; ++i) {
+        regtext::Value v;
+        v.name = QStringLiteral("Name%1").arg(i % 10);
+        if (i >= 10)
+            v.name = v.name.toUpper();
+        v.text = QString::number(i);
+        key.putValue(v);
+        key.childOrNew(i >= 10 ? v.name.toLower() : v.name);
+        if (i == 4) {
+            EXPECT_TRUE(key.removeValue("NAME2"));
+            EXPECT_TRUE(key.removeChild("name2"));
+        }
+    }
+    ASSERT_EQ(key.values().size(), 9);
+    EXPECT_EQ(key.children().size(), 9u);
+    EXPECT_EQ(key.value("name0")->text, "10");
+    EXPECT_EQ(key.value("name0")->name, "NAME0");
+    EXPECT_EQ(key.value("Name2"), nullptr);
+    EXPECT_EQ(key.child("NAME1")->name, "Name1");
+    EXPECT_EQ(key.values().last().name, "Name9");
+}
+
 TEST(RegistryStore, NamesEqualWithoutRegardToCaseBeyondAscii) {
     // Each pair is equal for QString::compare without case; the folded
     // names must say the same, or a lookup would miss the stored name.

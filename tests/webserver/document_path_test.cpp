@@ -66,6 +66,15 @@ TEST_F(DocumentFolder, MapsPathsToFilesOfTheFolder) {
     EXPECT_EQ(map("/sub\\viewer.htm"), docDir + "/sub/viewer.htm");
     EXPECT_EQ(map("/sub%5cviewer.htm"), docDir + "/sub/viewer.htm");
     EXPECT_EQ(map("/sub/../a%20b.htm"), docDir + "/a b.htm") << "inside after resolving";
+    // The part below the folder, as bytes: a folder keeps its final "/".
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/./x/..//"), "/sub/viewer.htm");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/x/..%2f"), "/sub/");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/x%5c..\\"), "/sub/");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/.."), "");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/a.b/.../c."), "/a.b/.../c.");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/."), "/sub");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/sub/x/.."), "/sub");
+    EXPECT_EQ(mapRequestPath("viewer.htm", "/%C3%A9t%C3%A9/...%2e"), "/\xc3\xa9t\xc3\xa9/....");
 }
 
 TEST_F(DocumentFolder, NeverLeavesTheFolder) {
@@ -122,6 +131,11 @@ TEST(Answers, ContentTypes) {
     EXPECT_EQ(ContentTypeOf("/d/noext"), "application/binary");
     EXPECT_EQ(ContentTypeOf("/d.htm/noext"), "application/binary");
     EXPECT_EQ(ContentTypeOf("/d/a.tar.gz"), "application/binary");
+    // Served files take their type from the name's bytes: the same types.
+    for (const char* name : {"/d/a.htm", "/d/a.HTML", "/d/a.JpG", "/d/a.jpeg", "/d/a.gif",
+                             "/d/a.Bmp", "/d/a.txt", "/d/a.png", "/d/noext", "/d.htm/noext",
+                             "/d/a.tar.gz", "/d/a.", "/d/.htm", "/d/a.htmlx", "/d/a.jpegs"})
+        EXPECT_EQ(ContentTypeOfName(name), ContentTypeOf(QString::fromLatin1(name))) << name;
 }
 
 TEST(Answers, HttpDateInUtc) {
@@ -162,6 +176,17 @@ TEST(Answers, FileHeader) {
     EXPECT_EQ(fileAnswerHeader("HTTP/1.1", "text/html", 0, QDateTime()),
               "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 0\r\n" +
                   QByteArray(kNoFramingHeaders) + "\r\n");
+    // A time of change given in seconds is written as the same text, also
+    // when files of several times are served in turn (kept texts of other
+    // times must not answer for it).
+    const qint64 base = QDateTime(QDate(2026, 12, 6), QTime(23, 59, 58), QTimeZone::utc())
+                            .toSecsSinceEpoch();
+    for (const qint64 offset : {0, 8, 1, 0, 16, 2, 8, -8, 86400 * 366, 0}) {
+        const QDateTime time = QDateTime::fromSecsSinceEpoch(base + offset, QTimeZone::utc());
+        EXPECT_EQ(fileAnswerHeader("HTTP/1.0", "text/html", 5, base + offset),
+                  fileAnswerHeader("HTTP/1.0", "text/html", 5, time))
+            << offset;
+    }
 }
 
 TEST(Ports, NumbersServiceNamesAndErrors) {

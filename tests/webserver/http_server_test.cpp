@@ -287,6 +287,55 @@ TEST_F(HttpServerTest, PostedBodiesReachTheHandler) {
               "HTTP/1.0 404 Not Found");
 }
 
+TEST_F(HttpServerTest, EachClientFindsItsConnectionAsNew) {
+    // The server keeps the record of a client that is gone for the next
+    // one: nothing of an earlier client's state may reach a later client.
+    int disconnects = 0;
+    QStringList seen;
+    server->onClientDisconnect = [&](THttpServer&, THttpConnection&, int) { ++disconnects; };
+    server->onGetDocument = [&](THttpServer&, THttpConnection& c, THttpGetFlag&) {
+        seen.append(QStringLiteral("%1 %2 %3 %4")
+                        .arg(c.document(), QString::number(c.lineMode()),
+                             QString::number(c.bodyAccepted()), QString::number(c.isBusy())));
+    };
+    server->onPostDocument = [&](THttpServer&, THttpConnection& c, THttpGetFlag& flags) {
+        flags = gfAcceptBody;
+        c.setLineMode(false);
+    };
+    server->onPostedData = [](THttpServer&, THttpConnection&, int) {}; // takes nothing
+    start();
+    const HttpReply first = get("GET /x.htm HTTP/1.0\r\n\r\n");
+    ASSERT_EQ(first.body, "x page");
+    const HttpReply firstHead = get("HEAD /x.htm HTTP/1.1\r\n\r\n");
+    const HttpReply firstMissing = get("GET /none.htm HTTP/1.1\r\n\r\n");
+
+    auto leave = [&](const QByteArray& request, bool readAnswer) {
+        const int before = disconnects;
+        testsupport::runWithEventLoop([&] {
+            HttpTestClient client(port);
+            client.send(request);
+            if (readAnswer)
+                client.readAtLeast(1);
+        });
+        EXPECT_TRUE(processUntil([&] { return disconnects == before + 1; }))
+            << request.constData();
+    };
+    for (int round = 0; round < 3; ++round) {
+        leave("POST /form HTTP/1.0\r\nContent-Length: 100\r\n\r\nhalf a bo", false);
+        leave("GET /x.htm HTTP/1.1\r\nConnection: keep-alive\r\n\r\n", true);
+        leave("GET / HTTP/2.0\r\n\r\n", true); // refused 400, read and dropped until close
+        leave("GET /x.htm HTTP/1.0\r\nHost: local", false);
+        leave("GET /sub/ HTTP/1.0\r\n\r\n", true);
+        EXPECT_EQ(get("GET /x.htm HTTP/1.0\r\n\r\n").raw, first.raw) << round;
+        EXPECT_EQ(get("HEAD /x.htm HTTP/1.1\r\n\r\n").raw, firstHead.raw) << round;
+        EXPECT_EQ(get("GET /none.htm HTTP/1.1\r\n\r\n").raw, firstMissing.raw) << round;
+    }
+    EXPECT_EQ(seen.first(), docDir + "/x.htm 1 0 1");
+    EXPECT_EQ(seen.count(seen.first()), 1 + 3 * 2);
+    EXPECT_EQ(seen.count(docDir + "/sub/viewer.htm 1 0 1"), 3);
+    EXPECT_TRUE(processUntil([&] { return server->connectionCount() == 0; }));
+}
+
 TEST_F(HttpServerTest, StartStopAndPortErrors) {
     int started = 0, stopped = 0;
     server->onServerStarted = [&](THttpServer&) { ++started; };

@@ -251,6 +251,44 @@ TEST(ServerLog, FileOpenCloseAndClear) {
     EXPECT_EQ(log.displayLines(), (QStringList{"2: HEAD /", "not in the file"}));
 }
 
+TEST(ServerLog, RequestLinesReadTheSameKeptFollowedOrWritten) {
+    // Nobody follows the log and no file is open: the line is made when the
+    // display is read, from what was true when the request came.
+    testsupport::TempHome home;
+    ServerLog log;
+    log.clock = [] { return FixedTime; };
+    const QByteArray longPath = "/" + QByteArray(ServerLog::ValueLimit + 10, 'p');
+    const QStringList expected{"[14:05:09 10.0.0.7] 3: GET /a%20b.htm", "4: HEAD /x",
+                               "[14:05:09 127.0.0.1] 5: GET " +
+                                   logText(longPath)};
+    auto logThree = [&] {
+        QByteArray path = "/a%20b.htm";
+        log.logRequest(ServerLog::RequestKind::Get, 3, "10.0.0.7", path);
+        path[1] = 'z'; // the caller's bytes change afterwards
+        log.logRequest(ServerLog::RequestKind::Head, 4, "10.0.0.9", "/x");
+        log.logRequest(ServerLog::RequestKind::Get, 5, "127.0.0.1", longPath);
+    };
+    logThree();
+    log.clock = [] { return FixedTime.addSecs(3600); };
+    EXPECT_EQ(log.displayLines(), expected);
+
+    // Followed: each line is told as it comes; with the file open it is
+    // written too, the same text.
+    log.clearDisplay();
+    log.clock = [] { return FixedTime; };
+    QStringList told;
+    auto follow = QObject::connect(&log, &ServerLog::lineAdded,
+                                   [&](const QString& line) { told.append(line); });
+    logThree();
+    EXPECT_EQ(told, expected);
+    QObject::disconnect(follow);
+    ASSERT_TRUE(log.setWriteToFile(true));
+    logThree();
+    log.closeLogFile();
+    EXPECT_EQ(fileLines(platform::serverLogFilePath()).mid(1, 3), expected);
+    EXPECT_EQ(log.displayLines(), expected + expected);
+}
+
 TEST(ServerLog, FileThatCannotBeOpenedOrWritten) {
     testsupport::TempHome home;
     // A folder where the file should be: it cannot be opened as a file.
