@@ -83,6 +83,9 @@ TEST(FolderWatch, AChangeInTheMiddleOfARunLeadsToExactlyOneMoreRun) {
     });
     for (const char* name : {"One", "Two", "Three"})
         home.write(QString("Favorites/%1.url").arg(name), shortcutText(site.url("/slow")));
+    // A site visited often, so the history analysis takes a while too.
+    home.write(".config/pagorama/urlcache.txt",
+               "25\t1\tVisited: me@" + site.url("/slow?visited").toUtf8() + "\n");
     ProgramRun program(home);
     program.writeSettings("[Data]\r\nPort=" + QByteArray::number(e2e::freePort()) +
                           "\r\n[General]\r\nStartup=1\r\nHistory=1\r\nAutoStart=0\r\n"
@@ -95,15 +98,16 @@ TEST(FolderWatch, AChangeInTheMiddleOfARunLeadsToExactlyOneMoreRun) {
     ASSERT_TRUE(program.waitForStderr("Found 3 web favourites.", 60000))
         << qPrintable(program.stderrText());
     home.write("Favorites/Four.url", shortcutText(site.url("/title")));
-    // The run ends with its history analysis.
+    // The run ends with its history analysis, during which another comes.
     ASSERT_TRUE(ProgramRun::waitUntil([&] { return count("web histories.") == 1; }, 180000))
         << qPrintable(program.stderrText());
+    home.write("Favorites/Five.url", shortcutText(site.url("/title")));
     EXPECT_EQ(count("web favourites."), 1) << qPrintable(program.stderrText());
 
     // The change made during that run (and its history analysis) starts
     // one more run, and only one.
-    ASSERT_TRUE(ProgramRun::waitUntil([&] { return count("Found 4 web favourites.") == 1; },
-                                      QuietMs))
+    ASSERT_TRUE(ProgramRun::waitUntil([&] { return count("Found 5 web favourites.") == 1; },
+                                      QuietMs + 60000))
         << qPrintable(program.stderrText());
     ASSERT_TRUE(ProgramRun::waitUntil([&] { return count("web histories.") == 2; }, 180000));
     QThread::msleep(QuietMs);
