@@ -1,6 +1,6 @@
 #include "catalogue/fetch_ahead.h"
 
-#include "catalogue/picture_files.h"
+#include "catalogue/picture_failures.h"
 #include "catalogue/picture_step.h"
 #include "catalogue/property_text.h"
 #include "catalogue/shortcut_file.h"
@@ -10,7 +10,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
+#include <QHash>
 #include <QTimer>
 
 #include <algorithm>
@@ -18,12 +18,6 @@
 namespace catalogue {
 
 namespace {
-
-// How far ahead of the run work may start. Far enough that a favourite
-// whose server never answers (minutes of time-outs) does not leave the
-// other workers idle while the run waits for it; each result waiting to be
-// taken is only its Link text and trace lines.
-constexpr size_t Window = 256;
 
 QString withoutExtension(const QString& fileName) {
     const qsizetype dot = fileName.lastIndexOf('.');
@@ -42,10 +36,10 @@ struct FetchAhead::Ahead {
     qint64 order = 0;
     SiteWorkerJob job;
     QString picture; // relative to the data folder: shared by favourites of one name
+    qint64 samePictureBefore = 0; // the planned work before it with the same picture
     QString hostKey;
     bool hostKnown = false;
     bool holdsHost = false;
-    bool pictureExisted = false;
     bool ended = false;              // the worker thread has ended and its end was handled
     std::unique_ptr<RunTrace> trace; // in memory, handed over with the Link
     std::unique_ptr<TGet_Web> worker;
@@ -53,12 +47,18 @@ struct FetchAhead::Ahead {
     bool running() const { return worker && !ended; }
 };
 
-FetchAhead::FetchAhead(int parallel) : parallel_(std::max(1, parallel)) {}
+FetchAhead::FetchAhead(int parallel) : parallel_(std::max(1, parallel)), busy_(parallel_) {}
+
+void FetchAhead::setParallel(int parallel) {
+    parallel_ = std::max(1, parallel);
+    busy_.setTurns(parallel_);
+}
 
 FetchAhead::~FetchAhead() {
     // Normally everything was handed over or dropped; a worker still here
     // is cut short, as the object that owns it goes.
     abandon();
+    busy_.wakeAll();
     forEachWorker([](TGet_Web& worker) { worker.wait(); });
 }
 
@@ -85,14 +85,21 @@ void FetchAhead::plan(QList<SiteWorkerJob> jobs) {
     dropAll();
     abandoned_ = false;
     static qint64 nextOrder = 0; // unique across plans, so late end notices never mix
+    QHash<QString, qint64> lastWithPicture;
     for (SiteWorkerJob& job : jobs) {
         auto work = std::make_unique<Ahead>();
         work->order = ++nextOrder;
         job.captureOrder = work->order;
+        job.busyGate = &busy_;
+        job.stagingFolder = staged_.folder();
         work->picture = PicturePathFor(job.dataFolder, withoutExtension(job.FileName),
                                        job.evenFileName, job.ForHistory)
                             .relative;
+        qint64& last = lastWithPicture[work->picture];
+        work->samePictureBefore = last;
+        last = work->order;
         work->job = std::move(job);
+        unfinished_.insert(work->order);
         queue_.push_back(std::move(work));
     }
     schedule();
@@ -112,38 +119,27 @@ void FetchAhead::schedule() {
     for (const auto& work : queue_)
         running += work->running() ? 1 : 0;
 
-    // Pictures that work earlier in the run's order still has to write.
-    QSet<QString> pending;
     auto consider = [&](Ahead& work) {
-        if (running >= parallel_)
-            return false;
-        if (!work.worker && !pending.contains(work.picture)) {
-            if (!work.hostKnown) {
-                work.hostKey = hostKeyOf(work.job);
-                work.hostKnown = true;
-            }
-            if (hosts_.take(work.hostKey)) {
-                work.holdsHost = true;
-                start(work);
-                ++running;
-            }
+        if (work.worker || unfinished_.contains(work.samePictureBefore))
+            return;
+        if (!work.hostKnown) {
+            work.hostKey = hostKeyOf(work.job);
+            work.hostKnown = true;
         }
-        if (!work.ended)
-            pending.insert(work.picture);
-        return true;
+        if (hosts_.take(work.hostKey)) {
+            work.holdsHost = true;
+            start(work);
+            ++running;
+        }
     };
     if (handingOver_)
         consider(*handingOver_);
-    const size_t window = std::min(queue_.size(), Window);
-    for (size_t i = 0; i < window; ++i)
-        if (!consider(*queue_[i]))
-            break;
+    for (size_t i = 0; i < queue_.size() && running < MaxAtOnce; ++i)
+        consider(*queue_[i]);
     mostAtOnce_ = std::max(mostAtOnce_, running);
 }
 
 void FetchAhead::start(Ahead& work) {
-    work.pictureExisted =
-        QFileInfo::exists(work.job.dataFolder + platform::fromBackslashForm(work.picture));
     work.trace = std::make_unique<RunTrace>();
     work.job.trace = work.trace.get();
     work.worker = std::make_unique<TGet_Web>(work.job);
@@ -225,9 +221,18 @@ bool FetchAhead::take(const QString& folderPath, const QString& fileName, RunTra
         for (const QString& message : work->worker->messages())
             platform::showMessage(message);
         link += work->worker->link();
+        publishPicture(*work);
     }
+    unfinished_.remove(work->order);
     schedule();
     return true;
+}
+
+void FetchAhead::publishPicture(const Ahead& work) const {
+    QString error;
+    if (!staged_.publish(work.picture, work.job.dataFolder, &error) && work.job.pictureFailures)
+        work.job.pictureFailures->note(
+            work.job.dataFolder + platform::fromBackslashForm(work.picture), error);
 }
 
 void FetchAhead::dropAll() {
@@ -256,10 +261,10 @@ void FetchAhead::drain() {
 void FetchAhead::finishDropped(Ahead& work) {
     if (work.worker) {
         work.worker->wait();
-        // Work that never reached the run leaves no picture of its own.
-        if (!work.pictureExisted)
-            PictureFiles(work.job.dataFolder + platform::fromBackslashForm(work.picture)).remove();
+        // Work that never reached the run leaves no picture.
+        staged_.discard(work.picture);
     }
+    unfinished_.remove(work.order);
     if (work.holdsHost) {
         hosts_.release(work.hostKey);
         work.holdsHost = false;
@@ -274,6 +279,7 @@ void FetchAhead::cancelHandingOver() {
 void FetchAhead::abandon() {
     abandoned_ = true;
     forEachWorker([](TGet_Web& worker) { worker.cancel(); });
+    busy_.wakeAll();
 }
 
 } // namespace catalogue

@@ -6,19 +6,25 @@
 // lines and message boxes are handed over when the run takes it, in its
 // order.
 //
-// Bounds: at most `parallel` favourites at once, none further ahead than a
-// fixed window, at most HostSlots::PerHost of one server at once, and two
-// favourites that share a picture file (the same name) never at the same
-// time: the later starts once the earlier has ended, as one at a time.
+// Bounds: at most `parallel` favourites compute at once (a worker hands its
+// turn back while it waits for a server or the renderer, see WorkerTurn), at
+// most MaxAtOnce are worked on at once, at most HostSlots::PerHost of one
+// server at once, and two favourites that share a picture file (the same
+// name) never at the same time: the later starts once the earlier has been
+// handed over, as one at a time. Pictures of work ahead stay in a staging
+// folder until the run takes them (StagedPictures).
 //
 // Everything here runs on the main thread; only the TGet_Web threads run
 // elsewhere.
 #include "catalogue/host_slots.h"
 #include "catalogue/run_trace.h"
 #include "catalogue/site_worker.h"
+#include "catalogue/staged_pictures.h"
+#include "catalogue/turn_gate.h"
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 
 #include <deque>
 #include <functional>
@@ -30,10 +36,13 @@ namespace catalogue {
 class FetchAhead : public QObject {
     Q_OBJECT
 public:
+    // The most favourites worked on at once, most of them waiting.
+    static constexpr int MaxAtOnce = 256;
+
     explicit FetchAhead(int parallel);
     ~FetchAhead() override;
 
-    void setParallel(int parallel) { parallel_ = parallel < 1 ? 1 : parallel; }
+    void setParallel(int parallel);
 
     // Replaces the plan (dropping the old one) and starts work on it.
     void plan(QList<SiteWorkerJob> jobs);
@@ -61,6 +70,8 @@ public:
 
     // The most favourites worked on at once so far (tests).
     int mostAtOnce() const { return mostAtOnce_; }
+    // The staging folder of the pictures made ahead (tests).
+    QString stagingFolder() const { return staged_.folder(); }
 
 signals:
     void workEnded();
@@ -74,12 +85,16 @@ private:
     void waitForAnEnd();
     void drain(); // waits for the dropped work, then clears up after it
     void finishDropped(Ahead& work);
+    void publishPicture(const Ahead& work) const;
     QString hostKeyOf(const SiteWorkerJob& job) const;
     void forEachWorker(const std::function<void(TGet_Web&)>& f) const;
 
     int parallel_;
     bool abandoned_ = false;
     HostSlots hosts_;
+    TurnGate busy_; // turns at the machine
+    StagedPictures staged_;
+    QSet<qint64> unfinished_; // planned and neither handed over nor dropped
     std::unique_ptr<Ahead> handingOver_;
     std::deque<std::unique_ptr<Ahead>> queue_;     // planned, in the run's order
     std::vector<std::unique_ptr<Ahead>> draining_; // dropped, ending

@@ -8,6 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace catalogue {
 
 namespace {
@@ -42,6 +46,20 @@ bool copyWhole(const QString& from, const QString& to) {
     if (!source.open(QIODevice::ReadOnly))
         return false;
     return platform::replaceFileWhole(to, source.readAll());
+}
+
+// Renames over to; across file systems, a whole copy and then the removal.
+bool moveOver(const QString& from, const QString& to, QString* error) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    const int reason = errno;
+    if (reason == EXDEV && copyWhole(from, to)) {
+        QFile::remove(from);
+        return true;
+    }
+    if (error)
+        *error = QString::fromLocal8Bit(std::strerror(reason));
+    return false;
 }
 
 } // namespace
@@ -98,6 +116,18 @@ bool PictureFiles::completeCopies() const {
         writeWhole(pngCopy(), pngBytes(picture));
     if (!QFileInfo::exists(largeCopy()))
         writeWhole(largeCopy(), pngBytes(largeFrom(picture)));
+    return true;
+}
+
+bool PictureFiles::moveTo(const PictureFiles& target, QString* error) const {
+    QFile::remove(target.largeCopy());
+    QFile::remove(target.pngCopy());
+    if (!moveOver(bmp_, target.bmp(), error))
+        return false;
+    if (QFileInfo::exists(pngCopy()))
+        moveOver(pngCopy(), target.pngCopy(), nullptr);
+    if (QFileInfo::exists(largeCopy()))
+        moveOver(largeCopy(), target.largeCopy(), nullptr);
     return true;
 }
 

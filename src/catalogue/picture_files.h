@@ -36,6 +36,11 @@ public:
     // from this BMP. False when the BMP could not be copied.
     bool carryFrom(const PictureFiles& from) const;
 
+    // Moves the whole set over target's: target's copies go first, then
+    // the BMP and each copy this set has replace target's. False, with the
+    // reason in error, when the BMP could not be moved.
+    bool moveTo(const PictureFiles& target, QString* error = nullptr) const;
+
     // Makes the copies this BMP lacks. False when the BMP cannot be read.
     bool completeCopies() const;
 

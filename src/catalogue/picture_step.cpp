@@ -1,7 +1,7 @@
 #include "catalogue/picture_step.h"
 
 #include "catalogue/bmp_file.h"
-#include "catalogue/capture_gate.h"
+#include "catalogue/turn_gate.h"
 #include "catalogue/encodings.h"
 #include "catalogue/html_text.h"
 #include "catalogue/page_renderer.h"
@@ -9,6 +9,7 @@
 #include "catalogue/picture_files.h"
 #include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
+#include "catalogue/wait_notice.h"
 #include "catalogue/worker_messages.h"
 #include "platform/paths.h"
 
@@ -42,10 +43,15 @@ QImage capturePage(const PictureStepInput& in, PageRenderer* renderer, bool* cer
     if (!in.captureGate)
         return renderer->capture(in.finalUrl, certificateFailed, large);
     static const std::atomic<bool> never{false};
-    if (!in.captureGate->enter(in.captureOrder, in.dropped ? *in.dropped : never))
+    bool entered = false;
+    {
+        const NoticedWait waiting(in.waitNotice);
+        entered = in.captureGate->enter(in.captureOrder, in.dropped ? *in.dropped : never);
+    }
+    if (!entered)
         return {};
     struct Turn {
-        CaptureGate& gate;
+        TurnGate& gate;
         ~Turn() { gate.leave(); }
     } turn{*in.captureGate};
     return renderer->capture(in.finalUrl, certificateFailed, large);
@@ -111,6 +117,8 @@ PicturePath PicturePathFor(const QString& dataFolder, const QString& favouriteNa
 void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRenderer* renderer,
                     RunTrace& trace, QByteArray& currentLink) {
     const QString& O = in.dataFolder;
+    // Where this step keeps the files it makes; O for everything else.
+    const QString& W = in.stagingFolder.isEmpty() ? O : in.stagingFolder;
 
     trace.add({QStringLiteral("force directories = ") + O + QStringLiteral("images/")});
     QDir().mkpath(O + QStringLiteral("images"));
@@ -123,7 +131,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
             {QStringLiteral("picture_pathEY = ") + O, QStringLiteral("picture_filenameEY = ") + M});
     // The history folder is normally made by the history analysis; a picture
     // must never be lost because it is missing.
-    QDir().mkpath(QFileInfo(nativePath(O, M)).path());
+    QDir().mkpath(QFileInfo(nativePath(W, M)).path());
 
     const int code = probe.FetchStatus(in.finalUrl, false);
     auto codePiece = [](int value) {
@@ -140,31 +148,31 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
     };
     auto placeholder = [&](int placeholderCode) {
         QString error;
-        noteUnsaved(DrawPlaceholder(placeholderCode, O, M, trace, &error), error);
+        noteUnsaved(DrawPlaceholder(placeholderCode, O, M, trace, &error, W), error);
     };
     auto save = [&](const QImage& surface, const QImage& large = {}) {
         QString error;
-        return noteUnsaved(PictureFiles(nativePath(O, M)).save(surface, large, &error), error);
+        return noteUnsaved(PictureFiles(nativePath(W, M)).save(surface, large, &error), error);
     };
 
-    auto appendImage = [&] {
-        if (pictureExists(O, M))
+    auto appendImage = [&](const QString& folder) {
+        if (pictureExists(folder, M))
             currentLink += "IMAGE =\"" + M.toUtf8() + "\" " + kLineEnd;
     };
     // A picture under this run's name already: a favourite of the same
     // name made it earlier in this run, and with "Get only if a new site"
     // the two share it; nothing more is asked of the site (no title).
     if (in.newOnly && pictureExists(O, M)) {
-        appendImage();
+        appendImage(O);
         return;
     }
     const PicturePath previous =
         PicturePathFor(O, in.favouriteName, in.evenFileName - 1, in.forHistory);
     bool carried = false;
     auto carryPreviousForward = [&] {
-        if (!pictureExists(O, M) && pictureExists(O, previous.relative)) {
-            PictureFiles(nativePath(O, M)).carryFrom(PictureFiles(nativePath(O, previous.relative)));
-            carried = pictureExists(O, M);
+        if (!pictureExists(W, M) && pictureExists(O, previous.relative)) {
+            PictureFiles(nativePath(W, M)).carryFrom(PictureFiles(nativePath(O, previous.relative)));
+            carried = pictureExists(W, M);
         }
     };
     // "Get only if a new site": a favourite that had a picture in the
@@ -175,7 +183,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
 
     if (!IsReachableCode(code)) {
         carryPreviousForward();
-        if (in.showCode || !pictureExists(O, M))
+        if (in.showCode || !pictureExists(W, M))
             placeholder(code);
     } else if (probe.IsPageOrPicture(in.finalUrl)) {
         const QByteArray title = trimmedTitle(probe.PageTitle(in.finalUrl));
@@ -184,7 +192,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         // A carried picture that only stands in for a capture (an error,
         // "Scripted Site", "Secure Site" or host-name card) is captured again.
         const bool keep =
-            carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl));
+            carried && !IsStandInCard(QImage(nativePath(W, M), "BMP"), hostOf(in.finalUrl));
         if (!keep) {
             bool certificateFailed = false;
             QImage large;
@@ -212,7 +220,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         }
     } else {
         const bool keep =
-            carried && !IsStandInCard(QImage(nativePath(O, M), "BMP"), hostOf(in.finalUrl));
+            carried && !IsStandInCard(QImage(nativePath(W, M), "BMP"), hostOf(in.finalUrl));
         if (!keep) {
             const QImage surface = fileTypeCard(probe.FileTypeIcon(in.finalUrl));
             trace.add({QStringLiteral("picture_pathEZ = ") + O,
@@ -221,7 +229,7 @@ void RunPictureStep(const PictureStepInput& in, PictureProbe& probe, PageRendere
         }
     }
 
-    appendImage();
+    appendImage(W);
 }
 
 } // namespace catalogue

@@ -12,8 +12,9 @@
 
 namespace catalogue {
 
-class CaptureGate;
+class TurnGate;
 class PageRenderer;
+class WaitNotice;
 class PictureFailures;
 class RunTrace;
 
@@ -46,8 +47,15 @@ struct PictureStepInput {
     const std::atomic<bool>* dropped = nullptr;
     // Told of every picture that could not be stored; may be null.
     PictureFailures* failures = nullptr;
-    CaptureGate* captureGate = nullptr;
+    TurnGate* captureGate = nullptr;
     qint64 captureOrder = 0;
+    // Told of the wait for a turn at the renderer; may be null.
+    WaitNotice* waitNotice = nullptr;
+    // Work ahead of the run keeps its picture files here (the same
+    // relative path below it) until the run takes the favourite, so no
+    // page is served a picture the run has not taken; empty: the picture
+    // goes straight to the data folder.
+    QString stagingFolder;
 };
 
 // Runs on the worker thread. renderer may be null (no browser): pages then get

@@ -100,12 +100,12 @@ QImage PlaceholderPicture(int code) {
 }
 
 bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativePath,
-                     RunTrace& trace, QString* error) {
+                     RunTrace& trace, QString* error, const QString& saveFolder) {
     const QImage surface = PlaceholderPicture(code);
     trace.add({QStringLiteral("picture_pathEx = ") + dataFolder,
                QStringLiteral("picture_filenameEx = ") + relativePath});
-    return SavePictureWithCopy(surface, dataFolder + platform::fromBackslashForm(relativePath),
-                               error);
+    const QString& folder = saveFolder.isEmpty() ? dataFolder : saveFolder;
+    return SavePictureWithCopy(surface, folder + platform::fromBackslashForm(relativePath), error);
 }
 
 namespace {

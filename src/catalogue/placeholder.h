@@ -32,9 +32,10 @@ QString PlaceholderText(int code);
 // Draws the placeholder for code and saves it as dataFolder + relativePath
 // (relativePath in backslash form, as "images\N.BMP"), adding its lines to
 // the run trace. False when the picture could not be saved, with the reason
-// in error.
+// in error. A saveFolder saves it below that folder instead; the trace
+// still names dataFolder.
 bool DrawPlaceholder(int code, const QString& dataFolder, const QString& relativePath,
-                     RunTrace& trace, QString* error = nullptr);
+                     RunTrace& trace, QString* error = nullptr, const QString& saveFolder = {});
 
 // True for an error-code card as PlaceholderPicture draws it (khaki, the
 // "ERROR" picture in the middle), whatever its code.

@@ -1,6 +1,7 @@
 #include "catalogue/site_http_client.h"
 
 #include "catalogue/tls_connection.h"
+#include "catalogue/wait_notice.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <netdb.h>
@@ -75,8 +77,8 @@ struct NameLookUp {
 // restarts with every bit of progress.
 class Connection {
 public:
-    Connection(int timeoutMs, std::function<bool()> canceled)
-        : timeoutMs_(timeoutMs), canceled_(std::move(canceled)) {}
+    Connection(int timeoutMs, std::function<bool()> canceled, WaitNotice* waitNotice)
+        : timeoutMs_(timeoutMs), canceled_(std::move(canceled)), waitNotice_(waitNotice) {}
     ~Connection() {
         tls_.reset(); // before the socket it uses
         if (fd_ >= 0)
@@ -245,6 +247,13 @@ private:
     void wait(int fd, short events) {
         const QDeadlineTimer deadline(timeoutMs_);
         const bool pumpEvents = onMainThread();
+        std::optional<NoticedWait> noticed;
+        if (!pumpEvents) {
+            pollfd descriptor{fd, events, 0};
+            if (::poll(&descriptor, 1, 0) > 0)
+                return; // ready: no wait to tell of
+            noticed.emplace(waitNotice_);
+        }
         std::unique_ptr<QSocketNotifier> notifier;
         QTimer tick;
         if (pumpEvents) {
@@ -275,6 +284,7 @@ private:
     std::unique_ptr<TlsConnection> tls_;
     int timeoutMs_;
     std::function<bool()> canceled_;
+    WaitNotice* waitNotice_;
 };
 
 // Reads the header lines and the body of one answer from a connection.
@@ -479,7 +489,7 @@ void TSiteHttpClient::exchange(const QByteArray& method, const QString& url) {
     const Address address = splitAddress(url);
     if (address.port == 0)
         throw HttpClientError(HttpErrorKind::Other, QStringLiteral("Invalid port in %1").arg(url));
-    Connection connection(timeoutMs_, [this] { return canceled(); });
+    Connection connection(timeoutMs_, [this] { return canceled(); }, waitNotice_);
     if (canceled())
         throw ECanceledError();
     connection.open(address.host, address.port);

@@ -67,6 +67,8 @@ public:
 
 namespace catalogue {
 
+class WaitNotice;
+
 class TSiteHttpClient {
 public:
     static constexpr int DefaultTimeoutMs = 60000;
@@ -113,6 +115,10 @@ public:
     // A client of the main thread may also be cancelled by a condition,
     // looked at while it waits (on its own thread).
     void cancelWhen(std::function<bool()> condition) { cancelWhen_ = std::move(condition); }
+    // Told of every wait for the server on a thread other than the main
+    // thread (may be null).
+    void setWaitNotice(WaitNotice* notice) { waitNotice_ = notice; }
+
     // cancel() for every client that exists now, on any thread (the program
     // is ending). Clients made afterwards are not affected.
     static void cancelEveryClient();
@@ -136,6 +142,7 @@ private:
     std::atomic<bool> canceled_{false};
     int generation_; // the cancelGeneration() at construction
     std::function<bool()> cancelWhen_;
+    WaitNotice* waitNotice_ = nullptr;
     QStringList headers_;
     QByteArray body_;
 };

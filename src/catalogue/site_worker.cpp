@@ -1,6 +1,6 @@
 #include "catalogue/site_worker.h"
 
-#include "catalogue/capture_gate.h"
+#include "catalogue/turn_gate.h"
 #include "catalogue/date_number.h"
 #include "catalogue/encodings.h"
 #include "catalogue/fetch_ahead.h"
@@ -14,6 +14,7 @@
 #include "catalogue/site_probe.h"
 #include "catalogue/temporary_shortcut.h"
 #include "catalogue/worker_messages.h"
+#include "catalogue/worker_turn.h"
 #include "platform/available_memory.h"
 #include "platform/settings_model.h"
 #include "platform/thread_priority.h"
@@ -62,7 +63,8 @@ void TGet_Web::run() {
         collector.emplace();
     // Whatever goes wrong ends this favourite's work quietly; the run goes on.
     try {
-        GetInfo();
+        WorkerTurn turn(job_.busyGate, job_.captureOrder, dropped_);
+        GetInfo(job_.busyGate ? &turn : nullptr);
     } catch (...) {
     }
     if (collector)
@@ -76,13 +78,14 @@ void TGet_Web::cancel() {
         probe_->client().cancel();
 }
 
-void TGet_Web::GetInfo() {
+void TGet_Web::GetInfo(WaitNotice* waitNotice) {
     if (!job_.FolderPath.endsWith('/'))
         job_.FolderPath += '/';
     siteRedirected_ = false;
     if (dropped_)
         return;
     SiteProbe probe(job_.urlCache.get(), job_.secureSites);
+    probe.client().setWaitNotice(waitNotice);
     {
         QMutexLocker lock(&probeMutex_);
         probe_ = &probe;
@@ -131,6 +134,8 @@ void TGet_Web::GetInfo() {
         input.failures = job_.pictureFailures;
         input.captureGate = job_.captureGate;
         input.captureOrder = job_.captureOrder;
+        input.waitNotice = waitNotice;
+        input.stagingFolder = job_.stagingFolder;
         RunTrace scratchTrace;
         RunPictureStep(input, probe, job_.renderer, job_.trace ? *job_.trace : scratchTrace, link_);
     } catch (...) {
@@ -196,7 +201,7 @@ SiteWorker::SiteWorker(platform::SettingsModel& settings, RunTrace& trace, QStri
       showStatus_(std::move(showStatus)), noteOwnChange_(std::move(noteOwnChange)),
       renderer_(renderer), parallel_(DefaultParallelFetches()),
       // As many captures at once as the renderer runs in its tabs.
-      captureGate_(std::make_unique<CaptureGate>(renderer ? renderer->maxParallelCaptures() : 1)),
+      captureGate_(std::make_unique<TurnGate>(renderer ? renderer->maxParallelCaptures() : 1)),
       ahead_(std::make_unique<FetchAhead>(parallel_)) {}
 
 QString SiteWorker::pictureFailure() const { return pictureFailures_->first(); }

@@ -24,12 +24,13 @@ class UrlCache;
 
 namespace catalogue {
 
-class CaptureGate;
+class TurnGate;
 class FetchAhead;
 class PageRenderer;
 class PictureFailures;
 class RunTrace;
 class SiteProbe;
+class WaitNotice;
 
 // What a worker needs to know of the run, copied on the main thread before
 // it starts, so the worker reads nothing that the main thread may change.
@@ -54,8 +55,12 @@ struct SiteWorkerJob {
     // Work running ahead of the run keeps its message boxes (messages())
     // for the run to show, and takes turns at the renderer in its place.
     bool collectMessages = false;
-    CaptureGate* captureGate = nullptr;
+    TurnGate* captureGate = nullptr;
     qint64 captureOrder = 0;
+    // Such work computes only in its turn of busyGate (see WorkerTurn) and
+    // keeps its picture in stagingFolder until the run takes it.
+    TurnGate* busyGate = nullptr;
+    QString stagingFolder;
 };
 
 class TGet_Web : public QThread {
@@ -79,7 +84,7 @@ protected:
     void run() override;
 
 private:
-    void GetInfo();
+    void GetInfo(WaitNotice* waitNotice);
     void readShortcutAndProbe(SiteProbe& probe, QString& url);
     QString writeTemporaryShortcut(const QString& url);
     void removeTemporaryShortcut(const QString& path);
@@ -165,7 +170,7 @@ private:
     std::shared_ptr<const platform::UrlCache> urlCache_;
     TGet_Web* current_ = nullptr;
     int parallel_;
-    std::unique_ptr<CaptureGate> captureGate_;
+    std::unique_ptr<TurnGate> captureGate_;
     std::unique_ptr<FetchAhead> ahead_;
 };
 

@@ -76,12 +76,16 @@ QString favoritesFolder() {
     return homeFolder() + "/Favorites";
 }
 
+QString cacheFolder() {
+    const QString cache = absoluteVariable("XDG_CACHE_HOME");
+    return (cache.isEmpty() ? homeFolder() + "/.cache" : cache) + "/pagorama";
+}
+
 QString controlFolder() {
     const QString runtime = absoluteVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty())
         return runtime + "/pagorama";
-    const QString cache = absoluteVariable("XDG_CACHE_HOME");
-    return (cache.isEmpty() ? homeFolder() + "/.cache" : cache) + "/pagorama";
+    return cacheFolder();
 }
 
 QString programFolder() {

@@ -30,6 +30,10 @@ QString formRecordsFilePath();  // values.log
 QString formCopyFilePath();     // CgiFrm1.txt
 QString registryFilePath();     // registry.reg
 
+// $XDG_CACHE_HOME/pagorama (normally ~/.cache/pagorama): files the program
+// may lose without harm; no trailing separator, not created here.
+QString cacheFolder();
+
 // The folder of the single-instance socket and its lock, only this user's:
 // $XDG_RUNTIME_DIR/pagorama, or without XDG_RUNTIME_DIR $XDG_CACHE_HOME/pagorama
 // (normally ~/.cache/pagorama). Not created here (see private_folder.h).

@@ -218,10 +218,13 @@ TEST_F(SiteOverlapTest, DroppedWorkEndsAtOnceAndLeavesNoPictureOrTemporaryShortc
     QByteArray link;
     worker->FetchSiteInfo(folderPath("A"), "First.url", false, link);
     const QString firstPicture = picturesOnDisk().value(0);
-    // Wait until work ahead has written pictures and temporary shortcuts.
+    // Wait until work ahead has made pictures (kept apart from the served
+    // ones until the run takes them) and temporary shortcuts.
     ASSERT_TRUE(waitFor(
-        [&] { return picturesOnDisk().size() >= 4 && temporaryShortcuts().size() >= 2; }, 15000))
-        << picturesOnDisk().join(' ').toStdString();
+        [&] { return home.stagedPictures().size() >= 3 && temporaryShortcuts().size() >= 2; },
+        15000))
+        << home.stagedPictures().join(' ').toStdString();
+    EXPECT_EQ(picturesOnDisk(), QStringList({firstPicture}));
 
     QElapsedTimer dropping;
     dropping.start();
@@ -230,6 +233,7 @@ TEST_F(SiteOverlapTest, DroppedWorkEndsAtOnceAndLeavesNoPictureOrTemporaryShortc
     const qint64 droppedAt = slow.nowMs();
 
     EXPECT_EQ(picturesOnDisk(), QStringList({firstPicture}));
+    EXPECT_TRUE(home.stagedPictures().isEmpty());
     EXPECT_TRUE(temporaryShortcuts().isEmpty());
     QThread::msleep(2000);
     for (const LoopbackSite::Seen& request : slow.requests())

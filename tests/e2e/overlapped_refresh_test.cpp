@@ -162,23 +162,32 @@ TEST_F(OverlappedRefresh, CancelEndsTheRunAtOnceWithNothingAheadGoingOn) {
     EXPECT_EQ(program.terminate(), 0);
 }
 
-TEST_F(OverlappedRefresh, DroppedWorkAheadLeavesNoCopyWithoutItsPicture) {
+TEST_F(OverlappedRefresh, PicturesOfDroppedWorkAheadAreNeverServedAndGoWithIt) {
     // The run waits on the slow first favourite while work ahead pictures
-    // the fast ones; a cancel, and then a close, drop that work.
+    // the fast ones; a cancel, a close and a kill drop that work.
     LoopbackSite slow({1, 4000, {}});
     LoopbackSite fast({4, 20, {}});
     add("A/First.url", slow.url(1, "/plain/0"));
     for (int i = 1; i <= 16; ++i)
         add(QStringLiteral("B/F%1.url").arg(i, 2, 10, QLatin1Char('0')),
             fast.url(1 + i % 4, QStringLiteral("/plain/%1").arg(i)));
-    for (const bool close : {false, true}) {
-        SCOPED_TRACE(close ? "close" : "cancel");
+    QStringList leftByTheKill;
+    for (const QString end : {"cancel", "close", "kill"}) {
+        SCOPED_TRACE(end.toStdString());
+        QDir(home.dataFolder() + "images").removeRecursively();
         ProgramRun program(home);
         start(program, false);
         ASSERT_TRUE(program.waitForStderr("Found 17 web favourites.", 60000));
-        ASSERT_TRUE(ProgramRun::waitUntil([&] { return picturesOnDisk().size() >= 3; }, 30000))
+        ASSERT_TRUE(ProgramRun::waitUntil([&] { return home.stagedPictures().size() >= 3; }, 30000))
             << "no work ahead pictured";
-        if (close) {
+        EXPECT_TRUE(picturesOnDisk().isEmpty()) << "pictures the run has not taken are not served";
+        if (end == "kill") {
+            program.process().kill();
+            program.process().waitForFinished(5000);
+            leftByTheKill = home.stagedPictures();
+            continue;
+        }
+        if (end == "close") {
             EXPECT_EQ(program.terminate(5000), 0) << qPrintable(program.stderrText());
         } else {
             EXPECT_EQ(e2e::runPagoramaCommand(home, {"--cancel"}).out,
@@ -186,11 +195,20 @@ TEST_F(OverlappedRefresh, DroppedWorkAheadLeavesNoCopyWithoutItsPicture) {
             ASSERT_TRUE(program.waitForStderr("Refresh cancelled", 60000))
                 << qPrintable(program.stderrText());
         }
+        EXPECT_TRUE(home.stagedPictures().isEmpty()) << home.stagedPictures().join(' ').toStdString();
         EXPECT_TRUE(copiesWithoutTheirPicture().isEmpty())
             << copiesWithoutTheirPicture().join(' ').toStdString();
-        if (!close)
+        if (end == "cancel") {
             EXPECT_EQ(program.terminate(), 0);
+        }
     }
+    ASSERT_FALSE(leftByTheKill.isEmpty());
+    ProgramRun program(home);
+    start(program, false);
+    ASSERT_TRUE(program.waitForStderr("Found 17 web favourites.", 60000));
+    for (const QString& staged : leftByTheKill)
+        EXPECT_FALSE(QFile::exists(staged)) << "left by a killed program: " << qPrintable(staged);
+    EXPECT_EQ(program.terminate(5000), 0);
 }
 
 TEST_F(OverlappedRefresh, CloseEndsTheProgramWithinSecondsWhateverTheServersDo) {

@@ -1,6 +1,7 @@
 #include "support/temp_home.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -11,6 +12,9 @@ TempHome::TempHome() {
     hadConfig_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
     oldConfig_ = qgetenv("XDG_CONFIG_HOME");
     qputenv("HOME", QFile::encodeName(dir_.path()));
+    hadCache_ = qEnvironmentVariableIsSet("XDG_CACHE_HOME");
+    oldCache_ = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir_.path() + "/.cache"));
     hadRuntime_ = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
     oldRuntime_ = qgetenv("XDG_RUNTIME_DIR");
     qputenv("HOME", QFile::encodeName(dir_.path()));
@@ -34,6 +38,7 @@ TempHome::~TempHome() {
     qputenv("HOME", oldHome_);
     restore("XDG_CONFIG_HOME", hadConfig_, oldConfig_);
     restore("XDG_RUNTIME_DIR", hadRuntime_, oldRuntime_);
+    restore("XDG_CACHE_HOME", hadCache_, oldCache_);
 }
 
 QString TempHome::runtimeFolder() const {
@@ -45,6 +50,7 @@ QProcessEnvironment TempHome::programEnvironment() const {
     env.insert("HOME", path());
     env.insert("XDG_CONFIG_HOME", path() + "/.config");
     env.insert("XDG_RUNTIME_DIR", runtimeFolder());
+    env.insert("XDG_CACHE_HOME", path() + "/.cache");
     for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(variable);
     return env;
@@ -56,6 +62,15 @@ QString TempHome::favorites() const {
 
 QString TempHome::dataFolder() const {
     return dir_.path() + "/Documents/pagorama/";
+}
+
+QStringList TempHome::stagedPictures() const {
+    QStringList found;
+    QDirIterator files(dir_.path() + "/.cache/pagorama/pictures-ahead", {"*.BMP"}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext())
+        found << files.next();
+    return found;
 }
 
 void TempHome::write(const QString& relativePath, const QByteArray& contents) const {

@@ -1,10 +1,11 @@
 #pragma once
-// A temporary HOME (and XDG_CONFIG_HOME, and XDG_RUNTIME_DIR as a private
+// A temporary HOME (and XDG_CONFIG_HOME, XDG_CACHE_HOME, and XDG_RUNTIME_DIR as a private
 // folder inside it) for the life of a test: every Pagorama folder resolves
 // inside it and it is removed afterwards.
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace testsupport {
@@ -19,6 +20,9 @@ public:
     QString path() const { return dir_.path(); }
     QString favorites() const;     // <home>/Favorites, created
     QString dataFolder() const;    // <home>/Documents/pagorama/ (not created)
+    // The pictures that work ahead of a run keeps until the run takes them
+    // (".BMP" files below the cache's staging folders).
+    QStringList stagedPictures() const;
     QString runtimeFolder() const; // <home>/runtime, mode 0700: XDG_RUNTIME_DIR
 
     // The environment of a program started in this home: this process's
@@ -31,8 +35,8 @@ public:
 
 private:
     QTemporaryDir dir_;
-    QByteArray oldHome_, oldConfig_, oldRuntime_;
-    bool hadConfig_ = false, hadRuntime_ = false;
+    QByteArray oldHome_, oldConfig_, oldRuntime_, oldCache_;
+    bool hadConfig_ = false, hadRuntime_ = false, hadCache_ = false;
 };
 
 } // namespace testsupport

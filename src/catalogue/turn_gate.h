@@ -1,9 +1,10 @@
 #pragma once
-// Turns at the page renderer for work running ahead of the refresh run. At
-// most `turns` captures run at once, and a free turn goes to the waiting
-// work earliest in the run's order, so the favourite the run waits for is
-// never kept behind work further ahead. Work that is dropped while it waits
-// gives up its place at once instead of taking a capture it no longer needs.
+// Turns for work running ahead of the refresh run: at the page renderer
+// (captures), and at the machine (a worker computes only in its turn). At
+// most `turns` are taken at once, and a free turn goes to the waiting work
+// earliest in the run's order, so the favourite the run waits for is never
+// kept behind work further ahead. Work that is dropped while it waits gives
+// up its place at once instead of taking a turn it no longer needs.
 #include <QtGlobal>
 
 #include <atomic>
@@ -13,9 +14,9 @@
 
 namespace catalogue {
 
-class CaptureGate {
+class TurnGate {
 public:
-    explicit CaptureGate(int turns = 1) : turns_(turns < 1 ? 1 : turns) {}
+    explicit TurnGate(int turns = 1) : turns_(turns < 1 ? 1 : turns) {}
 
     void setTurns(int turns);
     int turns() const;

@@ -1,6 +1,6 @@
 // Turns at the renderer: the work earliest in the run's order goes first,
 // never more than the turns at once, and dropped work gives up its place.
-#include "catalogue/capture_gate.h"
+#include "catalogue/turn_gate.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-using catalogue::CaptureGate;
+using catalogue::TurnGate;
 
 namespace {
 
@@ -26,8 +26,8 @@ void raiseTo(std::atomic<int>& most, int value) {
 
 } // namespace
 
-TEST(CaptureGateTest, TurnsGoToTheEarliestWaitingWorkAndNeverExceedTheLimit) {
-    CaptureGate gate(1);
+TEST(TurnGateTest, TurnsGoToTheEarliestWaitingWorkAndNeverExceedTheLimit) {
+    TurnGate gate(1);
     const std::atomic<bool> notDropped{false};
     ASSERT_TRUE(gate.enter(0, notDropped));
 
@@ -74,8 +74,8 @@ TEST(CaptureGateTest, TurnsGoToTheEarliestWaitingWorkAndNeverExceedTheLimit) {
     EXPECT_EQ(most, 2);
 }
 
-TEST(CaptureGateTest, DroppedWorkLeavesItsPlaceWithoutATurn) {
-    CaptureGate gate(1);
+TEST(TurnGateTest, DroppedWorkLeavesItsPlaceWithoutATurn) {
+    TurnGate gate(1);
     const std::atomic<bool> notDropped{false};
     ASSERT_TRUE(gate.enter(0, notDropped));
     std::atomic<bool> dropped{false};

@@ -1,10 +1,10 @@
-#include "catalogue/capture_gate.h"
+#include "catalogue/turn_gate.h"
 
 #include <chrono>
 
 namespace catalogue {
 
-void CaptureGate::setTurns(int turns) {
+void TurnGate::setTurns(int turns) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         turns_ = turns < 1 ? 1 : turns;
@@ -12,12 +12,12 @@ void CaptureGate::setTurns(int turns) {
     changed_.notify_all();
 }
 
-int CaptureGate::turns() const {
+int TurnGate::turns() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return turns_;
 }
 
-bool CaptureGate::enter(qint64 order, const std::atomic<bool>& dropped) {
+bool TurnGate::enter(qint64 order, const std::atomic<bool>& dropped) {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto place = waiting_.insert(order);
     for (;;) {
@@ -39,7 +39,7 @@ bool CaptureGate::enter(qint64 order, const std::atomic<bool>& dropped) {
     }
 }
 
-void CaptureGate::leave() {
+void TurnGate::leave() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         --inside_;
@@ -47,7 +47,7 @@ void CaptureGate::leave() {
     changed_.notify_all();
 }
 
-void CaptureGate::wakeAll() {
+void TurnGate::wakeAll() {
     changed_.notify_all();
 }
 
