@@ -27,4 +27,8 @@ QList<CatalogueFolder> readCatalogue(const QByteArray& xml, QString* error);
 // The link with that DESCRIPTION, or an empty one.
 CatalogueLink findLink(const QList<CatalogueFolder>& folders, const QString& description);
 
+// The catalogue without what differs between two runs of the same tree:
+// its time and the run number in the picture names.
+QByteArray withoutRunMarks(QByteArray catalogue);
+
 } // namespace e2e

@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QImage>
-#include <QRegularExpression>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -23,15 +22,6 @@ using testsupport::LoopbackSite;
 using testsupport::TempHome;
 
 namespace {
-
-// The catalogue without what differs between two runs: the time and the
-// run number in the picture names.
-QByteArray withoutRunMarks(QByteArray catalogue) {
-    QString text = QString::fromUtf8(catalogue);
-    text.replace(QRegularExpression("Time=\"\\d+\""), "Time=\"\"");
-    text.replace(QRegularExpression("images\\\\[0-9A-F]{8}"), "images\\RUN");
-    return text.toUtf8();
-}
 
 // The main colour of every favourite's picture, by description.
 QHash<QString, QRgb> pictureColours(const TempHome& home,
@@ -118,7 +108,7 @@ TEST_F(OverlappedRefresh, GivesTheCatalogueAndPicturesOfARunOneAtATime) {
         QString error;
         const auto folders = e2e::readCatalogue(catalogue, &error);
         ASSERT_TRUE(error.isEmpty()) << qPrintable(error);
-        catalogues[oneAtATime ? 0 : 1] = withoutRunMarks(catalogue);
+        catalogues[oneAtATime ? 0 : 1] = e2e::withoutRunMarks(catalogue);
         colours[oneAtATime ? 0 : 1] = pictureColours(home, folders);
         EXPECT_TRUE(temporaryShortcuts(home).isEmpty());
     }

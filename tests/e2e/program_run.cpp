@@ -46,7 +46,6 @@ void ProgramRun::start() {
     env.insert("TMPDIR", home_.path() + "/tmp");
     if (!display_.isEmpty())
         env.insert("DISPLAY", display_);
-    process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(home_.path());
     if (network_ >= 0) {
         const int network = network_;
@@ -55,7 +54,13 @@ void ProgramRun::start() {
                 ::_exit(127);
         });
     }
-    process_.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});
+    QString program = QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama");
+    if (probeTimeoutMs_ > 0) {
+        program = QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama_short_timeouts");
+        env.insert("PAGORAMA_TEST_PROBE_TIMEOUT_MS", QString::number(probeTimeoutMs_));
+    }
+    process_.setProcessEnvironment(env);
+    process_.start(program, {});
     process_.waitForStarted(10000);
 }
 

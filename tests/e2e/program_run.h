@@ -38,6 +38,9 @@ public:
     void setNetworkNamespace(int fd) { network_ = fd; }
     // Starts the program on an X display (":N") instead of without one.
     void setDisplay(const QString& display) { display_ = display; }
+    // Starts the build of the program whose site probe gives up after ms
+    // without progress instead of its fixed 60 s.
+    void setProbeTimeoutMs(int ms) { probeTimeoutMs_ = ms; }
     // Waits until the program's standard error holds text; false at the time-out.
     bool waitForStderr(const QString& text, int timeoutMs);
     // Waits until check() holds, checking every 50 ms; false at the time-out.
@@ -53,6 +56,7 @@ private:
     QString display_;
     QByteArray stderr_;
     int network_ = -1;
+    int probeTimeoutMs_ = 0;
 };
 
 } // namespace e2e

@@ -6,6 +6,7 @@
 // served, and nothing of either browser is left once the program ends.
 #include "catalogue/page_renderer.h"
 #include "catalogue/placeholder.h"
+#include "browser_processes.h"
 #include "catalogue_reader.h"
 #include "picture_colour.h"
 #include "program_run.h"
@@ -28,85 +29,12 @@
 #include <mutex>
 #include <unistd.h>
 
+using e2e::ProcessInfo;
 using e2e::ProgramRun;
 using testsupport::TempHome;
 using testsupport::TestSite;
 
 namespace {
-
-// A live process as /proc shows it.
-struct ProcessInfo {
-    int pid = 0;
-    int parent = 0;
-    int group = 0;
-    QList<QByteArray> arguments;
-
-    bool mentions(const QByteArray& text) const {
-        for (const QByteArray& argument : arguments)
-            if (argument.contains(text))
-                return true;
-        return false;
-    }
-    QString profile() const {
-        for (const QByteArray& argument : arguments)
-            if (argument.startsWith("--user-data-dir="))
-                return QFile::decodeName(argument.mid(16));
-        return {};
-    }
-};
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Every live process (zombies do not count).
-QList<ProcessInfo> liveProcesses() {
-    QList<ProcessInfo> found;
-    for (const QString& name : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const int pid = name.toInt(&number);
-        if (!number)
-            continue;
-        // "pid (name) state ppid pgrp ...": the name may hold blanks.
-        const QByteArray stat = readAll("/proc/" + name + "/stat");
-        const qsizetype close = stat.lastIndexOf(')');
-        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-        if (close < 0 || fields.size() < 3 || fields[0] == "Z")
-            continue;
-        ProcessInfo process;
-        process.pid = pid;
-        process.parent = fields[1].toInt();
-        process.group = fields[2].toInt();
-        process.arguments = readAll("/proc/" + name + "/cmdline").split('\0');
-        found << process;
-    }
-    return found;
-}
-
-// The browser's main process among the program's children (its helper
-// processes carry a --type).
-ProcessInfo browserOf(int programPid) {
-    for (const ProcessInfo& process : liveProcesses())
-        if (process.parent == programPid && process.mentions("--user-data-dir=") &&
-            !process.mentions("--type="))
-            return process;
-    return {};
-}
-
-// Processes of the given browsers: their process groups and anything that
-// names one of their profiles (such as the crash handler).
-QList<int> processesOfBrowsers(const QList<ProcessInfo>& browsers) {
-    QList<int> found;
-    for (const ProcessInfo& process : liveProcesses())
-        for (const ProcessInfo& browser : browsers)
-            if (process.group == browser.pid ||
-                process.mentions(QFile::encodeName(browser.profile()))) {
-                found << process.pid;
-                break;
-            }
-    return found;
-}
 
 // A page of one strong colour, with a white heading so that it does not
 // count as a page drawn by scripts.
@@ -240,7 +168,7 @@ TEST_F(RendererDies, BrowserKilledDuringParallelCapturesIsReplacedAndTheRunGoesO
         << qPrintable(program.stderrText());
     ProgramRun::waitUntil([&] { return held->quietMs() >= 2000; }, 8000);
 
-    const ProcessInfo killed = browserOf(programPid);
+    const ProcessInfo killed = e2e::browserOf(programPid);
     ASSERT_NE(killed.pid, 0) << "no browser among the program's children";
     ASSERT_FALSE(killed.profile().isEmpty());
     int inFlightAtKill;
@@ -256,7 +184,7 @@ TEST_F(RendererDies, BrowserKilledDuringParallelCapturesIsReplacedAndTheRunGoesO
     ProcessInfo replacement;
     const bool replaced = ProgramRun::waitUntil(
         [&] {
-            replacement = browserOf(programPid);
+            replacement = e2e::browserOf(programPid);
             return replacement.pid != 0 && replacement.pid != killed.pid;
         },
         60000);
@@ -312,10 +240,10 @@ TEST_F(RendererDies, BrowserKilledDuringParallelCapturesIsReplacedAndTheRunGoesO
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
     EXPECT_TRUE(ProgramRun::waitUntil(
         [&] {
-            return processesOfBrowsers({killed, replacement}).isEmpty();
+            return e2e::processesOfBrowsers({killed, replacement}).isEmpty();
         },
         15000))
-        << processesOfBrowsers({killed, replacement}).size() << " browser processes left";
+        << e2e::processesOfBrowsers({killed, replacement}).size() << " browser processes left";
     for (const ProcessInfo& browser : {killed, replacement})
         EXPECT_TRUE(
             ProgramRun::waitUntil([&] { return !QFileInfo::exists(browser.profile()); }, 10000))
