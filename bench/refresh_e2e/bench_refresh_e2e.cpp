@@ -9,13 +9,21 @@
 // process per site (as the program runs) and with the browser's pages
 // sharing a few renderer processes (PAGORAMA_SHARED_RENDERERS=1), both
 // without the silent server.
+// "silent" makes the overlapped run three times: with the 5 silent
+// favourites on one server, with 20 silent favourites each on a server of
+// its own (127.0.0.51 .. 127.0.0.70), and with none; each run with silent
+// favourites is set against its floor: the longer of the run without them
+// and, over the silent servers, 6 requests x 60 s x ceil(its favourites / 2)
+// (the probe's time-outs, at most two favourites of a server at once).
 //
 // The browser's memory is the sum of PSS (/proc/<pid>/smaps_rollup) over its
 // process tree, so shared code is counted once; its CPU is the user and
 // system time of every process of the tree, the ones already reaped included
 // (their time is in the reaping parent's children's time).
 //
-//   bench_refresh_e2e [favourites] [both|overlap|alone|renderers]
+// "plain" makes the overlapped run once, without silent favourites.
+//
+//   bench_refresh_e2e [favourites] [both|overlap|alone|renderers|silent|plain]
 #include "support/free_port.h"
 #include "support/loopback_site.h"
 
@@ -23,6 +31,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -37,7 +46,14 @@ namespace {
 constexpr int Addresses = 50;
 constexpr int SilentAddress = 50;
 constexpr int SilentFavourites = 5;
+// The variant with many silent servers: one favourite on each.
+constexpr int FirstOwnSilentAddress = 51;
+constexpr int OwnSilentServers = 20;
 constexpr int DelayMs = 300;
+constexpr double ProbeTimeoutSeconds = 60;
+constexpr int RequestsToASilentServer = 6;
+
+enum class Silent { OneServer, ServerEach, None };
 
 struct Figures {
     double runSeconds = 0;    // from "Found N web favourites." to "All Done"
@@ -119,16 +135,22 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     file.write(bytes);
 }
 
+// The address of favourite i: the silent favourites stand evenly among the
+// others (for 500 on one server: numbers 50, 150, ..., 450).
+int addressOf(int i, int favourites, Silent silent) {
+    const int count = silent == Silent::OneServer ? SilentFavourites : OwnSilentServers;
+    const int step = favourites / count;
+    if (silent != Silent::None && i % step == step / 2 && i / step < count)
+        return silent == Silent::OneServer ? SilentAddress : FirstOwnSilentAddress + i / step;
+    return 1 + i % (Addresses - 1);
+}
+
 Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime,
-                bool rendererPerSite = true, bool withSilent = true) {
+                bool rendererPerSite = true, Silent silent = Silent::OneServer) {
     QTemporaryDir home;
     const QString favorites = home.path() + "/Favorites/";
-    // The silent server's favourites stand evenly among the others
-    // (for 500: numbers 50, 150, ..., 450).
-    const int step = favourites / SilentFavourites;
     for (int i = 0; i < favourites; ++i) {
-        const bool silent = withSilent && i % step == step / 2 && i / step < SilentFavourites;
-        const int address = silent ? SilentAddress : 1 + i % (Addresses - 1);
+        const int address = addressOf(i, favourites, silent);
         const QString url = site.url(address, QStringLiteral("/page/%1").arg(i));
         writeFile(favorites + QStringLiteral("Folder %1/Site %2.url")
                                   .arg(i / 25, 2, 10, QLatin1Char('0'))
@@ -155,7 +177,8 @@ Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime
         env.insert("PAGORAMA_SHARED_RENDERERS", "1");
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(home.path());
-    program.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});
+    // PAGORAMA_BINARY may name a copy, so a long run is not disturbed by a rebuild.
+    program.start(qEnvironmentVariable("PAGORAMA_BINARY", PAGORAMA_BINARY_DIR "/pagorama"), {});
     program.waitForStarted(10000);
     const int pid = int(program.processId());
 
@@ -224,20 +247,60 @@ void print(const char* name, const Figures& f, int favourites) {
 
 } // namespace
 
+// The time the probe's time-outs alone need: over the silent servers, six
+// requests of 60 s for each pair of its favourites.
+double silentFloorSeconds(int favourites, Silent silent) {
+    QHash<int, int> perServer;
+    for (int i = 0; i < favourites; ++i) {
+        const int address = addressOf(i, favourites, silent);
+        if (address >= SilentAddress)
+            ++perServer[address];
+    }
+    int mostPairs = 0;
+    for (int count : perServer)
+        mostPairs = std::max(mostPairs, (count + 1) / 2);
+    return RequestsToASilentServer * ProbeTimeoutSeconds * mostPairs;
+}
+
+void reportFloors(testsupport::LoopbackSite& site, int favourites) {
+    const Figures none = runOnce(site, favourites, false, true, Silent::None);
+    print("no silent", none, favourites);
+    for (const Silent silent : {Silent::OneServer, Silent::ServerEach}) {
+        const Figures run = runOnce(site, favourites, false, true, silent);
+        const char* name = silent == Silent::OneServer ? "5 on 1 server" : "20 on 20 servers";
+        print(name, run, favourites);
+        const double floor = std::max(none.runSeconds, silentFloorSeconds(favourites, silent));
+        std::printf("%-16s floor %.1f s, ratio run / floor %.3f (goal at most 1.1)\n", name, floor,
+                    run.runSeconds / floor);
+    }
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int favourites = argc > 1 ? std::max(SilentFavourites * 2, atoi(argv[1])) : 500;
+    const int favourites = argc > 1 ? std::max(OwnSilentServers * 2, atoi(argv[1])) : 500;
     const QString mode = argc > 2 ? QString::fromLatin1(argv[2]) : QStringLiteral("both");
-    testsupport::LoopbackSite site({Addresses, DelayMs, {SilentAddress}});
+    QSet<int> silentAddresses{SilentAddress};
+    for (int i = 0; i < OwnSilentServers; ++i)
+        silentAddresses.insert(FirstOwnSilentAddress + i);
+    testsupport::LoopbackSite site(
+        {FirstOwnSilentAddress + OwnSilentServers - 1, DelayMs, silentAddresses});
+    if (mode == "silent") {
+        reportFloors(site, favourites);
+        return 0;
+    }
+    if (mode == "plain") {
+        print("no silent", runOnce(site, favourites, false, true, Silent::None), favourites);
+        return 0;
+    }
     std::printf("%d favourites on %d loopback servers (%d ms per answer), %d on a server that "
                 "never answers\n",
                 favourites, Addresses, DelayMs, mode == "renderers" ? 0 : SilentFavourites);
     Figures overlapped, alone;
     if (mode == "renderers") {
         // Without the silent server, whose waits would hide the browser's share.
-        const Figures shared = runOnce(site, favourites, false, false, false);
+        const Figures shared = runOnce(site, favourites, false, false, Silent::None);
         print("shared renderers", shared, favourites);
-        const Figures perSite = runOnce(site, favourites, false, true, false);
+        const Figures perSite = runOnce(site, favourites, false, true, Silent::None);
         print("one per site", perSite, favourites);
         std::printf("ratio shared / one per site: run %.3f, browser cpu %.3f, browser PSS peak %.3f\n",
                     shared.runSeconds / perSite.runSeconds, shared.rendererCpu / perSite.rendererCpu,
