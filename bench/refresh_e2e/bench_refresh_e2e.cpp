@@ -5,10 +5,10 @@
 // connections and never answers. The same run is made with the waits
 // overlapped and one favourite at a time (PAGORAMA_ONE_AT_A_TIME=1), each in
 // a fresh HOME, and the two catalogues are compared apart from their times.
-// "renderers" makes the overlapped run twice instead: with one renderer
-// process per site (as the program runs) and with the browser's pages
-// sharing a few renderer processes (PAGORAMA_SHARED_RENDERERS=1), both
-// without the silent server.
+// "renderers" makes the overlapped run twice instead: with the browser's
+// pages sharing a few renderer processes (as the program runs) and with one
+// renderer process per site (PAGORAMA_SHARED_RENDERERS=0), both without the
+// silent server.
 //
 // The browser's memory is the sum of PSS (/proc/<pid>/smaps_rollup) over its
 // process tree, so shared code is counted once; its CPU is the user and
@@ -150,9 +150,9 @@ Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime
     else
         env.remove("PAGORAMA_ONE_AT_A_TIME");
     if (rendererPerSite)
-        env.remove("PAGORAMA_SHARED_RENDERERS");
+        env.insert("PAGORAMA_SHARED_RENDERERS", "0");
     else
-        env.insert("PAGORAMA_SHARED_RENDERERS", "1");
+        env.remove("PAGORAMA_SHARED_RENDERERS");
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(home.path());
     program.start(QStringLiteral(PAGORAMA_BINARY_DIR "/pagorama"), {});

@@ -272,10 +272,12 @@ void BrowserTab::endStuckPage(int commandMs) {
     // Still held (a script that starts again, a page too heavy to lay out):
     // the process is ended from its own I/O thread, which still answers.
     const QDeadlineTimer ended(qMin(commandMs, kProcessEndMs));
-    if (connection_->send("Page.crash", {}, sessionId_, ended) == 0)
+    const int end = connection_->send("Page.crash", {}, sessionId_, ended);
+    if (end == 0)
         return;
+    // An answer means it was refused (the page has gone already).
     while (const auto message = connection_->nextMessage(sessionId_, ended))
-        if (tellsOfCrash(*message))
+        if (tellsOfCrash(*message) || message->value("id").toInt() == end)
             return;
 }
 

@@ -64,13 +64,12 @@ private:
     void requestHeld(const QJsonObject& params, const QDeadlineTimer& deadline);
     void requestEnded(const QString& networkId, const QDeadlineTimer& deadline);
     void letGo(const QStringList& heldIds, const QDeadlineTimer& deadline);
+    // Reads what the tab was told already: true when its page process ended.
+    bool crashNoticed();
 
     std::shared_ptr<DevToolsConnection> connection_;
     QString targetId_;
     QString sessionId_;
-    // Reads what the tab was told already: true when its page process ended.
-    bool crashNoticed();
-
     bool usable_ = true;
     bool crashed_ = false;
     bool closed_ = false;
