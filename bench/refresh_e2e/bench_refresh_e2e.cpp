@@ -5,10 +5,10 @@
 // connections and never answers. The same run is made with the waits
 // overlapped and one favourite at a time (PAGORAMA_ONE_AT_A_TIME=1), each in
 // a fresh HOME, and the two catalogues are compared apart from their times.
-// "renderers" makes the overlapped run twice instead: with one renderer
-// process per site (as the program runs) and with the browser's pages
-// sharing a few renderer processes (PAGORAMA_SHARED_RENDERERS=1), both
-// without the silent server.
+// "renderers" makes the overlapped run twice instead: with the browser's
+// pages sharing a few renderer processes (as the program runs) and with one
+// renderer process per site (PAGORAMA_SHARED_RENDERERS=0), both without the
+// silent server.
 // "silent" makes the overlapped run three times: with the 5 silent
 // favourites on one server, with 20 silent favourites each on a server of
 // its own (127.0.0.51 .. 127.0.0.70), and with none; each run with silent
@@ -146,7 +146,7 @@ int addressOf(int i, int favourites, Silent silent) {
 }
 
 Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime,
-                bool rendererPerSite = true, Silent silent = Silent::OneServer) {
+                bool rendererPerSite = false, Silent silent = Silent::OneServer) {
     QTemporaryDir home;
     const QString favorites = home.path() + "/Favorites/";
     for (int i = 0; i < favourites; ++i) {
@@ -172,9 +172,9 @@ Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime
     else
         env.remove("PAGORAMA_ONE_AT_A_TIME");
     if (rendererPerSite)
-        env.remove("PAGORAMA_SHARED_RENDERERS");
+        env.insert("PAGORAMA_SHARED_RENDERERS", "0");
     else
-        env.insert("PAGORAMA_SHARED_RENDERERS", "1");
+        env.remove("PAGORAMA_SHARED_RENDERERS");
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(home.path());
     // PAGORAMA_BINARY may name a copy, so a long run is not disturbed by a rebuild.
@@ -263,10 +263,10 @@ double silentFloorSeconds(int favourites, Silent silent) {
 }
 
 void reportFloors(testsupport::LoopbackSite& site, int favourites) {
-    const Figures none = runOnce(site, favourites, false, true, Silent::None);
+    const Figures none = runOnce(site, favourites, false, false, Silent::None);
     print("no silent", none, favourites);
     for (const Silent silent : {Silent::OneServer, Silent::ServerEach}) {
-        const Figures run = runOnce(site, favourites, false, true, silent);
+        const Figures run = runOnce(site, favourites, false, false, silent);
         const char* name = silent == Silent::OneServer ? "5 on 1 server" : "20 on 20 servers";
         print(name, run, favourites);
         const double floor = std::max(none.runSeconds, silentFloorSeconds(favourites, silent));
@@ -289,7 +289,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "plain") {
-        print("no silent", runOnce(site, favourites, false, true, Silent::None), favourites);
+        print("no silent", runOnce(site, favourites, false, false, Silent::None), favourites);
         return 0;
     }
     std::printf("%d favourites on %d loopback servers (%d ms per answer), %d on a server that "

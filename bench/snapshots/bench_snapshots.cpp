@@ -5,6 +5,10 @@
 //   renderer    PageRenderer::capture, one page at a time, taking turns
 //               with the reference page by page
 //   parallel    PageRenderer::capture from 3 threads at once
+//   sharing     3 callers over pages on 40 loopback addresses (40 sites),
+//               the renderer processes shared (the default) beside one per
+//               site (setSharedRenderers(false)), taking turns each round:
+//               ms per picture and the CPU of the browser's whole process tree
 //   one-shot    (with --one-shot) a "chromium --headless --screenshot"
 //               process per page, the usual one-shot way
 //   copies      a stored picture with its large copy (3x, from the same
@@ -20,9 +24,11 @@
 #include "catalogue/picture_files.h"
 #include "platform/file_replace.h"
 #include "reference_tab.h"
+#include "support/loopback_site.h"
 #include "support/test_site.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
@@ -34,6 +40,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -58,7 +65,30 @@ QString pageUrl(const TestSite& site, int index) {
 struct Figure {
     double msPerPicture = 0;
     int made = 0;
+    double browserCpuMs = 0; // per picture, the browser's whole process tree
 };
+
+// CPU seconds of a process and of everything below it, with what each has
+// reaped (the browser's zygote reaps the renderers that have ended).
+double treeCpu(int pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 15)
+        return 0;
+    // After the name, field 3 (state) comes first: utime is 14 .. cstime 17.
+    double seconds = (fields[11].toDouble() + fields[12].toDouble() + fields[13].toDouble() +
+                      fields[14].toDouble()) /
+                     double(::sysconf(_SC_CLK_TCK));
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray& child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty())
+                seconds += treeCpu(child.trimmed().toInt());
+    return seconds;
+}
 
 // The reference tab and the renderer take the same pages in turn, page by
 // page, so a change in the machine's load touches both alike.
@@ -87,12 +117,14 @@ std::pair<Figure, Figure> referenceBesideRenderer(const TestSite& site, int page
 }
 
 // With several callers the figure is the wall time per picture.
-Figure renderer(const TestSite& site, int pages, int callers) {
+Figure renderer(const std::function<QString(int)>& pageUrl, int pages, int callers,
+                bool shared = true) {
     catalogue::PageRenderer renderer;
     renderer.setMaxParallelCaptures(callers);
+    renderer.setSharedRenderers(shared);
     if (!renderer.start())
         return {};
-    renderer.capture(pageUrl(site, pages));
+    renderer.capture(pageUrl(pages));
     std::atomic<int> next{0}, made{0}, running{callers};
     QElapsedTimer clock;
     clock.start();
@@ -100,7 +132,7 @@ Figure renderer(const TestSite& site, int pages, int callers) {
     for (int c = 0; c < callers; ++c)
         threads.emplace_back([&] {
             for (int i; (i = next++) < pages;)
-                made += !renderer.capture(pageUrl(site, i)).isNull();
+                made += !renderer.capture(pageUrl(i)).isNull();
             --running;
         });
     while (running > 0) // the renderer's owning thread keeps serving its events
@@ -110,6 +142,7 @@ Figure renderer(const TestSite& site, int pages, int callers) {
     Figure figure;
     figure.msPerPicture = clock.nsecsElapsed() / 1e6 / pages;
     figure.made = made;
+    figure.browserCpuMs = treeCpu(int(renderer.browserProcessId())) * 1000.0 / pages;
     renderer.stop();
     return figure;
 }
@@ -247,7 +280,8 @@ int main(int argc, char** argv) {
     double referenceSum = 0, rendererSum = 0, parallelSum = 0, oneShotSum = 0;
     for (int round = 1; round <= rounds; ++round) {
         const auto [ref, one] = referenceBesideRenderer(site, pages);
-        const Figure three = renderer(site, pages, 3);
+        const Figure three =
+            renderer([&site](int i) { return pageUrl(site, i); }, pages, 3);
         referenceSum += ref.msPerPicture;
         rendererSum += one.msPerPicture;
         parallelSum += three.msPerPicture;
@@ -273,5 +307,32 @@ int main(int argc, char** argv) {
     if (oneShot)
         std::printf(", one-shot process %.1f ms/picture", oneShotSum / rounds);
     std::printf("\n");
+
+    // Each page on a site of its own, so one process per site means one per page.
+    testsupport::LoopbackSite sites({40, 0, {}});
+    const auto siteUrl = [&sites](int i) {
+        return sites.url(1 + i % 40, QStringLiteral("/page/%1").arg(i));
+    };
+    Figure sharedSum, perSiteSum;
+    for (int round = 1; round <= rounds; ++round) {
+        const Figure shared = renderer(siteUrl, pages, 3, true);
+        const Figure perSite = renderer(siteUrl, pages, 3, false);
+        for (auto [sum, figure] : {std::pair{&sharedSum, shared}, std::pair{&perSiteSum, perSite}}) {
+            sum->msPerPicture += figure.msPerPicture / rounds;
+            sum->browserCpuMs += figure.browserCpuMs / rounds;
+        }
+        std::printf("round %d, 3 callers over 40 sites: renderers shared %.1f ms/picture, browser "
+                    "cpu %.1f ms/picture (%d made); one per site %.1f ms/picture, browser cpu "
+                    "%.1f ms/picture (%d made)\n",
+                    round, shared.msPerPicture, shared.browserCpuMs, shared.made,
+                    perSite.msPerPicture, perSite.browserCpuMs, perSite.made);
+    }
+    std::printf("mean over 40 sites: shared %.1f ms/picture, browser cpu %.1f ms/picture; one per "
+                "site %.1f ms/picture, browser cpu %.1f ms/picture; shared / one per site: time "
+                "%.2f, browser cpu %.2f\n",
+                sharedSum.msPerPicture, sharedSum.browserCpuMs, perSiteSum.msPerPicture,
+                perSiteSum.browserCpuMs,
+                perSiteSum.msPerPicture > 0 ? sharedSum.msPerPicture / perSiteSum.msPerPicture : 0,
+                perSiteSum.browserCpuMs > 0 ? sharedSum.browserCpuMs / perSiteSum.browserCpuMs : 0);
     return 0;
 }

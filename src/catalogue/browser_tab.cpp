@@ -15,6 +15,16 @@ namespace catalogue {
 namespace {
 
 const QString kBlankPage = QStringLiteral("about:blank");
+// How long a page process whose script was stopped has to answer again, and
+// how long its end takes to be reported once it is asked for.
+constexpr int kStoppedScriptAnswerMs = 2000;
+constexpr int kProcessEndMs = 3000;
+
+bool tellsOfCrash(const QJsonObject& message) {
+    const QString event = message.value("method").toString();
+    return event == QLatin1String("Inspector.targetCrashed") ||
+           event == QLatin1String("Inspector.detached");
+}
 
 } // namespace
 
@@ -72,7 +82,9 @@ std::unique_ptr<BrowserTab> BrowserTab::open(std::shared_ptr<DevToolsConnection>
         ready = ready && answer && !answer->contains("error");
     }
     if (!ready) {
+        // Its page process may be one that another page holds stuck.
         tab->usable_ = false;
+        tab->endStuckPage(commandMs);
         tab->close(commandMs);
         return nullptr;
     }
@@ -195,9 +207,9 @@ BrowserTab::Navigation BrowserTab::navigate(const QString& url, int waitMs) {
                 // An alert or confirm box would hold the page until answered.
                 connection_->send("Page.handleJavaScriptDialog", {{"accept", true}}, sessionId_,
                                   deadline);
-            } else if (event == QLatin1String("Inspector.targetCrashed") ||
-                       event == QLatin1String("Inspector.detached")) {
+            } else if (tellsOfCrash(*message)) {
                 usable_ = false;
+                crashed_ = true;
                 return result;
             }
         }
@@ -237,6 +249,36 @@ void BrowserTab::letGo(const QStringList& heldIds, const QDeadlineTimer& deadlin
         connection_->send("Fetch.continueRequest", {{"requestId", heldId}, {"headers", entries}},
                           sessionId_, deadline);
     }
+}
+
+bool BrowserTab::crashNoticed() {
+    const QDeadlineTimer now(0);
+    while (const auto message = connection_->nextMessage(sessionId_, now))
+        if (tellsOfCrash(*message))
+            crashed_ = true;
+    return crashed_;
+}
+
+void BrowserTab::endStuckPage(int commandMs) {
+    if (closed_ || crashNoticed())
+        return;
+    // Stopping the script frees the process when the script was all that held it.
+    const QDeadlineTimer answer(qMin(commandMs, kStoppedScriptAnswerMs));
+    connection_->send("Runtime.terminateExecution", {}, sessionId_, answer);
+    const int check = connection_->request("Runtime.evaluate", {{"expression", "0"}}, sessionId_,
+                                           answer);
+    if (check != 0 && connection_->waitAnswer(check, answer))
+        return;
+    // Still held (a script that starts again, a page too heavy to lay out):
+    // the process is ended from its own I/O thread, which still answers.
+    const QDeadlineTimer ended(qMin(commandMs, kProcessEndMs));
+    const int end = connection_->send("Page.crash", {}, sessionId_, ended);
+    if (end == 0)
+        return;
+    // An answer means it was refused (the page has gone already).
+    while (const auto message = connection_->nextMessage(sessionId_, ended))
+        if (tellsOfCrash(*message) || message->value("id").toInt() == end)
+            return;
 }
 
 bool BrowserTab::isCertificateError(const QString& errorText) {

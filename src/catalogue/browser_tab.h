@@ -38,6 +38,13 @@ public:
                    QImage* large = nullptr);
     // False once the tab got stuck, crashed or lost its browser: close it.
     bool usable() const { return usable_; }
+    // The page process under the tab ended while it was in use (its own
+    // page crashed it, or another page stuck in the same process was ended).
+    bool crashed() const { return crashed_; }
+    // For a tab that got stuck: its page's script is stopped, and when its
+    // page process still does not answer, that process is ended, so the
+    // pages that share it get a working one. Bounded by commandMs.
+    void endStuckPage(int commandMs);
     // Closes the tab in the browser; false when the browser did not answer.
     bool close(int commandMs);
 
@@ -57,11 +64,14 @@ private:
     void requestHeld(const QJsonObject& params, const QDeadlineTimer& deadline);
     void requestEnded(const QString& networkId, const QDeadlineTimer& deadline);
     void letGo(const QStringList& heldIds, const QDeadlineTimer& deadline);
+    // Reads what the tab was told already: true when its page process ended.
+    bool crashNoticed();
 
     std::shared_ptr<DevToolsConnection> connection_;
     QString targetId_;
     QString sessionId_;
     bool usable_ = true;
+    bool crashed_ = false;
     bool closed_ = false;
     RequestPacer pacer_;
     QHash<QString, QJsonObject> heldHeaders_; // of the requests not let go yet

@@ -27,7 +27,7 @@ constexpr int kStartUpMs = 30000;
 constexpr int kStartRequestMs = 20000;
 constexpr int kMostParallelCaptures = 8;
 
-// Each tab's page lives in a renderer process of its own (some hundred MiB
+// Each page loading at once needs its renderer process (some hundred MiB
 // for a heavy page), and a capture keeps a core busy while the page loads.
 int parallelCapturesForThisMachine() {
     if (QThread::idealThreadCount() <= 1)
@@ -98,7 +98,7 @@ private:
 
 PageRenderer::PageRenderer(QObject* parent)
     : QObject(parent), maxParallel_(parallelCapturesForThisMachine()),
-      sharedRenderers_(qEnvironmentVariableIntValue("PAGORAMA_SHARED_RENDERERS") == 1) {}
+      sharedRenderers_(qEnvironmentVariable("PAGORAMA_SHARED_RENDERERS") != QLatin1String("0")) {}
 
 PageRenderer::~PageRenderer() {
     stop();
@@ -311,7 +311,15 @@ std::unique_ptr<BrowserTab> PageRenderer::takeTab(const std::shared_ptr<Browser>
             return tab;
         }
     }
-    return BrowserTab::open(browser->connection, commandMs);
+    std::unique_ptr<BrowserTab> tab = BrowserTab::open(browser->connection, commandMs);
+    if (tab || browser->connection->broken())
+        return tab;
+    // The browser itself still answers: the new tab's page process was one
+    // that another page held stuck, and that process has been ended.
+    const bool answers = browser->connection
+                             ->call("Browser.getVersion", {}, {}, QDeadlineTimer(commandMs))
+                             .has_value();
+    return answers ? BrowserTab::open(browser->connection, commandMs) : nullptr;
 }
 
 void PageRenderer::giveBack(const std::shared_ptr<Browser>& browser,
@@ -350,22 +358,36 @@ QImage PageRenderer::capture(const QString& url, bool* certificateFailed, QImage
         retire(browser);
         return {};
     }
-    std::unique_ptr<BrowserTab> tab = takeTab(browser, commandMs);
-    if (!tab) {
-        retire(browser); // dead, or too stuck to open a tab
-        return {};
+    // A page whose process ended under it (another page stuck in the same
+    // process was ended) is captured once more, in a new tab.
+    for (int attempt = 1;; ++attempt) {
+        std::unique_ptr<BrowserTab> tab = takeTab(browser, commandMs);
+        if (!tab) {
+            retire(browser); // dead, or too stuck to open a tab
+            return {};
+        }
+        const QImage picture = tab->capture(url, loadMs, commandMs, certificateFailed, large);
+        if (browser->connection->broken()) {
+            tab.reset();
+            retire(browser);
+            return picture;
+        }
+        if (tab->usable()) {
+            giveBack(browser, std::move(tab));
+            return picture;
+        }
+        // Pages share their processes: one held by this page is ended, so
+        // the pages after it do not wait on it.
+        tab->endStuckPage(commandMs);
+        const bool endedUnderIt = tab->crashed();
+        if (!tab->close(commandMs)) {
+            tab.reset();
+            retire(browser); // a browser that cannot close a tab is stuck itself
+            return picture;
+        }
+        if (!endedUnderIt || attempt == 2)
+            return picture;
     }
-    const QImage picture = tab->capture(url, loadMs, commandMs, certificateFailed, large);
-    if (browser->connection->broken()) {
-        tab.reset();
-        retire(browser);
-    } else if (tab->usable()) {
-        giveBack(browser, std::move(tab));
-    } else if (!tab->close(commandMs)) {
-        tab.reset();
-        retire(browser); // a browser that cannot close a tab is stuck itself
-    }
-    return picture;
 }
 
 QImage PageRenderer::scaleToThumbnail(const QImage& capture) {

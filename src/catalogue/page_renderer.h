@@ -65,11 +65,12 @@ public:
     // Sets it (1 to 8), for tests and measurements.
     void setMaxParallelCaptures(int count);
     // Whether the pages of the next browser started share as many renderer
-    // processes as captures run at once, instead of one new process for each
-    // site as a browser for everyday use has them (for measurements; the
-    // environment value PAGORAMA_SHARED_RENDERERS=1 sets it too). Not the
-    // default: a page stuck in a script holds its renderer, and the pages
-    // that share it fail with it.
+    // processes as captures run at once (the default), or each site gets a
+    // new process of its own as in a browser for everyday use (for
+    // measurements and comparisons; the environment value
+    // PAGORAMA_SHARED_RENDERERS=0 chooses it too). A page that holds its
+    // process stuck is stopped, or its process ended, before its tab closes,
+    // and the pages that shared the ended process are captured once more.
     void setSharedRenderers(bool shared);
 
     // Starts the browser when it is not running. False when no browser could

@@ -134,13 +134,18 @@ TEST_F(PageRendererTest, CapturesThePageScaledIntoTheCardKeepingProportions) {
     EXPECT_TRUE(catalogue::IsBlankPicture(blank));
 }
 
+// With one capture at a time every page shares one renderer process: a page
+// stuck in its script must not take the pages after it down with it.
 TEST_F(PageRendererTest, PagesThatMisbehaveEndWithinTheWaitAndTheNextCaptureWorks) {
     setHangingRoute(site, "/never-loads");
     setScriptLoopRoute(site, "/script-loop");
+    setTimerLoopRoute(site, "/timer-loop");
     setHugeRoute(site, "/huge");
 
+    renderer.setMaxParallelCaptures(1);
     ASSERT_TRUE(renderer.start());
-    for (const char* route : {"/never-loads", "/script-loop", "/huge"}) {
+    const pid_t browser = renderer.browserProcessId();
+    for (const char* route : {"/never-loads", "/script-loop", "/timer-loop", "/huge"}) {
         SCOPED_TRACE(route);
         const QImage misbehaving = renderer.capture(site.url(route));
         if (!misbehaving.isNull()) {
@@ -150,6 +155,7 @@ TEST_F(PageRendererTest, PagesThatMisbehaveEndWithinTheWaitAndTheNextCaptureWork
         ASSERT_FALSE(next.isNull());
         EXPECT_TRUE(isStrongRed(dominantColour(next)));
     }
+    EXPECT_EQ(renderer.browserProcessId(), browser); // a stuck page ends alone
 }
 
 TEST_F(PageRendererTest, BrowserKilledDuringACaptureIsStartedAgainForTheNext) {
@@ -277,13 +283,16 @@ QSet<int> rendererProcessesBelow(int pid) {
     return found;
 }
 
+// Shared by default; the way of a browser for everyday use, a process per
+// site, stays for comparisons: the pictures are the same pixel for pixel.
 TEST_F(PageRendererTest, SitesShareAFewRenderersAndThePicturesStayTheSame) {
     testsupport::LoopbackSite sites({6, 0, {}});
     const auto captureEach = [&](bool perSite, QSet<int>* renderers) {
         PageRenderer each;
         each.setTimeouts(5000, 5000);
         each.setMaxParallelCaptures(2);
-        each.setSharedRenderers(!perSite);
+        if (perSite)
+            each.setSharedRenderers(false); // shared is the default
         QList<QImage> pictures;
         if (!each.start())
             return pictures;

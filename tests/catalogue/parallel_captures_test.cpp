@@ -364,6 +364,29 @@ TEST_F(ParallelCapturesTest, ATabWhosePageProcessDiedIsReplaced) {
     EXPECT_EQ(renderer.browserProcessId(), browser);
 }
 
+// Pages share page processes: when the one under a page ends while the page
+// loads (another page stuck in it was ended), that page is captured again.
+TEST_F(ParallelCapturesTest, APageWhoseProcessEndsWhileItLoadsIsCapturedAgain) {
+    renderer.setMaxParallelCaptures(1);
+    ASSERT_TRUE(renderer.start());
+    const pid_t browser = renderer.browserProcessId();
+    std::atomic<int> asked{0};
+    site.setRoute("/ended-once", [&](const TestSite::Request& request,
+                                     TestSite::Connection& connection) {
+        if (requestFromBrowser(request) && asked++ == 0) {
+            for (int pid : rendererProcessesOf(browser))
+                ::kill(pid, SIGKILL);
+            QThread::msleep(300); // the browser tells of the end before the page comes
+        }
+        connection.send(TestSite::response(200, "text/html", kBluePage));
+    });
+    const QImage blue = renderer.capture(site.url("/ended-once"));
+    EXPECT_GE(asked, 2);
+    ASSERT_FALSE(blue.isNull());
+    EXPECT_TRUE(isStrongBlue(dominantColour(blue)));
+    EXPECT_EQ(renderer.browserProcessId(), browser);
+}
+
 // The browser scales the picture: same size as a full capture scaled into
 // the card, flat colours kept exactly, edges blended smoothly.
 TEST_F(ParallelCapturesTest, ThePictureKeepsTheCardsSizeAndColours) {

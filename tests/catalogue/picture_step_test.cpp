@@ -325,15 +325,16 @@ TEST_F(PictureStepTest, PictureThatCannotBeSavedIsReportedAndNotListed) {
     EXPECT_EQ(messages.texts, QStringList({"problem"}));
 }
 
-// Pages that never load, loop in script or are huge, and a browser that is
-// killed mid-capture: each favourite still gets a picture, and the next
-// capture is a real one again.
+// Pages that never load, loop in script (also again from a timer) or are
+// huge, and a browser that is killed mid-capture: each favourite still gets
+// a picture, and the next capture is a real one again.
 TEST_F(PictureStepTest, MisbehavingPagesAndADyingBrowserStillEndInPictures) {
     REQUIRE_BROWSER();
     std::promise<void> holdAsked;
     setHangingRoute(site, "/never-loads");
     setHangingRoute(site, "/hold", [&holdAsked] { holdAsked.set_value(); });
     setScriptLoopRoute(site, "/script-loop");
+    setTimerLoopRoute(site, "/timer-loop");
     setHugeRoute(site, "/huge");
 
     std::thread killer([&] {
@@ -341,7 +342,7 @@ TEST_F(PictureStepTest, MisbehavingPagesAndADyingBrowserStillEndInPictures) {
         ::kill(renderer->browserProcessId(), SIGKILL);
     });
     int counter = 10;
-    for (const char* route : {"/never-loads", "/script-loop", "/huge", "/hold"}) {
+    for (const char* route : {"/never-loads", "/script-loop", "/timer-loop", "/huge", "/hold"}) {
         SCOPED_TRACE(route);
         PictureStepInput bad = input(site.url(route), counter++);
         EXPECT_TRUE(run(bad).contains("IMAGE =\""));

@@ -44,6 +44,14 @@ void setScriptLoopRoute(TestSite& site, const QByteArray& route) {
                                                "<script>for (;;) {}</script></body></html>"));
 }
 
+void setTimerLoopRoute(TestSite& site, const QByteArray& route) {
+    site.setRawRoute(route, TestSite::response(200, "text/html",
+                                               "<html><head><title>Loop</title></head>"
+                                               "<body style=\"background:#00f\">Busy<script>"
+                                               "setInterval(() => { for (;;) {} }, 0); for (;;) {}"
+                                               "</script></body></html>"));
+}
+
 void setHugeRoute(TestSite& site, const QByteArray& route) {
     site.setRoute(route, [](const TestSite::Request& request, TestSite::Connection& connection) {
         constexpr int blocks = 400; // 400 x 64 KiB

@@ -25,6 +25,9 @@ void setHangingRoute(TestSite& site, const QByteArray& route,
                      std::function<void()> onBrowserRequest = {});
 // A page whose script never ends, and a 25 MiB page.
 void setScriptLoopRoute(TestSite& site, const QByteArray& route);
+// A page whose script never ends and, once stopped, starts again from a
+// timer: stopping the script does not free its page process.
+void setTimerLoopRoute(TestSite& site, const QByteArray& route);
 void setHugeRoute(TestSite& site, const QByteArray& route);
 
 // The colour covering most pixels.
