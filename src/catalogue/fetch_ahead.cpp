@@ -8,8 +8,6 @@
 #include "platform/paths.h"
 
 #include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QTimer>
 

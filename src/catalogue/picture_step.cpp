@@ -1,7 +1,6 @@
 #include "catalogue/picture_step.h"
 
 #include "catalogue/bmp_file.h"
-#include "catalogue/turn_gate.h"
 #include "catalogue/encodings.h"
 #include "catalogue/html_text.h"
 #include "catalogue/page_renderer.h"
@@ -9,6 +8,7 @@
 #include "catalogue/picture_files.h"
 #include "catalogue/placeholder.h"
 #include "catalogue/run_trace.h"
+#include "catalogue/turn_gate.h"
 #include "catalogue/wait_notice.h"
 #include "catalogue/worker_messages.h"
 #include "platform/paths.h"

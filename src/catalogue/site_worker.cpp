@@ -1,6 +1,5 @@
 #include "catalogue/site_worker.h"
 
-#include "catalogue/turn_gate.h"
 #include "catalogue/date_number.h"
 #include "catalogue/encodings.h"
 #include "catalogue/fetch_ahead.h"
@@ -13,6 +12,7 @@
 #include "catalogue/site_http_client.h"
 #include "catalogue/site_probe.h"
 #include "catalogue/temporary_shortcut.h"
+#include "catalogue/turn_gate.h"
 #include "catalogue/worker_messages.h"
 #include "catalogue/worker_turn.h"
 #include "platform/available_memory.h"
