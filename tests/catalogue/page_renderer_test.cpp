@@ -143,6 +143,8 @@ TEST_F(PageRendererTest, PagesThatMisbehaveEndWithinTheWaitAndTheNextCaptureWork
     setHugeRoute(site, "/huge");
 
     renderer.setMaxParallelCaptures(1);
+    // A new page process after an ended one needs a moment on a busy machine.
+    renderer.setTimeouts(6000, 5000);
     ASSERT_TRUE(renderer.start());
     const pid_t browser = renderer.browserProcessId();
     for (const char* route : {"/never-loads", "/script-loop", "/timer-loop", "/huge"}) {
