@@ -1,18 +1,11 @@
 #include "browser_processes.h"
 
+#include "data_folder.h"
+
 #include <QDir>
 #include <QFile>
 
 namespace e2e {
-
-namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 bool ProcessInfo::mentions(const QByteArray& text) const {
     for (const QByteArray& argument : arguments)
@@ -36,7 +29,7 @@ QList<ProcessInfo> liveProcesses() {
         if (!number)
             continue;
         // "pid (name) state ppid pgrp ...": the name may hold blanks.
-        const QByteArray stat = readAll("/proc/" + name + "/stat");
+        const QByteArray stat = fileBytes("/proc/" + name + "/stat");
         const qsizetype close = stat.lastIndexOf(')');
         const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
         if (close < 0 || fields.size() < 3 || fields[0] == "Z")
@@ -45,7 +38,7 @@ QList<ProcessInfo> liveProcesses() {
         process.pid = pid;
         process.parent = fields[1].toInt();
         process.group = fields[2].toInt();
-        process.arguments = readAll("/proc/" + name + "/cmdline").split('\0');
+        process.arguments = fileBytes("/proc/" + name + "/cmdline").split('\0');
         found << process;
     }
     return found;

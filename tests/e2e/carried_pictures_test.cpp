@@ -4,6 +4,7 @@
 // from the page's HTML), and a site that has gone down shows its error card
 // when codes are shown, even though it had a picture before.
 #include "catalogue_reader.h"
+#include "data_folder.h"
 #include "program_run.h"
 #include "support/temp_home.h"
 #include "support/test_site.h"
@@ -33,17 +34,9 @@ protected:
         program.start();
         EXPECT_TRUE(program.waitForStderr("All Done", 180000)) << qPrintable(program.stderrText());
         EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
-        QString error;
-        const auto folders =
-            e2e::readCatalogue(home.read("Documents/pagorama/listings.xml"), &error);
-        EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
-        return folders;
+        return e2e::savedCatalogue(home);
     }
-    QImage picture(const e2e::CatalogueLink& link) const {
-        QString relative = link.value("IMAGE");
-        relative.replace('\\', '/');
-        return QImage(home.dataFolder() + relative, "BMP");
-    }
+    QImage picture(const e2e::CatalogueLink& link) const { return e2e::pictureOf(home, link); }
 
     TempHome home;
     std::unique_ptr<TestSite> site = std::make_unique<TestSite>();

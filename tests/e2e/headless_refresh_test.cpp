@@ -3,6 +3,7 @@
 // pictures and the pages, serves them, and ends on SIGTERM with its settings
 // saved. A second start refreshes again and removes the first run's pictures.
 #include "catalogue_reader.h"
+#include "data_folder.h"
 #include "picture_colour.h"
 #include "program_run.h"
 #include "support/http_test_client.h"
@@ -65,12 +66,6 @@ QStringList expectedNames(bool reachable, bool titled) {
 QByteArray colouredPage(const char* colour) {
     return QByteArray("<html><head><title>Coloured</title></head><body style=\"background:") +
            colour + ";margin:0\"><h1>Coloured page</h1></body></html>";
-}
-
-QImage picture(const TempHome& home, const e2e::CatalogueLink& link) {
-    QString relative = link.value("IMAGE");
-    relative.replace('\\', '/');
-    return QImage(home.dataFolder() + relative, "BMP");
 }
 
 class HeadlessProgram : public ::testing::Test {
@@ -141,13 +136,13 @@ TEST_F(HeadlessProgram, RefreshesCataloguesAndServesThePages) {
 
     // The pictures: a thumbnail of the red page, the 404 card on khaki, the
     // file icon on white.
-    const QImage alpha = picture(home, e2e::findLink(folders, "Alpha"));
+    const QImage alpha = e2e::pictureOf(home, e2e::findLink(folders, "Alpha"));
     ASSERT_FALSE(alpha.isNull());
     EXPECT_EQ(mainColour(alpha), QColor(255, 0, 0));
-    const QImage error = picture(home, gadget);
+    const QImage error = e2e::pictureOf(home, gadget);
     ASSERT_EQ(error.size(), QSize(122, 122));
     EXPECT_EQ(QColor(error.pixel(2, 2)), QColor(189, 189, 115));
-    const QImage icon = picture(home, secret);
+    const QImage icon = e2e::pictureOf(home, secret);
     ASSERT_EQ(icon.size(), QSize(122, 122));
     EXPECT_EQ(QColor(icon.pixel(2, 2)), QColor(Qt::white));
 
@@ -156,21 +151,21 @@ TEST_F(HeadlessProgram, RefreshesCataloguesAndServesThePages) {
     // redirected favourite is taken from its final address.
     const auto blank = e2e::findLink(folders, "Blank");
     EXPECT_EQ(blank.value("GIVEN_TITLE"), "Blank");
-    EXPECT_EQ(QColor(picture(home, blank).pixel(2, 2)), QColor(189, 189, 115));
+    EXPECT_EQ(QColor(e2e::pictureOf(home, blank).pixel(2, 2)), QColor(189, 189, 115));
     const auto bank = e2e::findLink(folders, "Bank");
     EXPECT_EQ(bank.value("PRECODE"), "-98");
     EXPECT_EQ(bank.value("CODE"), "-98");
-    EXPECT_EQ(QColor(picture(home, bank).pixel(2, 2)), QColor(Qt::white));
+    EXPECT_EQ(QColor(e2e::pictureOf(home, bank).pixel(2, 2)), QColor(Qt::white));
     const auto moved = e2e::findLink(folders, "Moved");
     EXPECT_EQ(moved.value("PRECODE"), "302");
     EXPECT_EQ(moved.value("PID_IS_URL"), site.url("/redirect/302")); // the address as stored
     EXPECT_EQ(moved.value("CODE"), "200");
     EXPECT_EQ(moved.value("GIVEN_TITLE"), "Test Title");
-    EXPECT_FALSE(picture(home, moved).isNull());
+    EXPECT_FALSE(e2e::pictureOf(home, moved).isNull());
     // The temporary shortcut of the redirected favourite is gone again.
     EXPECT_EQ(QDir(home.favorites() + "/Pictures").entryList(QDir::Files).size(), 3);
-    const QImage blankPicture = picture(home, blank);
-    EXPECT_NE(picture(home, bank), blankPicture);
+    const QImage blankPicture = e2e::pictureOf(home, blank);
+    EXPECT_NE(e2e::pictureOf(home, bank), blankPicture);
 
     // The pages are written and served by the program's own server.
     EXPECT_FALSE(home.read("Documents/pagorama/view.htm").isEmpty());
@@ -216,7 +211,7 @@ TEST_F(HeadlessProgram, NextRunRemovesOldPicturesAndKeepsAnUnreachableSitesPictu
         ASSERT_EQ(first.terminate(), 0);
     }
     const auto firstFlaky = e2e::findLink(catalogue(), "Flaky");
-    const QImage firstPicture = picture(home, firstFlaky);
+    const QImage firstPicture = e2e::pictureOf(home, firstFlaky);
     ASSERT_FALSE(firstPicture.isNull());
     EXPECT_EQ(mainColour(firstPicture), QColor(0, 0, 255));
 
@@ -231,7 +226,7 @@ TEST_F(HeadlessProgram, NextRunRemovesOldPicturesAndKeepsAnUnreachableSitesPictu
     const auto flaky = e2e::findLink(folders, "Flaky");
     EXPECT_EQ(flaky.value("CODE"), "503");
     EXPECT_NE(flaky.value("IMAGE"), firstFlaky.value("IMAGE")); // this run's name
-    EXPECT_EQ(picture(home, flaky), firstPicture); // the earlier picture, carried forward
+    EXPECT_EQ(e2e::pictureOf(home, flaky), firstPicture); // the earlier picture, carried forward
 
     // Only this run's pictures and their compressed and large copies are
     // left: every name starts with the encoded counter "   3" (the first run

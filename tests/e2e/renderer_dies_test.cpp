@@ -8,6 +8,7 @@
 #include "catalogue/placeholder.h"
 #include "browser_processes.h"
 #include "catalogue_reader.h"
+#include "data_folder.h"
 #include "picture_colour.h"
 #include "program_run.h"
 #include "support/http_test_client.h"
@@ -137,11 +138,7 @@ protected:
         });
     }
 
-    QImage pictureOf(const e2e::CatalogueLink& link) const {
-        QString relative = link.value("IMAGE");
-        relative.replace('\\', '/');
-        return QImage(home.dataFolder() + relative, "BMP");
-    }
+    QImage pictureOf(const e2e::CatalogueLink& link) const { return e2e::pictureOf(home, link); }
 
     std::shared_ptr<HeldPages> held = std::make_shared<HeldPages>();
     TempHome home;

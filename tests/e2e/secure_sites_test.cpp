@@ -6,6 +6,7 @@
 // favourites get the "Secure Site" card unfetched.
 #include "catalogue/placeholder.h"
 #include "catalogue_reader.h"
+#include "data_folder.h"
 #include "program_run.h"
 #include "support/snapshot_site.h"
 #include "support/temp_home.h"
@@ -106,19 +107,9 @@ protected:
             << qPrintable(program.stderrText());
     }
 
-    QList<CatalogueFolder> catalogue() {
-        QString error;
-        const auto folders =
-            e2e::readCatalogue(home.read("Documents/pagorama/listings.xml"), &error);
-        EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
-        return folders;
-    }
+    QList<CatalogueFolder> catalogue() { return e2e::savedCatalogue(home); }
 
-    QImage picture(const e2e::CatalogueLink& link) {
-        QString relative = link.value("IMAGE");
-        relative.replace('\\', '/');
-        return QImage(home.dataFolder() + relative, "BMP");
-    }
+    QImage picture(const e2e::CatalogueLink& link) { return e2e::pictureOf(home, link); }
 
     TempHome home;
     // Two authorities given to the program only through SSL_CERT_FILE.

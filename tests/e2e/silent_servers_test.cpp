@@ -6,6 +6,7 @@
 // when the browser dies meanwhile.
 #include "browser_processes.h"
 #include "catalogue_reader.h"
+#include "data_folder.h"
 #include "picture_colour.h"
 #include "program_run.h"
 #include "support/loopback_site.h"
@@ -47,17 +48,6 @@ protected:
         EXPECT_TRUE(ended) << qPrintable(program.stderrText());
         EXPECT_EQ(program.terminate(), 0);
         return ended ? took : -1;
-    }
-    QList<e2e::CatalogueFolder> catalogue() const {
-        QString error;
-        const auto folders = e2e::readCatalogue(home.read("Documents/pagorama/listings.xml"), &error);
-        EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
-        return folders;
-    }
-    QImage pictureOf(const e2e::CatalogueLink& link) const {
-        QString relative = link.value("IMAGE");
-        relative.replace('\\', '/');
-        return QImage(home.dataFolder() + relative, "BMP");
     }
 
     TempHome home;
@@ -146,11 +136,11 @@ TEST_F(SilentServers, FiveHundredAllSilentEndWithTwoConnectionsAtMostPerServer) 
             silent.url(1 + i % 25, QStringLiteral("/page/%1").arg(i)));
     ASSERT_GT(runOnce(150), 0);
     int links = 0;
-    for (const e2e::CatalogueFolder& folder : catalogue())
+    for (const e2e::CatalogueFolder& folder : e2e::savedCatalogue(home))
         for (const e2e::CatalogueLink& link : folder.links) {
             ++links;
             EXPECT_EQ(link.value("CODE"), "-1") << qPrintable(link.value("DESCRIPTION"));
-            EXPECT_FALSE(pictureOf(link).isNull()) << "no card";
+            EXPECT_FALSE(e2e::pictureOf(home, link).isNull()) << "no card";
         }
     EXPECT_EQ(links, 500);
     for (int address = 1; address <= 25; ++address)
@@ -179,11 +169,11 @@ TEST_F(SilentServers, ResultsWaitingForTheirTurnKeepTheirPicturesWhenTheBrowserD
     ASSERT_TRUE(program.waitForStderr("All Done", 120000)) << qPrintable(program.stderrText());
     EXPECT_EQ(program.terminate(), 0);
 
-    for (const e2e::CatalogueFolder& folder : catalogue())
+    for (const e2e::CatalogueFolder& folder : e2e::savedCatalogue(home))
         for (const e2e::CatalogueLink& link : folder.links) {
             const QString name = link.value("DESCRIPTION");
             SCOPED_TRACE(name.toStdString());
-            const QImage picture = pictureOf(link);
+            const QImage picture = e2e::pictureOf(home, link);
             ASSERT_FALSE(picture.isNull()) << "no picture file";
             if (name.startsWith("P") && name.mid(1).toInt() <= 20) {
                 EXPECT_EQ(e2e::mainColour(picture).name().toLatin1(),
