@@ -144,8 +144,13 @@ void THttpConnection::readReady() {
             peerClosed();
             return;
         }
-        if (state() == csProcessing && !bodyAccepted_)
+        // A full buffer may have left more behind in the socket.
+        if (received == ReadSize)
+            unreadMaybe_ = true;
+        if (state() == csProcessing && !bodyAccepted_) {
+            unreadMaybe_ = true;
             return; // nobody wants bytes while an answer is under way
+        }
         if (raw) {
             // Each arrival of an accepted body gives the client time for the next.
             if (bodyAccepted_ && !lingering_ && watching_ == Watch::Request)
@@ -158,8 +163,10 @@ void THttpConnection::readReady() {
         QByteArray line;
         while (fd_ >= 0 && lineMode_ && state() != csProcessing && input_.nextLine(&line))
             handleLine(std::move(line));
-        if (state() == csProcessing && !bodyAccepted_)
+        if (state() == csProcessing && !bodyAccepted_ && !input_.isEmpty()) {
+            unreadMaybe_ = true;
             input_.takeAll();
+        }
     });
 }
 
@@ -408,6 +415,13 @@ void THttpConnection::pump() {
         if (endingResponse_) {
             endingResponse_ = false;
             output_.clear(); // its room is not needed until the connection closes
+            if (closesAtAnswerEnd()) {
+                // The close sends what is corked and ends the connection in
+                // one step, as the deferred step would have a moment later.
+                parser_.setState(csAwaitRequest);
+                closeNow();
+                return;
+            }
             shutdownSending();
             deferStep(int(THttpServer::Deferred::ResponseDone));
         } else if (closeWhenFlushed_) {
@@ -551,6 +565,18 @@ void THttpConnection::responseDone() {
         closeGracefully();
     else
         watchRequest();
+}
+
+bool THttpConnection::closesAtAnswerEnd() const {
+    // A close with bytes of the client still unread would reset the
+    // connection and could take the answer with it; only a connection with
+    // nothing left to read, not kept alive, closes at once. A request that
+    // announced a body may have more of it on the way.
+    if (unreadMaybe_ || lingering_ || bodyAccepted_ || !lineMode_ || !input_.isEmpty() ||
+        request().hasContentLength)
+        return false;
+    return peerGone_ || closeWhenFlushed_ ||
+           request().connection.compare("Keep-Alive", Qt::CaseInsensitive) != 0;
 }
 
 void THttpConnection::closeGracefully() {

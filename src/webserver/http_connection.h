@@ -128,6 +128,7 @@ private:
     void peerClosed();
     void closeNow();
     void closeGracefully();
+    bool closesAtAnswerEnd() const;
     void shutdownSending();
     void waitForRoom();
     template <typename Work> void guarded(Work&& work);
@@ -176,6 +177,7 @@ private:
     bool sendingShut_ = false;
     int busy_ = 0;           // depth of this object's own event handling
     bool lingering_ = false; // answered and closing: input is dropped
+    bool unreadMaybe_ = false; // the client may have sent bytes not read
 
     Watch watching_ = Watch::None;
     qint64 watchDeadline_ = 0;   // on the server's clock, while watching_

@@ -78,6 +78,9 @@ THttpServer::THttpServer(QObject* parent) : QObject(parent) {
     watchTimer_ = new QTimer(this);
     watchTimer_->setSingleShot(true);
     connect(watchTimer_, &QTimer::timeout, this, [this] { watchesDue(); });
+    stepsTimer_ = new QTimer(this);
+    stepsTimer_->setSingleShot(true);
+    connect(stepsTimer_, &QTimer::timeout, this, [this] { runDeferred(); });
     // Files go to the socket through sendfile, which has no MSG_NOSIGNAL: a
     // client that resets its connection must not end the program.
     struct sigaction current {};
@@ -389,10 +392,11 @@ void THttpServer::watchesDue() {
 
 void THttpServer::defer(THttpConnection* connection, Deferred what) {
     deferred_.push_back({connection->serial_, what});
-    if (!deferredPosted_) {
-        deferredPosted_ = true;
-        QCoreApplication::postEvent(this, new QEvent(QEvent::Type(deferredStepsEventType())));
-    }
+    // The steps run on the next pass of the event loop. A timer due at once
+    // takes them there without waking the loop through its wake-up
+    // descriptor, as a posted event does: this runs on the loop's own thread.
+    if (!deferredPosted_ && !stepsTimer_->isActive())
+        stepsTimer_->start(0);
 }
 
 void THttpServer::runDeferred() {
@@ -402,8 +406,10 @@ void THttpServer::runDeferred() {
         const DeferredStep step = deferred_.front();
         deferred_.pop_front();
         // A step that runs a nested event loop lets that loop go on with
-        // the rest of the queue.
-        if (!deferred_.empty() && !deferredPosted_) {
+        // the rest of the queue (the timer running this one would not fire
+        // inside it). A client's closing notice only tells the owner, whose
+        // handler runs no loop, and needs no such care.
+        if (!deferred_.empty() && !deferredPosted_ && step.what != Deferred::ClientClosed) {
             deferredPosted_ = true;
             QCoreApplication::postEvent(this, new QEvent(QEvent::Type(deferredStepsEventType())));
         }

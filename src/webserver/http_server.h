@@ -143,7 +143,8 @@ private:
     QHash<quint64, THttpConnection*> live_; // by serial
     quint64 nextSerial_ = 0;
     std::deque<DeferredStep> deferred_;
-    bool deferredPosted_ = false;
+    bool deferredPosted_ = false; // an event runs the steps (see runDeferred)
+    QTimer* stepsTimer_ = nullptr; // runs the steps on the next pass
     QElapsedTimer clock_;
     QTimer* watchTimer_ = nullptr;
     qint64 watchTimerDeadline_ = 0;
