@@ -158,7 +158,6 @@ int openBeneath(int dirFd, const char* relative) {
 void fill(OpenedDocument* opened, int fd, const struct stat& status) {
     opened->fd = fd;
     opened->size = status.st_size;
-    opened->modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, Qt::UTC);
     opened->modifiedSecs = status.st_mtim.tv_sec;
 }
 

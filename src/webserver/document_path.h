@@ -39,8 +39,8 @@ std::optional<QByteArray> mapRequestPath(const QByteArray& defaultDocName,
 struct OpenedDocument {
     int fd = -1; // owned by the caller
     qint64 size = 0;
-    QDateTime modified;      // UTC
-    qint64 modifiedSecs = 0; // the same, in seconds since 1970
+    qint64 modifiedSecs = 0; // last change, in seconds since 1970
+    QDateTime modified() const { return QDateTime::fromSecsSinceEpoch(modifiedSecs, Qt::UTC); }
 };
 enum class OpenResult { Opened, Missing, NotAFile, Outside, Unreadable };
 // Opens path for reading when it is a regular file whose real location

@@ -159,13 +159,20 @@ QByteArray fileHeader(const QByteArray& version, const QByteArray& contentType, 
     // Built in one buffer: this runs for every file served.
     QByteArray header;
     header.reserve(version.size() + contentType.size() + 120 + sizeof kNoFramingHeaders);
+    // The length's digits, written from the last one back.
     char number[24];
-    const int digits = std::snprintf(number, sizeof number, "%lld", static_cast<long long>(length));
+    char* const numberEnd = number + sizeof number;
+    char* digits = numberEnd;
+    quint64 rest = quint64(std::max<qint64>(length, 0));
+    do {
+        *--digits = char('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
     header.append(version)
         .append(" 200 OK\r\nContent-Type: ")
         .append(contentType)
         .append("\r\nContent-Length: ")
-        .append(number, digits)
+        .append(digits, numberEnd - digits)
         .append("\r\n");
     if (!lastModified.isNull())
         header.append("Last-Modified: ").append(lastModified).append(" GMT\r\n");

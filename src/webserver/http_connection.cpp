@@ -51,10 +51,41 @@ THttpConnection::THttpConnection() = default;
 
 void THttpConnection::clear() {
     // A record whose socket is closed has nothing to give back to the
-    // server; the fresh one takes its place member by member.
-    std::unique_ptr<FileStream> spareFile = std::move(spareFile_);
-    *this = THttpConnection();
-    spareFile_ = std::move(spareFile);
+    // server. Member by member as a new record has them, except that the
+    // buffers and the spare file stream are kept for the next client.
+    server_ = nullptr;
+    fd_ = -1;
+    serial_ = 0;
+    wantRead_ = wantWrite_ = inEpoll_ = false;
+    peerAddr_.clear();
+    docDir_.clear();
+    defaultDoc_.clear();
+    below_.clear();
+    mapped_ = false;
+    document_.clear();
+    documentMade_ = false;
+    // The request's fields are made anew by the next client's request line;
+    // until then nothing reads them.
+    parser_.setState(csAwaitRequest);
+    parser_.request().headerBytes = 0;
+    input_.clear();
+    lineMode_ = true;
+    bodyAccepted_ = rawDeliveryPosted_ = emptyBodyNotice_ = false;
+    dropStream();
+    stream_.reset();
+    streamIsOwnFile_ = false;
+    documentSecs_ = -1;
+    documentContentType_.clear();
+    output_.clear();
+    outputSent_ = 0;
+    endingResponse_ = closeWhenFlushed_ = peerGone_ = closing_ = sendingShut_ = false;
+    busy_ = 0;
+    lingering_ = unreadMaybe_ = false;
+    watching_ = Watch::None;
+    watchDeadline_ = 0;
+    idleSince_.invalidate();
+    lastProgress_.invalidate();
+    unsentAtCheck_ = -1;
 }
 
 const QString& THttpConnection::document() const {
@@ -160,9 +191,9 @@ void THttpConnection::readReady() {
             return;
         }
         input_.append(buffer, received);
-        QByteArray line;
+        QByteArrayView line;
         while (fd_ >= 0 && lineMode_ && state() != csProcessing && input_.nextLine(&line))
-            handleLine(std::move(line));
+            handleLine(line);
         if (state() == csProcessing && !bodyAccepted_ && !input_.isEmpty()) {
             unreadMaybe_ = true;
             input_.takeAll();
@@ -170,10 +201,10 @@ void THttpConnection::readReady() {
     });
 }
 
-void THttpConnection::handleLine(QByteArray line) {
+void THttpConnection::handleLine(QByteArrayView line) {
     if (state() == csAwaitRequest)
         bodyAccepted_ = false;
-    switch (parser_.takeLine(std::move(line))) {
+    switch (parser_.takeLine(line)) {
     case RequestParser::Outcome::TooLarge:
         abortConnection();
         break;
@@ -324,7 +355,7 @@ void THttpConnection::sendFileResponse(bool withBody, const OpenedDocument& open
     // (or, should the answer stall, for a moment at most).
     const int cork = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
-    documentDate_ = opened.modified;
+    documentSecs_ = opened.modifiedSecs;
     documentContentType_ = plainName ? ContentTypeOfName(below_) : ContentTypeOf(document());
     // HEAD announces the length and sends none of it.
     dropStream();

@@ -62,7 +62,9 @@ public:
     const QString& docDir() const { return docDir_; }
     const QString& defaultDoc() const { return defaultDoc_; }
     const QString& peerAddr() const { return peerAddr_; }
-    QDateTime documentDate() const { return documentDate_; }
+    QDateTime documentDate() const {
+        return documentSecs_ < 0 ? QDateTime() : QDateTime::fromSecsSinceEpoch(documentSecs_, Qt::UTC);
+    }
     const QByteArray& documentContentType() const { return documentContentType_; }
     bool isConnected() const { return fd_ >= 0; }
     THttpServer* server() const { return server_; }
@@ -109,12 +111,12 @@ private:
     enum class Flush { Drained, Blocked, Closed };
     enum class Watch { None, Request, Answer };
 
-    THttpConnection& operator=(THttpConnection&&) = default;
     // Back to the state of a new record, for the next client. Only for a
-    // record whose socket is closed.
+    // record whose socket is closed. A member added below must be reset
+    // there too.
     void clear();
     void dropStream();
-    void handleLine(QByteArray line);
+    void handleLine(QByteArrayView line);
     void dispatch();
     void serveDocument(bool withBody);
     void sendFileResponse(bool withBody, const OpenedDocument& opened, bool plainName);
@@ -165,7 +167,7 @@ private:
     std::unique_ptr<QIODevice> stream_;
     bool streamIsOwnFile_ = false; // stream_ is a FileStream of sendFileResponse
     std::unique_ptr<FileStream> spareFile_;
-    QDateTime documentDate_;
+    qint64 documentSecs_ = -1; // the served file's last change, in seconds since 1970
     QByteArray documentContentType_;
 
     QByteArray output_;           // bytes waiting for the socket

@@ -8,27 +8,34 @@ namespace webserver {
 
 namespace {
 
-bool startsWithNoCase(const QByteArray& line, const char* name) {
-    const qsizetype length = qsizetype(qstrlen(name));
-    return line.size() >= length && qstrnicmp(line.constData(), name, length) == 0;
+// Sets text to bytes, in its own room when that is large enough and nobody
+// else holds it: a connection's record parses request after request.
+void setBytes(QByteArray& text, QByteArrayView bytes) {
+    if (!text.isDetached() || text.capacity() < bytes.size()) {
+        text = bytes.toByteArray();
+        return;
+    }
+    text.resize(bytes.size());
+    if (!bytes.isEmpty())
+        std::memcpy(text.data(), bytes.data(), size_t(bytes.size()));
 }
 
-// The text after the first ":" and the spaces that follow it; trailing spaces stay.
-QByteArray headerValue(const QByteArray& line) {
-    qsizetype at = line.indexOf(':') + 1;
-    while (at < line.size() && line[at] == ' ')
-        ++at;
-    return line.mid(at);
+// Empties text, keeping its room when nobody else holds it.
+void empty(QByteArray& text) {
+    if (text.isDetached())
+        text.resize(0);
+    else
+        text.clear();
 }
 
 // Next space-separated token starting at *at; advances *at past it.
-QByteArray nextToken(const QByteArray& line, qsizetype* at) {
+QByteArrayView nextToken(QByteArrayView line, qsizetype* at) {
     while (*at < line.size() && line[*at] == ' ')
         ++*at;
     const qsizetype start = *at;
     while (*at < line.size() && line[*at] != ' ')
         ++*at;
-    return line.mid(start, *at - start);
+    return line.sliced(start, *at - start);
 }
 
 // The usual methods and versions as shared texts: most requests need no
@@ -41,27 +48,95 @@ QByteArray knownWord(QByteArrayView text) {
     return {};
 }
 
+// The header names the request keeps a field for.
+enum class HeaderName {
+    Other,
+    ContentType,
+    ContentLength,
+    Accept,
+    Referer,
+    AcceptLanguage,
+    AcceptEncoding,
+    UserAgent,
+    Host,
+    Connection
+};
+
+HeaderName headerName(QByteArrayView name) {
+    static const struct {
+        const char* text;
+        qsizetype size;
+        HeaderName name;
+    } known[] = {{"Host", 4, HeaderName::Host},
+                 {"Accept", 6, HeaderName::Accept},
+                 {"Referer", 7, HeaderName::Referer},
+                 {"Connection", 10, HeaderName::Connection},
+                 {"User-Agent", 10, HeaderName::UserAgent},
+                 {"Content-Type", 12, HeaderName::ContentType},
+                 {"Content-Length", 14, HeaderName::ContentLength},
+                 {"Accept-Language", 15, HeaderName::AcceptLanguage},
+                 {"Accept-Encoding", 15, HeaderName::AcceptEncoding}};
+    for (const auto& entry : known)
+        if (entry.size == name.size() && qstrnicmp(name.data(), entry.text, entry.size) == 0)
+            return entry.name;
+    return HeaderName::Other;
+}
+
+void applyContentLength(QByteArrayView value, HttpRequest& request) {
+    qint64 number = 0;
+    if (!parseContentLength(value, &number)) {
+        request.contentLengthValid = false;
+    } else {
+        // Two lines that disagree leave the length unknown.
+        if (request.hasContentLength && number != request.contentLengthValue)
+            request.contentLengthValid = false;
+        request.contentLengthValue = number;
+        if (number <= std::numeric_limits<qint32>::max())
+            request.contentLength = qint32(number);
+    }
+    request.hasContentLength = true;
+}
+
 } // namespace
 
-void parseRequestLine(const QByteArray& line, HttpRequest& request) {
+void HttpRequest::startOver() {
+    method.clear(); // the usual ones are shared texts
+    empty(path);
+    empty(params);
+    version.clear();
+    versionValid = true;
+    headerLines.resize(0);
+    for (QByteArray* text :
+         {&contentType, &accept, &referer, &acceptLanguage, &acceptEncoding, &userAgent, &host,
+          &connection})
+        empty(*text);
+    hostLines = 0;
+    contentLength = 0;
+    hasContentLength = false;
+    contentLengthValid = true;
+    contentLengthValue = 0;
+    headerBytes = 0;
+}
+
+void parseRequestLine(QByteArrayView line, HttpRequest& request) {
     qsizetype at = line.indexOf(' ');
     if (at < 0)
         at = line.size();
-    request.method = knownWord(QByteArrayView(line).first(at));
+    request.method = knownWord(line.first(at));
     if (request.method.isNull())
-        request.method = line.left(at).toUpper();
-    const QByteArray target = nextToken(line, &at);
+        request.method = line.first(at).toByteArray().toUpper();
+    const QByteArrayView target = nextToken(line, &at);
     const qsizetype question = target.indexOf('?');
     if (question >= 0) {
-        request.path = target.left(question);
-        request.params = target.mid(question + 1);
+        setBytes(request.path, target.first(question));
+        setBytes(request.params, target.sliced(question + 1));
     } else {
-        request.path = target;
-        request.params.clear();
+        setBytes(request.path, target);
+        empty(request.params);
     }
-    request.version = nextToken(line, &at);
-    const QByteArray known = knownWord(request.version);
-    request.version = known.isNull() ? request.version.toUpper().trimmed() : known;
+    const QByteArrayView versionText = nextToken(line, &at);
+    const QByteArray known = knownWord(versionText);
+    request.version = known.isNull() ? versionText.toByteArray().toUpper().trimmed() : known;
     request.versionValid = true;
     if (request.version.isEmpty()) {
         request.version = "HTTP/1.0";
@@ -73,8 +148,8 @@ void parseRequestLine(const QByteArray& line, HttpRequest& request) {
     }
 }
 
-bool parseContentLength(const QByteArray& text, qint64* value) {
-    const QByteArray digits = text.trimmed();
+bool parseContentLength(QByteArrayView text, qint64* value) {
+    const QByteArrayView digits = text.trimmed();
     if (digits.isEmpty())
         return false;
     qint64 result = 0;
@@ -90,45 +165,53 @@ bool parseContentLength(const QByteArray& text, qint64* value) {
     return true;
 }
 
-void applyHeaderLine(const QByteArray& line, HttpRequest& request) {
-    if (line.contains(':')) {
-        const QByteArray value = headerValue(line);
-        if (startsWithNoCase(line, "content-type:")) {
-            request.contentType = value;
-        } else if (startsWithNoCase(line, "content-length:")) {
-            qint64 number = 0;
-            if (!parseContentLength(value, &number)) {
-                request.contentLengthValid = false;
-            } else {
-                // Two lines that disagree leave the length unknown.
-                if (request.hasContentLength && number != request.contentLengthValue)
-                    request.contentLengthValid = false;
-                request.contentLengthValue = number;
-                if (number <= std::numeric_limits<qint32>::max())
-                    request.contentLength = qint32(number);
-            }
-            request.hasContentLength = true;
-        } else if (startsWithNoCase(line, "Accept:")) {
-            request.accept = value;
-        } else if (startsWithNoCase(line, "Referer:")) {
-            request.referer = value;
-        } else if (startsWithNoCase(line, "Accept-Language:")) {
-            request.acceptLanguage = value;
-        } else if (startsWithNoCase(line, "Accept-Encoding:")) {
-            request.acceptEncoding = value;
-        } else if (startsWithNoCase(line, "User-Agent:")) {
-            request.userAgent = value;
-        } else if (startsWithNoCase(line, "Host:")) {
-            request.host = value;
+void applyHeaderLine(QByteArrayView line, HttpRequest& request) {
+    const qsizetype colon = line.indexOf(':');
+    const HeaderName name = colon > 0 ? headerName(line.first(colon)) : HeaderName::Other;
+    if (name != HeaderName::Other) {
+        // The text after the ":" and the spaces that follow it; trailing
+        // spaces stay.
+        qsizetype at = colon + 1;
+        while (at < line.size() && line[at] == ' ')
+            ++at;
+        const QByteArrayView value = line.sliced(at);
+        switch (name) {
+        case HeaderName::ContentType:
+            setBytes(request.contentType, value);
+            break;
+        case HeaderName::ContentLength:
+            applyContentLength(value, request);
+            break;
+        case HeaderName::Accept:
+            setBytes(request.accept, value);
+            break;
+        case HeaderName::Referer:
+            setBytes(request.referer, value);
+            break;
+        case HeaderName::AcceptLanguage:
+            setBytes(request.acceptLanguage, value);
+            break;
+        case HeaderName::AcceptEncoding:
+            setBytes(request.acceptEncoding, value);
+            break;
+        case HeaderName::UserAgent:
+            setBytes(request.userAgent, value);
+            break;
+        case HeaderName::Host:
+            setBytes(request.host, value);
             ++request.hostLines;
-        } else if (startsWithNoCase(line, "Connection:")) {
-            request.connection = value;
+            break;
+        case HeaderName::Connection:
+            setBytes(request.connection, value);
+            break;
+        case HeaderName::Other:
+            break;
         }
     }
-    request.headerLines.append(line);
+    request.headerLines.append(line.toByteArray());
 }
 
-RequestParser::Outcome RequestParser::takeLine(QByteArray line) {
+RequestParser::Outcome RequestParser::takeLine(QByteArrayView line) {
     if (state_ == csProcessing)
         return Outcome::Ignored;
     request_.headerBytes += line.size();
@@ -138,7 +221,7 @@ RequestParser::Outcome RequestParser::takeLine(QByteArray line) {
         line.chop(1);
     if (state_ == csAwaitRequest) {
         const qint64 carried = request_.headerBytes;
-        request_ = HttpRequest();
+        request_.startOver();
         request_.headerBytes = carried;
         parseRequestLine(line, request_);
         state_ = csAwaitHeader;
@@ -157,7 +240,10 @@ RequestParser::Outcome RequestParser::takeLine(QByteArray line) {
 void LineSplitter::dropTaken() {
     if (taken_ == 0)
         return;
-    buffer_.remove(0, taken_);
+    if (taken_ == buffer_.size())
+        buffer_.resize(0);
+    else
+        buffer_.remove(0, taken_);
     scanned_ = std::max<qsizetype>(scanned_ - taken_, 0);
     taken_ = 0;
 }
@@ -193,21 +279,30 @@ void LineSplitter::append(const char* data, qsizetype size) {
     }
 }
 
-bool LineSplitter::nextLine(QByteArray* line) {
+bool LineSplitter::nextLine(QByteArrayView* line) {
+    if (taken_ > 0 && taken_ == buffer_.size()) {
+        // All handed out: the room is kept for the next bytes.
+        buffer_.resize(0);
+        taken_ = scanned_ = 0;
+    }
     const qsizetype lf = buffer_.indexOf('\n', std::max(scanned_, taken_));
     if (lf < 0) {
         scanned_ = buffer_.size();
         return false;
     }
-    *line = buffer_.sliced(taken_, lf + 1 - taken_);
+    *line = QByteArrayView(buffer_).sliced(taken_, lf + 1 - taken_);
     taken_ = lf + 1;
     scanned_ = taken_;
-    if (taken_ == buffer_.size()) {
-        // All handed out: the room is kept for the next bytes.
-        buffer_.resize(0);
-        taken_ = scanned_ = 0;
-    }
     return true;
+}
+
+void LineSplitter::clear() {
+    if (buffer_.isDetached())
+        buffer_.resize(0);
+    else
+        buffer_.clear();
+    taken_ = scanned_ = 0;
+    skippingLong_ = false;
 }
 
 QByteArray LineSplitter::takeAll() {

@@ -38,21 +38,26 @@ struct HttpRequest {
     qint64 contentLengthValue = 0; // meaningful when hasContentLength and valid
 
     qint64 headerBytes = 0; // bytes of the request line and header lines so far
+
+    // Back to a request with no fields, as a new one. The texts keep their
+    // room where nobody else holds them, so the next request of this
+    // connection's record fills them without making new ones.
+    void startOver();
 };
 
 // Fills method, path, params and version from a request line (LF and CR
 // already removed). Only the space character separates tokens.
-void parseRequestLine(const QByteArray& line, HttpRequest& request);
+void parseRequestLine(QByteArrayView line, HttpRequest& request);
 
 // Records one header line: recognised names fill their fields; every line,
 // with or without ":", is appended to headerLines.
-void applyHeaderLine(const QByteArray& line, HttpRequest& request);
+void applyHeaderLine(QByteArrayView line, HttpRequest& request);
 
 // The one reading of a Content-Length value: decimal digits, with blanks
 // around them allowed. A sign, blanks inside or any other byte make it no
 // number (false). Values beyond 18 digits read as INT64_MAX, which every
 // limit refuses.
-bool parseContentLength(const QByteArray& text, qint64* value);
+bool parseContentLength(QByteArrayView text, qint64* value);
 
 // The line state machine of one connection.
 class RequestParser {
@@ -64,8 +69,9 @@ public:
         Ignored,  // the line arrived while processing and was thrown away
     };
 
-    // Takes one line as received (with its LF, if any).
-    Outcome takeLine(QByteArray line);
+    // Takes one line as received (with its LF, if any). Nothing of line is
+    // held once this returns.
+    Outcome takeLine(QByteArrayView line);
 
     THttpConnectionState state() const { return state_; }
     void setState(THttpConnectionState state) { state_ = state; }
@@ -84,13 +90,16 @@ class LineSplitter {
 public:
     // Appends received bytes.
     void append(const char* data, qsizetype size);
-    // Takes the next complete line, or returns false.
-    bool nextLine(QByteArray* line);
+    // Takes the next complete line, or returns false. The line lies in the
+    // pending bytes: it stays valid until this splitter is next used.
+    bool nextLine(QByteArrayView* line);
     // Takes what is pending (a partial line at end of input, or raw data).
     QByteArray takeAll();
     // The pending bytes, for reading and taking raw data in place.
     QByteArray& pending();
     bool isEmpty() const { return buffer_.size() == taken_; }
+    // Drops everything, keeping the room for the next client's bytes.
+    void clear();
 
 private:
     void dropTaken();

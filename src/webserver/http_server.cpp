@@ -282,6 +282,7 @@ void THttpServer::acceptReady() {
         // than on the next pass of the event loop.
         connection->readReady();
     }
+    runStepsOfBatch();
 }
 
 int THttpServer::connectionLimit() {
@@ -359,6 +360,17 @@ void THttpServer::socketsReady() {
         if (connection && connection->wantWrite_ && (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)))
             connection->writeReady();
     }
+    runStepsOfBatch();
+}
+
+void THttpServer::runStepsOfBatch() {
+    // The handlers of the batch have all returned, which is all a deferred
+    // step waits for: running the steps now spares the event loop a pass
+    // for them. The timer stays the way for steps queued anywhere else.
+    if (deferred_.empty() || !stepsTimer_->isActive())
+        return;
+    stepsTimer_->stop();
+    runDeferred();
 }
 
 void THttpServer::scheduleWatch(qint64 deadline) {

@@ -128,6 +128,7 @@ private:
     void socketsReady();
     void defer(THttpConnection* connection, Deferred what);
     void runDeferred();
+    void runStepsOfBatch();
     // The watches of all connections (no request in time, answer not
     // read) share one timer, set for the earliest time one is due.
     qint64 clockMs() const { return clock_.elapsed(); }

@@ -157,6 +157,11 @@ QByteArray HttpTestClient::readToEnd() {
     return readAtLeast(std::numeric_limits<qsizetype>::max());
 }
 
+bool HttpTestClient::hasBytesWaiting() const {
+    char byte = 0;
+    return fd_ >= 0 && ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
 void HttpTestClient::shutdownSending() {
     if (fd_ >= 0)
         ::shutdown(fd_, SHUT_WR);

@@ -53,6 +53,8 @@ public:
     QByteArray readAtLeast(qsizetype n);
     // True when the server has closed its sending side (end of stream seen).
     bool sawEnd() const { return sawEnd_; }
+    // True when bytes of the answer have arrived (without waiting or taking them).
+    bool hasBytesWaiting() const;
     // Closes the sending direction (the server sees the end of the request stream).
     void shutdownSending();
     // Closes with a reset instead of the orderly close.

@@ -110,7 +110,7 @@ TEST_F(DocumentFolder, OpeningChecksWhereTheFileReallyIs) {
     OpenedDocument opened;
     ASSERT_EQ(openDocument(docDir + "/viewer.htm", root, &opened), OpenResult::Opened);
     EXPECT_EQ(opened.size, 1);
-    EXPECT_TRUE(opened.modified.isValid());
+    EXPECT_TRUE(opened.modified().isValid());
     ::close(opened.fd);
     EXPECT_EQ(openDocument(docDir + "/out.txt", root, &opened), OpenResult::Outside);
     EXPECT_EQ(openDocument(docDir + "/pipe", root, &opened), OpenResult::NotAFile)
