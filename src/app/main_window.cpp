@@ -8,7 +8,6 @@
 #include "app/tray_icons.h"
 #include "platform/settings_model.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -209,10 +208,6 @@ void TMain::Button5Click() {
     QFileDialog dialog(this, QStringLiteral("Select Image File"));
     dialog.setObjectName(QStringLiteral("OpenPictureDialog1"));
     dialog.setFileMode(QFileDialog::ExistingFile);
-    // A desktop's own dialog may need the glib event loop, which this
-    // program does not run (see runPagorama).
-    if (!QCoreApplication::eventDispatcher()->inherits("QEventDispatcherGlib"))
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setDefaultSuffix(QStringLiteral("jpg"));
     dialog.setNameFilters({QStringLiteral("JPEG pictures (*.jpg *.jpeg *.JPG *.JPEG)"),
                            QStringLiteral("All files (*)")});

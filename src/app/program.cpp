@@ -103,16 +103,7 @@ int runPagorama(int argc, char** argv) {
         // without window and tray instead of aborting.
         qputenv("QT_QPA_PLATFORM",
                 nonEmpty("WAYLAND_DISPLAY") ? "wayland;xcb;offscreen" : "xcb;offscreen");
-    // The main thread's event loop wakes once or more for every request the
-    // server answers: Qt's own loop costs a tenth of a request less than
-    // glib's. It is chosen for the application alone; threads and programs
-    // started later keep the usual one, and a value the user set stays.
-    const bool plainLoop = !qEnvironmentVariableIsSet("QT_NO_GLIB");
-    if (plainLoop)
-        qputenv("QT_NO_GLIB", "1");
     PagoraApplication application(argc, argv);
-    if (plainLoop)
-        qunsetenv("QT_NO_GLIB");
     initResources();
     QApplication::setApplicationName(QStringLiteral("Pagora"));
     QApplication::setQuitOnLastWindowClosed(false);
