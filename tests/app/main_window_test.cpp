@@ -188,13 +188,13 @@ TEST_F(MainWindow, ControlsShowTheFileAndWriteChangesToTheModelAtOnce) {
 
     core->Close1Click();
     const QByteArray saved = settingsText();
-    EXPECT_TRUE(saved.contains("Port=" + port)) << saved.constData();
-    EXPECT_TRUE(saved.contains("ShareOnNetwork=0")) << saved.constData();
-    EXPECT_TRUE(saved.contains("NewPage=0"));
-    EXPECT_TRUE(saved.contains("SecureSites=1"));
-    EXPECT_TRUE(saved.contains("Interval=45"));
-    EXPECT_TRUE(saved.contains("SortBy=3"));
-    EXPECT_TRUE(saved.contains("History_threshhold=1000"));
+    EXPECT_EQ(home.setting("Data", "Port"), QString::fromLatin1(port));
+    EXPECT_EQ(home.setting("Data", "ShareOnNetwork"), "0");
+    EXPECT_EQ(home.setting("General", "NewPage"), "0");
+    EXPECT_EQ(home.setting("General", "SecureSites"), "1");
+    EXPECT_EQ(home.setting("General", "Interval"), "45");
+    EXPECT_EQ(home.setting("General", "SortBy"), "3");
+    EXPECT_EQ(home.setting("General", "History_threshhold"), "1000");
 }
 
 TEST_F(MainWindow, SharingTheServerListensOnEveryInterfaceUntilUnticked) {
@@ -211,7 +211,7 @@ TEST_F(MainWindow, SharingTheServerListensOnEveryInterfaceUntilUnticked) {
     EXPECT_EQ(core->HttpServer1->server().addr(), QStringLiteral("127.0.0.1"));
     EXPECT_FALSE(core->Settings.shareOnNetwork);
     core->Close1Click();
-    EXPECT_TRUE(settingsText().contains("ShareOnNetwork=0")) << settingsText().constData();
+    EXPECT_EQ(home.setting("Data", "ShareOnNetwork"), "0");
 }
 
 TEST_F(MainWindow, CloseBoxWithAutostartSavesAndStays) {
@@ -220,7 +220,7 @@ TEST_F(MainWindow, CloseBoxWithAutostartSavesAndStays) {
     EXPECT_FALSE(window->close());
     EXPECT_EQ(quits, 0);
     EXPECT_FALSE(core->Run().cancelRequested()); // no cancel for a close that only hides
-    EXPECT_TRUE(settingsText().contains("AutoStart=1"));
+    EXPECT_EQ(home.setting("General", "AutoStart"), "1");
     EXPECT_TRUE(messages.texts.isEmpty()) << qPrintable(messages.texts.join(" | "));
 }
 
@@ -230,7 +230,7 @@ TEST_F(MainWindow, CloseBoxWithoutAutostartEnds) {
     EXPECT_TRUE(window->close());
     EXPECT_EQ(quits, 1);
     EXPECT_TRUE(core->Run().cancelRequested()); // the run was cancelled first
-    EXPECT_TRUE(settingsText().contains("AutoStart=0"));
+    EXPECT_EQ(home.setting("General", "AutoStart"), "0");
 }
 
 TEST_F(MainWindow, CloseFromTheMenuAndShutdownButtonAlwaysEnd) {

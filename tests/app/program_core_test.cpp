@@ -47,9 +47,9 @@ TEST_F(Core, FirstStartPrintsTheFirstRunTextAndSavesCentredDefaults) {
     EXPECT_EQ(core->Settings.top, (screen.height() - app::HeadlessView::FrameHeight) / 2);
     core->Close1Click();
     const QByteArray saved = settingsText();
-    EXPECT_TRUE(saved.contains("Width=429")) << saved.constData();
-    EXPECT_TRUE(saved.contains("Height=353")) << saved.constData();
-    EXPECT_TRUE(saved.contains("Port=80")) << saved.constData();
+    EXPECT_EQ(home.setting("WindowMain", "Width"), "429");
+    EXPECT_EQ(home.setting("WindowMain", "Height"), "353");
+    EXPECT_EQ(home.setting("Data", "Port"), "80");
 }
 
 TEST_F(Core, AnEmptySettingsFileIsNoFirstStart) {
@@ -81,14 +81,14 @@ TEST_F(Core, CloseWithAutostartSavesAndStaysAndWithoutItEnds) {
     EXPECT_FALSE(core->closeProgram());
     EXPECT_EQ(quits, 0);
     EXPECT_FALSE(core->Run().cancelRequested()); // no cancel for a close that only hides
-    EXPECT_TRUE(settingsText().contains("AutoStart=1"));
+    EXPECT_EQ(home.setting("General", "AutoStart"), "1");
 
     core->Settings.autoStart = false;
     EXPECT_TRUE(core->closeProgram());
     EXPECT_EQ(quits, 1);
     EXPECT_TRUE(core->Ending);
     EXPECT_TRUE(core->Run().cancelRequested()); // the run was cancelled first
-    EXPECT_TRUE(settingsText().contains("AutoStart=0"));
+    EXPECT_EQ(home.setting("General", "AutoStart"), "0");
     EXPECT_TRUE(messages.texts.isEmpty()) << qPrintable(messages.texts.join(" | "));
 }
 

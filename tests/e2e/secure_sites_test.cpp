@@ -194,7 +194,7 @@ TEST_F(SecureSitesProgram, OnSecurePagesArePicturedAndRefusedCertificatesShowThe
         << added.body.constData();
 
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
-    EXPECT_TRUE(home.read(".config/pagorama/pagorama.ini").contains("SecureSites=1"));
+    EXPECT_EQ(home.setting("General", "SecureSites"), "1");
 }
 
 TEST_F(SecureSitesProgram, OffHttpsFavouritesAreNeverFetchedAndShowSecureSiteUntilTurnedOn) {
@@ -217,7 +217,7 @@ TEST_F(SecureSitesProgram, OffHttpsFavouritesAreNeverFetchedAndShowSecureSiteUnt
               QStringList{"127.0.0.1"});
 
     EXPECT_EQ(program.terminate(), 0) << qPrintable(program.stderrText());
-    EXPECT_TRUE(home.read(".config/pagorama/pagorama.ini").contains("SecureSites=0"));
+    EXPECT_EQ(home.setting("General", "SecureSites"), "0");
 
     // Turned on, with "Get only if a new site" (on by default), the
     // "Secure Site" cards give way to pictures of the pages.

@@ -1,5 +1,7 @@
 #include "support/temp_home.h"
 
+#include "platform/ini_file.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -87,6 +89,10 @@ QByteArray TempHome::read(const QString& relativePath) const {
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+QString TempHome::setting(const QString& section, const QString& key) const {
+    return platform::IniFile(dir_.path() + "/.config/pagorama/pagorama.ini").readString(section, key);
 }
 
 } // namespace testsupport

@@ -32,6 +32,9 @@ public:
     // Writes a file (creating its folders) below the home folder.
     void write(const QString& relativePath, const QByteArray& contents) const;
     QByteArray read(const QString& relativePath) const;
+    // A value of the settings file as the program reads it (section and key
+    // without regard to case); empty when the file or the key is missing.
+    QString setting(const QString& section, const QString& key) const;
 
 private:
     QTemporaryDir dir_;
