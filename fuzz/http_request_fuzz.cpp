@@ -23,8 +23,8 @@ std::vector<QByteArray> arrivals(const uint8_t* data, size_t size) {
     qsizetype filler = 0;
     while (in.remaining_bytes() > 0) {
         const uint8_t op = in.ConsumeIntegral<uint8_t>();
-        if (op >= 0xf8 && filler < 8 * LineLimit) {
-            out.emplace_back(LineLimit - 4 + (op - 0xf8), 'x');
+        if (op >= 0xf8 && filler < 8 * RequestLineLimit) {
+            out.emplace_back(RequestLineLimit - 4 + (op - 0xf8), 'x');
             filler += out.back().size();
         } else {
             const std::string bytes = in.ConsumeBytesAsString(op % 97 + 1);
@@ -43,11 +43,11 @@ std::vector<QByteArray> expectedLines(const std::vector<QByteArray>& parts, QByt
     std::vector<QByteArray> lines;
     qsizetype start = 0;
     for (qsizetype lf = all.indexOf('\n'); lf >= 0; lf = all.indexOf('\n', start)) {
-        if (lf - start <= LineLimit)
+        if (lf - start <= RequestLineLimit)
             lines.push_back(all.mid(start, lf + 1 - start));
         start = lf + 1;
     }
-    *rest = all.size() - start <= LineLimit ? all.mid(start) : QByteArray();
+    *rest = all.size() - start <= RequestLineLimit ? all.mid(start) : QByteArray();
     return lines;
 }
 
@@ -107,7 +107,7 @@ void serve(const std::vector<QByteArray>& parts) {
             takeBody(part);
         input.append(part.constData(), part.size());
         while (bodyLeft == 0 && input.nextLine(&line)) {
-            FUZZ_CHECK(line.endsWith('\n') && line.size() <= LineLimit + 1);
+            FUZZ_CHECK(line.endsWith('\n') && line.size() <= RequestLineLimit + 1);
             const RequestParser::Outcome outcome = parser.takeLine(line);
             if (outcome == RequestParser::Outcome::TooLarge)
                 return; // the connection is closed

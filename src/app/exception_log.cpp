@@ -24,9 +24,9 @@ QByteArray joinLines(const QStringList& lines) {
 }
 
 QString cutLine(const QString& line) {
-    if (line.size() <= ExceptionLogger::LineLimit)
+    if (line.size() <= ExceptionLogger::LoggedLineLimit)
         return line;
-    qsizetype keep = ExceptionLogger::LineLimit;
+    qsizetype keep = ExceptionLogger::LoggedLineLimit;
     if (line[keep - 1].isHighSurrogate())
         --keep;
     return line.left(keep) + QStringLiteral("... (%1 characters)").arg(line.size());

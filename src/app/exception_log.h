@@ -35,7 +35,7 @@ public:
     static constexpr qint64 SizeLimit = 1024 * 1024;
     // A longer line of an entry (a huge message) is cut to this many
     // characters and its length.
-    static constexpr int LineLimit = 4096;
+    static constexpr int LoggedLineLimit = 4096;
 
     ExceptionLogger();
     ~ExceptionLogger();

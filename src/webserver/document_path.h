@@ -32,8 +32,7 @@ std::optional<QString> mapDocumentPath(const QString& docDir, const QString& def
 // ("/a/b.htm", "/a/" for a folder, "" for docDir itself), so that
 // mapDocumentPath gives docDir + QFile::decodeName(of it). defaultDocName
 // is QFile::encodeName(defaultDoc).
-std::optional<QByteArray> mapRequestPath(const QByteArray& defaultDocName,
-                                         const QByteArray& path);
+std::optional<QByteArray> mapRequestPath(const QByteArray& defaultDocName, const QByteArray& path);
 
 // An opened regular file of the document folder.
 struct OpenedDocument {

@@ -218,10 +218,10 @@ void THttpConnection::handleLine(QByteArrayView line) {
 
 void THttpConnection::dispatch() {
     stopWatchingRequest();
-    std::optional<QByteArray> below = mapRequestPath(
-        server_ && defaultDoc_ == server_->defaultDoc ? server_->defaultDocName()
-                                                      : QFile::encodeName(defaultDoc_),
-        path());
+    std::optional<QByteArray> below = mapRequestPath(server_ && defaultDoc_ == server_->defaultDoc
+                                                         ? server_->defaultDocName()
+                                                         : QFile::encodeName(defaultDoc_),
+                                                     path());
     mapped_ = below.has_value();
     below_ = mapped_ ? std::move(*below) : QByteArray();
     documentMade_ = false;

@@ -63,7 +63,8 @@ public:
     const QString& defaultDoc() const { return defaultDoc_; }
     const QString& peerAddr() const { return peerAddr_; }
     QDateTime documentDate() const {
-        return documentSecs_ < 0 ? QDateTime() : QDateTime::fromSecsSinceEpoch(documentSecs_, Qt::UTC);
+        return documentSecs_ < 0 ? QDateTime()
+                                 : QDateTime::fromSecsSinceEpoch(documentSecs_, Qt::UTC);
     }
     const QByteArray& documentContentType() const { return documentContentType_; }
     bool isConnected() const { return fd_ >= 0; }
@@ -177,8 +178,8 @@ private:
     bool peerGone_ = false; // the client closed its side
     bool closing_ = false;  // closed, or a close is pending
     bool sendingShut_ = false;
-    int busy_ = 0;           // depth of this object's own event handling
-    bool lingering_ = false; // answered and closing: input is dropped
+    int busy_ = 0;             // depth of this object's own event handling
+    bool lingering_ = false;   // answered and closing: input is dropped
     bool unreadMaybe_ = false; // the client may have sent bytes not read
 
     Watch watching_ = Watch::None;

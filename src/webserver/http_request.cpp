@@ -43,7 +43,8 @@ QByteArrayView nextToken(QByteArrayView line, qsizetype* at) {
 QByteArray knownWord(QByteArrayView text) {
     static const QByteArray words[] = {"GET", "HEAD", "POST", "HTTP/1.0", "HTTP/1.1"};
     for (const QByteArray& word : words)
-        if (text.size() == word.size() && qstrnicmp(text.data(), word.constData(), text.size()) == 0)
+        if (text.size() == word.size() &&
+            qstrnicmp(text.data(), word.constData(), text.size()) == 0)
             return word;
     return {};
 }
@@ -106,9 +107,8 @@ void HttpRequest::startOver() {
     version.clear();
     versionValid = true;
     headerLines.resize(0);
-    for (QByteArray* text :
-         {&contentType, &accept, &referer, &acceptLanguage, &acceptEncoding, &userAgent, &host,
-          &connection})
+    for (QByteArray* text : {&contentType, &accept, &referer, &acceptLanguage, &acceptEncoding,
+                             &userAgent, &host, &connection})
         empty(*text);
     hostLines = 0;
     contentLength = 0;
@@ -262,7 +262,7 @@ void LineSplitter::append(const char* data, qsizetype size) {
         const qsizetype take = lf ? lf - data + 1 : size;
         if (skippingLong_) {
             skippingLong_ = !lf;
-        } else if (buffer_.size() - lineStart + (lf ? take - 1 : take) > LineLimit) {
+        } else if (buffer_.size() - lineStart + (lf ? take - 1 : take) > RequestLineLimit) {
             // Too long: drop what was kept of it and the rest up to its LF.
             // The scan position must not point past what is left, or the
             // next line's LF would be looked for beyond it.

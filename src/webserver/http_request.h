@@ -12,7 +12,7 @@ namespace webserver {
 enum THttpConnectionState { csAwaitRequest, csAwaitHeader, csProcessing };
 
 // Limits of one request.
-inline constexpr int LineLimit = 65536;                 // bytes of one line without LF
+inline constexpr int RequestLineLimit = 65536;          // bytes of one line without LF
 inline constexpr qint64 HeaderBytesLimit = 1024 * 1024; // request line and header lines
 inline constexpr qint64 PostBodyLimit = 64LL * 1024 * 1024;
 
@@ -84,7 +84,7 @@ private:
 };
 
 // Splits received bytes into lines as the connection delivers them: each line
-// ends with its LF; a run of more than LineLimit bytes without LF is dropped
+// ends with its LF; a run of more than RequestLineLimit bytes without LF is dropped
 // whole, up to and including its LF.
 class LineSplitter {
 public:

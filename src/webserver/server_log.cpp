@@ -35,9 +35,9 @@ QString ServerLog::timeOfDay() {
 }
 
 QString ServerLog::cut(const QString& text) {
-    if (text.size() <= LineLimit)
+    if (text.size() <= LoggedLineLimit)
         return text;
-    qsizetype keep = LineLimit;
+    qsizetype keep = LoggedLineLimit;
     if (text[keep - 1].isHighSurrogate())
         --keep;
     return text.left(keep) + QStringLiteral("... (%1 characters)").arg(text.size());
@@ -149,10 +149,10 @@ void ServerLog::openLogFile() {
         return;
     file_.setFileName(filePath());
     QString error;
-    const bool opened = file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+    const bool opened =
+        file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
     fileSize_ = opened ? file_.size() : 0;
-    if (opened &&
-        writeToFile(QStringLiteral("[%1 Log file opened.]").arg(stamp()), &error)) {
+    if (opened && writeToFile(QStringLiteral("[%1 Log file opened.]").arg(stamp()), &error)) {
         open_ = true;
         return;
     }

@@ -7,8 +7,8 @@
 #include <QFile>
 #include <QObject>
 #include <QStringList>
-#include <vector>
 #include <functional>
+#include <vector>
 
 namespace webserver {
 
@@ -16,9 +16,9 @@ class ServerLog : public QObject {
     Q_OBJECT
 public:
     static constexpr int DisplayLimit = 201;
-    // A longer line is logged as its first LineLimit characters and its
+    // A longer line is logged as its first LoggedLineLimit characters and its
     // length, so a huge request path or posted body costs little to show.
-    static constexpr int LineLimit = 8192;
+    static constexpr int LoggedLineLimit = 8192;
     // What logText keeps of a value, leaving room for the words around it.
     static constexpr int ValueLimit = 4096;
 
@@ -26,7 +26,7 @@ public:
     explicit ServerLog(QObject* parent = nullptr, const QString& filePath = QString());
     ~ServerLog() override;
 
-    // Adds a line (cut to LineLimit) to the display and, while the file is
+    // Adds a line (cut to LoggedLineLimit) to the display and, while the file is
     // open, to the file.
     void logLine(const QString& line);
     // The line of a GET ("[time peer] number: GET path") or HEAD ("number:

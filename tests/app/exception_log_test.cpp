@@ -186,7 +186,7 @@ TEST_F(ExceptionLog, LongLinesAreCutAndStopWritesWhatIsWaiting) {
     logger.stop();
     const QStringList all = fileLines(logger.LogFileName);
     ASSERT_GE(all.size(), 2);
-    EXPECT_EQ(all[1], "Message: " + QString(app::ExceptionLogger::LineLimit - 9, 'w') +
+    EXPECT_EQ(all[1], "Message: " + QString(app::ExceptionLogger::LoggedLineLimit - 9, 'w') +
                           "... (100009 characters)");
 }
 

@@ -65,7 +65,9 @@ public:
         writeSettings("[Data]\nPort=" + QByteArray::number(freePort()) + "\n" + more);
     }
     QByteArray settingsText() { return home.read(".config/pagorama/pagorama.ini"); }
-    QString setting(const QString& section, const QString& key) { return home.setting(section, key); }
+    QString setting(const QString& section, const QString& key) {
+        return home.setting(section, key);
+    }
 
     template <typename T> T* control(const char* name) {
         T* found = window ? window->findChild<T*>(QLatin1String(name)) : nullptr;

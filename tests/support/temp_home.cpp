@@ -92,7 +92,8 @@ QByteArray TempHome::read(const QString& relativePath) const {
 }
 
 QString TempHome::setting(const QString& section, const QString& key) const {
-    return platform::IniFile(dir_.path() + "/.config/pagorama/pagorama.ini").readString(section, key);
+    return platform::IniFile(dir_.path() + "/.config/pagorama/pagorama.ini")
+        .readString(section, key);
 }
 
 } // namespace testsupport

@@ -18,8 +18,8 @@ public:
     TempHome& operator=(const TempHome&) = delete;
 
     QString path() const { return dir_.path(); }
-    QString favorites() const;     // <home>/Favorites, created
-    QString dataFolder() const;    // <home>/Documents/pagorama/ (not created)
+    QString favorites() const;  // <home>/Favorites, created
+    QString dataFolder() const; // <home>/Documents/pagorama/ (not created)
     // The pictures that work ahead of a run keeps until the run takes them
     // (".BMP" files below the cache's staging folders).
     QStringList stagedPictures() const;

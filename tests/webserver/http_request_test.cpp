@@ -164,19 +164,19 @@ TEST(LineSplitter, LinesPartialAndOverLong) {
     EXPECT_EQ(splitter.takeAll(), "rest");
 
     // A line longer than the limit is dropped whole, its tail included.
-    const QByteArray longLine(LineLimit + 10, 'x');
+    const QByteArray longLine(RequestLineLimit + 10, 'x');
     splitter.append(longLine.constData(), longLine.size());
-    EXPECT_LE(splitter.pending().size(), LineLimit);
+    EXPECT_LE(splitter.pending().size(), RequestLineLimit);
     splitter.append("yyy\nnext\n", 9);
     ASSERT_TRUE(splitter.nextLine(&line));
     EXPECT_EQ(line.toByteArray(), "next\n");
 
     // Also when its LF arrives in the same piece, or after a first part.
-    const QByteArray longWithEnd = QByteArray(LineLimit + 1, 'w') + "\nafter\n";
+    const QByteArray longWithEnd = QByteArray(RequestLineLimit + 1, 'w') + "\nafter\n";
     splitter.append(longWithEnd.constData(), longWithEnd.size());
     ASSERT_TRUE(splitter.nextLine(&line));
     EXPECT_EQ(line.toByteArray(), "after\n");
-    splitter.append(QByteArray(LineLimit - 5, 'v').constData(), LineLimit - 5);
+    splitter.append(QByteArray(RequestLineLimit - 5, 'v').constData(), RequestLineLimit - 5);
     splitter.append("123456\nlast\n", 12);
     ASSERT_TRUE(splitter.nextLine(&line));
     EXPECT_EQ(line.toByteArray(), "last\n");
@@ -184,7 +184,7 @@ TEST(LineSplitter, LinesPartialAndOverLong) {
     // A line that goes over the limit only with its second piece, followed
     // by a request in that same piece: the request is found.
     LineSplitter fresh;
-    const QByteArray firstPiece(LineLimit, 'u');
+    const QByteArray firstPiece(RequestLineLimit, 'u');
     fresh.append(firstPiece.constData(), firstPiece.size());
     EXPECT_FALSE(fresh.nextLine(&line));
     const QByteArray secondPiece = "uuuu\nGET / HTTP/1.0\r\n";
@@ -193,10 +193,10 @@ TEST(LineSplitter, LinesPartialAndOverLong) {
     EXPECT_EQ(line.toByteArray(), "GET / HTTP/1.0\r\n");
 
     // Exactly the limit is still a line.
-    const QByteArray atLimit = QByteArray(LineLimit, 'z') + '\n';
+    const QByteArray atLimit = QByteArray(RequestLineLimit, 'z') + '\n';
     splitter.append(atLimit.constData(), atLimit.size());
     ASSERT_TRUE(splitter.nextLine(&line));
-    EXPECT_EQ(line.size(), LineLimit + 1);
+    EXPECT_EQ(line.size(), RequestLineLimit + 1);
 }
 
 TEST(PostBody, Verdicts) {
@@ -276,12 +276,12 @@ TEST(LineSplitter, BytesAfterTakenLinesStayIntactForRawReading) {
         ASSERT_EQ(line.toByteArray(), "Header-" + QByteArray::number(i) + ": v\r\n");
     }
     EXPECT_FALSE(splitter.nextLine(&line));
-    const QByteArray nearLimit = "a\n" + QByteArray(LineLimit, 'q') + "\nb\n";
+    const QByteArray nearLimit = "a\n" + QByteArray(RequestLineLimit, 'q') + "\nb\n";
     splitter.append(nearLimit.constData(), nearLimit.size());
     ASSERT_TRUE(splitter.nextLine(&line));
     EXPECT_EQ(line.toByteArray(), "a\n");
     ASSERT_TRUE(splitter.nextLine(&line));
-    EXPECT_EQ(line.size(), LineLimit + 1);
+    EXPECT_EQ(line.size(), RequestLineLimit + 1);
     ASSERT_TRUE(splitter.nextLine(&line));
     EXPECT_EQ(line.toByteArray(), "b\n");
 }

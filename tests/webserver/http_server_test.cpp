@@ -1,9 +1,11 @@
 #include "server_fixture.h"
 
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QTimeZone>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 using namespace webserver;
@@ -178,7 +180,8 @@ TEST_F(HttpServerTest, ContentTypesAndLastModified) {
 }
 
 TEST_F(HttpServerTest, TenClientsAtOnce) {
-    int connects = 0, peak = 0;
+    std::atomic<int> connects{0};
+    int peak = 0;
     server->onClientConnect = [&](THttpServer& s, THttpConnection&, int) {
         ++connects;
         peak = std::max(peak, s.connectionCount());
@@ -189,7 +192,10 @@ TEST_F(HttpServerTest, TenClientsAtOnce) {
         std::vector<std::unique_ptr<HttpTestClient>> clients;
         for (int i = 0; i < 10; ++i)
             clients.push_back(std::make_unique<HttpTestClient>(port));
-        // Every client is connected before any of them asks.
+        // Every client is taken by the server before any of them asks.
+        const QDeadlineTimer taken(10000);
+        while (connects < 10 && !taken.hasExpired())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         for (auto& client : clients)
             client->send("GET /x.htm HTTP/1.0\r\n\r\n");
         for (auto& client : clients) {

@@ -195,7 +195,7 @@ TEST_F(ServerLimitsTest, IdleConnectionsMakeRoomBusyOnesGetA503) {
 
 TEST_F(ServerLimitsTest, RequestRightAfterAnOverlongLineIsAnswered) {
     start();
-    const QByteArray overlong = QByteArray(LineLimit + 100, 'a') + "\r\n";
+    const QByteArray overlong = QByteArray(RequestLineLimit + 100, 'a') + "\r\n";
     const QByteArray request = "GET /x.htm HTTP/1.0\r\n\r\n";
     // In one send, and in two: the line alone, then the request.
     EXPECT_EQ(get(overlong + request).body, "x page");

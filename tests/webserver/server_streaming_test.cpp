@@ -81,8 +81,9 @@ TEST_F(ServerStreamingTest, WaitingClientsAreTakenABatchAtATime) {
         ASSERT_TRUE(clients.back()->send("GET /x.htm HTTP/1.0\r\n\r\n"));
     }
     QCoreApplication::processEvents();
-    const auto answered = std::count_if(clients.begin(), clients.end(),
-                                        [](const auto& client) { return client->hasBytesWaiting(); });
+    const auto answered = std::count_if(clients.begin(), clients.end(), [](const auto& client) {
+        return client->hasBytesWaiting();
+    });
     EXPECT_GT(answered, 0);
     EXPECT_LT(answered, Waiting);
     EXPECT_EQ(server->connectionCount(), 0);

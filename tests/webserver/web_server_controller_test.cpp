@@ -222,7 +222,7 @@ TEST(ServerLog, LongLinesAreCutOnTheDisplayAndInTheFile) {
     ServerLog log;
     ASSERT_TRUE(log.setWriteToFile(true));
     log.logLine(QString(100000, 'a'));
-    const QString cut = QString(ServerLog::LineLimit, 'a') + "... (100000 characters)";
+    const QString cut = QString(ServerLog::LoggedLineLimit, 'a') + "... (100000 characters)";
     EXPECT_EQ(log.displayLines(), QStringList{cut});
     log.closeLogFile();
     const QStringList written = fileLines(platform::serverLogFilePath());
@@ -259,8 +259,7 @@ TEST(ServerLog, RequestLinesReadTheSameKeptFollowedOrWritten) {
     log.clock = [] { return FixedTime; };
     const QByteArray longPath = "/" + QByteArray(ServerLog::ValueLimit + 10, 'p');
     const QStringList expected{"[14:05:09 10.0.0.7] 3: GET /a%20b.htm", "4: HEAD /x",
-                               "[14:05:09 127.0.0.1] 5: GET " +
-                                   logText(longPath)};
+                               "[14:05:09 127.0.0.1] 5: GET " + logText(longPath)};
     auto logThree = [&] {
         QByteArray path = "/a%20b.htm";
         log.logRequest(ServerLog::RequestKind::Get, 3, "10.0.0.7", path);
