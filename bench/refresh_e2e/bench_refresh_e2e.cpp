@@ -8,7 +8,7 @@
 // "renderers" makes the overlapped run twice instead: with the browser's
 // pages sharing a few renderer processes (as the program runs) and with one
 // renderer process per site (PAGORAMA_SHARED_RENDERERS=0), both without the
-// silent server.
+// silent server; the pictures of the two runs are compared pixel for pixel.
 // "silent" makes the overlapped run three times: with the 5 silent
 // favourites on one server, with 20 silent favourites each on a server of
 // its own (127.0.0.51 .. 127.0.0.70), and with none; each run with silent
@@ -28,16 +28,20 @@
 #include "support/loopback_site.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -64,6 +68,7 @@ struct Figures {
     long rendererEndKiB = 0;  // their PSS at the last look before the run ended
     int renderersStarted = 0; // renderer processes seen during the run
     QByteArray catalogue;
+    QList<QByteArray> pictures; // a digest of each picture's pixels, sorted
     bool done = false;
 };
 
@@ -116,10 +121,26 @@ std::pair<double, double> cpuOf(int pid) {
         return {0, 0};
     const QByteArray text = file.readAll();
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 15)
+        return {0, 0}; // it ended while being read
     const double tick = double(sysconf(_SC_CLK_TCK));
     // Fields after the name start at 3 (state): utime is 14, cstime 17.
     return {(fields[11].toDouble() + fields[12].toDouble()) / tick,
             (fields[13].toDouble() + fields[14].toDouble()) / tick};
+}
+
+// The digest of each stored picture's pixels, in order, so two runs that
+// numbered their pictures differently still compare.
+QList<QByteArray> pictureDigests(const QString& folder) {
+    QList<QByteArray> digests;
+    QDirIterator it(folder, {"*.BMP", "*.bmp"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QImage picture(it.next());
+        digests << QCryptographicHash::hash(
+            QByteArrayView(picture.constBits(), picture.sizeInBytes()), QCryptographicHash::Sha1);
+    }
+    std::sort(digests.begin(), digests.end());
+    return digests;
 }
 
 QByteArray withoutTimes(const QByteArray& catalogue) {
@@ -229,6 +250,7 @@ Figures runOnce(testsupport::LoopbackSite& site, int favourites, bool oneAtATime
     QFile catalogue(home.path() + "/Documents/pagorama/listings.xml");
     if (catalogue.open(QIODevice::ReadOnly))
         figures.catalogue = withoutTimes(catalogue.readAll());
+    figures.pictures = pictureDigests(home.path() + "/Documents/pagorama");
     // The catalogue names the home folder (UNIQUE) and each run has its own.
     figures.catalogue.replace(QFile::encodeName(home.path()).toHex().toUpper(), "HOME");
     return figures;
@@ -302,9 +324,16 @@ int main(int argc, char** argv) {
         print("shared renderers", shared, favourites);
         const Figures perSite = runOnce(site, favourites, false, true, Silent::None);
         print("one per site", perSite, favourites);
-        std::printf("ratio shared / one per site: run %.3f, browser cpu %.3f, browser PSS peak %.3f\n",
-                    shared.runSeconds / perSite.runSeconds, shared.rendererCpu / perSite.rendererCpu,
-                    double(shared.rendererPeakKiB) / double(perSite.rendererPeakKiB));
+        std::printf(
+            "ratio shared / one per site: run %.3f, browser cpu %.3f, browser PSS peak %.3f\n",
+            shared.runSeconds / perSite.runSeconds, shared.rendererCpu / perSite.rendererCpu,
+            double(shared.rendererPeakKiB) / double(perSite.rendererPeakKiB));
+        std::printf("browser PSS at the end %.3f; pictures (%lld) %s\n",
+                    double(shared.rendererEndKiB) / double(perSite.rendererEndKiB),
+                    static_cast<long long>(shared.pictures.size()),
+                    shared.pictures == perSite.pictures && !shared.pictures.isEmpty()
+                        ? "identical pixel for pixel"
+                        : "DIFFERENT");
         return 0;
     }
     if (mode != "alone") {

@@ -28,10 +28,10 @@ bool tellsOfCrash(const QJsonObject& message) {
 
 } // namespace
 
-BrowserTab::BrowserTab(std::shared_ptr<DevToolsConnection> connection, QString targetId,
-                       QString sessionId)
-    : connection_(std::move(connection)), targetId_(std::move(targetId)),
-      sessionId_(std::move(sessionId)) {
+BrowserTab::BrowserTab(std::shared_ptr<DevToolsConnection> connection, QString contextId,
+                       QString targetId, QString sessionId)
+    : connection_(std::move(connection)), contextId_(std::move(contextId)),
+      targetId_(std::move(targetId)), sessionId_(std::move(sessionId)) {
     connection_->openMailbox(sessionId_);
 }
 
@@ -40,17 +40,19 @@ BrowserTab::~BrowserTab() {
 }
 
 std::unique_ptr<BrowserTab> BrowserTab::open(std::shared_ptr<DevToolsConnection> connection,
-                                             int commandMs) {
+                                             int commandMs, const QString& contextId) {
     const QDeadlineTimer deadline(commandMs);
-    const auto target =
-        connection->call("Target.createTarget", {{"url", kBlankPage}}, {}, deadline);
+    QJsonObject where{{"url", kBlankPage}};
+    if (!contextId.isEmpty())
+        where.insert("browserContextId", contextId);
+    const auto target = connection->call("Target.createTarget", where, {}, deadline);
     const QString targetId = target ? target->value("targetId").toString() : QString();
     if (targetId.isEmpty())
         return nullptr;
     const auto attached = connection->call(
         "Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, {}, deadline);
     const QString sessionId = attached ? attached->value("sessionId").toString() : QString();
-    std::unique_ptr<BrowserTab> tab(new BrowserTab(connection, targetId, sessionId));
+    std::unique_ptr<BrowserTab> tab(new BrowserTab(connection, contextId, targetId, sessionId));
     if (sessionId.isEmpty()) {
         tab->close(commandMs);
         return nullptr;
@@ -265,8 +267,8 @@ void BrowserTab::endStuckPage(int commandMs) {
     // Stopping the script frees the process when the script was all that held it.
     const QDeadlineTimer answer(qMin(commandMs, kStoppedScriptAnswerMs));
     connection_->send("Runtime.terminateExecution", {}, sessionId_, answer);
-    const int check = connection_->request("Runtime.evaluate", {{"expression", "0"}}, sessionId_,
-                                           answer);
+    const int check =
+        connection_->request("Runtime.evaluate", {{"expression", "0"}}, sessionId_, answer);
     if (check != 0 && connection_->waitAnswer(check, answer))
         return;
     // Still held (a script that starts again, a page too heavy to lay out):

@@ -21,9 +21,10 @@ class DevToolsConnection;
 
 class BrowserTab {
 public:
-    // Opens and sets up a new tab; null when the browser did not do it in time.
+    // Opens and sets up a new tab in the given browser context (empty: the
+    // browser's own); null when the browser did not do it in time.
     static std::unique_ptr<BrowserTab> open(std::shared_ptr<DevToolsConnection> connection,
-                                            int commandMs);
+                                            int commandMs, const QString& contextId = {});
     ~BrowserTab();
 
     // The thumbnail of the page at url. A page that does not finish loading
@@ -47,6 +48,7 @@ public:
     void endStuckPage(int commandMs);
     // Closes the tab in the browser; false when the browser did not answer.
     bool close(int commandMs);
+    const QString& contextId() const { return contextId_; }
 
     // Whether a navigation error text of the browser is a certificate failure.
     static bool isCertificateError(const QString& errorText);
@@ -57,7 +59,8 @@ private:
         bool loaded = false;             // and its load event has fired
         bool certificateRefused = false; // the browser shows its warning instead
     };
-    BrowserTab(std::shared_ptr<DevToolsConnection> connection, QString targetId, QString sessionId);
+    BrowserTab(std::shared_ptr<DevToolsConnection> connection, QString contextId, QString targetId,
+               QString sessionId);
     Navigation navigate(const QString& url, int waitMs);
     QImage takePicture(int commandMs, QImage* large);
     // The browser holds every request of the page (see RequestPacer).
@@ -68,6 +71,7 @@ private:
     bool crashNoticed();
 
     std::shared_ptr<DevToolsConnection> connection_;
+    QString contextId_;
     QString targetId_;
     QString sessionId_;
     bool usable_ = true;

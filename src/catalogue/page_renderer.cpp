@@ -4,6 +4,7 @@
 #include "catalogue/browser_tab.h"
 #include "catalogue/devtools_connection.h"
 #include "catalogue/renderer_trust.h"
+#include "catalogue/tab_pool.h"
 #include "catalogue/thumbnail_size.h"
 #include "platform/available_memory.h"
 
@@ -13,8 +14,6 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <vector>
 
 namespace catalogue {
 
@@ -26,6 +25,10 @@ constexpr int kStartUpMs = 30000;
 // the browser.
 constexpr int kStartRequestMs = 20000;
 constexpr int kMostParallelCaptures = 8;
+// How many pages the shared renderer processes draw before fresh ones take
+// over (see TabPool): starting a process costs about as much browser work
+// as a page, and memory grows with the pages a process has drawn.
+constexpr int kCapturesPerContext = 50;
 
 // Each page loading at once needs its renderer process (some hundred MiB
 // for a heavy page), and a capture keeps a core busy while the page loads.
@@ -52,11 +55,11 @@ void PageRenderer::setProbeTrust(std::function<bool()> wanted) {
     probeTrust_ = std::move(wanted);
 }
 
-// One running browser, its pipe conversation and its idle tabs.
+// One running browser, its pipe conversation and its tabs.
 struct PageRenderer::Browser {
-    BrowserProcess process;                            // stateMutex_
-    std::shared_ptr<DevToolsConnection> connection;    // set once
-    std::vector<std::unique_ptr<BrowserTab>> idleTabs; // stateMutex_
+    BrowserProcess process;                         // stateMutex_
+    std::shared_ptr<DevToolsConnection> connection; // set once
+    std::unique_ptr<TabPool> tabs;                  // set once
     QMutex setUpMutex;
     bool setUp = false; // setUpMutex
 };
@@ -180,6 +183,10 @@ bool PageRenderer::spawnBrowser() {
     browser->connection =
         std::make_shared<DevToolsConnection>(process->toBrowser, process->fromBrowser);
     process->toBrowser = process->fromBrowser = -1; // the connection owns them now
+    // Processes a site has to itself end with its pages; shared ones are
+    // replaced now and then.
+    browser->tabs =
+        std::make_unique<TabPool>(browser->connection, sharedRenderers_ ? kCapturesPerContext : 0);
     browser->process = *process;
     browser_ = std::move(browser);
     return true;
@@ -191,7 +198,6 @@ void PageRenderer::endBrowser() {
     const std::shared_ptr<Browser> browser = std::move(browser_);
     browser->connection->abort(); // every capture still talking to it ends now
     catalogue::endBrowser(browser->process);
-    browser->idleTabs.clear();
 }
 
 void PageRenderer::stop() {
@@ -303,30 +309,25 @@ bool PageRenderer::prepare(Browser& browser) {
 
 std::unique_ptr<BrowserTab> PageRenderer::takeTab(const std::shared_ptr<Browser>& browser,
                                                   int commandMs) {
-    {
-        QMutexLocker lock(&stateMutex_);
-        if (!browser->idleTabs.empty()) {
-            std::unique_ptr<BrowserTab> tab = std::move(browser->idleTabs.back());
-            browser->idleTabs.pop_back();
-            return tab;
-        }
-    }
-    std::unique_ptr<BrowserTab> tab = BrowserTab::open(browser->connection, commandMs);
+    std::unique_ptr<BrowserTab> tab = browser->tabs->take(commandMs);
     if (tab || browser->connection->broken())
         return tab;
     // The browser itself still answers: the new tab's page process was one
     // that another page held stuck, and that process has been ended.
-    const bool answers = browser->connection
-                             ->call("Browser.getVersion", {}, {}, QDeadlineTimer(commandMs))
-                             .has_value();
-    return answers ? BrowserTab::open(browser->connection, commandMs) : nullptr;
+    const bool answers =
+        browser->connection->call("Browser.getVersion", {}, {}, QDeadlineTimer(commandMs))
+            .has_value();
+    return answers ? browser->tabs->take(commandMs) : nullptr;
 }
 
 void PageRenderer::giveBack(const std::shared_ptr<Browser>& browser,
-                            std::unique_ptr<BrowserTab> tab) {
-    QMutexLocker lock(&stateMutex_);
-    if (browser_ == browser)
-        browser->idleTabs.push_back(std::move(tab));
+                            std::unique_ptr<BrowserTab> tab, int commandMs) {
+    {
+        QMutexLocker lock(&stateMutex_);
+        if (browser_ != browser)
+            return; // ended or being ended: its tabs go with it
+    }
+    browser->tabs->giveBack(std::move(tab), commandMs);
 }
 
 void PageRenderer::retire(const std::shared_ptr<Browser>& browser) {
@@ -373,15 +374,14 @@ QImage PageRenderer::capture(const QString& url, bool* certificateFailed, QImage
             return picture;
         }
         if (tab->usable()) {
-            giveBack(browser, std::move(tab));
+            giveBack(browser, std::move(tab), commandMs);
             return picture;
         }
         // Pages share their processes: one held by this page is ended, so
         // the pages after it do not wait on it.
         tab->endStuckPage(commandMs);
         const bool endedUnderIt = tab->crashed();
-        if (!tab->close(commandMs)) {
-            tab.reset();
+        if (!browser->tabs->close(std::move(tab), commandMs)) {
             retire(browser); // a browser that cannot close a tab is stuck itself
             return picture;
         }

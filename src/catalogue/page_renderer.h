@@ -68,7 +68,9 @@ public:
     // processes as captures run at once (the default), or each site gets a
     // new process of its own as in a browser for everyday use (for
     // measurements and comparisons; the environment value
-    // PAGORAMA_SHARED_RENDERERS=0 chooses it too). A page that holds its
+    // PAGORAMA_SHARED_RENDERERS=0 chooses it too). Shared processes are
+    // replaced by fresh ones after a number of pages (see TabPool), so the
+    // memory they hold does not grow with the run. A page that holds its
     // process stuck is stopped, or its process ended, before its tab closes,
     // and the pages that shared the ended process are captured once more.
     void setSharedRenderers(bool shared);
@@ -98,8 +100,7 @@ public:
     // (that would picture the browser's own warning): the image is null and
     // *certificateFailed, when given, turns true. With large given, the
     // same capture also yields the large copy there (366 x 273).
-    QImage capture(const QString& url, bool* certificateFailed = nullptr,
-                   QImage* large = nullptr);
+    QImage capture(const QString& url, bool* certificateFailed = nullptr, QImage* large = nullptr);
 
     // A 1024 x 768 capture scaled into 122 x 122, proportions kept, 32-bit.
     static QImage scaleToThumbnail(const QImage& capture);
@@ -113,7 +114,8 @@ private:
     bool browserAlive(); // with stateMutex_ held
     bool prepare(Browser& browser);
     std::unique_ptr<BrowserTab> takeTab(const std::shared_ptr<Browser>& browser, int commandMs);
-    void giveBack(const std::shared_ptr<Browser>& browser, std::unique_ptr<BrowserTab> tab);
+    void giveBack(const std::shared_ptr<Browser>& browser, std::unique_ptr<BrowserTab> tab,
+                  int commandMs);
     void retire(const std::shared_ptr<Browser>& browser);
 
     std::atomic<bool> shutDown_{false};

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -317,4 +318,31 @@ TEST_F(PageRendererTest, SitesShareAFewRenderersAndThePicturesStayTheSame) {
                 static_cast<long long>(sharedRenderers.size()));
     EXPECT_GE(perSiteRenderers.size(), 6);
     EXPECT_LE(sharedRenderers.size(), 2);
+}
+
+// Shared processes that drew many pages keep what they loaded: after a
+// while they end and fresh ones draw the pages, in the same browser, and a
+// page looks the same pixel for pixel.
+TEST_F(PageRendererTest, SharedRendererProcessesEndAfterManyPages) {
+    testsupport::LoopbackSite sites({6, 0, {}});
+    renderer.setMaxParallelCaptures(2);
+    ASSERT_TRUE(renderer.start());
+    const int browser = int(renderer.browserProcessId());
+    const QString firstPage = sites.url(1, QStringLiteral("/page/1"));
+    const QImage first = renderer.capture(firstPage);
+    ASSERT_FALSE(first.isNull());
+    const QSet<int> early = rendererProcessesBelow(browser);
+    ASSERT_FALSE(early.isEmpty());
+    const auto allEnded = [&early] {
+        return std::all_of(early.begin(), early.end(), [](int pid) { return hasExited(pid); });
+    };
+    int pages = 1;
+    for (; pages < 200 && !allEnded(); ++pages) {
+        const QString page = sites.url(1 + pages % 6, QStringLiteral("/page/%1").arg(pages));
+        ASSERT_FALSE(renderer.capture(page).isNull()) << page.toStdString();
+    }
+    EXPECT_TRUE(allEnded()) << "not all ended in " << pages << " pages";
+    std::printf("the first renderer processes ended after %d pages\n", pages);
+    EXPECT_EQ(int(renderer.browserProcessId()), browser);
+    EXPECT_EQ(renderer.capture(firstPage), first);
 }
