@@ -49,38 +49,28 @@ QByteArray knownWord(QByteArrayView text) {
     return {};
 }
 
-// The header names the request keeps a field for.
-enum class HeaderName {
-    Other,
-    ContentType,
-    ContentLength,
-    Accept,
-    Referer,
-    AcceptLanguage,
-    AcceptEncoding,
-    UserAgent,
-    Host,
-    Connection
+// The header names the request keeps a field for: the field that takes the
+// value (none for Content-Length, which is read as a number).
+struct KnownHeader {
+    const char* name;
+    qsizetype size;
+    QByteArray HttpRequest::*field;
 };
 
-HeaderName headerName(QByteArrayView name) {
-    static const struct {
-        const char* text;
-        qsizetype size;
-        HeaderName name;
-    } known[] = {{"Host", 4, HeaderName::Host},
-                 {"Accept", 6, HeaderName::Accept},
-                 {"Referer", 7, HeaderName::Referer},
-                 {"Connection", 10, HeaderName::Connection},
-                 {"User-Agent", 10, HeaderName::UserAgent},
-                 {"Content-Type", 12, HeaderName::ContentType},
-                 {"Content-Length", 14, HeaderName::ContentLength},
-                 {"Accept-Language", 15, HeaderName::AcceptLanguage},
-                 {"Accept-Encoding", 15, HeaderName::AcceptEncoding}};
-    for (const auto& entry : known)
-        if (entry.size == name.size() && qstrnicmp(name.data(), entry.text, entry.size) == 0)
-            return entry.name;
-    return HeaderName::Other;
+const KnownHeader* knownHeader(QByteArrayView name) {
+    static const KnownHeader known[] = {{"Host", 4, &HttpRequest::host},
+                                        {"Accept", 6, &HttpRequest::accept},
+                                        {"Referer", 7, &HttpRequest::referer},
+                                        {"Connection", 10, &HttpRequest::connection},
+                                        {"User-Agent", 10, &HttpRequest::userAgent},
+                                        {"Content-Type", 12, &HttpRequest::contentType},
+                                        {"Content-Length", 14, nullptr},
+                                        {"Accept-Language", 15, &HttpRequest::acceptLanguage},
+                                        {"Accept-Encoding", 15, &HttpRequest::acceptEncoding}};
+    for (const KnownHeader& header : known)
+        if (header.size == name.size() && qstrnicmp(name.data(), header.name, header.size) == 0)
+            return &header;
+    return nullptr;
 }
 
 void applyContentLength(QByteArrayView value, HttpRequest& request) {
@@ -167,46 +157,20 @@ bool parseContentLength(QByteArrayView text, qint64* value) {
 
 void applyHeaderLine(QByteArrayView line, HttpRequest& request) {
     const qsizetype colon = line.indexOf(':');
-    const HeaderName name = colon > 0 ? headerName(line.first(colon)) : HeaderName::Other;
-    if (name != HeaderName::Other) {
+    const KnownHeader* header = colon > 0 ? knownHeader(line.first(colon)) : nullptr;
+    if (header) {
         // The text after the ":" and the spaces that follow it; trailing
         // spaces stay.
         qsizetype at = colon + 1;
         while (at < line.size() && line[at] == ' ')
             ++at;
         const QByteArrayView value = line.sliced(at);
-        switch (name) {
-        case HeaderName::ContentType:
-            setBytes(request.contentType, value);
-            break;
-        case HeaderName::ContentLength:
+        if (header->field)
+            setBytes(request.*(header->field), value);
+        else
             applyContentLength(value, request);
-            break;
-        case HeaderName::Accept:
-            setBytes(request.accept, value);
-            break;
-        case HeaderName::Referer:
-            setBytes(request.referer, value);
-            break;
-        case HeaderName::AcceptLanguage:
-            setBytes(request.acceptLanguage, value);
-            break;
-        case HeaderName::AcceptEncoding:
-            setBytes(request.acceptEncoding, value);
-            break;
-        case HeaderName::UserAgent:
-            setBytes(request.userAgent, value);
-            break;
-        case HeaderName::Host:
-            setBytes(request.host, value);
+        if (header->field == &HttpRequest::host)
             ++request.hostLines;
-            break;
-        case HeaderName::Connection:
-            setBytes(request.connection, value);
-            break;
-        case HeaderName::Other:
-            break;
-        }
     }
     request.headerLines.append(line.toByteArray());
 }
