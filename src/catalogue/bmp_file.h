@@ -13,7 +13,7 @@ namespace catalogue {
 QImage OpaquePicture(const QImage& image);
 
 // The BMP file bytes of an image (any format; alpha is dropped over white).
-// An empty array for a null image.
+// An empty array for a null image (or one that could not be encoded).
 QByteArray EncodeBmp(const QImage& image);
 
 // Writes the picture whole, replacing an older file only once the new one is

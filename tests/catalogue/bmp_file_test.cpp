@@ -1,6 +1,7 @@
 // BMP pictures as any viewer reads them.
 #include "catalogue/bmp_file.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
@@ -54,6 +55,34 @@ TEST(BmpFile, TransparentPartsBecomeWhite) {
     const QImage back = QImage::fromData(EncodeBmp(image), "BMP");
     EXPECT_EQ(back.pixel(0, 0) & 0xffffff, 0xffffffu);
     EXPECT_EQ(back.pixel(1, 0) & 0xffffff, 0x0000ffu);
+}
+
+// The bytes of the files written so far stay the same: the digests are
+// those of the files the program wrote for these pictures, for the sizes it
+// writes (thumbnail, large copy), odd row lengths and a page-sized one.
+TEST(BmpFile, FilesKeepTheirBytes) {
+    const struct {
+        int width, height;
+        bool transparent;
+        const char* sha256;
+    } cases[] = {
+        {122, 91, false, "ce0f958d5266adf7da95d32de91c6be478d59cb2b32f72de75f8cb4f710c8139"},
+        {5, 3, false, "a96027917784455e36f0d8dc5b140135394f1cfd2637eeacefad8c3c22553d93"},
+        {1, 1, false, "c57202cf14ae7ec594f0099a7f54e0443ab271e9d28e129f25918967439074ab"},
+        {640, 480, false, "5309e222c92195a26b64c9944664796eb05519b57fd8fb9e685fa71e8a86e671"},
+        {366, 273, true, "9a2858b68755296f5ddc5883a29945ab55759a5aed6000b37c823b291e617f3b"}};
+    for (const auto& c : cases) {
+        QImage image(c.width, c.height,
+                     c.transparent ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                image.setPixel(x, y,
+                               qRgba((x * 37 + y * 11) & 255, (x * 5 + y * 29) & 255,
+                                     (x * y * 3 + 7) & 255, c.transparent ? x & 255 : 255));
+        const QByteArray digest =
+            QCryptographicHash::hash(EncodeBmp(image), QCryptographicHash::Sha256).toHex();
+        EXPECT_EQ(digest.toStdString(), c.sha256) << c.width << " x " << c.height;
+    }
 }
 
 TEST(BmpFile, SavingReplacesWholeOrReportsFailure) {
