@@ -35,8 +35,9 @@ bool isLoopbackHost(const QString& host) {
 } // namespace
 
 bool IsLoopbackPeer(const QString& peerAddr) {
-    // Asked for every request, mostly of the same address again: the last
-    // answer is kept: reading an address costs a tenth of a small answer.
+    // Asked for every request, mostly about the same address again, and
+    // reading an address costs a tenth of a small answer: the last answer
+    // is kept.
     static thread_local QString lastPeer;
     static thread_local bool lastAnswer = false;
     if (!lastPeer.isNull() && peerAddr == lastPeer)

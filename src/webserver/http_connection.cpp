@@ -71,9 +71,7 @@ void THttpConnection::clear() {
     input_.clear();
     lineMode_ = true;
     bodyAccepted_ = rawDeliveryPosted_ = emptyBodyNotice_ = false;
-    dropStream();
-    stream_.reset();
-    streamIsOwnFile_ = false;
+    dropStream(); // a file answer's stream becomes the spare one
     documentSecs_ = -1;
     documentContentType_.clear();
     output_.clear();
